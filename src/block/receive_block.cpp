@@ -1,0 +1,77 @@
+// Receiving and checking one block frame.
+#include <cstdint>
+
+#include "block/block.h"
+#include "lpt/byte_exchange.h"
+#include "lpt/lpt.h"
+#include "platform/platform.h"
+
+namespace {
+
+// The payload length a header byte announces, or 0 for an invalid header.
+int announced_length(int header) {
+    if (header == HEADER_FULL_BLOCK)
+        return HEADER_FULL_LENGTH;
+    if (header >= HEADER_SHORT_FIRST && header <= HEADER_SHORT_LAST)
+        return header - 15;
+    return 0;
+}
+
+}  // namespace
+
+int receive_block(lpt_port& port, int payload_size, const int& expected_code, std::uint8_t* buffer,
+                  int timeout, int ack_mode) {
+    mask_interrupts();
+
+    // A timeout or a bad header leaves interrupts masked; check_result
+    // unmasks them before it cleans up.
+    int header = lpt_read_byte(port, timeout);
+    if (header == READ_TIMEOUT)
+        return RESULT_TIMEOUT;
+    int length = announced_length(header);
+    if (length == 0)
+        return RESULT_PROTOCOL_ERROR;
+
+    lpt_write_byte(port, HEADER_REPLY);
+
+    int code = lpt_read_byte(port, timeout);
+    if (code == READ_TIMEOUT)
+        return RESULT_TIMEOUT;
+    const int block_code = static_cast<std::int8_t>(code);
+
+    for (int i = 0; i < length; ++i) {
+        int byte = lpt_read_byte(port, timeout);
+        if (byte == READ_TIMEOUT)
+            return RESULT_TIMEOUT;
+        if (i < payload_size)
+            buffer[i] = static_cast<std::uint8_t>(byte);
+    }
+
+    int trailer = lpt_read_byte(port, timeout);
+    unmask_interrupts();
+    if (trailer == READ_TIMEOUT)
+        return RESULT_TIMEOUT;
+
+    // The checks wait for the trailer so that the VMU always finishes its
+    // frame before it hears a BLOCK_NAK.
+    if (expected_code != ANY_BLOCK_CODE && block_code != expected_code) {
+        if (ack_mode == 1)
+            lpt_write_byte(port, BLOCK_NAK);
+        return RESULT_WRONG_BLOCK;
+    }
+    if (length < payload_size) {
+        if (ack_mode == 1)
+            lpt_write_byte(port, BLOCK_NAK);
+        return RESULT_BLOCK_TOO_SHORT;
+    }
+    if (trailer != 0x00 && trailer != 0xFF) {
+        lpt_write_byte(port, BLOCK_NAK);
+        return RESULT_PROTOCOL_ERROR;
+    }
+    if (ack_mode != 1)
+        return RESULT_OK;
+
+    mask_interrupts();
+    lpt_write_byte(port, BLOCK_ACK);
+    return RESULT_OK;
+}

@@ -1,0 +1,43 @@
+// Byte exchange over the cable, one bit at a time, most significant bit
+// first: bytes from the VMU are clocked by the VMU on Ack with the bit on
+// Busy, while the PC echoes the previous byte on D2; bytes to the VMU are
+// clocked by the PC on D0 with the bit on D1, timed by busy-wait delays.
+#pragma once
+
+#include <cstdint>
+
+struct lpt_port;
+
+/// Iterations of the empty loop that makes one delay unit.
+inline constexpr unsigned DELAY_LOOPS = 10'766;
+/// Delay units before the first bit of a sent byte.
+inline constexpr int SEND_LEAD_DELAYS = 5;
+
+/// Timeouts count in units of POLLS_PER_UNIT status reads; below 1 means
+/// DEFAULT_TIMEOUT.
+inline constexpr std::int32_t POLLS_PER_UNIT = 1'000'000;
+inline constexpr int DEFAULT_TIMEOUT = 10;
+inline constexpr int READY_TIMEOUT = 10;
+inline constexpr int BLOCK_TIMEOUT = 5;
+
+/// What the first read after opening gives when the VMU signals ready.
+inline constexpr int READY_BYTE = 0x55;
+/// What a read gives when its poll budget runs out.
+inline constexpr int READ_TIMEOUT = -2;
+
+/// The byte whose bits go out on D2 while a byte is received: the last byte
+/// assembled, ECHO_INITIAL before the first. Program-wide; opening the port
+/// does not reset it.
+inline constexpr std::uint8_t ECHO_INITIAL = 0x50;
+extern std::uint8_t echo_byte;
+
+/// Waits one delay unit: DELAY_LOOPS iterations of an empty loop.
+void lpt_delay();
+
+/// The first call after lpt_open waits for the ready signal and gives
+/// READY_BYTE; every later call receives one byte (0 to 255). Either gives
+/// READ_TIMEOUT when `timeout` units of status reads are used up.
+int lpt_read_byte(lpt_port& port, int timeout);
+
+/// Sends the low 8 bits of `byte`. Never waits for the VMU; always returns 0.
+int lpt_write_byte(lpt_port& port, int byte);

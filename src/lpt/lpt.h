@@ -1,0 +1,48 @@
+// The parallel-port link: the record of the opened port, the lines of its
+// data and status registers, and opening and closing it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "lpt/comm_log.h"
+
+// Data register (base), written only: the PC's lines to the VMU. Bits 4 to 7
+// are always 0.
+inline constexpr std::uint16_t DATA_SEND_CLOCK = 0x01;  // D0: clock of PC-sent bits, 1 idle
+inline constexpr std::uint16_t DATA_SEND_BIT = 0x02;    // D1: value of the bit sent
+inline constexpr std::uint16_t DATA_ECHO = 0x04;        // D2: echo while receiving a bit
+inline constexpr std::uint16_t DATA_OPEN = 0x08;        // D3: high while the port is open
+
+// Status register (base + 1), read only: the VMU's lines to the PC. Every read
+// is XORed with STATUS_XOR first, which undoes the port's inversion of the Busy
+// pin (bit 7) so that every tested bit is a pin level.
+inline constexpr std::uint8_t STATUS_XOR = 0x88;
+inline constexpr std::uint8_t STATUS_SELECT = 0x10;  // pin 13: low = VMU ready
+inline constexpr std::uint8_t STATUS_ACK = 0x40;     // pin 10: clock of VMU-sent bits
+inline constexpr std::uint8_t STATUS_BUSY = 0x80;    // pin 11: value of the bit (after XOR)
+
+/// Base addresses of LPT1 to LPT3.
+inline constexpr std::array<std::uint16_t, 3> LPT_BASES = {0x378, 0x278, 0x3BC};
+
+/// The opened port. The data register is never read back: `data_shadow` is the
+/// only record of the output lines, and after every link operation the
+/// register holds its low byte.
+struct lpt_port {
+    std::uint16_t base;
+    std::uint16_t data_shadow;
+    std::int32_t first_read;  // 1: the next lpt_read_byte waits for the ready signal
+    std::int32_t log_count;
+    std::array<std::int32_t, COMM_LOG_SIZE> comm_log;
+    std::int32_t log_dropped;  // entries that did not fit in comm_log
+};
+
+/// Selects the port that `name` gives ("LPTn" for n = 1 to 3, in any case,
+/// or a number in C notation), acquires it, prints the "open" line and raises
+/// D0 and D3. Returns 1 when open; 0 after printing the unknown-port message,
+/// or when the system refuses access (errno tells why; nothing is printed).
+int lpt_open(const char* name, lpt_port& port);
+
+/// Lowers D3, releases the port, prints "close\n" and the communications log.
+/// Always returns 1.
+int lpt_close(lpt_port& port);

@@ -1,0 +1,69 @@
+// The command line and start-up: options, the operand check and opening the
+// port, then the transfer, which ends the process.
+#include "main/vmurx.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "main/program.h"
+#include "main/transfer.h"
+
+namespace {
+
+[[noreturn]] void usage(const char* program) {
+    std::fprintf(stderr, "Usage: %s [OPTIONS]\n", program);
+    std::fputs("Receive a file from a Sega Dreamcast VM\n", stderr);
+    std::fputs("Version 1.1\n", stderr);
+    std::fputs("\n", stderr);
+    std::fputs("  -d device  set device where the VMU is connected\n", stderr);
+    std::fputs("  -n name    filename to use\n", stderr);
+    std::fputs("  -v         verbose\n", stderr);
+    std::fputs("  -h         This help text\n", stderr);
+    std::exit(1);
+}
+
+// perror, after whatever standard output holds, so that the two streams keep
+// their order when they go to one place.
+[[noreturn]] void fail_with_errno(const char* text) {
+    int saved_errno = errno;
+    std::fflush(stdout);
+    errno = saved_errno;
+    std::perror(text);
+    std::exit(1);
+}
+
+}  // namespace
+
+int vmurx_main(int argc, char* argv[]) {
+    const char* name_option = nullptr;
+    int option;
+    while ((option = getopt(argc, argv, "d:hn:v")) != -1) {
+        switch (option) {
+            case 'd':
+                device_name = optarg;
+                break;
+            case 'n':
+                name_option = optarg;
+                break;
+            case 'v':
+                verbose = 1;
+                break;
+            case 'h':
+                usage(argv[0]);
+            case '?':
+                std::exit(1);  // getopt has reported it
+            default:
+                fail_with_errno("Problem with getopt");
+        }
+    }
+    if (optind != argc) {
+        std::fputs("Error: Additional file parameter\n", stderr);
+        std::exit(1);
+    }
+    if (lpt_open(device_name, vmu_port) != 1)
+        fail_with_errno("Can't open serial port");
+    run_transfer(name_option);
+}

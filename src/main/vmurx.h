@@ -1,0 +1,7 @@
+// The tool's entry function.
+#pragma once
+
+/// Parses the command line, opens the port and runs one transfer. Never
+/// returns: ends the process through exit with status 0 after a complete
+/// transfer and 1 after any failure.
+int vmurx_main(int argc, char* argv[]);

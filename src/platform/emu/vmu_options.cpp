@@ -1,0 +1,246 @@
+// Parsing the software VMU's options into a configured card.
+#include "vmu_options.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+const char* const VMU_OPTIONS_HELP =
+    "VMU options (the simulated card):\n"
+    "  --file PATH        the file to send (default: a built-in two-block sample save);\n"
+    "                     padded with zeros to whole 512-byte blocks, at most 255 blocks\n"
+    "  --name NAME        its name on the card, at most 12 characters (default VMURX_DEMO)\n"
+    "  --raw-name HEX     the 12 bytes of the name block as 24 hex digits\n"
+    "  --type TYPE        game, data, or a byte value such as 0x00 (default data)\n"
+    "  --stamp STAMP      its time stamp, YYYYMMDDhhmmss (default 19991231235958)\n"
+    "  --hold N           status reads per level of the card's clock (default 1)\n"
+    "  --jitter N         up to N extra reads per level, varied by --seed (default 0)\n"
+    "  --seed N           seed of the jitter (default 1)\n"
+    "  --fault FAULT      a fault of the card; may be given more than once:\n"
+    "                       never-ready    never signal ready\n"
+    "                       stall=N        stop clocking before the first bit of the Nth\n"
+    "                                      byte the card sends (counted from 0)\n"
+    "                       wrong-code=K   send frame K with a wrong block code\n"
+    "                       bad-trailer=K  end frame K with the trailer byte 0x01\n"
+    "                       short=K        announce and send a shorter payload in frame K\n"
+    "                       stop=K         send nothing after frame K\n"
+    "                     Frames count from 1: start, name, then data and flash blocks\n"
+    "                     alternately, then the directory and the last flash block.\n"
+    "  --help             this text\n";
+
+namespace {
+
+// The sample save sent when no --file is given: two blocks whose bytes show
+// their offsets, so a damaged transfer is easy to spot.
+std::vector<std::uint8_t> sample_image() {
+    std::vector<std::uint8_t> image(2 * 512);
+    const char title[] = "vmurx demo save: a sample file from the software VMU.\n";
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        image[i] = i < sizeof title - 1 ? static_cast<std::uint8_t>(title[i])
+                                        : static_cast<std::uint8_t>(i & 0xFF);
+    }
+    return image;
+}
+
+bool parse_number(const std::string& text, long minimum, long maximum, long& value) {
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])))
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(text.c_str(), &end, 0);
+    return errno == 0 && *end == '\0' && value >= minimum && value <= maximum;
+}
+
+std::uint8_t to_bcd(int value) {
+    return static_cast<std::uint8_t>((value / 10) << 4 | value % 10);
+}
+
+bool parse_stamp(const std::string& text, std::uint8_t (&stamp)[7]) {
+    if (text.size() != 14)
+        return false;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+    }
+    for (std::size_t i = 0; i < 7; ++i)
+        stamp[i] = to_bcd(std::stoi(text.substr(2 * i, 2)));
+    return true;
+}
+
+bool parse_hex_bytes(const std::string& text, std::string& bytes) {
+    if (text.size() != 24)
+        return false;
+    bytes.clear();
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        long value = 0;
+        if (!std::isxdigit(static_cast<unsigned char>(text[i])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
+            !parse_number("0x" + text.substr(i, 2), 0, 255, value)) {
+            return false;
+        }
+        bytes.push_back(static_cast<char>(value));
+    }
+    return true;
+}
+
+struct fault {
+    std::string kind;
+    long value;
+};
+
+bool apply_fault(const fault& f, vmu_sim& vmu, std::string& error) {
+    if (f.kind == "stall") {
+        vmu.stall_byte = f.value;
+        vmu.stall_bit = 0;
+        return true;
+    }
+    if (static_cast<std::size_t>(f.value) > vmu.frames.size()) {
+        error = "--fault " + f.kind + "=" + std::to_string(f.value) + ": the transfer has only " +
+                std::to_string(vmu.frames.size()) + " frames";
+        return false;
+    }
+    vmu_frame& frame = vmu.frames[static_cast<std::size_t>(f.value - 1)];
+    if (f.kind == "wrong-code") {
+        frame.code = frame.code == 8 ? 4 : 8;
+    } else if (f.kind == "bad-trailer") {
+        frame.trailer = 0x01;
+    } else if (f.kind == "short") {
+        // Frames announce 128 bytes or 1 to 16, so a full data block shrinks
+        // to the longest short frame.
+        std::size_t length = frame.payload.size() == 128 ? 16 : frame.payload.size() - 1;
+        if (length == 0) {
+            error = "--fault short=" + std::to_string(f.value) + ": that frame has one byte";
+            return false;
+        }
+        frame.payload.resize(length);
+        frame.header = vmu_header_for(length);
+    } else {  // stop
+        vmu.frames.resize(static_cast<std::size_t>(f.value));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_options& options,
+                       std::string& error) {
+    vmu_file file;
+    file.image = sample_image();
+    file.name = "VMURX_DEMO";
+    std::vector<fault> faults;
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string option = args[i];
+        std::string value;
+        bool has_value = false;
+        if (auto equals = option.find('=');
+            option.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = option.substr(equals + 1);
+            option.resize(equals);
+            has_value = true;
+        }
+        if (option == "--help") {
+            options.help = true;
+            continue;
+        }
+        static const char* const takes_value[] = {"--file",   "--name",  "--raw-name",
+                                                  "--type",   "--stamp", "--hold",
+                                                  "--jitter", "--seed",  "--fault"};
+        bool known = false;
+        for (const char* name : takes_value)
+            known = known || option == name;
+        if (!known) {
+            error = "unknown VMU option '" + args[i] + "' (options for vmurx go after --)";
+            return false;
+        }
+        if (!has_value) {
+            if (i + 1 >= args.size()) {
+                error = "option " + option + " needs a value";
+                return false;
+            }
+            value = args[++i];
+        }
+
+        long number = 0;
+        const std::string bad = "bad value for " + option + ": '" + value + "'";
+        if (option == "--file") {
+            std::ifstream in(value, std::ios::binary);
+            if (!in) {
+                error = "cannot read " + value + ": " + std::strerror(errno);
+                return false;
+            }
+            file.image.assign(std::istreambuf_iterator<char>(in), {});
+            if (file.image.size() > 255 * 512) {
+                error = value + " is larger than 255 blocks of 512 bytes";
+                return false;
+            }
+            file.image.resize((file.image.size() + 511) / 512 * 512, 0x00);
+        } else if (option == "--name") {
+            if (value.size() > 12) {
+                error = bad + " (at most 12 characters)";
+                return false;
+            }
+            file.name = value;
+        } else if (option == "--raw-name") {
+            if (!parse_hex_bytes(value, file.name)) {
+                error = bad + " (24 hex digits)";
+                return false;
+            }
+        } else if (option == "--type") {
+            if (value == "game") {
+                file.type = 0xCC;
+            } else if (value == "data") {
+                file.type = 0x33;
+            } else if (parse_number(value, 0, 255, number)) {
+                file.type = static_cast<std::uint8_t>(number);
+            } else {
+                error = bad + " (game, data or a byte value)";
+                return false;
+            }
+        } else if (option == "--stamp") {
+            if (!parse_stamp(value, file.stamp)) {
+                error = bad + " (YYYYMMDDhhmmss)";
+                return false;
+            }
+        } else if (option == "--hold" || option == "--jitter" || option == "--seed") {
+            const long minimum = option == "--hold" ? 1 : 0;
+            if (!parse_number(value, minimum, INT_MAX, number)) {
+                error = bad;
+                return false;
+            }
+            if (option == "--hold")
+                vmu.hold = static_cast<int>(number);
+            if (option == "--jitter")
+                vmu.jitter = static_cast<int>(number);
+            if (option == "--seed")
+                vmu.seed = static_cast<std::uint32_t>(number);
+        } else {  // --fault
+            if (value == "never-ready") {
+                vmu.ready_after = VMU_NEVER;
+                continue;
+            }
+            const auto equals = value.find('=');
+            const std::string kind = value.substr(0, equals);
+            const bool kind_known = kind == "stall" || kind == "wrong-code" ||
+                                    kind == "bad-trailer" || kind == "short" || kind == "stop";
+            const long minimum = kind == "stall" ? 0 : 1;
+            if (!kind_known || equals == std::string::npos ||
+                !parse_number(value.substr(equals + 1), minimum, INT_MAX, number)) {
+                error = "unknown fault '" + value + "' (see --help)";
+                return false;
+            }
+            faults.push_back({kind, number});
+        }
+    }
+
+    vmu.frames = vmu_transfer_frames(file);
+    for (const fault& f : faults) {
+        if (!apply_fault(f, vmu, error))
+            return false;
+    }
+    return true;
+}

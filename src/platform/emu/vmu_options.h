@@ -1,0 +1,22 @@
+// The options that set up the software VMU in the demo program (and in the
+// kernel stand-in of the end-to-end tests): which file the card sends, how
+// fast it clocks, and which fault it shows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "vmu_sim.h"
+
+/// The help text of the VMU options.
+extern const char* const VMU_OPTIONS_HELP;
+
+struct vmu_options {
+    bool help = false;
+};
+
+/// Sets up `vmu` from `args` (the VMU options alone, without the program
+/// name). Returns false with a one-line reason in `error` for anything it
+/// cannot take; `vmu` is then unusable.
+bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_options& options,
+                       std::string& error);

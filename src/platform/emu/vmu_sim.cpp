@@ -1,0 +1,228 @@
+// The software VMU's behaviour: the card's side of the bit-level protocol,
+// driven one status read at a time, and its record of what the PC did.
+#include "vmu_sim.h"
+
+#include <cstdio>
+
+namespace {
+
+// Pin levels to the raw status register. The port presents Busy inverted on
+// bit 7; the unused bits 0 to 3 read high, as on most ports.
+constexpr std::uint8_t RAW_UNUSED_HIGH = 0x0F;
+constexpr std::uint8_t RAW_SELECT = 0x10;
+constexpr std::uint8_t RAW_ACK = 0x40;
+constexpr std::uint8_t RAW_NOT_BUSY = 0x80;
+
+constexpr std::uint8_t PIN_D0 = 0x01;
+constexpr std::uint8_t PIN_D1 = 0x02;
+constexpr std::uint8_t PIN_D2 = 0x04;
+constexpr std::uint8_t PIN_D3 = 0x08;
+
+std::string hex_byte(std::uint8_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
+    return text;
+}
+
+void build_steps(vmu_sim& vmu) {
+    for (const vmu_frame& frame : vmu.frames) {
+        vmu.steps.push_back(frame.header);
+        vmu.steps.push_back(STEP_AWAIT_PC);
+        vmu.steps.push_back(frame.code);
+        for (std::uint8_t byte : frame.payload)
+            vmu.steps.push_back(byte);
+        vmu.steps.push_back(frame.trailer);
+        if (frame.await_answer)
+            vmu.steps.push_back(STEP_AWAIT_PC);
+    }
+    vmu.steps_built = true;
+    vmu.rng = vmu.seed != 0 ? vmu.seed : 1;
+}
+
+int level_length(vmu_sim& vmu) {
+    int length = vmu.hold < 1 ? 1 : vmu.hold;
+    if (vmu.jitter > 0) {
+        // xorshift32: the same seed gives the same timing on every run.
+        vmu.rng ^= vmu.rng << 13;
+        vmu.rng ^= vmu.rng >> 17;
+        vmu.rng ^= vmu.rng << 5;
+        length += static_cast<int>(vmu.rng % static_cast<std::uint32_t>(vmu.jitter + 1));
+    }
+    return length;
+}
+
+// Chooses the line levels for the next stretch of reads, when the previous
+// one is over: the next half of a bit, the next byte of the script, or idle
+// (Ack high) while the card waits for the PC or has nothing left to send.
+void next_level(vmu_sim& vmu) {
+    while (true) {
+        if (vmu.stalled || vmu.awaiting_pc)
+            return;
+        if (!vmu.sending) {
+            if (vmu.step >= vmu.steps.size())
+                return;
+            std::int16_t next = vmu.steps[vmu.step++];
+            if (next == STEP_AWAIT_PC) {
+                vmu.awaiting_pc = true;
+                return;
+            }
+            vmu.sending = true;
+            vmu.send_value = static_cast<std::uint8_t>(next);
+            vmu.bit = 7;
+            vmu.half = 0;
+        }
+        if (vmu.half == 1) {
+            // Ack rises with the bit already on Busy; the PC's echo of this
+            // bit is on D2 by now.
+            vmu.ack_high = true;
+            vmu.busy = ((vmu.send_value >> vmu.bit) & 1) != 0;
+            vmu.echo_bits.push_back((vmu.last_data & PIN_D2) != 0 ? 1 : 0);
+            vmu.half = 2;
+            vmu.level_left = level_length(vmu);
+            return;
+        }
+        if (vmu.half == 2) {
+            --vmu.bit;
+            vmu.half = 0;
+            if (vmu.bit < 0) {
+                vmu.sending = false;
+                ++vmu.bytes_sent;
+                continue;
+            }
+        }
+        if (vmu.bytes_sent == vmu.stall_byte && 7 - vmu.bit == vmu.stall_bit) {
+            vmu.stalled = true;
+            vmu.ack_high = !vmu.stall_ack_low;
+            return;
+        }
+        vmu.ack_high = false;
+        vmu.half = 1;
+        vmu.level_left = level_length(vmu);
+        return;
+    }
+}
+
+// Whether the card is listening for a byte from the PC. The card listens as
+// soon as it has raised Ack for the last bit of the byte before the wait,
+// while the PC may still be reading that level.
+bool take_pc_byte(vmu_sim& vmu) {
+    if (vmu.awaiting_pc)
+        return true;
+    const bool last_level = vmu.sending && vmu.bit == 0 && vmu.half == 2;
+    if (!last_level || vmu.step >= vmu.steps.size() || vmu.steps[vmu.step] != STEP_AWAIT_PC) {
+        return false;
+    }
+    ++vmu.step;
+    ++vmu.bytes_sent;
+    vmu.sending = false;
+    vmu.level_left = 0;
+    return true;
+}
+
+}  // namespace
+
+std::uint8_t vmu_header_for(std::size_t length) {
+    if (length == 128)
+        return 0x50;
+    return static_cast<std::uint8_t>(0x0F + length);
+}
+
+vmu_frame vmu_make_frame(std::uint8_t code, std::vector<std::uint8_t> payload) {
+    vmu_frame frame;
+    frame.header = vmu_header_for(payload.size());
+    frame.code = code;
+    frame.payload = std::move(payload);
+    return frame;
+}
+
+std::vector<vmu_frame> vmu_transfer_frames(const vmu_file& file) {
+    std::vector<vmu_frame> frames;
+    const auto blocks = static_cast<std::uint8_t>(file.image.size() / 512);
+    frames.push_back(vmu_make_frame(2, {file.type, blocks}));
+
+    std::vector<std::uint8_t> name(12, ' ');
+    for (std::size_t i = 0; i < name.size() && i < file.name.size(); ++i) {
+        name[i] = static_cast<std::uint8_t>(file.name[i]);
+    }
+    frames.push_back(vmu_make_frame(6, name));
+
+    for (std::size_t offset = 0; offset + 128 <= file.image.size(); offset += 128) {
+        frames.push_back(
+            vmu_make_frame(4, std::vector<std::uint8_t>(
+                                  file.image.begin() + static_cast<std::ptrdiff_t>(offset),
+                                  file.image.begin() + static_cast<std::ptrdiff_t>(offset + 128))));
+        frames.push_back(vmu_make_frame(8, {0x00}));
+    }
+
+    std::vector<std::uint8_t> directory(std::begin(file.stamp), std::end(file.stamp));
+    directory.resize(12, 0x00);
+    frames.push_back(vmu_make_frame(3, directory));
+    frames.push_back(vmu_make_frame(8, {0x00}));
+    return frames;
+}
+
+std::uint8_t vmu_sim_status_read(vmu_sim& vmu) {
+    if (!vmu.steps_built)
+        build_steps(vmu);
+    ++vmu.status_reads;
+    if (!vmu.masked)
+        ++vmu.unmasked_reads;
+
+    const auto reads = static_cast<std::int64_t>(vmu.status_reads);
+    const bool ready = vmu.ready_after != VMU_NEVER && reads > vmu.ready_after;
+    // The card begins its first frame one read after it signalled ready, so
+    // that a PC that has just seen Select low also sees the first Ack low.
+    if (ready && reads > vmu.ready_after + 1) {
+        if (vmu.level_left == 0)
+            next_level(vmu);
+        if (vmu.level_left > 0)
+            --vmu.level_left;
+    }
+
+    std::uint8_t raw = RAW_UNUSED_HIGH;
+    if (!ready)
+        raw |= RAW_SELECT;
+    if (vmu.ack_high)
+        raw |= RAW_ACK;
+    if (!vmu.busy)
+        raw |= RAW_NOT_BUSY;
+    return raw;
+}
+
+void vmu_sim_data_write(vmu_sim& vmu, std::uint8_t value) {
+    vmu.data_writes.push_back({value, vmu.masked});
+    const std::uint8_t before = vmu.last_data;
+    vmu.last_data = value;
+    if ((value & 0xF0) != 0)
+        vmu.complaints.push_back("data write " + hex_byte(value) + " sets D4-D7");
+    // The PC's bits count only while D3 says the port is open: raising D3
+    // and D0 together on opening is not a clock edge.
+    if ((before & PIN_D3) == 0 || (value & PIN_D3) == 0)
+        return;
+
+    const bool clock_before = (before & PIN_D0) != 0;
+    const bool clock_now = (value & PIN_D0) != 0;
+    if (!clock_before && !clock_now && ((before ^ value) & PIN_D1) != 0) {
+        vmu.complaints.push_back("D1 changed while D0 was low");
+    }
+    if (clock_before && !clock_now && vmu.pc_bits == 0)
+        vmu.pc_masked = vmu.masked;
+    if (!clock_before && clock_now) {
+        vmu.pc_value = static_cast<std::uint8_t>((vmu.pc_value << 1) | ((value & PIN_D1) ? 1 : 0));
+        if (++vmu.pc_bits == 8) {
+            vmu.pc_bytes.push_back({vmu.pc_value, vmu.pc_masked});
+            if (take_pc_byte(vmu)) {
+                vmu.awaiting_pc = false;
+            } else {
+                vmu.complaints.push_back("PC sent " + hex_byte(vmu.pc_value) +
+                                         " while the card was not listening");
+            }
+            vmu.pc_bits = 0;
+            vmu.pc_value = 0;
+        }
+    }
+}
+
+bool vmu_sim_finished(const vmu_sim& vmu) {
+    return vmu.steps_built && vmu.step >= vmu.steps.size() && !vmu.sending && !vmu.awaiting_pc;
+}

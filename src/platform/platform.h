@@ -1,0 +1,34 @@
+// The platform seam: the only operations through which vmurx touches the
+// machine. Every program links exactly one implementation of these functions
+// (real hardware on Linux, or the software VMU), chosen at link time.
+#pragma once
+
+#include <cstdint>
+
+/// Gains access to the data register (base) and the status register
+/// (base + 1) of the parallel port at `base`. Returns false with errno set
+/// when the system refuses; the caller reports errno to the user.
+bool port_acquire(std::uint16_t base);
+
+/// Gives up what port_acquire obtained. Called once, after the last register
+/// write of the run.
+void port_release();
+
+/// Performs one real read of the register at `address` and returns the lines
+/// as they are at that moment. Nothing is cached: the link counts reads as its
+/// measure of time and must see every change of the peer's clock line.
+std::uint8_t port_read(std::uint16_t address);
+
+/// Writes `value` to the register at `address`, taking effect at once and in
+/// call order (a data line and the clock are set in separate writes).
+void port_write(std::uint16_t address, std::uint8_t value);
+
+/// Protect the timing-critical stretches (a frame, and the gap from an
+/// acknowledgement to the next frame's trailer) from pauses of the process.
+/// Plain switches, not counted: masking twice and unmasking once leaves
+/// interrupts unmasked. Neither may fail or make timing worse.
+void mask_interrupts();
+void unmask_interrupts();
+
+/// Waits at least `milliseconds`.
+void sleep_ms(unsigned milliseconds);

@@ -1,0 +1,39 @@
+// Runs a built program as a user would: in its own process, with its standard
+// output and error captured separately, and reports how it ended.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct run_options {
+    std::string cwd;                 // empty: the test's own directory
+    std::vector<std::string> env;    // "NAME=value" entries added to the environment
+    std::vector<std::string> unset;  // names removed from the environment
+};
+
+struct run_result {
+    int status = -1;  // exit status, or 128 + signal number
+    std::string out;
+    std::string err;
+};
+
+run_result run_program(const std::vector<std::string>& argv, const run_options& options = {});
+
+/// A fresh, empty directory under the system's temporary directory, removed
+/// with its contents when the object goes away.
+class temp_dir {
+public:
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+/// The whole contents of a file; empty when it cannot be read.
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& contents);
