@@ -22,8 +22,10 @@ bool select_base(const char* name, std::uint16_t& base) {
         base = LPT_BASES[static_cast<std::size_t>(digit - '1')];
         return true;
     }
-    short number = 0;
-    if (std::sscanf(name, "%hi", &number) != 1)
+    // Read as a long and cut to 16 bits: the numbers a short conversion
+    // takes, without its undefined result for values that do not fit.
+    long number = 0;
+    if (std::sscanf(name, "%li", &number) != 1)
         return false;
     base = static_cast<std::uint16_t>(number);
     return true;

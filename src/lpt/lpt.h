@@ -43,6 +43,7 @@ struct lpt_port {
 /// or when the system refuses access (errno tells why; nothing is printed).
 int lpt_open(const char* name, lpt_port& port);
 
-/// Lowers D3, releases the port, prints "close\n" and the communications log.
+/// Prints "close\n", lowers D3, releases the port and prints the
+/// communications log.
 /// Always returns 1.
 int lpt_close(lpt_port& port);

@@ -1,0 +1,19 @@
+// Times lpt_delay as built at one optimisation level and fails when the
+// empty loop has been optimised away: DELAY_LOOPS iterations of a volatile
+// increment cannot take less than 0.05 ns each on any machine.
+#include <chrono>
+#include <cstdio>
+
+#include "lpt/byte_exchange.h"
+
+int main() {
+    constexpr int calls = 2000;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < calls; ++i)
+        lpt_delay();
+    const std::chrono::duration<double, std::nano> spent = std::chrono::steady_clock::now() - start;
+    const double floor = calls * DELAY_LOOPS * 0.05;
+    std::printf("%d delay units: %.0f ns (at least %.0f ns required)\n", calls, spent.count(),
+                floor);
+    return spent.count() >= floor ? 0 : 1;
+}
