@@ -49,8 +49,7 @@ protected:
     // `script` with one read per Ack level. `first_read` 0 skips the handshake.
     void open(std::vector<std::int16_t> script, std::int64_t ready_after, int first_read = 0) {
         card.ready_after = ready_after;
-        card.steps = std::move(script);
-        card.steps_built = true;
+        card.script = std::move(script);
         out([&] { ASSERT_EQ(lpt_open("LPT1:", vmu_port), 1); });
         vmu_port.first_read = first_read;
     }

@@ -24,18 +24,18 @@ std::string hex_byte(std::uint8_t value) {
     return text;
 }
 
-void build_steps(vmu_sim& vmu) {
+void script_frames(vmu_sim& vmu) {
     for (const vmu_frame& frame : vmu.frames) {
-        vmu.steps.push_back(frame.header);
-        vmu.steps.push_back(STEP_AWAIT_PC);
-        vmu.steps.push_back(frame.code);
+        vmu.script.push_back(frame.header);
+        vmu.script.push_back(STEP_AWAIT_PC);
+        vmu.script.push_back(frame.code);
         for (std::uint8_t byte : frame.payload)
-            vmu.steps.push_back(byte);
-        vmu.steps.push_back(frame.trailer);
+            vmu.script.push_back(byte);
+        vmu.script.push_back(frame.trailer);
         if (frame.await_answer)
-            vmu.steps.push_back(STEP_AWAIT_PC);
+            vmu.script.push_back(STEP_AWAIT_PC);
     }
-    vmu.steps_built = true;
+    vmu.frames_scripted = true;
     vmu.rng = vmu.seed != 0 ? vmu.seed : 1;
 }
 
@@ -59,9 +59,9 @@ void next_level(vmu_sim& vmu) {
         if (vmu.stalled || vmu.awaiting_pc)
             return;
         if (!vmu.sending) {
-            if (vmu.step >= vmu.steps.size())
+            if (vmu.step >= vmu.script.size())
                 return;
-            std::int16_t next = vmu.steps[vmu.step++];
+            std::int16_t next = vmu.script[vmu.step++];
             if (next == STEP_AWAIT_PC) {
                 vmu.awaiting_pc = true;
                 return;
@@ -109,7 +109,7 @@ bool take_pc_byte(vmu_sim& vmu) {
     if (vmu.awaiting_pc)
         return true;
     const bool last_level = vmu.sending && vmu.bit == 0 && vmu.half == 2;
-    if (!last_level || vmu.step >= vmu.steps.size() || vmu.steps[vmu.step] != STEP_AWAIT_PC) {
+    if (!last_level || vmu.step >= vmu.script.size() || vmu.script[vmu.step] != STEP_AWAIT_PC) {
         return false;
     }
     ++vmu.step;
@@ -162,8 +162,8 @@ std::vector<vmu_frame> vmu_transfer_frames(const vmu_file& file) {
 }
 
 std::uint8_t vmu_sim_status_read(vmu_sim& vmu) {
-    if (!vmu.steps_built)
-        build_steps(vmu);
+    if (!vmu.frames_scripted)
+        script_frames(vmu);
     ++vmu.status_reads;
     if (!vmu.masked)
         ++vmu.unmasked_reads;
@@ -224,5 +224,5 @@ void vmu_sim_data_write(vmu_sim& vmu, std::uint8_t value) {
 }
 
 bool vmu_sim_finished(const vmu_sim& vmu) {
-    return vmu.steps_built && vmu.step >= vmu.steps.size() && !vmu.sending && !vmu.awaiting_pc;
+    return vmu.frames_scripted && vmu.step >= vmu.script.size() && !vmu.sending && !vmu.awaiting_pc;
 }

@@ -76,6 +76,10 @@ struct vmu_sim {
     int refuse_errno = 0;                 // nonzero: port_acquire fails with this errno
 
     std::vector<vmu_frame> frames;
+    /// What the card does, step by step: a byte to send (0..255) or
+    /// STEP_AWAIT_PC, a wait for a byte from the PC. The frames are appended
+    /// to it on the first tick; a test may also write steps here directly.
+    std::vector<std::int16_t> script;
 
     // Recording.
     std::uint16_t base = 0;
@@ -92,10 +96,8 @@ struct vmu_sim {
     unsigned slept_ms = 0;
     std::int64_t bytes_sent = 0;  // bytes the card has clocked out completely
 
-    // Progress through the script (internal). The frames are flattened into
-    // steps on the first tick: a byte to send (0..255) or STEP_AWAIT_PC.
-    std::vector<std::int16_t> steps;
-    bool steps_built = false;
+    // Progress through the script (internal).
+    bool frames_scripted = false;
     std::size_t step = 0;
     bool sending = false;
     std::uint8_t send_value = 0;
