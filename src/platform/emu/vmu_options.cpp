@@ -111,11 +111,12 @@ bool apply_fault(const fault& f, vmu_sim& vmu, std::string& error) {
     } else if (f.kind == "short") {
         // Frames announce 128 bytes or 1 to 16, so a full data block shrinks
         // to the longest short frame.
-        std::size_t length = frame.payload.size() == 128 ? 16 : frame.payload.size() - 1;
-        if (length == 0) {
+        const std::size_t size = frame.payload.size();
+        if (size <= 1) {
             error = "--fault short=" + std::to_string(f.value) + ": that frame has one byte";
             return false;
         }
+        const std::size_t length = size == 128 ? 16 : size - 1;
         frame.payload.resize(length);
         frame.header = vmu_header_for(length);
     } else {  // stop

@@ -1,0 +1,82 @@
+// The output file's rules that are plain functions: packed BCD digits taken
+// at face value, the file name made from the card's name block (a space after
+// position 0 ends it, '/' and control bytes become '_'), and the time stamp
+// read as local standard time with out-of-range fields normalised.
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+#include "main/output_file.h"
+#include "run_program.h"
+
+using namespace std::literals;
+
+namespace {
+
+TEST(BcdDigits, AreTakenAtFaceValue) {
+    const int cases[][2] = {{0x00, 0},  {0x59, 59},  {0x99, 99},
+                            {0x1A, 20}, {0xFF, 165}, {0x159, 59}};
+    for (const auto& [byte, value] : cases)
+        EXPECT_EQ(bcd_to_int(byte), value) << std::hex << byte;
+}
+
+TEST(VmuName, EndsAtASpaceAfterPositionZeroAndIsMadeSafe) {
+    const std::string_view cases[][2] = {
+        // The 12 bytes of the name block and a stray 13th, then the name.
+        {"ABC         ?", "ABC"},
+        {"AB CD       ?", "AB"},
+        {" X          ?", " X"},
+        {"ABCDEFGHIJKL?", "ABCDEFGHIJKL"},
+        {"\0BCDEFGHIJKL?"sv, ""},
+        {"../etc/x    ?", ".._etc_x"},
+        {"\x1b[2J\t\x7f\x01\x1f"
+         "A   ?",
+         "_[2J____A"},
+        {"caf\xe9 AB/\x01   ?", "caf\xe9"},  // bytes from 0x80 on are kept
+    };
+    for (const auto& [block, name] : cases) {
+        char buffer[NAME_BLOCK_SIZE + 1];
+        block.copy(buffer, sizeof buffer);
+        decode_vmu_name(buffer);
+        EXPECT_EQ(buffer, name) << testing::PrintToString(block);
+    }
+}
+
+TEST(FileTimes, AreTheDirectoryStampInLocalStandardTime) {
+    const struct {
+        const char* tz;
+        std::string_view block;
+        long seconds;
+    } cases[] = {
+        {"UTC", "\x19\x99\x12\x31\x23\x59\x58\1\2\3\4\5"sv, 946684798},  // bytes 7 to 11 unused
+        // Month 0 is December of the year before: 2023-12-15 12:00:00.
+        {"UTC", "\x20\x24\x00\x15\x12\x00\x00\0\0\0\0\0"sv, 1702641600},
+        // Standard time also in summer: 12:00 CET is 11:00 UTC on 2000-07-01.
+        {"CET-1CEST,M3.5.0,M10.5.0/3", "\x20\x00\x07\x01\x12\x00\x00\0\0\0\0\0"sv, 962449200},
+    };
+    const char* saved = std::getenv("TZ");
+    const std::string saved_tz = saved != nullptr ? saved : "";
+    temp_dir dir;
+    const std::string file = dir.file("f");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tz);
+        setenv("TZ", c.tz, 1);
+        tzset();
+        write_file(file, "x");
+        set_file_times(file.c_str(), {reinterpret_cast<const std::uint8_t*>(c.block.data()), 12});
+        struct stat times {};
+        ASSERT_EQ(stat(file.c_str(), &times), 0);
+        EXPECT_EQ(times.st_mtime, c.seconds);
+        EXPECT_EQ(times.st_atime, c.seconds);
+    }
+    saved != nullptr ? setenv("TZ", saved_tz.c_str(), 1) : unsetenv("TZ");
+    tzset();
+}
+
+}  // namespace
