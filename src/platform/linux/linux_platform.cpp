@@ -1,0 +1,151 @@
+// The platform seam on real hardware under Linux. port_acquire finds the
+// port's ppdev node through the kernel's list of parallel ports and claims it;
+// where ppdev cannot have the port, it falls back to direct port I/O (x86
+// only). Masking raises the scheduling of the polling thread, since a process
+// cannot mask interrupts, and the sleep is a plain nanosleep.
+#include <sys/mman.h>
+#include <time.h>
+
+#include <cerrno>
+
+#include "linux/direct_io.h"
+#include "linux/parport_discovery.h"
+#include "linux/ppdev_port.h"
+#include "linux/process_priority.h"
+#include "platform.h"
+
+namespace {
+
+enum class mechanism { none, ppdev, direct_io };
+
+struct linux_port {
+    mechanism via = mechanism::none;
+    std::uint16_t base = 0;
+    ppdev_port ppdev;
+    priority_plan priority;
+    bool memory_locked = false;
+};
+
+linux_port port;
+
+// A reason for refusal and how much it tells the user: a node they may not
+// open (join group lp) beats a refused ioperm (run as root), which beats a
+// missing node or driver, which beats a kernel without port I/O, which beats
+// finding no ppdev port at all.
+struct refusal {
+    int error = ENODEV;
+    int weight = -1;
+};
+
+void consider(refusal& best, int error, int weight) {
+    if (weight > best.weight)
+        best = {error, weight};
+}
+
+int ppdev_weight(int error) {
+    return error == EACCES || error == EPERM ? 4 : 2;
+}
+
+int direct_io_weight(int error) {
+    return error == EPERM || error == EACCES ? 3 : 1;
+}
+
+void prepare_for_transfer(mechanism via, std::uint16_t base) {
+    port.via = via;
+    port.base = base;
+    priority_prepare(port.priority);
+    port.memory_locked = lock_memory();
+}
+
+}  // namespace
+
+bool port_acquire(std::uint16_t base) {
+    if (port.via != mechanism::none)
+        port_release();
+
+    refusal best;
+    const parport_lookup found = find_parport(base);
+    if (found.number >= 0) {
+        const int error = ppdev_claim(found.number, base, port.ppdev);
+        if (error == 0) {
+            prepare_for_transfer(mechanism::ppdev, base);
+            return true;
+        }
+        if (error == EBUSY) {
+            // The port is there and someone else holds it: driving it behind
+            // their back would disturb both transfers.
+            errno = EBUSY;
+            return false;
+        }
+        consider(best, error, ppdev_weight(error));
+    } else {
+        consider(best, found.error, 0);
+    }
+
+    const int error = direct_io_grant(base);
+    if (error == 0) {
+        prepare_for_transfer(mechanism::direct_io, base);
+        return true;
+    }
+    consider(best, error, direct_io_weight(error));
+    errno = best.error;
+    return false;
+}
+
+void port_release() {
+    // Back to normal first: releasing is no longer timing-critical.
+    priority_restore(port.priority);
+    switch (port.via) {
+        case mechanism::ppdev:
+            ppdev_release(port.ppdev);
+            break;
+        case mechanism::direct_io:
+            direct_io_revoke(port.base);
+            break;
+        case mechanism::none:
+            return;
+    }
+    if (port.memory_locked)
+        munlockall();
+    port = linux_port{};
+}
+
+std::uint8_t port_read(std::uint16_t address) {
+    switch (port.via) {
+        case mechanism::ppdev:
+            return ppdev_read(port.ppdev, address);
+        case mechanism::direct_io:
+            return direct_io_read(address);
+        case mechanism::none:
+            break;
+    }
+    return 0xFF;
+}
+
+void port_write(std::uint16_t address, std::uint8_t value) {
+    switch (port.via) {
+        case mechanism::ppdev:
+            ppdev_write(port.ppdev, address, value);
+            break;
+        case mechanism::direct_io:
+            direct_io_write(address, value);
+            break;
+        case mechanism::none:
+            break;
+    }
+}
+
+void mask_interrupts() {
+    priority_raise(port.priority);
+}
+
+void unmask_interrupts() {
+    priority_lower(port.priority);
+}
+
+void sleep_ms(unsigned milliseconds) {
+    timespec remaining{static_cast<time_t>(milliseconds / 1000),
+                       static_cast<long>(milliseconds % 1000) * 1'000'000L};
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+}
