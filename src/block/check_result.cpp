@@ -41,9 +41,7 @@ void check_result(int result) {
     release_file_buffer();
     if (verbose)
         std::fputs("\n", stdout);
-    // The log and the line end come before the message, also when both
-    // streams go to one file.
-    std::fflush(stdout);
+    flush_before_error();
     if (result == RESULT_IO_ERROR) {
         std::perror("Error");
     } else {

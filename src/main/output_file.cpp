@@ -41,14 +41,12 @@ create_status create_output_file(const char* name, std::FILE*& stream) {
 }
 
 bool store_image(std::FILE* stream, std::span<const std::uint8_t> image) {
-    bool written = image.empty() || std::fwrite(image.data(), image.size(), 1, stream) == 1;
+    // After a failed write the stream is left for the process exit to close.
+    if (!image.empty() && std::fwrite(image.data(), image.size(), 1, stream) != 1)
+        return false;
     // Part of the image may still sit in the stream's buffer: a failure to
     // flush it on close loses data just as a failed write does.
-    int saved_errno = errno;
-    bool closed = std::fclose(stream) == 0;
-    if (!written)
-        errno = saved_errno;
-    return written && closed;
+    return std::fclose(stream) == 0;
 }
 
 void set_file_times(const char* name, std::span<const std::uint8_t> directory_block) {

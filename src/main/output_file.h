@@ -17,9 +17,9 @@ int bcd_to_int(int byte);
 
 /// Turns the name buffer into the file name in place: byte 12 becomes NUL,
 /// every space in positions 1 to 11 becomes NUL (position 0 is never changed),
-/// and then, because the name comes from a device, every '/' and control byte
-/// before the end becomes '_', so that the name can neither leave the current
-/// directory nor send control sequences to the terminal.
+/// and then, because the name comes from a device, every '/' and every control
+/// character (below 0x20, and 0x7F) before the end becomes '_', so that the
+/// name can neither leave the current directory nor carry terminal controls.
 void decode_vmu_name(std::span<char, NAME_BLOCK_SIZE + 1> name_buffer);
 
 enum class create_status { created, exists, failed };
@@ -29,7 +29,8 @@ enum class create_status { created, exists, failed };
 create_status create_output_file(const char* name, std::FILE*& stream);
 
 /// Writes the whole image and closes the stream. False when any part of the
-/// image did not reach the file (errno says why); an empty image is complete.
+/// image did not reach the file (errno says why; after a failed write the
+/// stream stays open). An empty image is complete.
 bool store_image(std::FILE* stream, std::span<const std::uint8_t> image);
 
 /// Sets the access and modification times of `name` to the directory block's

@@ -1,6 +1,8 @@
 // Definitions of the program-wide state.
 #include "main/program.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 const char* device_name = "LPT1:";
@@ -11,4 +13,10 @@ lpt_port vmu_port{};
 void release_file_buffer() {
     std::free(file_buffer);
     file_buffer = nullptr;
+}
+
+void flush_before_error() {
+    const int saved_errno = errno;
+    std::fflush(stdout);
+    errno = saved_errno;
 }

@@ -18,3 +18,8 @@ extern lpt_port vmu_port;
 
 /// Frees the file image, if there is one.
 void release_file_buffer();
+
+/// Flushes standard output, keeping errno, before a message on standard
+/// error: the two streams then keep their order when they go to one place,
+/// and a perror after it still reports the failure that came before.
+void flush_before_error();

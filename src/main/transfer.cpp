@@ -49,7 +49,7 @@ enum class answer { none, nak };
 [[noreturn, gnu::format(printf, 2, 3)]] void fail(answer vmu_answer, const char* format, ...) {
     if (verbose)
         std::fputs("\n", stdout);
-    std::fflush(stdout);
+    flush_before_error();
     std::va_list arguments;
     va_start(arguments, format);
     std::vfprintf(stderr, format, arguments);
@@ -140,7 +140,7 @@ void run_transfer(const char* name_option) {
     progress("OK\n");
 
     if (!store_image(output, {file_buffer, image_size})) {
-        std::fflush(stdout);
+        flush_before_error();
         std::perror("Error writing file");
         finish(1);
     }

@@ -4,7 +4,6 @@
 
 #include <getopt.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -25,12 +24,8 @@ namespace {
     std::exit(1);
 }
 
-// perror, after whatever standard output holds, so that the two streams keep
-// their order when they go to one place.
 [[noreturn]] void fail_with_errno(const char* text) {
-    int saved_errno = errno;
-    std::fflush(stdout);
-    errno = saved_errno;
+    flush_before_error();
     std::perror(text);
     std::exit(1);
 }
