@@ -33,7 +33,6 @@ int ppdev_claim(int number, std::uint16_t base, ppdev_port& port, const std::str
     int fd = open_node(path);
     if (fd < 0)
         return errno;
-    bool shared = false;
     if (ioctl(fd, PPEXCL) != 0 || ioctl(fd, PPCLAIM) != 0) {
         const int exclusive_error = errno;
         close(fd);
@@ -49,10 +48,9 @@ int ppdev_claim(int number, std::uint16_t base, ppdev_port& port, const std::str
             close(fd);
             return error;
         }
-        shared = true;
     }
 
-    port = ppdev_port{fd, base, shared};
+    port = ppdev_port{fd, base};
     return 0;
 }
 

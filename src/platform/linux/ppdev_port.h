@@ -14,7 +14,6 @@ inline constexpr const char* PPDEV_NODE_DIR = "/dev";
 struct ppdev_port {
     int fd = -1;
     std::uint16_t base = 0;
-    bool shared = false;  // claimed alongside another driver (e.g. lp)
     // The last status the port gave: what a failed read returns, so that a
     // failure never looks like an edge of the card's clock. Before the first
     // read it is an idle card that is not ready: Select and Ack high.
