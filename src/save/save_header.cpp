@@ -3,6 +3,7 @@
 #include "save_header.h"
 
 #include <algorithm>
+#include <cstdio>
 
 std::uint16_t get_u16(std::span<const std::uint8_t> bytes, std::size_t offset) {
     return static_cast<std::uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
@@ -221,6 +222,10 @@ save_analysis analyse_save(std::span<const std::uint8_t> file, std::optional<sav
                         std::to_string(file.size());
     } else if (!result.crc->ok()) {
         result.verdict = save_verdict::checksum_mismatch;
+        char text[64];
+        std::snprintf(text, sizeof text, "the stored CRC 0x%04X differs from the computed 0x%04X",
+                      result.crc->stored, result.crc->computed);
+        result.reason = text;
     } else {
         result.verdict = save_verdict::intact;
     }

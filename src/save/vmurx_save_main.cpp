@@ -533,15 +533,11 @@ int run_convert(const command_line& cl) {
             vmi.mode = static_cast<std::uint16_t>((protect ? VMI_MODE_PROTECTED : 0) |
                                                   (game ? VMI_MODE_GAME : 0));
             vmi.file_size = static_cast<std::uint32_t>(in.content.size());
-            const std::string ext = out_path.substr(out_path.size() - 4);
-            const std::string vmi_ext =
-                ext == ".VMS"   ? ".VMI"
-                : ext == ".vms" ? ".vmi"
-                                : std::string(".") + (ext[1] == 'V' ? 'V' : 'v') +
-                                      (ext[2] == 'M' ? 'M' : 'm') + (ext[3] == 'S' ? 'I' : 'i');
+            // The descriptor's extension in the letter case of the .vms.
+            std::string vmi_path = out_path;
+            vmi_path.back() = vmi_path.back() == 'S' ? 'I' : 'i';
             outputs.push_back({out_path, in.content, in.stamp});
-            outputs.push_back(
-                {out_path.substr(0, out_path.size() - 4) + vmi_ext, build_vmi(vmi), in.stamp});
+            outputs.push_back({vmi_path, build_vmi(vmi), in.stamp});
         }
     }
     if (!write_outputs(outputs, cl.force, error))
