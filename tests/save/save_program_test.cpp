@@ -20,13 +20,14 @@ const std::string SAVE = VMURX_SAVE_PATH;
 const std::uint8_t STAMP_2002[8] = {0x20, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x00};
 constexpr long STAMP_2002_UTC = 1015218367;  // 2002-03-04 05:06:07 UTC
 
-run_result run(const temp_dir& dir, const std::string& command_line) {
+run_result run(const temp_dir& dir, const std::string& command_line,
+               const std::string& tz = "UTC") {
     std::vector<std::string> argv{SAVE};
     std::istringstream in(command_line);
     for (std::string word; in >> word;)
         argv.push_back(word);
     return run_program(argv,
-                       {.cwd = dir.path(), .env = {"TZ=UTC", "VMURX_DELAY_US=0"}, .unset = {}});
+                       {.cwd = dir.path(), .env = {"TZ=" + tz, "VMURX_DELAY_US=0"}, .unset = {}});
 }
 
 void write_bytes(const temp_dir& dir, const std::string& name, const bytes& content) {
@@ -153,6 +154,30 @@ TEST(Convert, RoundTripsBetweenBytesVmsAndDci) {
               std::string("SAVE\0\0\0\0", 8));
     EXPECT_EQ(as_string(bytes(vmi.begin() + 0x58, vmi.begin() + 0x5C)), "CARD");
     EXPECT_EQ(vmi[0x68] | vmi[0x69] << 8, 2048);
+}
+
+TEST(Stamps, AreLocalStandardTimeAlsoInSummer) {
+    const struct {
+        std::string tz, stamp;
+        long utc;  // the modification time written
+    } cases[] = {
+        {"UTC", "20020704050607", 1025759167},
+        {"Europe/Berlin", "20020704050607", 1025759167 - 3600},
+        {"Europe/Berlin", "20020104050607", 1010120767 - 3600},
+        {"America/New_York", "20020704050607", 1025759167 + 5 * 3600},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tz + " " + c.stamp);
+        temp_dir dir;
+        write_bytes(dir, "CARD", make_save({}));
+        ASSERT_EQ(run(dir, "convert --stamp " + c.stamp + " CARD OUT", c.tz).status, 0);
+        EXPECT_EQ(mtime_of(dir.file("OUT")), c.utc);
+        const std::string iso = c.stamp.substr(0, 4) + "-" + c.stamp.substr(4, 2) + "-" +
+                                c.stamp.substr(6, 2) + "T" + c.stamp.substr(8, 2) + ":" +
+                                c.stamp.substr(10, 2) + ":" + c.stamp.substr(12, 2);
+        EXPECT_NE(run(dir, "info --json OUT", c.tz).out.find("\"stamp\": \"" + iso + "\""),
+                  std::string::npos);
+    }
 }
 
 TEST(Convert, RefusesWithoutWritingAnything) {
