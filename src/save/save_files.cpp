@@ -217,7 +217,7 @@ bool load_save(const std::string& path, save_input& input, file_error& error) {
 save_stamp standard_time_stamp(std::time_t time) {
     std::tm local{};
     localtime_r(&time, &local);
-    std::tm wall_clock = local;  // timegm() rewrites what it is given
+    std::tm wall_clock = local;              // timegm() rewrites what it is given
     std::time_t wall = timegm(&wall_clock);  // the wall clock, counted as if in UTC
     if (local.tm_isdst > 0) {
         // The same wall clock read as standard time lies later by the

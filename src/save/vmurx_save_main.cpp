@@ -35,15 +35,20 @@ const char* const USAGE =
     "  convert [OPTION]... IN OUT  write IN in the format OUT's extension names: .dci a DCI,\n"
     "                              .vms the bytes with a .vmi beside it, else the bytes alone\n"
     "\n"
-    "convert options:\n"
-    "  --name NAME                 the card's file name, 1 to 12 bytes\n"
-    "  --stamp YYYYMMDDhhmmss      the time stamp, local standard time (years 1900 to 9999)\n"
-    "  --type game|data            the file's type\n"
-    "  --protect                   mark the file copy-protected\n"
-    "  --description TEXT          the VMI's description (default: the VMU menu's), 32 bytes\n"
-    "  --copyright TEXT            the VMI's copyright (default: empty), 32 bytes\n"
-    "  --force                     replace existing output files (also for icon, eyecatch)\n"
-    "  --scale N                   enlarge a picture N times (1 to 16)\n"
+    "Options:\n"
+    "  --json                      info: print JSON\n"
+    "  --frame K                   icon: only frame K (1 to 3)\n"
+    "  --scale N                   icon, eyecatch: enlarge N times (1 to 16)\n"
+    "  --name NAME                 convert: the card's file name, 1 to 12 bytes\n"
+    "  --stamp YYYYMMDDhhmmss      convert: the time stamp, local standard time\n"
+    "  --type game|data            convert: the file's type\n"
+    "  --protect                   convert: mark the file copy-protected\n"
+    "  --description TEXT          convert: the VMI's description, at most 32 bytes\n"
+    "                              (default: the VMU menu's description)\n"
+    "  --copyright TEXT            convert: the VMI's copyright, at most 32 bytes\n"
+    "  --force                     icon, eyecatch, convert: replace existing files\n"
+    "  --help                      display this help and exit\n"
+    "  --version                   output version information and exit\n"
     "\n"
     "Files are read by extension, in any letter case: .dci is a DCI; .vmi is the .vms\n"
     "beside it with this descriptor; anything else holds the bytes as on the card (a .vms\n"
@@ -53,10 +58,8 @@ const char* const USAGE =
     "Exit status:\n"
     "  0  done; for check: every file is OK\n"
     "  1  check: a file FAILED; other commands: the work could not be done\n"
-    "  2  a bad command or option; check and info: a file is not a save (check only)\n"
-    "     or cannot be read\n"
-    "  --help     display this help and exit\n"
-    "  --version  output version information and exit\n";
+    "  2  a bad command or option; check and info: a file cannot be read;\n"
+    "     check: a file is not a save\n";
 
 int usage_error(const std::string& message) {
     if (!message.empty())
@@ -173,8 +176,11 @@ bool parse_command(int argc, char* argv[], const std::vector<int>& allowed, comm
                 cl.copyright = optarg;
                 break;
             default:
-                if (optopt != 0 && optopt != '?') {
+                if (optopt >= OPT_HELP) {
                     cl.error = std::string("option '") + argv[optind - 1] + "' needs a value";
+                } else if (optopt != 0) {
+                    cl.error =
+                        std::string("unrecognized option '-") + static_cast<char>(optopt) + "'";
                 } else {
                     cl.error = std::string("unrecognized option '") + argv[optind - 1] + "'";
                 }
@@ -271,9 +277,8 @@ std::string info_json(const std::string& path, const examined& f) {
           number(save ? std::optional<std::size_t>(a.header->icon_speed) : std::nullopt));
     field("eyecatch",
           number(save ? std::optional<std::size_t>(a.header->eyecatch_type) : std::nullopt));
-    field("payload", number(save && a.kind == save_kind::data
-                                ? std::optional<std::size_t>(a.header->payload_length)
-                                : std::nullopt));
+    field("payload",
+          number(save ? std::optional<std::size_t>(a.header->payload_length) : std::nullopt));
     field("crc", a.crc ? "{\"stored\": " + std::to_string(a.crc->stored) +
                              ", \"computed\": " + std::to_string(a.crc->computed) +
                              ", \"ok\": " + (a.crc->ok() ? "true" : "false") + "}"
