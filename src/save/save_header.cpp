@@ -169,6 +169,15 @@ save_analysis analyse_save(std::span<const std::uint8_t> file, std::optional<sav
     save_kind kind;
     if (declared) {
         kind = *declared;
+        // A descriptor that names the wrong kind is reported, not obeyed,
+        // when the other kind's header is there.
+        const bool says_data = kind == save_kind::data;
+        if (says_data ? !data_ok && game_ok : !game_ok && data_ok) {
+            result.problems.push_back(std::string("the descriptor says ") + kind_name(kind) +
+                                      ", but the header is a " + (says_data ? "game" : "data") +
+                                      " file's");
+            kind = says_data ? save_kind::game : save_kind::data;
+        }
     } else if (data_ok) {
         kind = save_kind::data;
     } else if (game_ok) {

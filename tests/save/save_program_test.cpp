@@ -186,20 +186,19 @@ TEST(Convert, RefusesWithoutWritingAnything) {
         std::string before;  // files made first: "name"
         std::string command;
         std::string message;
-        std::string after;  // what must then exist, or not
         bool out_exists;
     } cases[] = {
-        {"an existing output", "OUT.dci", "convert CARD OUT.dci", "OUT.dci: File exists", "", true},
+        {"an existing output", "OUT.dci", "convert CARD OUT.dci", "OUT.dci: File exists", true},
         {"an existing VMI beside the VMS", "OUT.vmi", "convert CARD OUT.vms",
-         "OUT.vmi: File exists", "", false},
+         "OUT.vmi: File exists", false},
         {"a card name longer than 12 bytes", "", "convert --name ABCDEFGHIJKLM CARD OUT.dci",
-         "1 to 12 bytes", "", false},
+         "1 to 12 bytes", false},
         {"a resource name longer than 8 bytes", "", "convert CARD LONGNAME9.vms", "1 to 8 bytes",
-         "", false},
+         false},
         {"a stamp before 1900", "", "convert --stamp 18991231235959 CARD OUT.dci",
-         "between the years 1900 and 9999", "", false},
-        {"no name for a DCI", "", "convert THIRTEEN_LONG OUT.dci", "give --name", "", false},
-        {"not a save and no type", "", "convert ZEROS OUT.dci", "give --type", "", false},
+         "between the years 1900 and 9999", false},
+        {"no name for a DCI", "", "convert THIRTEEN_LONG OUT.dci", "give --name", false},
+        {"not a save and no type", "", "convert ZEROS OUT.dci", "give --type", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
