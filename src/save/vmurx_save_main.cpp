@@ -452,7 +452,11 @@ int run_convert(const command_line& cl) {
     if (cl.operands.size() != 2)
         return usage_error("expected IN and OUT");
     const std::string& in_path = cl.operands[0];
-    const std::string& out_path = cl.operands[1];
+    std::string out_path = cl.operands[1];
+    if (format_of(out_path) == file_format::vmi) {
+        // A .vmi names the pair: the .vms beside it is written with it.
+        out_path.back() = out_path.back() == 'I' ? 'S' : 's';
+    }
     if (cl.name && (cl.name->empty() || cl.name->size() > 12))
         return fail(*cl.name, "a card name has 1 to 12 bytes");
     std::optional<save_stamp> stamp;

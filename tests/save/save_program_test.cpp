@@ -138,6 +138,7 @@ TEST(Convert, RoundTripsBetweenBytesVmsAndDci) {
         {"bytes to VMS", "convert CARD SAVE.VMS" + stamp, "SAVE.VMS", content},
         {"VMS with VMI to DCI", "convert SAVE.VMS c.dci", "c.dci", dci},
         {"the VMI alone names the VMS", "convert SAVE.VMI d.DCI", "d.DCI", dci},
+        {"a .vmi as the target writes the pair", "convert d.DCI e.vmi", "e.vms", content},
     };
     for (const auto& s : steps) {
         SCOPED_TRACE(s.rule);
@@ -257,7 +258,12 @@ TEST(Pictures, AreWrittenAsRgbaPngs) {
     temp_dir dir;
     write_bytes(dir, "TWO", make_save({.icons = 2, .eyecatch = 3}));
     write_bytes(dir, "GAME", make_save({.game = true}));
-    const std::vector<int> red{255, 0, 0, 255}, blue{0, 0, 255, 136}, clear{0, 0, 0, 0};
+    bytes icondata(0x20 + 128, 0);
+    icondata[0x10] = 0x20;  // the monochrome icon, no colour one
+    icondata[0x20] = 0x80;  // its first pixel dark
+    write_bytes(dir, "ICONDATA_VMS", icondata);
+    const std::vector<int> red{255, 0, 0, 255}, blue{0, 0, 255, 136}, clear{0, 0, 0, 0},
+        black{0, 0, 0, 255}, white{255, 255, 255, 255};
     const struct {
         std::string command;
         png_uint_32 width, height;
@@ -270,6 +276,7 @@ TEST(Pictures, AreWrittenAsRgbaPngs) {
         {"icon --scale 3 TWO b.png", 192, 96, {{{2, 2}, red}, {{3, 0}, blue}, {{98, 2}, clear}}},
         {"icon --frame 2 TWO c.png", 32, 32, {{{0, 0}, clear}, {{0, 1}, red}}},
         {"icon GAME d.png", 32, 32, {{{0, 0}, red}}},
+        {"icon ICONDATA_VMS g.png", 32, 32, {{{0, 0}, black}, {{1, 0}, white}}},
         {"eyecatch --scale 2 TWO e.png", 144, 112, {{{0, 0}, clear}}},
     };
     for (const auto& c : cases) {
@@ -353,6 +360,12 @@ TEST(EmuSendsSaves, WithTheirOwnNameTypeAndStamp) {
         EXPECT_EQ(read_bytes(out, c.received), c.sent);
         EXPECT_EQ(mtime_of(out.file(c.received)), c.stamp);
     }
+    // The built-in sample is a genuine data save.
+    temp_dir out;
+    ASSERT_EQ(run_program({VMURX_EMU_PATH}, {.cwd = out.path(), .env = {}, .unset = {}}).status, 0);
+    EXPECT_EQ(run(out, "check VMURX_DEMO").out, "VMURX_DEMO: OK\n");
+    EXPECT_EQ(run(out, "icon VMURX_DEMO icon.png").status, 0);
+    EXPECT_EQ(read_png(out.file("icon.png")).width, 32u);
 }
 
 }  // namespace
