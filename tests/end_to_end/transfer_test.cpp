@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "run_program.h"
+#include "emu/vmu_options.h"
 
 namespace fs = std::filesystem;
 
@@ -261,6 +263,7 @@ TEST(FailedTransfer, EndsWithTheMessageTheLogAndStatusOne) {
 TEST(VmuOptions, AreRefusedWithStatusTwoBeforeTheToolRuns) {
     temp_dir cwd;
     write_file(cwd.file("big"), std::string(255 * 512 + 1, 'x'));
+    write_file(cwd.file("short.dci"), "12345");
     const struct {
         std::string args, message;
     } cases[] = {
@@ -268,6 +271,10 @@ TEST(VmuOptions, AreRefusedWithStatusTwoBeforeTheToolRuns) {
         {"--file", "option --file needs a value"},
         {"--file " + cwd.file("absent"), "cannot read " + cwd.file("absent") + ": No such file"},
         {"--file " + cwd.file("big"), cwd.file("big") + " is larger than 255 blocks of 512 bytes"},
+        {"--file " + cwd.path(), "cannot read " + cwd.path() + ": Is a directory"},
+        {"--file /dev/zero", "/dev/zero is larger than 255 blocks of 512 bytes"},
+        {"--file " + cwd.file("short.dci"),
+         "cannot read " + cwd.file("short.dci") + ": too short for a DCI (5 bytes)"},
         {"--raw-name 41424344", "bad value for --raw-name: '41424344' (24 hex digits)"},
         {"--type=0x100", "bad value for --type: '0x100' (game, data or a byte value)"},
         {"--hold 0", "bad value for --hold: '0'"},
@@ -282,6 +289,31 @@ TEST(VmuOptions, AreRefusedWithStatusTwoBeforeTheToolRuns) {
         EXPECT_EQ(run.out, "") << c.args;
         EXPECT_TRUE(run.err.starts_with(program + ": " + c.message)) << run.err;
         EXPECT_TRUE(run.err.ends_with("\nTry '" + program + " --help'.\n")) << run.err;
+    }
+}
+
+TEST(VmuOptions, AreTakenInAnyCaseAndUpToTheLargestInt) {
+    const struct {
+        std::vector<std::string> args;
+        std::uint8_t type;
+        int level_min, level_max;  // reads left in the first level after two reads
+    } cases[] = {
+        {{"--type", "GAME"}, 0xCC, 0, 0},
+        {{"--type=Data"}, 0x33, 0, 0},
+        {{"--hold", "2147483647"}, 0x33, INT_MAX - 1, INT_MAX - 1},
+        {{"--hold", "2147483647", "--jitter", "2147483647"}, 0x33, INT_MAX - 1, INT_MAX - 1},
+        {{"--jitter", "2147483647", "--seed", "7"}, 0x33, 0, INT_MAX - 1},
+    };
+    for (const auto& c : cases) {
+        vmu_sim vmu;
+        vmu_options options;
+        std::string error;
+        ASSERT_TRUE(vmu_parse_options(c.args, vmu, options, error)) << error;
+        EXPECT_EQ(vmu.frames.front().payload.front(), c.type);
+        vmu_sim_status_read(vmu);
+        vmu_sim_status_read(vmu);
+        EXPECT_GE(vmu.level_left, c.level_min) << c.args.back();
+        EXPECT_LE(vmu.level_left, c.level_max) << c.args.back();
     }
 }
 

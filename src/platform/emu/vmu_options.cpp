@@ -6,16 +6,21 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <optional>
+
+#include "sample_save.h"
+#include "save/save_files.h"
 
 const char* const VMU_OPTIONS_HELP =
     "VMU options (the simulated card):\n"
     "  --file PATH        the file to send (default: a built-in two-block sample save);\n"
-    "                     padded with zeros to whole 512-byte blocks, at most 255 blocks\n"
+    "                     padded with zeros to whole 512-byte blocks, at most 255 blocks.\n"
+    "                     A .dci, or a .vms with the .vmi beside it, also gives the name,\n"
+    "                     type and stamp, unless --name, --type or --stamp are given\n"
     "  --name NAME        its name on the card, at most 12 characters (default VMURX_DEMO)\n"
     "  --raw-name HEX     the 12 bytes of the name block as 24 hex digits\n"
-    "  --type TYPE        game, data, or a byte value such as 0x00 (default data)\n"
+    "  --type TYPE        game, data (in any letter case), or a byte value such as 0x00\n"
+    "                     (default data)\n"
     "  --stamp STAMP      its time stamp, YYYYMMDDhhmmss (default 19991231235958)\n"
     "  --hold N           status reads per level of the card's clock (default 1)\n"
     "  --jitter N         up to N extra reads per level, varied by --seed (default 0)\n"
@@ -34,18 +39,6 @@ const char* const VMU_OPTIONS_HELP =
 
 namespace {
 
-// The sample save sent when no --file is given: two blocks whose bytes show
-// their offsets, so a damaged transfer is easy to spot.
-std::vector<std::uint8_t> sample_image() {
-    std::vector<std::uint8_t> image(2 * 512);
-    const char title[] = "vmurx demo save: a sample file from the software VMU.\n";
-    for (std::size_t i = 0; i < image.size(); ++i) {
-        image[i] = i < sizeof title - 1 ? static_cast<std::uint8_t>(title[i])
-                                        : static_cast<std::uint8_t>(i & 0xFF);
-    }
-    return image;
-}
-
 bool parse_number(const std::string& text, long minimum, long maximum, long& value) {
     if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])))
         return false;
@@ -57,6 +50,18 @@ bool parse_number(const std::string& text, long minimum, long maximum, long& val
 
 std::uint8_t to_bcd(int value) {
     return static_cast<std::uint8_t>((value / 10) << 4 | value % 10);
+}
+
+void stamp_to_bcd(const save_stamp& s, std::uint8_t (&stamp)[7]) {
+    const int fields[7] = {s.year / 100, s.year % 100, s.month, s.day, s.hour, s.minute, s.second};
+    for (std::size_t i = 0; i < 7; ++i)
+        stamp[i] = to_bcd(fields[i]);
+}
+
+std::string lower_case(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
 }
 
 bool parse_stamp(const std::string& text, std::uint8_t (&stamp)[7]) {
@@ -130,9 +135,12 @@ bool apply_fault(const fault& f, vmu_sim& vmu, std::string& error) {
 bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_options& options,
                        std::string& error) {
     vmu_file file;
-    file.image = sample_image();
+    file.image = vmu_sample_save();
     file.name = "VMURX_DEMO";
     std::vector<fault> faults;
+    // What a .dci or .vms tells about itself; the options win over it.
+    std::optional<save_input> described;
+    bool name_given = false, type_given = false, stamp_given = false;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string option = args[i];
@@ -169,32 +177,36 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
         long number = 0;
         const std::string bad = "bad value for " + option + ": '" + value + "'";
         if (option == "--file") {
-            std::ifstream in(value, std::ios::binary);
-            if (!in) {
-                error = "cannot read " + value + ": " + std::strerror(errno);
+            save_input input;
+            file_error failure;
+            if (!load_save(value, input, failure)) {
+                error = failure.too_large ? value + " is larger than 255 blocks of 512 bytes"
+                                          : "cannot read " + failure.object + ": " + failure.reason;
                 return false;
             }
-            file.image.assign(std::istreambuf_iterator<char>(in), {});
-            if (file.image.size() > 255 * 512) {
-                error = value + " is larger than 255 blocks of 512 bytes";
-                return false;
-            }
+            file.image = input.content;
             file.image.resize((file.image.size() + 511) / 512 * 512, 0x00);
+            described.reset();
+            if (format_of(value) != file_format::bytes)
+                described = std::move(input);
         } else if (option == "--name") {
             if (value.size() > 12) {
                 error = bad + " (at most 12 characters)";
                 return false;
             }
             file.name = value;
+            name_given = true;
         } else if (option == "--raw-name") {
             if (!parse_hex_bytes(value, file.name)) {
                 error = bad + " (24 hex digits)";
                 return false;
             }
+            name_given = true;
         } else if (option == "--type") {
-            if (value == "game") {
+            type_given = true;
+            if (lower_case(value) == "game") {
                 file.type = 0xCC;
-            } else if (value == "data") {
+            } else if (lower_case(value) == "data") {
                 file.type = 0x33;
             } else if (parse_number(value, 0, 255, number)) {
                 file.type = static_cast<std::uint8_t>(number);
@@ -207,6 +219,7 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
                 error = bad + " (YYYYMMDDhhmmss)";
                 return false;
             }
+            stamp_given = true;
         } else if (option == "--hold" || option == "--jitter" || option == "--seed") {
             const long minimum = option == "--hold" ? 1 : 0;
             if (!parse_number(value, minimum, INT_MAX, number)) {
@@ -238,6 +251,18 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
         }
     }
 
+    if (described) {
+        if (described->name && !name_given)
+            file.name = *described->name;
+        if (described->stamp && stamp_is_valid(*described->stamp) && !stamp_given)
+            stamp_to_bcd(*described->stamp, file.stamp);
+        const std::optional<save_kind> kind =
+            described->kind
+                ? described->kind
+                : analyse_save(described->content, std::nullopt, described->name.value_or("")).kind;
+        if (kind == save_kind::game && !type_given)
+            file.type = 0xCC;
+    }
     vmu.frames = vmu_transfer_frames(file);
     for (const fault& f : faults) {
         if (!apply_fault(f, vmu, error))

@@ -2,6 +2,8 @@
 // driven one status read at a time, and its record of what the PC did.
 #include "vmu_sim.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 
 namespace {
@@ -40,15 +42,16 @@ void script_frames(vmu_sim& vmu) {
 }
 
 int level_length(vmu_sim& vmu) {
-    int length = vmu.hold < 1 ? 1 : vmu.hold;
+    // In 64 bits: hold and jitter may each be as large as an int.
+    std::int64_t length = vmu.hold < 1 ? 1 : vmu.hold;
     if (vmu.jitter > 0) {
         // xorshift32: the same seed gives the same timing on every run.
         vmu.rng ^= vmu.rng << 13;
         vmu.rng ^= vmu.rng >> 17;
         vmu.rng ^= vmu.rng << 5;
-        length += static_cast<int>(vmu.rng % static_cast<std::uint32_t>(vmu.jitter + 1));
+        length += static_cast<std::int64_t>(vmu.rng % (static_cast<std::uint64_t>(vmu.jitter) + 1));
     }
-    return length;
+    return static_cast<int>(std::min<std::int64_t>(length, INT_MAX));
 }
 
 // Chooses the line levels for the next stretch of reads, when the previous

@@ -1,0 +1,92 @@
+// The two descriptor formats other tools exchange saves in: the 108-byte .VMI
+// beside a .VMS, and the .DCI that carries the card's directory entry before
+// the file's blocks. Pure functions over bytes in memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+/// A time stamp as the card keeps it: a calendar date and time, no zone.
+struct save_stamp {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+};
+
+bool operator==(const save_stamp& a, const save_stamp& b);
+
+/// Whether the stamp is a real date and time between the years 1900 and 9999.
+bool stamp_is_valid(const save_stamp& stamp);
+
+/// Day of the week, 0 = Sunday.
+int weekday_from_sunday(const save_stamp& stamp);
+
+/// YYYYMMDDhhmmss, checked with stamp_is_valid.
+std::optional<save_stamp> parse_stamp_text(const std::string& text);
+
+/// "YYYY-MM-DDThh:mm:ss".
+std::string stamp_iso(const save_stamp& stamp);
+
+/// Bytes of a fixed-size text field up to the first NUL, trailing spaces
+/// removed.
+std::string trim_field(std::span<const std::uint8_t> field);
+
+inline constexpr std::size_t VMI_SIZE = 108;
+inline constexpr std::uint16_t VMI_MODE_PROTECTED = 0x0001;
+inline constexpr std::uint16_t VMI_MODE_GAME = 0x0002;
+
+struct vmi_record {
+    std::string description;  // at most 32 bytes
+    std::string copyright;    // at most 32 bytes
+    save_stamp stamp;
+    std::string resource_name;  // the .VMS file's name without ".VMS", at most 8
+    std::string card_name;      // at most 12
+    std::uint16_t mode = 0;
+    std::uint32_t file_size = 0;
+};
+
+/// Reads a VMI leniently: odd checksums and paddings become `problems`.
+/// Nothing when the bytes are too short.
+std::optional<vmi_record> parse_vmi(std::span<const std::uint8_t> bytes,
+                                    std::vector<std::string>& problems);
+
+/// The 108 bytes of a VMI; texts padded with NULs, cut to their fields.
+std::vector<std::uint8_t> build_vmi(const vmi_record& vmi);
+
+inline constexpr std::size_t DCI_ENTRY_SIZE = 32;
+inline constexpr std::uint8_t DCI_TYPE_DATA = 0x33;
+inline constexpr std::uint8_t DCI_TYPE_GAME = 0xCC;
+
+/// The card's directory entry of a file.
+struct card_entry {
+    std::uint8_t type = DCI_TYPE_DATA;
+    std::uint8_t protection = 0x00;  // 0xFF: copy-protected
+    std::string name;                // at most 12 bytes
+    std::optional<save_stamp> stamp;
+    std::uint16_t blocks = 0;
+    std::uint16_t header_block = 0;  // 0 data, 1 game
+};
+
+struct dci_file {
+    card_entry entry;
+    std::vector<std::uint8_t> content;  // whole blocks, in the card's byte order
+};
+
+/// Reverses every group of four bytes (a trailing partial group stays).
+void swap_words(std::span<std::uint8_t> bytes);
+
+/// Reads a DCI leniently: stray bytes after the last whole block, a size
+/// that disagrees with the blocks present and unusual bytes become
+/// `problems`. Nothing when the entry itself is missing.
+std::optional<dci_file> parse_dci(std::span<const std::uint8_t> bytes,
+                                  std::vector<std::string>& problems);
+
+/// A DCI of `content`, padded with zeros to whole blocks.
+std::vector<std::uint8_t> build_dci(const card_entry& entry, std::span<const std::uint8_t> content);

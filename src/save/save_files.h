@@ -1,0 +1,58 @@
+// Saves on disk: reading a file in any of the formats by its extension, with
+// what its descriptor, name and modification time tell, and writing results
+// so that a failure never leaves a half-written file.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "containers.h"
+#include "save_header.h"
+
+enum class file_format { bytes, vms, vmi, dci };
+
+/// The format a path names by its extension, in any letter case.
+file_format format_of(const std::string& path);
+
+/// A save as read, with whatever is known about it besides its bytes.
+struct save_input {
+    std::string format;      // "vms" (the card's bytes, with or without a VMI) or "dci"
+    std::string descriptor;  // the VMI used, if any
+    std::vector<std::uint8_t> content;
+    std::optional<std::string> name;  // the card's name
+    std::optional<save_stamp> stamp;
+    std::optional<save_kind> kind;  // from the descriptor
+    std::optional<bool> protect;
+    std::vector<std::string> problems;
+};
+
+struct file_error {
+    std::string object;  // the file concerned
+    std::string reason;  // the system's reason, or what is wrong
+    bool too_large = false;
+};
+
+/// Reads `path` and, for a .vms or .vmi, its companion. The content of a card
+/// file is at most 255 blocks; no more than that (plus one byte to tell) is
+/// ever read.
+bool load_save(const std::string& path, save_input& input, file_error& error);
+
+/// The time as local standard time, the way a card stamp is stored in a
+/// file's modification time.
+save_stamp standard_time_stamp(std::time_t time);
+
+/// The stamp read as local standard time.
+std::optional<std::time_t> stamp_time(const save_stamp& stamp);
+
+struct output_file {
+    std::string path;
+    std::vector<std::uint8_t> bytes;
+    std::optional<save_stamp> stamp;  // its modification time, if any
+};
+
+/// Writes all files or none: each to a temporary file in its directory, then
+/// renamed into place. Without `force` no file that exists is replaced.
+bool write_outputs(const std::vector<output_file>& files, bool force, file_error& error);

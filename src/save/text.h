@@ -1,0 +1,21 @@
+// Turning the card's texts into something a terminal or a JSON reader takes:
+// Shift-JIS (code page 932) to UTF-8, and quoting for JSON and the console.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+/// Decodes Shift-JIS up to the first NUL with trailing spaces removed; bytes
+/// that do not decode become U+FFFD.
+std::string sjis_to_utf8(std::span<const std::uint8_t> text);
+
+/// A JSON string literal of UTF-8 text; invalid sequences become U+FFFD.
+std::string json_quote(const std::string& utf8);
+
+/// The text with control characters and invalid UTF-8 replaced, safe to
+/// print on a terminal.
+std::string printable(const std::string& utf8);
+
+/// Lowercase hex digits of the bytes.
+std::string hex_string(std::span<const std::uint8_t> bytes);
