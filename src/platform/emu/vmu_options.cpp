@@ -17,6 +17,7 @@ const char* const VMU_OPTIONS_HELP =
     "  --raw-name HEX     the 12 bytes of the name block as 24 hex digits\n"
     "  --type TYPE        game, data, or a byte value such as 0x00 (default data)\n"
     "  --stamp STAMP      its time stamp, YYYYMMDDhhmmss (default 19991231235958)\n"
+    "  --ready-after N    status reads before the card signals ready (default 0)\n"
     "  --hold N           status reads per level of the card's clock (default 1)\n"
     "  --jitter N         up to N extra reads per level, varied by --seed (default 0)\n"
     "  --seed N           seed of the jitter (default 1)\n"
@@ -148,9 +149,9 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
             options.help = true;
             continue;
         }
-        static const char* const takes_value[] = {"--file",   "--name",  "--raw-name",
-                                                  "--type",   "--stamp", "--hold",
-                                                  "--jitter", "--seed",  "--fault"};
+        static const char* const takes_value[] = {"--file",  "--name",       "--raw-name", "--type",
+                                                  "--stamp", "--hold",       "--jitter",   "--seed",
+                                                  "--fault", "--ready-after"};
         bool known = false;
         for (const char* name : takes_value)
             known = known || option == name;
@@ -207,6 +208,12 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
                 error = bad + " (YYYYMMDDhhmmss)";
                 return false;
             }
+        } else if (option == "--ready-after") {
+            if (!parse_number(value, 0, LONG_MAX, number)) {
+                error = bad;
+                return false;
+            }
+            vmu.ready_after = number;
         } else if (option == "--hold" || option == "--jitter" || option == "--seed") {
             const long minimum = option == "--hold" ? 1 : 0;
             if (!parse_number(value, minimum, INT_MAX, number)) {
