@@ -104,7 +104,7 @@ void probe_report(const probe_measurement& m, const probe_port_facts& facts, boo
     std::fprintf(out, "  memory lock:    %s\n", grant_text(facts.memory_lock));
     if (facts.priority == probe_grant::refused || facts.memory_lock == probe_grant::refused) {
         std::fputs(
-            "  to allow both:  run with sudo, or sudo setcap cap_sys_nice,cap_ipc_lock+ep on vmurx "
+            "  remedy:         run with sudo, or sudo setcap cap_sys_nice,cap_ipc_lock+ep on vmurx "
             "and vmurx-probe, or allow nice -20 and memlock in /etc/security/limits.conf\n",
             out);
     }
