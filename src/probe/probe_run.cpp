@@ -154,7 +154,13 @@ int probe_run(const probe_options& options, probe_describe_port describe, std::F
     port_release();
 
     probe_report(measurement, facts, options.watch, out);
-    std::fflush(out);
+    errno = 0;
+    if (std::fflush(out) != 0 || std::ferror(out)) {
+        // A report that never arrived is no measurement.
+        std::fprintf(err, "vmurx-probe: write error: %s\n",
+                     std::strerror(errno != 0 ? errno : EIO));
+        return PROBE_FAILED;
+    }
     return measurement.reads - 1 - measurement.excluded > 0 ? PROBE_MEASURED : PROBE_FAILED;
 }
 

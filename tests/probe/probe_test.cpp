@@ -242,6 +242,23 @@ TEST(probe_card, refusal_of_the_port_ends_before_any_read) {
     EXPECT_EQ(card.status_reads, 0U);
 }
 
+TEST(probe_card, a_report_that_cannot_be_written_is_a_failure) {
+    fresh_card();
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    char* err_text = nullptr;
+    std::size_t err_size = 0;
+    std::FILE* err = open_memstream(&err_text, &err_size);
+    probe_options options;
+    options.duration_ms = 20;
+    EXPECT_EQ(probe_run(options, describe_card, full, err), 1);
+    std::fclose(err);
+    std::fclose(full);
+    EXPECT_EQ(std::string(err_text, err_size),
+              "vmurx-probe: write error: No space left on device\n");
+    std::free(err_text);
+}
+
 // An unknown name: the unknown-port text of vmurx on standard output, the
 // refusal line on standard error, status 1.
 TEST(probe_program, unknown_port_is_refused_as_vmurx_refuses_it) {
@@ -305,6 +322,31 @@ TEST(probe_program, command_line) {
             EXPECT_EQ(r.out, "");
             EXPECT_TRUE(r.err.ends_with(usage)) << r.err;
         }
+    }
+}
+
+// The emu program splits its command line at "--" as vmurx-emu does.
+TEST(probe_program, emu_command_line) {
+    const std::string program = VMURX_PROBE_EMU_PATH;
+    const struct {
+        args arguments;
+        int status;
+        std::string out, err;  // prefixes
+    } cases[] = {
+        {{"--help"}, 0, "Usage: " + program + " [VMU options] [-- vmurx-probe options]\n", ""},
+        {{"--", "-h"}, 0, "Usage: " + program + " [-d device] [-t seconds] [-w] [-h]\n", ""},
+        {{"--ready-after", "x"}, 2, "", program + ": bad value for --ready-after: 'x'\n"},
+        {{"-t", "1"}, 2, "", program + ": unknown VMU option '-t' (options for vmurx go after --)"},
+        {{"--", "-t", "0"}, 2, "", program + ": invalid time '0'"},
+    };
+    for (const auto& c : cases) {
+        args argv{program};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        const run_result r = run_program(argv);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_TRUE(r.out.starts_with(c.out)) << r.out;
+        EXPECT_TRUE(r.err.starts_with(c.err)) << r.err;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -251,4 +252,32 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
             return false;
     }
     return true;
+}
+
+int vmu_split_command_line(int argc, char* argv[], vmu_sim& vmu, const char* tool,
+                           const char* summary, std::vector<char*>& tool_argv) {
+    std::vector<std::string> vmu_args;
+    int separator = 1;
+    while (separator < argc && std::string(argv[separator]) != "--")
+        vmu_args.emplace_back(argv[separator++]);
+
+    vmu_options options;
+    std::string error;
+    if (!vmu_parse_options(vmu_args, vmu, options, error)) {
+        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", argv[0], error.c_str(), argv[0]);
+        return 2;
+    }
+    if (options.help) {
+        std::printf(
+            "Usage: %s [VMU options] [-- %s options]\n%s\n\n%s\n%s options: see '%s -- -h'.\n",
+            argv[0], tool, summary, VMU_OPTIONS_HELP, tool, argv[0]);
+        return 0;
+    }
+
+    // The tool sees the program name and what follows "--".
+    tool_argv.assign({argv[0]});
+    for (int i = separator + 1; i < argc; ++i)
+        tool_argv.push_back(argv[i]);
+    tool_argv.push_back(nullptr);
+    return -1;
 }
