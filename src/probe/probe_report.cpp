@@ -10,8 +10,8 @@ namespace {
 
 constexpr int BAR_WIDTH = 40;
 
-// Longer than this and a card may hold a clock level for less time than the
-// PC is away.
+// A machine that pauses the loop for longer than this rules out cards that
+// clock briskly; the warning points to the remedies.
 constexpr std::int64_t WARN_ABOVE_US = 100;
 
 // Padded by hand: "µ" takes two bytes but one column.
@@ -20,16 +20,20 @@ constexpr const char* BUCKET_LABELS[PROBE_BUCKETS] = {
     "20-50 µs    ", "50-100 µs   ", "100 µs-1 ms ", "over 1 ms   ",
 };
 
-const char* grant_text(probe_grant grant) {
+void print_grant(const char* what, probe_grant grant, const probe_port_facts& facts,
+                 std::FILE* out) {
+    std::fprintf(out, "  %-15s ", what);
     switch (grant) {
         case probe_grant::granted:
-            return "granted";
+            std::fputs("granted", out);
+            break;
         case probe_grant::refused:
-            return "refused";
+            std::fputs("refused", out);
+            break;
         case probe_grant::not_applicable:
+            std::fprintf(out, "not applicable to %s", facts.path.c_str());
             break;
     }
-    return "not needed (the software card keeps its own time)";
 }
 
 void print_delay_floor(std::FILE* out) {
@@ -97,11 +101,12 @@ void probe_report(const probe_measurement& m, const probe_port_facts& facts, boo
                  static_cast<unsigned long long>(m.changes[PROBE_BUSY]));
 
     std::fputs("This machine:\n", out);
-    std::fprintf(out, "  priority raise: %s", grant_text(facts.priority));
+    print_grant("priority raise:", facts.priority, facts, out);
     if (facts.priority == probe_grant::granted && !facts.priority_setting.empty())
         std::fprintf(out, " (%s)", facts.priority_setting.c_str());
     std::fputc('\n', out);
-    std::fprintf(out, "  memory lock:    %s\n", grant_text(facts.memory_lock));
+    print_grant("memory lock:", facts.memory_lock, facts, out);
+    std::fputc('\n', out);
     if (facts.priority == probe_grant::refused || facts.memory_lock == probe_grant::refused) {
         std::fputs(
             "  remedy:         run with sudo, or sudo setcap cap_sys_nice,cap_ipc_lock+ep on vmurx "
