@@ -98,10 +98,11 @@ int probe_bar_length(std::uint64_t count, std::uint64_t largest, int width);
 void probe_report(const probe_measurement& measurement, const probe_port_facts& facts, bool watch,
                   std::FILE* out);
 
-/// Opens the port, prints the lines, measures and reports. Returns the exit
-/// status: 0, or 1 when the port cannot be opened or no gap was measured.
+/// Opens the port, prints the lines, measures into `measurement` and
+/// reports. Returns the exit status: 0, or 1 when the port cannot be opened,
+/// no gap was measured or the report could not be written.
 int probe_run(const probe_options& options, probe_describe_port describe, std::FILE* out,
-              std::FILE* err);
+              std::FILE* err, probe_measurement& measurement);
 
 /// The whole program: command line, then probe_run on standard output.
 int probe_main(int argc, char* argv[], probe_describe_port describe);

@@ -112,7 +112,7 @@ int probe_parse_options(int argc, char* argv[], probe_options& options, std::FIL
 }
 
 int probe_run(const probe_options& options, probe_describe_port describe, std::FILE* out,
-              std::FILE* err) {
+              std::FILE* err, probe_measurement& measurement) {
     std::uint16_t base = 0;
     int refusal = 0;
     if (!lpt_select_port(options.device.c_str(), base)) {
@@ -147,7 +147,6 @@ int probe_run(const probe_options& options, probe_describe_port describe, std::F
     }
     std::fflush(out);
 
-    probe_measurement measurement;
     probe_measure(status_address, first_status, options.duration_ms, options.watch, out,
                   measurement);
     // Only release: closing the link would write the data register.
@@ -169,5 +168,6 @@ int probe_main(int argc, char* argv[], probe_describe_port describe) {
     const int status = probe_parse_options(argc, argv, options, stdout, stderr);
     if (status >= 0)
         return status;
-    return probe_run(options, describe, stdout, stderr);
+    probe_measurement measurement;
+    return probe_run(options, describe, stdout, stderr, measurement);
 }
