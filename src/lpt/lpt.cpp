@@ -33,13 +33,18 @@ bool select_base(const char* name, std::uint16_t& base) {
 
 }  // namespace
 
+bool lpt_select_port(const char* name, std::uint16_t& base) {
+    if (select_base(name, base))
+        return true;
+    std::printf("Unknown parallel port: %s\nTry a hex base address if necessary (ie. 0x378)\n",
+                name);
+    return false;
+}
+
 int lpt_open(const char* name, lpt_port& port) {
     std::uint16_t base = 0;
-    if (!select_base(name, base)) {
-        std::printf("Unknown parallel port: %s\nTry a hex base address if necessary (ie. 0x378)\n",
-                    name);
+    if (!lpt_select_port(name, base))
         return 0;
-    }
     if (!port_acquire(base))
         return 0;  // errno says why
 

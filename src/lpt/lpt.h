@@ -37,6 +37,12 @@ struct lpt_port {
     std::int32_t log_dropped;  // entries that did not fit in comm_log
 };
 
+/// Turns a device name into the port's base address: "LPTn" for n = 1 to 3,
+/// in any case, or a number in C notation of which the low 16 bits count.
+/// Prints the unknown-port message on standard output and returns false for
+/// a name that gives no port.
+bool lpt_select_port(const char* name, std::uint16_t& base);
+
 /// Selects the port that `name` gives ("LPTn" for n = 1 to 3, in any case,
 /// or a number in C notation), acquires it, prints the "open" line and raises
 /// D0 and D3. Returns 1 when open; 0 after printing the unknown-port message,

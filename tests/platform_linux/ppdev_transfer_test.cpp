@@ -16,42 +16,11 @@
 #include "linux/direct_io.h"
 #include "may_raise_nice.h"
 #include "run_program.h"
+#include "shim_support.h"
 
 namespace {
 
-// Under AddressSanitizer its runtime must be the first library loaded, ahead
-// of the preloaded stand-in. The test is built like the program, so it
-// carries the same runtime.
-std::string preload_list() {
-    std::string runtime;
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, std::size_t, void* found) {
-            const std::string name = info->dlpi_name != nullptr ? info->dlpi_name : "";
-            if (name.find("/libasan.so") != std::string::npos)
-                *static_cast<std::string*>(found) = name;
-            return 0;
-        },
-        &runtime);
-    return runtime.empty() ? VMURX_SHIM_PATH : runtime + ":" + VMURX_SHIM_PATH;
-}
-
-using report = std::map<std::string, long long>;
-
-long long get(const report& r, const std::string& key) {
-    const auto found = r.find(key);
-    return found == r.end() ? 0 : found->second;
-}
-
-struct ppdev_world {
-    std::vector<std::pair<int, std::uint16_t>> ports{{0, 0x378}};  // parportN and base
-    bool driver_loaded = true;
-    std::string nodes = "0";
-    std::string holder = "none";
-    int open_errno = 0;
-    int ioperm_errno = ENOSYS;
-    std::string rt_runtime = "950000\n";
-    std::vector<std::string> extra_env;
-};
+using report = shim_report;
 
 class PpdevTransfer : public ::testing::Test {
 protected:
@@ -67,45 +36,13 @@ protected:
     }
 
     run_result run(const ppdev_world& world, const std::string& device) {
-        const std::string root = dir.file("parport");
-        std::filesystem::remove_all(root);
-        if (world.driver_loaded) {
-            for (const auto& [number, base] : world.ports) {
-                const std::string port = root + "/parport" + std::to_string(number);
-                std::filesystem::create_directories(port);
-                write_file(port + "/base-addr",
-                           std::to_string(base) + "\t" + std::to_string(base + 0x400) + "\n");
-            }
-        }
-        write_file(dir.file("rt_runtime"), world.rt_runtime);
-        std::filesystem::remove(dir.file("report"));
+        const run_options options =
+            shim_run_options(world, dir, "--file " + dir.file("image.bin") + " --name SAVEGAME");
         std::filesystem::remove(dir.file("out.bin"));
-        run_options options;
-        options.cwd = dir.path();
-        options.env = {
-            "LD_PRELOAD=" + preload_list(),
-            "VMURX_SHIM_PROCFS=" + root,
-            "VMURX_SHIM_RT_RUNTIME=" + dir.file("rt_runtime"),
-            "VMURX_SHIM_NODES=" + world.nodes,
-            "VMURX_SHIM_HOLDER=" + world.holder,
-            "VMURX_SHIM_OPEN_ERRNO=" + std::to_string(world.open_errno),
-            "VMURX_SHIM_IOPERM_ERRNO=" + std::to_string(world.ioperm_errno),
-            "VMURX_SHIM_VMU=--file " + dir.file("image.bin") + " --name SAVEGAME",
-            "VMURX_SHIM_REPORT=" + dir.file("report"),
-        };
-        options.env.insert(options.env.end(), world.extra_env.begin(), world.extra_env.end());
         return run_program({VMURX_PATH, "-d", device, "-v", "-n", "out.bin"}, options);
     }
 
-    report read_report() {
-        report r;
-        std::istringstream lines(read_file(dir.file("report")));
-        std::string key;
-        std::string value;
-        while (lines >> key && std::getline(lines >> std::ws, value))
-            r[key] = std::atoll(value.c_str());
-        return r;
-    }
+    report read_report() { return read_shim_report(dir.file("report")); }
 
     // A complete transfer with exactly one ioctl per register access, and
     // nothing else asked of the system while the tool was raised.

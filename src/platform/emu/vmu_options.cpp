@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -22,6 +23,7 @@ const char* const VMU_OPTIONS_HELP =
     "  --type TYPE        game, data (in any letter case), or a byte value such as 0x00\n"
     "                     (default data)\n"
     "  --stamp STAMP      its time stamp, YYYYMMDDhhmmss (default 19991231235958)\n"
+    "  --ready-after N    status reads before the card signals ready (default 0)\n"
     "  --hold N           status reads per level of the card's clock (default 1)\n"
     "  --jitter N         up to N extra reads per level, varied by --seed (default 0)\n"
     "  --seed N           seed of the jitter (default 1)\n"
@@ -156,9 +158,9 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
             options.help = true;
             continue;
         }
-        static const char* const takes_value[] = {"--file",   "--name",  "--raw-name",
-                                                  "--type",   "--stamp", "--hold",
-                                                  "--jitter", "--seed",  "--fault"};
+        static const char* const takes_value[] = {"--file",  "--name",       "--raw-name", "--type",
+                                                  "--stamp", "--hold",       "--jitter",   "--seed",
+                                                  "--fault", "--ready-after"};
         bool known = false;
         for (const char* name : takes_value)
             known = known || option == name;
@@ -220,6 +222,12 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
                 return false;
             }
             stamp_given = true;
+        } else if (option == "--ready-after") {
+            if (!parse_number(value, 0, LONG_MAX, number)) {
+                error = bad;
+                return false;
+            }
+            vmu.ready_after = number;
         } else if (option == "--hold" || option == "--jitter" || option == "--seed") {
             const long minimum = option == "--hold" ? 1 : 0;
             if (!parse_number(value, minimum, INT_MAX, number)) {
@@ -269,4 +277,32 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
             return false;
     }
     return true;
+}
+
+int vmu_split_command_line(int argc, char* argv[], vmu_sim& vmu, const char* tool,
+                           const char* summary, std::vector<char*>& tool_argv) {
+    std::vector<std::string> vmu_args;
+    int separator = 1;
+    while (separator < argc && std::string(argv[separator]) != "--")
+        vmu_args.emplace_back(argv[separator++]);
+
+    vmu_options options;
+    std::string error;
+    if (!vmu_parse_options(vmu_args, vmu, options, error)) {
+        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", argv[0], error.c_str(), argv[0]);
+        return 2;
+    }
+    if (options.help) {
+        std::printf(
+            "Usage: %s [VMU options] [-- %s options]\n%s\n\n%s\n%s options: see '%s -- -h'.\n",
+            argv[0], tool, summary, VMU_OPTIONS_HELP, tool, argv[0]);
+        return 0;
+    }
+
+    // The tool sees the program name and what follows "--".
+    tool_argv.assign({argv[0]});
+    for (int i = separator + 1; i < argc; ++i)
+        tool_argv.push_back(argv[i]);
+    tool_argv.push_back(nullptr);
+    return -1;
 }

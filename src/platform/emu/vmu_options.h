@@ -20,3 +20,12 @@ struct vmu_options {
 /// cannot take; `vmu` is then unusable.
 bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_options& options,
                        std::string& error);
+
+/// The command line of a program run against the software VMU:
+/// `program [VMU options] [-- tool options]`. Sets up `vmu` from the options
+/// before "--" and gives the tool's own command line in `tool_argv`: the
+/// program name, what follows "--", and a null pointer. Returns -1 to go on,
+/// or the status to exit with after printing the help (0) or a wrong VMU
+/// option (2). `tool` names the tool in the help, `summary` is its first line.
+int vmu_split_command_line(int argc, char* argv[], vmu_sim& vmu, const char* tool,
+                           const char* summary, std::vector<char*>& tool_argv);

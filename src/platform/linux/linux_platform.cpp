@@ -3,12 +3,14 @@
 // where ppdev cannot have the port, it falls back to direct port I/O (x86
 // only). Masking raises the scheduling of the polling thread, since a process
 // cannot mask interrupts, and the sleep is a plain nanosleep.
+#include <sched.h>
 #include <sys/mman.h>
 #include <time.h>
 
 #include <cerrno>
 
 #include "linux/direct_io.h"
+#include "linux/linux_port_state.h"
 #include "linux/parport_discovery.h"
 #include "linux/ppdev_port.h"
 #include "linux/process_priority.h"
@@ -21,6 +23,7 @@ enum class mechanism { none, ppdev, direct_io };
 struct linux_port {
     mechanism via = mechanism::none;
     std::uint16_t base = 0;
+    int ppdev_number = -1;
     ppdev_port ppdev;
     priority_plan priority;
     bool memory_locked = false;
@@ -69,6 +72,7 @@ bool port_acquire(std::uint16_t base) {
         const int error = ppdev_claim(found.number, base, port.ppdev);
         if (error == 0) {
             prepare_for_transfer(mechanism::ppdev, base);
+            port.ppdev_number = found.number;
             return true;
         }
         if (error == EBUSY) {
@@ -148,4 +152,22 @@ void sleep_ms(unsigned milliseconds) {
                        static_cast<long>(milliseconds % 1000) * 1'000'000L};
     while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
     }
+}
+
+linux_port_state linux_port_state_now() {
+    linux_port_state state;
+    if (port.via == mechanism::none)
+        return state;
+    state.acquired = true;
+    state.ppdev_number = port.via == mechanism::ppdev ? port.ppdev_number : -1;
+    state.direct_io = port.via == mechanism::direct_io;
+    const sched_setting& normal = port.priority.normal;
+    state.priority_raised = port.priority.raised != normal;
+    const int policy = normal.policy & ~SCHED_RESET_ON_FORK;
+    state.priority_already_high =
+        !state.priority_raised && (policy == SCHED_FIFO || policy == SCHED_RR ||
+                                   policy == SCHED_DEADLINE || normal.nice <= -20);
+    state.raised = port.priority.raised;
+    state.memory_locked = port.memory_locked;
+    return state;
 }

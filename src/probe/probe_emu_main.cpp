@@ -1,0 +1,30 @@
+// vmurx-probe-emu: the probe against the software VMU, to try it without a
+// port and for the tests.
+//
+//   vmurx-probe-emu [VMU options] [-- probe options]
+#include <vector>
+
+#include "emu/emu_platform.h"
+#include "emu/vmu_options.h"
+#include "probe/probe.h"
+
+namespace {
+
+probe_port_facts describe_software_card() {
+    probe_port_facts facts;
+    facts.path = "the software card";
+    return facts;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    std::vector<char*> probe_argv;
+    const int status = vmu_split_command_line(
+        argc, argv, emu_vmu(), "vmurx-probe",
+        "Runs vmurx-probe against a software VMU on a simulated cable.", probe_argv);
+    if (status >= 0)
+        return status;
+    return probe_main(static_cast<int>(probe_argv.size()) - 1, probe_argv.data(),
+                      describe_software_card);
+}

@@ -1,0 +1,136 @@
+// The summary of a timing run: read rate and cost, the gap histogram with
+// log-scaled bars, the longest gap, the line changes, the permissions the
+// run had, the delay unit, and the verdict.
+#include <algorithm>
+#include <cmath>
+
+#include "probe/probe.h"
+
+namespace {
+
+constexpr int BAR_WIDTH = 40;
+
+// A machine that pauses the loop for longer than this rules out cards that
+// clock briskly; the warning points to the remedies.
+constexpr std::int64_t WARN_ABOVE_US = 100;
+
+// Padded by hand: "µ" takes two bytes but one column.
+constexpr const char* BUCKET_LABELS[PROBE_BUCKETS] = {
+    "up to 1 µs  ", "1-2 µs      ", "2-5 µs      ", "5-10 µs     ", "10-20 µs    ",
+    "20-50 µs    ", "50-100 µs   ", "100 µs-1 ms ", "over 1 ms   ",
+};
+
+void print_grant(const char* what, probe_grant grant, const probe_port_facts& facts,
+                 std::FILE* out) {
+    std::fprintf(out, "  %-15s ", what);
+    switch (grant) {
+        case probe_grant::granted:
+            std::fputs("granted", out);
+            break;
+        case probe_grant::refused:
+            std::fputs("refused", out);
+            break;
+        case probe_grant::not_applicable:
+            std::fprintf(out, "not applicable to %s", facts.path.c_str());
+            break;
+    }
+}
+
+void print_delay_floor(std::FILE* out) {
+    // The floor the link puts under one delay unit, when it has one.
+    std::fputs("  delay floor:    none\n", out);
+}
+
+}  // namespace
+
+int probe_bar_length(std::uint64_t count, std::uint64_t largest, int width) {
+    if (count == 0 || largest == 0)
+        return 0;
+    const double scaled =
+        width * std::log1p(static_cast<double>(count)) / std::log1p(static_cast<double>(largest));
+    return std::clamp(static_cast<int>(std::lround(scaled)), 1, width);
+}
+
+void probe_report(const probe_measurement& m, const probe_port_facts& facts, bool watch,
+                  std::FILE* out) {
+    const std::uint64_t measured = m.reads - 1 - m.excluded;
+    const double seconds = static_cast<double>(m.elapsed_ns) / 1e9;
+    const double round_ns =
+        measured > 0 ? static_cast<double>(m.elapsed_ns - m.excluded_ns) / measured : 0.0;
+    const double read_ns = std::max(0.0, round_ns - m.clock_read_ns);
+
+    std::fprintf(out, "  status reads:   %llu in %.3f s, %.0f per second\n",
+                 static_cast<unsigned long long>(m.reads), seconds,
+                 seconds > 0 ? static_cast<double>(m.reads) / seconds : 0.0);
+    std::fprintf(out,
+                 "  read cost:      %.0f ns per read via %s (%.0f ns per round, less %.0f ns for "
+                 "the clock)\n",
+                 read_ns, facts.path.c_str(), round_ns, m.clock_read_ns);
+
+    std::fputs("Gaps between consecutive reads:\n", out);
+    std::uint64_t largest = 0;
+    for (std::uint64_t count : m.gaps)
+        largest = std::max(largest, count);
+    for (std::size_t bucket = 0; bucket < PROBE_BUCKETS; ++bucket) {
+        const std::uint64_t count = m.gaps[bucket];
+        const auto bar = static_cast<std::size_t>(probe_bar_length(count, largest, BAR_WIDTH));
+        std::fprintf(out, "  %s %12llu%s%s\n", BUCKET_LABELS[bucket],
+                     static_cast<unsigned long long>(count), bar > 0 ? " " : "",
+                     std::string(bar, '#').c_str());
+    }
+    if (m.excluded > 0) {
+        std::fprintf(
+            out,
+            "  gaps measured:  %llu (status reads - 1, less %llu that held a printed change)\n",
+            static_cast<unsigned long long>(measured), static_cast<unsigned long long>(m.excluded));
+    } else {
+        std::fprintf(out, "  gaps measured:  %llu (status reads - 1)\n",
+                     static_cast<unsigned long long>(measured));
+    }
+    if (measured > 0) {
+        std::fprintf(out, "  longest gap:    %.1f µs, %.3f s into the run\n",
+                     static_cast<double>(m.longest_ns) / 1e3,
+                     static_cast<double>(m.longest_end_ns) / 1e9);
+    } else {
+        std::fputs("  longest gap:    none measured\n", out);
+    }
+    std::fprintf(out, "Line changes%s: Select %llu, Ack %llu, Busy %llu\n",
+                 watch ? " (printed above)" : "",
+                 static_cast<unsigned long long>(m.changes[PROBE_SELECT]),
+                 static_cast<unsigned long long>(m.changes[PROBE_ACK]),
+                 static_cast<unsigned long long>(m.changes[PROBE_BUSY]));
+
+    std::fputs("This machine:\n", out);
+    print_grant("priority raise:", facts.priority, facts, out);
+    if (facts.priority == probe_grant::granted && !facts.priority_setting.empty())
+        std::fprintf(out, " (%s)", facts.priority_setting.c_str());
+    std::fputc('\n', out);
+    print_grant("memory lock:", facts.memory_lock, facts, out);
+    std::fputc('\n', out);
+    if (facts.priority == probe_grant::refused || facts.memory_lock == probe_grant::refused) {
+        std::fputs(
+            "  remedy:         run with sudo, or sudo setcap cap_sys_nice,cap_ipc_lock+ep on vmurx "
+            "and vmurx-probe, or allow nice -20 and memlock in /etc/security/limits.conf\n",
+            out);
+    }
+    std::fprintf(out, "  delay unit:     %.2f µs (the bare delay loop, measured)\n",
+                 m.delay_unit_us);
+    print_delay_floor(out);
+
+    if (measured == 0) {
+        std::fputs("No verdict: no gap between two reads was measured.\n", out);
+        return;
+    }
+    // Rounded up: a level held for exactly the longest gap may still be missed.
+    const std::int64_t limit_us = (m.longest_ns + 999) / 1'000;
+    std::fprintf(out,
+                 "A card that holds each clock level for more than %lld µs can be followed on "
+                 "this machine\n",
+                 static_cast<long long>(limit_us));
+    if (limit_us > WARN_ABOVE_US) {
+        std::fprintf(out,
+                     "Warning: the polling loop was paused for over %lld µs; a transfer may lose "
+                     "bits (see \"A reliable transfer\" in the README)\n",
+                     static_cast<long long>(WARN_ABOVE_US));
+    }
+}

@@ -1,0 +1,169 @@
+// The command line of vmurx-probe and the run: open the port as vmurx does,
+// show the lines, measure, report.
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "lpt/lpt.h"
+#include "platform/platform.h"
+#include "probe/probe.h"
+
+#ifndef VMURX_VERSION
+#define VMURX_VERSION "unknown"
+#endif
+
+namespace {
+
+void usage(const char* program, std::FILE* stream) {
+    std::fprintf(stream, "Usage: %s [-d device] [-t seconds] [-w] [-h]\n", program);
+    std::fputs(
+        "Check the parallel port, the cable and this machine's timing before a transfer.\n"
+        "Only the status register is read: the card never sees a transfer begin.\n"
+        "\n"
+        "  -d, --device=DEVICE   the port, as for vmurx: LPT1: (default), LPT2, LPT3,\n"
+        "                        or a base address such as 0x378 or 0xEC00\n"
+        "  -t, --time=SECONDS    how long to poll, whole seconds from 1 to 600 (default 5)\n"
+        "  -w, --watch           print every change of Select, Ack and Busy as it happens\n"
+        "  -h, --help            this help text\n"
+        "      --version         the version\n"
+        "\n"
+        "Exit status: 0 after a measurement, 1 when the port cannot be opened,\n"
+        "2 for a wrong command line.\n",
+        stream);
+}
+
+// Whole seconds in plain decimal digits, within 1 to PROBE_MAX_SECONDS.
+bool parse_seconds(const char* text, std::int64_t& seconds) {
+    if (*text == '\0')
+        return false;
+    std::int64_t value = 0;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9')
+            return false;
+        value = value * 10 + (*c - '0');
+        if (value > PROBE_MAX_SECONDS)
+            return false;
+    }
+    seconds = value;
+    return value >= 1;
+}
+
+const char* pin_level(std::uint8_t pins, std::uint8_t line) {
+    return (pins & line) != 0 ? "high" : "low";
+}
+
+void print_lines(std::uint8_t raw_status, std::FILE* out) {
+    const std::uint8_t pins = raw_status ^ STATUS_XOR;
+    std::fputs("Lines (pin levels):\n", out);
+    std::fprintf(
+        out, "  Select: %s\n",
+        (pins & STATUS_SELECT) != 0 ? "high (no card ready, or no cable)" : "low (card ready)");
+    std::fprintf(out, "  Ack: %s\n", pin_level(pins, STATUS_ACK));
+    std::fprintf(out, "  Busy: %s\n", pin_level(pins, STATUS_BUSY));
+}
+
+}  // namespace
+
+int probe_parse_options(int argc, char* argv[], probe_options& options, std::FILE* out,
+                        std::FILE* err) {
+    static const option LONG_OPTIONS[] = {
+        {"device", required_argument, nullptr, 'd'}, {"time", required_argument, nullptr, 't'},
+        {"watch", no_argument, nullptr, 'w'},        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0},
+    };
+    int option;
+    while ((option = getopt_long(argc, argv, "d:t:wh", LONG_OPTIONS, nullptr)) != -1) {
+        switch (option) {
+            case 'd':
+                options.device = optarg;
+                break;
+            case 't': {
+                std::int64_t seconds = 0;
+                if (!parse_seconds(optarg, seconds)) {
+                    std::fprintf(err, "%s: invalid time '%s': whole seconds from 1 to %d\n",
+                                 argv[0], optarg, PROBE_MAX_SECONDS);
+                    usage(argv[0], err);
+                    return PROBE_USAGE;
+                }
+                options.duration_ms = seconds * 1'000;
+                break;
+            }
+            case 'w':
+                options.watch = true;
+                break;
+            case 'h':
+                usage(argv[0], out);
+                return PROBE_MEASURED;
+            case 'V':
+                std::fprintf(out, "vmurx-probe %s\n", VMURX_VERSION);
+                return PROBE_MEASURED;
+            default:  // getopt has named the fault
+                usage(argv[0], err);
+                return PROBE_USAGE;
+        }
+    }
+    if (optind < argc) {
+        std::fprintf(err, "%s: unexpected argument '%s'\n", argv[0], argv[optind]);
+        usage(argv[0], err);
+        return PROBE_USAGE;
+    }
+    return -1;
+}
+
+int probe_run(const probe_options& options, probe_describe_port describe, std::FILE* out,
+              std::FILE* err, probe_measurement& measurement) {
+    std::uint16_t base = 0;
+    int refusal = 0;
+    if (!lpt_select_port(options.device.c_str(), base)) {
+        refusal = ENODEV;
+    } else if (!port_acquire(base)) {
+        refusal = errno;
+    }
+    if (refusal != 0) {
+        // The same refusal as vmurx, after what went to standard output.
+        std::fflush(stdout);
+        std::fflush(out);
+        std::fprintf(err, "Can't open serial port: %s\n", std::strerror(refusal));
+        return PROBE_FAILED;
+    }
+
+    const probe_port_facts facts = describe();
+    const auto status_address = static_cast<std::uint16_t>(base + 1);
+    std::fprintf(out, "Port \"%s\" @ $%03x via %s\n", options.device.c_str(),
+                 static_cast<unsigned>(base), facts.path.c_str());
+    const std::uint8_t first_status = port_read(status_address);
+    print_lines(first_status, out);
+
+    // Whole seconds from the command line; the tests also run shorter.
+    const bool whole_seconds = options.duration_ms % 1'000 == 0;
+    std::fprintf(
+        out, "Polling the status register for %lld %s%s\n",
+        static_cast<long long>(whole_seconds ? options.duration_ms / 1'000 : options.duration_ms),
+        whole_seconds ? "s" : "ms", options.watch ? ", printing each line change:" : "...");
+    std::fflush(out);
+
+    probe_measure(status_address, first_status, options.duration_ms, options.watch, out,
+                  measurement);
+    // Only release: closing the link would write the data register.
+    port_release();
+
+    probe_report(measurement, facts, options.watch, out);
+    errno = 0;
+    if (std::fflush(out) != 0 || std::ferror(out)) {
+        // A report that never arrived is no measurement.
+        std::fprintf(err, "vmurx-probe: write error: %s\n",
+                     std::strerror(errno != 0 ? errno : EIO));
+        return PROBE_FAILED;
+    }
+    return measurement.reads - 1 - measurement.excluded > 0 ? PROBE_MEASURED : PROBE_FAILED;
+}
+
+int probe_main(int argc, char* argv[], probe_describe_port describe) {
+    probe_options options;
+    const int status = probe_parse_options(argc, argv, options, stdout, stderr);
+    if (status >= 0)
+        return status;
+    probe_measurement measurement;
+    return probe_run(options, describe, stdout, stderr, measurement);
+}

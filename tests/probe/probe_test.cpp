@@ -1,0 +1,199 @@
+// vmurx-probe against the software VMU: the lines as the card sets them, the
+// histogram adding up to the reads, the longest gap inside the run, watch mode
+// printing the card's changes, no write of the data register, and the
+// command line. Refusals and the ppdev path are in platform_linux.
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <numeric>
+
+#include "platform/emu/emu_platform.h"
+#include "platform/emu/vmu_options.h"
+#include "probe/probe.h"
+#include "run_program.h"
+
+namespace {
+
+TEST(probe_histogram, buckets_are_half_open_and_bars_log_scaled) {
+    const std::pair<std::int64_t, std::size_t> buckets[] = {
+        {999, 0},     {1'000, 1},   {4'999, 2},     {5'000, 3},     {99'999, 6},
+        {100'000, 7}, {999'999, 7}, {1'000'000, 8}, {INT64_MAX, 8},
+    };
+    for (const auto& [gap_ns, bucket] : buckets)
+        EXPECT_EQ(probe_bucket(gap_ns), bucket) << gap_ns << " ns";
+    // count, largest, length of 40 at most: one gap among a billion stays visible.
+    const std::array<std::uint64_t, 3> bars[] = {
+        {0, 1'000, 0}, {1'000, 1'000, 40}, {1, 1'000'000'000, 1}, {999, 999'999, 20}, {0, 0, 0},
+    };
+    for (const auto& [count, largest, length] : bars)
+        EXPECT_EQ(probe_bar_length(count, largest, 40), static_cast<int>(length)) << count;
+}
+
+probe_port_facts describe_card() {
+    return {"the software card", probe_grant::not_applicable, "", probe_grant::not_applicable};
+}
+
+struct card_run {
+    int status = -1;
+    std::string out, err;
+    probe_measurement m;
+};
+
+// probe_run in this process on a fresh card with the sample save, changed by
+// `setup`, its two streams captured.
+template <typename Setup>
+card_run run_on_card(const probe_options& options, Setup setup, std::FILE* out = nullptr) {
+    vmu_sim& card = emu_vmu();
+    card = vmu_sim{};
+    vmu_options parsed;
+    std::string error;
+    EXPECT_TRUE(vmu_parse_options({}, card, parsed, error)) << error;
+    setup(card);
+    char *out_text = nullptr, *err_text = nullptr;
+    std::size_t out_size = 0, err_size = 0;
+    std::FILE* own_out = open_memstream(&out_text, &out_size);
+    std::FILE* err = open_memstream(&err_text, &err_size);
+    card_run run;
+    run.status = probe_run(options, describe_card, out ? out : own_out, err, run.m);
+    std::fclose(own_out);
+    std::fclose(err);
+    run.out.assign(out_text, out_size);
+    run.err.assign(err_text, err_size);
+    std::free(out_text);
+    std::free(err_text);
+    return run;
+}
+
+// What every completed run must show: the card read only at its status
+// register, never written, masked for the whole run; a histogram that adds up
+// to the reads; a longest gap inside the run, in the highest bucket used, and
+// the verdict it gives.
+void expect_consistent(const card_run& run, std::uint64_t excluded) {
+    const vmu_sim& card = emu_vmu();
+    const probe_measurement& m = run.m;
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(card.acquired && card.released && !card.masked);
+    EXPECT_TRUE(card.data_writes.empty()) << card.data_writes.size() << " data register writes";
+    EXPECT_TRUE(card.stray.empty());
+    EXPECT_EQ(card.status_reads, m.reads + 1) << "the lines read plus the run's reads";
+    EXPECT_EQ(card.unmasked_reads, 1U) << "only the lines read comes before masking";
+    EXPECT_EQ(m.excluded, excluded);
+    EXPECT_EQ(std::accumulate(m.gaps.begin(), m.gaps.end(), 0ULL), m.reads - 1 - excluded);
+
+    ASSERT_GT(m.longest_ns, 0);
+    EXPECT_LE(m.longest_end_ns, m.elapsed_ns);
+    EXPECT_GE(m.longest_end_ns, m.longest_ns);
+    std::size_t highest = 0;
+    for (std::size_t bucket = 0; bucket < PROBE_BUCKETS; ++bucket)
+        highest = m.gaps[bucket] > 0 ? bucket : highest;
+    EXPECT_EQ(highest, probe_bucket(m.longest_ns));
+    const std::int64_t limit_us = (m.longest_ns + 999) / 1'000;
+    EXPECT_NE(run.out.find("for more than " + std::to_string(limit_us) + " µs can be followed"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("\nWarning: ") != std::string::npos, limit_us > 100);
+}
+
+TEST(probe_card, counts_the_lines_as_the_card_sets_them) {
+    const std::string not_ready = "  Select: high (no card ready, or no cable)\n";
+    const struct {
+        const char* title;
+        void (*setup)(vmu_sim&);
+        std::string lines;
+        std::array<std::uint64_t, PROBE_LINES> changes;  // Select, Ack, Busy
+    } cases[] = {
+        // The card clocks out the start frame's header 0x11 and waits for a
+        // reply that never comes: 16 Ack edges, Busy changing at bits 3, 4, 7.
+        {"ready card",
+         [](vmu_sim&) {},
+         "  Select: low (card ready)\n  Ack: high\n  Busy: low\n",
+         {0, 16, 3}},
+        {"no card ready",
+         [](vmu_sim& card) { card.ready_after = VMU_NEVER; },
+         not_ready + "  Ack: high\n  Busy: low\n",
+         {0, 0, 0}},
+        {"Ack held low, Busy high",
+         [](vmu_sim& card) {
+             card.ready_after = VMU_NEVER;
+             card.ack_high = false;
+             card.busy = true;
+         },
+         not_ready + "  Ack: low\n  Busy: high\n",
+         {0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        const card_run run = run_on_card({"lpt2", 300, false}, c.setup);
+        expect_consistent(run, 0);
+        EXPECT_TRUE(
+            run.out.starts_with("Port \"lpt2\" @ $278 via the software card\n"
+                                "Lines (pin levels):\n" +
+                                c.lines + "Polling the status register for 300 ms...\n"))
+            << run.out;
+        EXPECT_EQ(run.m.changes, c.changes);
+    }
+}
+
+TEST(probe_card, watch_prints_each_change_and_leaves_its_gap_out) {
+    const card_run run =
+        run_on_card({"LPT1:", 300, true}, [](vmu_sim& card) { card.ready_after = 1'000; });
+    // Select falls, then every Ack edge of the header byte, Busy with some.
+    expect_consistent(run, 17);
+    const std::string head = "Polling the status register for 300 ms, printing each line change:\n";
+    const std::size_t start = run.out.find(head) + head.size();
+    const std::string printed = run.out.substr(start, run.out.find("  status reads:") - start);
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 17) << printed;
+    EXPECT_NE(printed.find(" s  Select low (card ready)\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find(" s  Ack high, Busy high\n"), std::string::npos) << printed;
+    EXPECT_NE(run.out.find("status reads - 1, less 17 that held a printed change"),
+              std::string::npos);
+}
+
+TEST(probe_card, a_report_that_cannot_be_written_is_a_failure) {
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    const card_run lost = run_on_card(
+        {"LPT1:", 20, false}, [](vmu_sim&) {}, full);
+    std::fclose(full);
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_EQ(lost.err, "vmurx-probe: write error: No space left on device\n");
+}
+
+TEST(probe_program, command_line) {
+    const std::string probe = VMURX_PROBE_PATH;
+    const std::string emu = VMURX_PROBE_EMU_PATH;
+    const std::string usage = "Usage: " + probe + " [-d device] [-t seconds] [-w] [-h]\n";
+    const struct {
+        std::vector<std::string> argv;
+        int status;
+        std::string out, err;  // prefixes
+    } cases[] = {
+        {{probe, "--help", "-x"}, 0, usage, ""},
+        {{probe, "-x"}, 2, "", probe + ": invalid option -- 'x'\n" + usage},
+        {{probe, "-t", "0"}, 2, "", probe + ": invalid time '0': whole seconds from 1 to 600\n"},
+        {{probe, "-t", "60.5"}, 2, "", probe + ": invalid time '60.5'"},
+        {{probe, "--time=601"}, 2, "", probe + ": invalid time '601'"},
+        {{probe, "now"}, 2, "", probe + ": unexpected argument 'now'\n" + usage},
+        // Accepted; the run then stops at the unknown port, as vmurx does.
+        {{probe, "-t", "600", "-w", "-d", "com1"},
+         1,
+         "Unknown parallel port: com1\nTry a hex base address if necessary (ie. 0x378)\n",
+         "Can't open serial port: No such device\n"},
+        {{emu, "--", "-h"}, 0, "Usage: " + emu + " [-d device]", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.argv));
+        const run_result r = run_program(c.argv);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_TRUE(r.out.starts_with(c.out)) << r.out;
+        EXPECT_TRUE(r.err.starts_with(c.err)) << r.err;
+        if (c.status == 2) {
+            EXPECT_EQ(r.out, "");
+            EXPECT_TRUE(r.err.ends_with("2 for a wrong command line.\n"));
+        }
+    }
+}
+
+}  // namespace
