@@ -5,7 +5,8 @@
 #
 # To add a program: define its executable target, add its name to
 # VMURX_PROGRAMS, and write dist/man/NAME.1.in (configured with @ONLY:
-# @PROJECT_VERSION@ and @VMURX_MAN_DATE@) and dist/completion/NAME.
+# @PROJECT_VERSION@ and @VMURX_MAN_DATE@) and dist/completion/NAME, and tell
+# tests/install/install_test.sh how the program prints its help.
 include(GNUInstallDirs)
 
 set(VMURX_PROGRAMS vmurx vmurx-emu vmurx-probe vmurx-save)

@@ -101,7 +101,7 @@ complete_words() {
 
 for p in "${programs[@]}"; do
     [[ -n ${help_command[$p]:-} ]] || fail "$p: no help command known to this test"
-    help=$("$prefix/bin/$p" ${help_command[$p]:-} 2>&1)
+    help=$("$prefix/bin/$p" "${help_command[$p]:-}" 2>&1)
     options=$(help_options <<<"$help")
     [[ -n $options ]] || fail "$p: no options found in its help text"
     text=$(groff -man -Tascii -P-cbou "$prefix/share/man/man1/$p.1" 2>/dev/null)
