@@ -1,0 +1,105 @@
+# Install rules and the Debian package. Included at the end of the top-level
+# CMakeLists.txt, once every target is defined: each program of
+# VMURX_PROGRAMS is installed, with its man page and its bash completion, only
+# when its target exists in this tree.
+#
+# To add a program: define its executable target, add its name to
+# VMURX_PROGRAMS, and write dist/man/NAME.1.in (configured with @ONLY:
+# @PROJECT_VERSION@ and @VMURX_MAN_DATE@) and dist/completion/NAME, and tell
+# tests/install/install_test.sh how the program prints its help.
+include(GNUInstallDirs)
+
+set(VMURX_PROGRAMS vmurx vmurx-emu vmurx-probe vmurx-save)
+
+# The date on the man pages and in the package's changelog: the time of
+# configuring, or SOURCE_DATE_EPOCH for a reproducible build.
+string(TIMESTAMP VMURX_MAN_DATE "%Y-%m-%d" UTC)
+string(TIMESTAMP VMURX_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+
+set(VMURX_INSTALLED_PROGRAMS "")
+foreach(program IN LISTS VMURX_PROGRAMS)
+  # Every page is made, so that CI lints them all (build/man/*.1).
+  configure_file(${PROJECT_SOURCE_DIR}/dist/man/${program}.1.in
+                 ${PROJECT_BINARY_DIR}/man/${program}.1 @ONLY)
+  if(NOT TARGET ${program})
+    continue()
+  endif()
+  list(APPEND VMURX_INSTALLED_PROGRAMS ${program})
+  install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_BINARY_DIR}/man/${program}.1
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_SOURCE_DIR}/dist/completion/${program}
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+endforeach()
+
+install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# udev and the module loader read these under /usr/lib (or /lib) whatever the
+# library directory of this architecture is, hence no CMAKE_INSTALL_LIBDIR.
+install(FILES dist/system/60-vmurx.rules DESTINATION lib/udev/rules.d)
+install(FILES dist/system/vmurx.conf DESTINATION lib/modules-load.d)
+
+# The check of the installed tree: an install into a scratch prefix, the
+# files there, the man pages, the completions and the installed programs.
+if(BUILD_TESTING)
+  add_test(NAME install_tree
+           COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/install_test.sh
+                   ${PROJECT_BINARY_DIR} ${VMURX_INSTALLED_PROGRAMS})
+  set_tests_properties(install_tree PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+endif()
+
+# The Debian package: cpack -G DEB in a build configured with
+# CMAKE_INSTALL_PREFIX=/usr (the "package" preset).
+set(VMURX_MAINTAINER "the vmurx authors <vmurx@example.org>"
+    CACHE STRING "Maintainer field of the Debian package")
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vmurx)
+set(CPACK_PACKAGE_VENDOR "the vmurx authors")
+set(CPACK_PACKAGE_CONTACT "${VMURX_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "receive a file from a Dreamcast VMU over a parallel-port cable")
+# The long description, in lines of at most 80 characters, naming the
+# programs that this build installs.
+set(vmurx_description
+    "vmurx copies one file from a Sega Dreamcast VMU (the console's memory card)"
+    "to the PC over a cable on a parallel port, and stores it with the card's"
+    "own time stamp. It reaches the port through the kernel's ppdev interface"
+    "(group lp, no root needed) or, on x86, directly."
+    "")
+set(vmurx_program_lines
+    "vmurx-emu runs the tool against a software card, without hardware."
+    "vmurx-probe checks the port, the cable and this machine's timing."
+    "vmurx-save checks, shows and converts a received save.")
+foreach(line IN LISTS vmurx_program_lines)
+  string(REGEX MATCH "^[^ ]+" program "${line}")
+  if(program IN_LIST VMURX_INSTALLED_PROGRAMS)
+    list(APPEND vmurx_description "${line}")
+  endif()
+endforeach()
+list(APPEND vmurx_description
+     ""
+     "The package also holds manual pages, bash completions, a udev rule that"
+     "gives group lp the parallel ports, and a modules-load file for the"
+     "parport_pc and ppdev drivers.")
+list(JOIN vmurx_description "\n" CPACK_PACKAGE_DESCRIPTION)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES TRUE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VMURX_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/dist/deb/postinst ${PROJECT_SOURCE_DIR}/dist/deb/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+
+# Before packing, the staged tree gets what Debian asks of a package's files:
+# gzipped man pages, the licence as /usr/share/doc/vmurx/copyright and a
+# changelog.
+configure_file(${PROJECT_SOURCE_DIR}/dist/deb/changelog.in
+               ${PROJECT_BINARY_DIR}/deb/changelog @ONLY)
+set(CPACK_VMURX_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_VMURX_BINARY_DIR ${PROJECT_BINARY_DIR})
+set(CPACK_VMURX_DOCDIR ${CMAKE_INSTALL_DOCDIR})
+set(CPACK_VMURX_MANDIR ${CMAKE_INSTALL_MANDIR})
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/VmurxDebStaging.cmake)
+include(CPack)

@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# The installed tree: `cmake --install` into a scratch prefix must put exactly
+# the expected files there, with the right modes; every man page must render
+# without a warning and mention every option the program's help lists; every
+# completion must offer those options and complete their values; and the
+# installed programs must run from there.
+#
+#   install_test.sh BUILD_DIR PROGRAM...
+set -uo pipefail
+export LC_ALL=C
+
+build=$1
+shift
+programs=("$@")
+
+failures=0
+fail() {
+    echo "FAILED: $*" >&2
+    failures=$((failures + 1))
+}
+
+if ! command -v groff >/dev/null; then
+    echo "groff is not installed: skipping" >&2
+    exit 77
+fi
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+prefix=$scratch/prefix
+if ! cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1; then
+    cat "$scratch/install.log" >&2
+    echo "FAILED: cmake --install" >&2
+    exit 1
+fi
+
+has_program() {
+    local p
+    for p in "${programs[@]}"; do
+        [[ $p == "$1" ]] && return 0
+    done
+    return 1
+}
+
+# --- The files: each with its mode, and nothing else. ---
+expected=(
+    "644 share/doc/vmurx/README.md"
+    "644 share/doc/vmurx/LICENSE"
+    "644 lib/udev/rules.d/60-vmurx.rules"
+    "644 lib/modules-load.d/vmurx.conf"
+)
+for p in "${programs[@]}"; do
+    expected+=("755 bin/$p" "644 share/man/man1/$p.1" "644 share/bash-completion/completions/$p")
+done
+diff <(printf '%s\n' "${expected[@]}" | sort) \
+    <(cd "$prefix" && find . -type f -printf '%m %P\n' -o ! -type d -printf 'not a file: %P\n' |
+        sort) >"$scratch/files.diff" ||
+    fail "installed files differ from the expected ones (< expected, > installed):
+$(cat "$scratch/files.diff")"
+
+# --- The man pages render without a warning. ---
+for p in "${programs[@]}"; do
+    page=$prefix/share/man/man1/$p.1
+    [[ -f $page ]] || continue
+    warnings=$(groff -man -ww -z "$page" 2>&1) || fail "$p.1: groff failed"
+    [[ -z $warnings ]] || fail "$p.1: groff warns:
+$warnings"
+done
+
+# --- Each program's help, its man page and its completion agree. ---
+# How to get each program's help text (vmurx prints it on standard error).
+declare -A help_command=(
+    [vmurx]="-h"
+    [vmurx-emu]="--help"
+    [vmurx-probe]="-h"
+    [vmurx-save]="--help"
+)
+
+# The options of a help text: every -x or --long-name that begins a line, and
+# those that follow it after ", ".
+help_options() {
+    grep -oE '^[[:space:]]+-[-[:alnum:]]+(, *-[-[:alnum:]]+)*' | grep -oE -- '-[-[:alnum:]]+' |
+        sort -u
+}
+
+# Candidates that the completion of program $1 offers for the words "$2"
+# (split at spaces; a trailing space starts an empty word).
+complete_words() {
+    local program=$1 line=$2
+    (
+        # shellcheck disable=SC1090
+        . "$prefix/share/bash-completion/completions/$program"
+        read -ra COMP_WORDS <<<"$line"
+        [[ $line == *" " ]] && COMP_WORDS+=("")
+        COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+        COMPREPLY=()
+        function=$(complete -p "$program" | sed -E 's/.*-F ([^ ]+).*/\1/')
+        "$function" "$program" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+        printf '%s\n' "${COMPREPLY[@]}" | sort
+    )
+}
+
+for p in "${programs[@]}"; do
+    [[ -n ${help_command[$p]:-} ]] || fail "$p: no help command known to this test"
+    help=$("$prefix/bin/$p" "${help_command[$p]:-}" 2>&1)
+    options=$(help_options <<<"$help")
+    [[ -n $options ]] || fail "$p: no options found in its help text"
+    text=$(groff -man -Tascii -P-cbou "$prefix/share/man/man1/$p.1" 2>/dev/null)
+    offered=$(complete_words "$p" "$p -")
+    [[ $p == vmurx-save ]] && offered+=$'\n'$(complete_words "$p" "$p convert -")$'\n'$(
+        complete_words "$p" "$p info -")$'\n'$(complete_words "$p" "$p icon -")
+    for option in $options; do
+        grep -qF -- "$option" <<<"$text" || fail "$p.1 does not mention $option"
+        grep -qxF -- "$option" <<<"$offered" || fail "completion of $p does not offer $option"
+    done
+done
+
+# --- Completion of option values: program | words | candidates expected. ---
+cases=(
+    "vmurx|vmurx -d L|LPT1: LPT2 LPT3"
+    "vmurx|vmurx -v -|-d -h -n -v"
+    "vmurx-emu|vmurx-emu --type |data game"
+    "vmurx-emu|vmurx-emu --type = d|data"
+    "vmurx-emu|vmurx-emu --fault s|short= stall= stop="
+    "vmurx-emu|vmurx-emu --hold 5 -- -|-d -h -n -v"
+    "vmurx-emu|vmurx-emu -- -d LPT|LPT1: LPT2 LPT3"
+    "vmurx-probe|vmurx-probe -d L|LPT1: LPT2 LPT3"
+    "vmurx-save|vmurx-save c|check convert"
+    "vmurx-save|vmurx-save convert --type |data game"
+    "vmurx-save|vmurx-save icon --|--frame --scale"
+)
+for row in "${cases[@]}"; do
+    IFS='|' read -r program words want <<<"$row"
+    has_program "$program" || continue
+    # Ports of this machine's kernel come after the standard names.
+    got=$(complete_words "$program" "$words" | grep -v '^0x' | tr '\n' ' ')
+    [[ ${got% } == "$want" ]] || fail "completing '$words': got '${got% }', want '$want'"
+done
+
+# --- The installed programs run from the prefix. ---
+mkdir "$scratch/run"
+if ! (cd "$scratch/run" && "$prefix/bin/vmurx-emu" -- -n received.bin) >"$scratch/emu.log" 2>&1; then
+    fail "installed vmurx-emu: transfer failed:
+$(cat "$scratch/emu.log")"
+elif [[ ! -s $scratch/run/received.bin ]]; then
+    fail "installed vmurx-emu: no file received"
+fi
+"$prefix/bin/vmurx" -h >/dev/null 2>"$scratch/usage.txt"
+status=$?
+[[ $status -eq 1 ]] || fail "installed vmurx -h: status $status, want 1"
+grep -q '^Usage: .*vmurx \[OPTIONS\]$' "$scratch/usage.txt" || fail "installed vmurx -h: no usage"
+
+if ((failures > 0)); then
+    echo "$failures check(s) failed" >&2
+    exit 1
+fi
+echo "installed tree of ${programs[*]}: OK"
