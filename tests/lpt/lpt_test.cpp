@@ -73,13 +73,39 @@ TEST_F(Link, DeviceNameSelectsBaseOrIsRefusedUntouched) {
         const char* shown;  // nullptr: refused
         std::uint16_t base;
     } cases[] = {
-        {"LPT1:", "$378", 0x378},  {"lpt2", "$278", 0x278},     {"Lpt3x", "$3bc", 0x3BC},
-        {"0x378", "$378", 0x378},  {"888", "$378", 0x378},      {"378", "$17a", 0x17A},
-        {"0370", "$0f8", 0xF8},    {"0xEC00", "$ec00", 0xEC00}, {"0x12378", "$2378", 0x2378},
-        {" 0x378", "$378", 0x378}, {"+888", "$378", 0x378},     {"-1", "$ffff", 0xFFFF},
-        {"lpt", nullptr, 0},       {"lpt0", nullptr, 0},        {"lpt4", nullptr, 0},
-        {"LPTx", nullptr, 0},      {"lpt0x378", nullptr, 0},    {"com1", nullptr, 0},
+        {"LPT1:", "$378", 0x378},
+        {"lpt2", "$278", 0x278},
+        {"Lpt3x", "$3bc", 0x3BC},
+        {"0x378", "$378", 0x378},
+        {"888", "$378", 0x378},
+        {"378", "$17a", 0x17A},
+        {"0370", "$0f8", 0xF8},
+        {"0xEC00", "$ec00", 0xEC00},
+        {"0x12378", "$2378", 0x2378},
+        {" 0x378", "$378", 0x378},
+        {"+888", "$378", 0x378},
+        {"-1", "$ffff", 0xFFFF},
+        {"lpt", nullptr, 0},
+        {"lpt0", nullptr, 0},
+        {"lpt4", nullptr, 0},
+        {"LPTx", nullptr, 0},
+        {"lpt0x378", nullptr, 0},
+        {"com1", nullptr, 0},
         {"", nullptr, 0},
+        // The C notation and nothing else, whatever the C library's scanf
+        // accepts: no binary prefix, digits end at the first stranger.
+        {"0b101", "$000", 0x000},
+        {"0X3bC", "$3bc", 0x3BC},
+        {"0x", "$000", 0x000},
+        {"0378", "$01f", 0x01F},
+        {"089", "$000", 0x000},
+        {"1e3", "$001", 0x001},
+        {"\t\n888z", "$378", 0x378},
+        {"-0x378", "$fc88", 0xFC88},
+        {"18446744073709552504", "$378", 0x378},
+        {"-", nullptr, 0},
+        {"+ 1", nullptr, 0},
+        {"x378", nullptr, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string("name \"") + c.name + "\"");
