@@ -37,7 +37,7 @@ namespace {
 // The sample save sent when no --file is given: two blocks whose bytes show
 // their offsets, so a damaged transfer is easy to spot.
 std::vector<std::uint8_t> sample_image() {
-    std::vector<std::uint8_t> image(2 * 512);
+    std::vector<std::uint8_t> image(std::size_t{2} * 512);
     const char title[] = "vmurx demo save: a sample file from the software VMU.\n";
     for (std::size_t i = 0; i < image.size(); ++i) {
         image[i] = i < sizeof title - 1 ? static_cast<std::uint8_t>(title[i])
@@ -175,7 +175,7 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
                 return false;
             }
             file.image.assign(std::istreambuf_iterator<char>(in), {});
-            if (file.image.size() > 255 * 512) {
+            if (file.image.size() > std::size_t{255} * 512) {
                 error = value + " is larger than 255 blocks of 512 bytes";
                 return false;
             }
