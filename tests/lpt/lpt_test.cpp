@@ -111,9 +111,17 @@ TEST_F(Link, DeviceNameSelectsBaseOrIsRefusedUntouched) {
         SCOPED_TRACE(std::string("name \"") + c.name + "\"");
         SetUp();
         int result = -1;
-        const std::string text = out([&] { result = lpt_open(c.name, vmu_port); });
+        int error = 0;
+        const std::string text = out([&] {
+            errno = 0;
+            result = lpt_open(c.name, vmu_port);
+            error = errno;
+        });
         const bool ok = c.shown != nullptr;
         EXPECT_EQ(result, ok ? 1 : 0);
+        if (!ok) {
+            EXPECT_EQ(error, ENODEV);  // the caller's perror must not say "Success"
+        }
         EXPECT_EQ(text, ok ? std::string("open \"") + c.name + "\" @ " + c.shown + "\n"
                            : std::string("Unknown parallel port: ") + c.name +
                                  "\nTry a hex base address if necessary (ie. 0x378)\n");

@@ -93,4 +93,32 @@ TEST(FileTimes, AreTheDirectoryStampInLocalStandardTime) {
     tzset();
 }
 
+// The times go to the file that was written, even when its name has been
+// swapped for a symbolic link since it was created.
+TEST(StoreImage, SetsTheTimesOnTheOpenFileNotOnTheName) {
+    temp_dir dir;
+    const std::string name = dir.file("SAVE");
+    const std::string victim = dir.file("victim");
+    write_file(victim, "victim");
+    struct stat before {};
+    ASSERT_EQ(stat(victim.c_str(), &before), 0);
+    std::FILE* stream = nullptr;
+    ASSERT_EQ(create_output_file(name.c_str(), stream), create_status::created);
+    ASSERT_EQ(std::rename(name.c_str(), dir.file("written").c_str()), 0);
+    ASSERT_EQ(symlink(victim.c_str(), name.c_str()), 0);
+
+    const std::uint8_t image[512] = {1, 2, 3};
+    const auto stamp = "\x19\x99\x12\x31\x23\x59\x58\0\0\0\0\0"sv;
+    ASSERT_TRUE(
+        store_image(stream, image, {reinterpret_cast<const std::uint8_t*>(stamp.data()), 12}));
+    struct stat written {};
+    ASSERT_EQ(stat(dir.file("written").c_str(), &written), 0);
+    EXPECT_EQ(written.st_size, 512);
+    EXPECT_LT(written.st_mtime, 1'000'000'000);  // the 1999 stamp in any time zone
+    struct stat after {};
+    ASSERT_EQ(stat(victim.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mtime, before.st_mtime);
+    EXPECT_EQ(read_file(victim), "victim");
+}
+
 }  // namespace
