@@ -67,45 +67,25 @@ protected:
     }
 };
 
+// Numbers are C notation and nothing else, whatever the C library's scanf
+// accepts: no binary prefix, digits end at the first stranger, and only the
+// low 16 bits of any number of digits count.
 TEST_F(Link, DeviceNameSelectsBaseOrIsRefusedUntouched) {
     const struct {
         const char* name;
         const char* shown;  // nullptr: refused
         std::uint16_t base;
     } cases[] = {
-        {"LPT1:", "$378", 0x378},
-        {"lpt2", "$278", 0x278},
-        {"Lpt3x", "$3bc", 0x3BC},
-        {"0x378", "$378", 0x378},
-        {"888", "$378", 0x378},
-        {"378", "$17a", 0x17A},
-        {"0370", "$0f8", 0xF8},
-        {"0xEC00", "$ec00", 0xEC00},
-        {"0x12378", "$2378", 0x2378},
-        {" 0x378", "$378", 0x378},
-        {"+888", "$378", 0x378},
-        {"-1", "$ffff", 0xFFFF},
-        {"lpt", nullptr, 0},
-        {"lpt0", nullptr, 0},
-        {"lpt4", nullptr, 0},
-        {"LPTx", nullptr, 0},
-        {"lpt0x378", nullptr, 0},
-        {"com1", nullptr, 0},
-        {"", nullptr, 0},
-        // The C notation and nothing else, whatever the C library's scanf
-        // accepts: no binary prefix, digits end at the first stranger.
-        {"0b101", "$000", 0x000},
-        {"0X3bC", "$3bc", 0x3BC},
-        {"0x", "$000", 0x000},
-        {"0378", "$01f", 0x01F},
-        {"089", "$000", 0x000},
-        {"1e3", "$001", 0x001},
-        {"\t\n888z", "$378", 0x378},
-        {"-0x378", "$fc88", 0xFC88},
-        {"18446744073709552504", "$378", 0x378},
-        {"-", nullptr, 0},
-        {"+ 1", nullptr, 0},
-        {"x378", nullptr, 0},
+        {"LPT1:", "$378", 0x378},  {"lpt2", "$278", 0x278},     {"Lpt3x", "$3bc", 0x3BC},
+        {"0x378", "$378", 0x378},  {"888", "$378", 0x378},      {"378", "$17a", 0x17A},
+        {"0370", "$0f8", 0xF8},    {"0xEC00", "$ec00", 0xEC00}, {"0x12378", "$2378", 0x2378},
+        {" 0x378", "$378", 0x378}, {"+888", "$378", 0x378},     {"-1", "$ffff", 0xFFFF},
+        {"lpt", nullptr, 0},       {"lpt0", nullptr, 0},        {"lpt4", nullptr, 0},
+        {"LPTx", nullptr, 0},      {"lpt0x378", nullptr, 0},    {"com1", nullptr, 0},
+        {"", nullptr, 0},          {"0b101", "$000", 0x000},    {"0X3bC", "$3bc", 0x3BC},
+        {"0x", "$000", 0x000},     {"0378", "$01f", 0x01F},     {"089", "$000", 0x000},
+        {"1e3", "$001", 0x001},    {"\t\n888z", "$378", 0x378}, {"-0x378", "$fc88", 0xFC88},
+        {"-", nullptr, 0},         {"+ 1", nullptr, 0},         {"x378", nullptr, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string("name \"") + c.name + "\"");
@@ -132,6 +112,10 @@ TEST_F(Link, DeviceNameSelectsBaseOrIsRefusedUntouched) {
         EXPECT_EQ(card.status_reads, 0u);
         EXPECT_TRUE(card.stray.empty());
     }
+    // 2^64 + 0x378: a reader that stops at the largest long would give 0xFFFF.
+    SetUp();
+    out([&] { EXPECT_EQ(lpt_open("18446744073709552504", vmu_port), 1); });
+    EXPECT_EQ(card.base, 0x378);
 }
 
 TEST_F(Link, OpenThenCloseLowersD3AndPrintsEmptyLog) {
