@@ -1,6 +1,5 @@
 // The single fatal exit for a failed block.
 #include <cstdio>
-#include <cstdlib>
 
 #include "block/block.h"
 #include "lpt/lpt.h"
@@ -47,5 +46,5 @@ void check_result(int result) {
     } else {
         std::fputs(result_message(result), stderr);
     }
-    std::exit(1);
+    end_program(1);
 }

@@ -37,7 +37,8 @@ int receive_block(lpt_port& port, int payload_size, const int& expected_code, st
     int code = lpt_read_byte(port, timeout);
     if (code == READ_TIMEOUT)
         return RESULT_TIMEOUT;
-    const int block_code = static_cast<std::int8_t>(code);
+    // The block code is a signed byte: 0x80 to 0xFF stand for -128 to -1.
+    const int block_code = code < 0x80 ? code : code - 0x100;
 
     for (int i = 0; i < length; ++i) {
         int byte = lpt_read_byte(port, timeout);

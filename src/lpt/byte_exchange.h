@@ -14,8 +14,12 @@ inline constexpr unsigned DELAY_LOOPS = 10'766;
 inline constexpr int SEND_LEAD_DELAYS = 5;
 
 /// Timeouts count in units of POLLS_PER_UNIT status reads; below 1 means
-/// DEFAULT_TIMEOUT.
-inline constexpr std::int32_t POLLS_PER_UNIT = 1'000'000;
+/// DEFAULT_TIMEOUT. Only the fuzz build sets a smaller unit (VMURX_POLLS_PER_UNIT),
+/// so that a card that stalls costs thousands of reads instead of millions.
+#ifndef VMURX_POLLS_PER_UNIT
+#define VMURX_POLLS_PER_UNIT 1'000'000
+#endif
+inline constexpr std::int32_t POLLS_PER_UNIT = VMURX_POLLS_PER_UNIT;
 inline constexpr int DEFAULT_TIMEOUT = 10;
 inline constexpr int READY_TIMEOUT = 10;
 inline constexpr int BLOCK_TIMEOUT = 5;

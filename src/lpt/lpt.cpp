@@ -3,6 +3,8 @@
 
 #include <strings.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -22,12 +24,52 @@ bool select_base(const char* name, std::uint16_t& base) {
         base = LPT_BASES[static_cast<std::size_t>(digit - '1')];
         return true;
     }
-    // Read as a long and cut to 16 bits: the numbers a short conversion
-    // takes, without its undefined result for values that do not fit.
-    long number = 0;
-    if (std::sscanf(name, "%li", &number) != 1)
+    // Read by hand rather than with the C library's "%i", which newer
+    // libraries extend (a "0b" prefix, for one): every build must give the
+    // same port for the same name. The value is kept modulo 2^16 as it is
+    // read, so no length of digits can overflow, and a minus sign negates it
+    // in the same arithmetic ("-1" is 0xFFFF).
+    //
+    // The value of a digit in any radix up to 16; 16 for anything else.
+    const auto digit_value = [](char c) -> unsigned {
+        if (c >= '0' && c <= '9')
+            return static_cast<unsigned>(c - '0');
+        if (c >= 'a' && c <= 'f')
+            return static_cast<unsigned>(c - 'a' + 10);
+        if (c >= 'A' && c <= 'F')
+            return static_cast<unsigned>(c - 'A' + 10);
+        return 16;
+    };
+    const char* next = name;
+    while (std::isspace(static_cast<unsigned char>(*next)))
+        ++next;
+    const bool negative = *next == '-';
+    if (*next == '+' || *next == '-')
+        ++next;
+    unsigned radix = 10;
+    bool have_digit = false;
+    if (next[0] == '0') {
+        have_digit = true;  // "0" alone, and "0x" without hex digits, read as 0
+        ++next;
+        radix = 8;
+        if ((next[0] == 'x' || next[0] == 'X') &&
+            std::isxdigit(static_cast<unsigned char>(next[1]))) {
+            ++next;
+            radix = 16;
+        }
+    }
+    std::uint16_t number = 0;
+    while (true) {
+        const unsigned digit = digit_value(*next);
+        if (digit >= radix)
+            break;
+        number = static_cast<std::uint16_t>(number * radix + digit);
+        have_digit = true;
+        ++next;
+    }
+    if (!have_digit)
         return false;
-    base = static_cast<std::uint16_t>(number);
+    base = negative ? static_cast<std::uint16_t>(-number) : number;
     return true;
 }
 
@@ -38,6 +80,7 @@ bool lpt_select_port(const char* name, std::uint16_t& base) {
         return true;
     std::printf("Unknown parallel port: %s\nTry a hex base address if necessary (ie. 0x378)\n",
                 name);
+    errno = ENODEV;  // so that the caller's perror does not say "Success"
     return false;
 }
 

@@ -39,8 +39,8 @@ struct lpt_port {
 
 /// Turns a device name into the port's base address: "LPTn" for n = 1 to 3,
 /// in any case, or a number in C notation of which the low 16 bits count.
-/// Prints the unknown-port message on standard output and returns false for
-/// a name that gives no port.
+/// Prints the unknown-port message on standard output and returns false with
+/// errno set to ENODEV for a name that gives no port.
 bool lpt_select_port(const char* name, std::uint16_t& base);
 
 /// Selects the port that `name` gives ("LPTn" for n = 1 to 3, in any case,

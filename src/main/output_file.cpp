@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utime.h>
 
 #include <cerrno>
 #include <ctime>
@@ -26,6 +25,10 @@ void decode_vmu_name(std::span<char, NAME_BLOCK_SIZE + 1> name_buffer) {
         if (c == '/' || byte < 0x20 || byte == 0x7F)
             c = '_';
     }
+    // No hidden file whose content the card chooses (".profile" in a home
+    // directory), and "." and ".." become ordinary names.
+    if (name_buffer[0] == '.')
+        name_buffer[0] = '_';
 }
 
 create_status create_output_file(const char* name, std::FILE*& stream) {
@@ -40,16 +43,24 @@ create_status create_output_file(const char* name, std::FILE*& stream) {
     return errno == EEXIST ? create_status::exists : create_status::failed;
 }
 
-bool store_image(std::FILE* stream, std::span<const std::uint8_t> image) {
-    // After a failed write the stream is left for the process exit to close.
+bool store_image(std::FILE* stream, std::span<const std::uint8_t> image,
+                 std::span<const std::uint8_t> directory_block) {
+    // After a failed write or flush the stream is left for the process exit
+    // to close.
     if (!image.empty() && std::fwrite(image.data(), image.size(), 1, stream) != 1)
         return false;
     // Part of the image may still sit in the stream's buffer: a failure to
-    // flush it on close loses data just as a failed write does.
+    // flush it loses data just as a failed write does. It is flushed before
+    // the times are set, so that no later write changes them.
+    if (std::fflush(stream) != 0)
+        return false;
+    // By descriptor, not by name: a name can be swapped for a symbolic link
+    // between the write and this call, the open file cannot.
+    set_file_times(fileno(stream), directory_block);
     return std::fclose(stream) == 0;
 }
 
-void set_file_times(const char* name, std::span<const std::uint8_t> directory_block) {
+void set_file_times(int descriptor, std::span<const std::uint8_t> directory_block) {
     std::tm time{};
     time.tm_year = bcd_to_int(directory_block[1]) + 100 * bcd_to_int(directory_block[0]) - 1900;
     time.tm_mon = bcd_to_int(directory_block[2]) - 1;
@@ -58,9 +69,12 @@ void set_file_times(const char* name, std::span<const std::uint8_t> directory_bl
     time.tm_min = bcd_to_int(directory_block[5]);
     time.tm_sec = bcd_to_int(directory_block[6]);
     time.tm_isdst = 0;  // the stamp is standard time, also in summer
-    std::time_t stamp = std::mktime(&time);
-    if (stamp == static_cast<std::time_t>(-1))
+    // -1 is also the real instant one second before 1970: only errno tells a
+    // failure from it.
+    errno = 0;
+    const std::time_t stamp = std::mktime(&time);
+    if (stamp == static_cast<std::time_t>(-1) && errno != 0)
         return;  // keep the times of writing
-    utimbuf times{stamp, stamp};
-    utime(name, &times);
+    const timespec times[2] = {{stamp, 0}, {stamp, 0}};
+    futimens(descriptor, times);
 }

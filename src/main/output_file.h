@@ -19,7 +19,9 @@ int bcd_to_int(int byte);
 /// every space in positions 1 to 11 becomes NUL (position 0 is never changed),
 /// and then, because the name comes from a device, every '/' and every control
 /// character (below 0x20, and 0x7F) before the end becomes '_', so that the
-/// name can neither leave the current directory nor carry terminal controls.
+/// name can neither leave the current directory nor carry terminal controls,
+/// and a '.' in position 0 becomes '_', so that the card cannot plant a hidden
+/// file.
 void decode_vmu_name(std::span<char, NAME_BLOCK_SIZE + 1> name_buffer);
 
 enum class create_status { created, exists, failed };
@@ -28,11 +30,14 @@ enum class create_status { created, exists, failed };
 /// dangling symbolic links included; the test and the creation are one step.
 create_status create_output_file(const char* name, std::FILE*& stream);
 
-/// Writes the whole image and closes the stream. False when any part of the
-/// image did not reach the file (errno says why; after a failed write the
-/// stream stays open). An empty image is complete.
-bool store_image(std::FILE* stream, std::span<const std::uint8_t> image);
+/// Writes the whole image, flushes it, sets the file's times from the
+/// directory block (see set_file_times) and closes the stream. False when any
+/// part of the image did not reach the file (errno says why; after a failed
+/// write or flush the stream stays open). An empty image is complete.
+bool store_image(std::FILE* stream, std::span<const std::uint8_t> image,
+                 std::span<const std::uint8_t> directory_block);
 
-/// Sets the access and modification times of `name` to the directory block's
-/// time stamp, read as local standard time. Failures are not reported.
-void set_file_times(const char* name, std::span<const std::uint8_t> directory_block);
+/// Sets the access and modification times of the open file `descriptor` to
+/// the directory block's time stamp, read as local standard time. Failures
+/// are not reported.
+void set_file_times(int descriptor, std::span<const std::uint8_t> directory_block);

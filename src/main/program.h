@@ -16,6 +16,10 @@ extern std::uint8_t* file_buffer;
 /// The port the VMU is connected to.
 extern lpt_port vmu_port;
 
+/// Ends the process with `status` through std::exit, which flushes and
+/// closes every stream. Every exit of the tool goes through here.
+[[noreturn]] void end_program(int status);
+
 /// Frees the file image, if there is one.
 void release_file_buffer();
 

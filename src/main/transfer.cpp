@@ -39,7 +39,7 @@ constexpr int FLASH_PAYLOAD_SIZE = 1;
 [[noreturn]] void finish(int status) {
     lpt_close(vmu_port);
     release_file_buffer();
-    std::exit(status);
+    end_program(status);
 }
 
 enum class answer { none, nak };
@@ -139,11 +139,10 @@ void run_transfer(const char* name_option) {
     check_result(receive(FLASH_PAYLOAD_SIZE, BLOCK_CODE_FLASH, &last_flash, 1));
     progress("OK\n");
 
-    if (!store_image(output, {file_buffer, image_size})) {
+    if (!store_image(output, {file_buffer, image_size}, small_block)) {
         flush_before_error();
         std::perror("Error writing file");
         finish(1);
     }
-    set_file_times(output_name, small_block);
     finish(0);
 }

@@ -5,7 +5,6 @@
 #include <getopt.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "main/program.h"
 #include "main/transfer.h"
@@ -21,13 +20,13 @@ namespace {
     std::fputs("  -n name    filename to use\n", stderr);
     std::fputs("  -v         verbose\n", stderr);
     std::fputs("  -h         This help text\n", stderr);
-    std::exit(1);
+    end_program(1);
 }
 
 [[noreturn]] void fail_with_errno(const char* text) {
     flush_before_error();
     std::perror(text);
-    std::exit(1);
+    end_program(1);
 }
 
 }  // namespace
@@ -49,14 +48,14 @@ int vmurx_main(int argc, char* argv[]) {
             case 'h':
                 usage(argv[0]);
             case '?':
-                std::exit(1);  // getopt has reported it
+                end_program(1);  // getopt has reported it
             default:
                 fail_with_errno("Problem with getopt");
         }
     }
     if (optind != argc) {
         std::fputs("Error: Additional file parameter\n", stderr);
-        std::exit(1);
+        end_program(1);
     }
     if (lpt_open(device_name, vmu_port) != 1)
         fail_with_errno("Can't open serial port");

@@ -114,13 +114,8 @@ int probe_parse_options(int argc, char* argv[], probe_options& options, std::FIL
 int probe_run(const probe_options& options, probe_describe_port describe, std::FILE* out,
               std::FILE* err, probe_measurement& measurement) {
     std::uint16_t base = 0;
-    int refusal = 0;
-    if (!lpt_select_port(options.device.c_str(), base)) {
-        refusal = ENODEV;
-    } else if (!port_acquire(base)) {
-        refusal = errno;
-    }
-    if (refusal != 0) {
+    if (!lpt_select_port(options.device.c_str(), base) || !port_acquire(base)) {
+        const int refusal = errno;
         // The same refusal as vmurx, after what went to standard output.
         std::fflush(stdout);
         std::fflush(out);

@@ -67,6 +67,9 @@ protected:
     }
 };
 
+// Numbers are C notation and nothing else, whatever the C library's scanf
+// accepts: no binary prefix, digits end at the first stranger, and only the
+// low 16 bits of any number of digits count.
 TEST_F(Link, DeviceNameSelectsBaseOrIsRefusedUntouched) {
     const struct {
         const char* name;
@@ -79,15 +82,26 @@ TEST_F(Link, DeviceNameSelectsBaseOrIsRefusedUntouched) {
         {" 0x378", "$378", 0x378}, {"+888", "$378", 0x378},     {"-1", "$ffff", 0xFFFF},
         {"lpt", nullptr, 0},       {"lpt0", nullptr, 0},        {"lpt4", nullptr, 0},
         {"LPTx", nullptr, 0},      {"lpt0x378", nullptr, 0},    {"com1", nullptr, 0},
-        {"", nullptr, 0},
+        {"", nullptr, 0},          {"0b101", "$000", 0x000},    {"0X3bC", "$3bc", 0x3BC},
+        {"0x", "$000", 0x000},     {"0378", "$01f", 0x01F},     {"089", "$000", 0x000},
+        {"1e3", "$001", 0x001},    {"\t\n888z", "$378", 0x378}, {"-0x378", "$fc88", 0xFC88},
+        {"-", nullptr, 0},         {"+ 1", nullptr, 0},         {"x378", nullptr, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string("name \"") + c.name + "\"");
         SetUp();
         int result = -1;
-        const std::string text = out([&] { result = lpt_open(c.name, vmu_port); });
+        int error = 0;
+        const std::string text = out([&] {
+            errno = 0;
+            result = lpt_open(c.name, vmu_port);
+            error = errno;
+        });
         const bool ok = c.shown != nullptr;
         EXPECT_EQ(result, ok ? 1 : 0);
+        if (!ok) {
+            EXPECT_EQ(error, ENODEV);  // the caller's perror must not say "Success"
+        }
         EXPECT_EQ(text, ok ? std::string("open \"") + c.name + "\" @ " + c.shown + "\n"
                            : std::string("Unknown parallel port: ") + c.name +
                                  "\nTry a hex base address if necessary (ie. 0x378)\n");
@@ -98,6 +112,10 @@ TEST_F(Link, DeviceNameSelectsBaseOrIsRefusedUntouched) {
         EXPECT_EQ(card.status_reads, 0u);
         EXPECT_TRUE(card.stray.empty());
     }
+    // 2^64 + 0x378: a reader that stops at the largest long would give 0xFFFF.
+    SetUp();
+    out([&] { EXPECT_EQ(lpt_open("18446744073709552504", vmu_port), 1); });
+    EXPECT_EQ(card.base, 0x378);
 }
 
 TEST_F(Link, OpenThenCloseLowersD3AndPrintsEmptyLog) {

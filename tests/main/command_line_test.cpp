@@ -57,11 +57,11 @@ const struct {
     {{"-d", "com1"},
      {},
      "Unknown parallel port: com1\nTry a hex base address if necessary (ie. 0x378)\n",
-     "Can't open serial port: "},
+     "Can't open serial port: No such device\n"},
     {{"-v", "-dlpt0"},
      {},
      "Unknown parallel port: lpt0\nTry a hex base address if necessary (ie. 0x378)\n",
-     "Can't open serial port: "},
+     "Can't open serial port: No such device\n"},
 };
 
 TEST(command_line, start_up_failures_exit_1_before_the_port_opens) {
@@ -96,6 +96,8 @@ const struct {
     {{"-nfoo", "-v", "-v"}, "open \"LPT1:\" @ $378\n", "foo", true},
     {{"-d", "lpt2", "-dlpt3"}, "open \"lpt3\" @ $3bc\n", "VMURX_DEMO", false},
     {{"-d", "0x3bc", "-v", "-d", "888"}, "open \"888\" @ $378\n", "VMURX_DEMO", true},
+    // The user's own name is kept as given, a leading '.' too.
+    {{"-n", ".hidden"}, "open \"LPT1:\" @ $378\n", ".hidden", false},
 };
 
 TEST(command_line, last_option_value_counts) {

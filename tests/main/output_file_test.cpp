@@ -1,8 +1,11 @@
 // The output file's rules that are plain functions: packed BCD digits taken
 // at face value, the file name made from the card's name block (a space after
-// position 0 ends it, '/' and control bytes become '_'), and the time stamp
+// position 0 ends it, '/' and control bytes become '_', and so does a
+// leading '.'), and the time stamp
 // read as local standard time with out-of-range fields normalised.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -34,11 +37,17 @@ TEST(VmuName, EndsAtASpaceAfterPositionZeroAndIsMadeSafe) {
         {" X          ?", " X"},
         {"ABCDEFGHIJKL?", "ABCDEFGHIJKL"},
         {"\0BCDEFGHIJKL?"sv, ""},
-        {"../etc/x    ?", ".._etc_x"},
+        {"../etc/x    ?", "_._etc_x"},
         {"\x1b[2J\t\x7f\x01\x1f"
          "A   ?",
          "_[2J____A"},
         {"caf\xe9 AB/\x01   ?", "caf\xe9"},  // bytes from 0x80 on are kept
+        // A leading '.' would hide the file, or name a directory.
+        {".bash_login ?", "_bash_login"},
+        {".          ?", "_"},
+        {"..         ?", "_."},
+        {"A.B        ?", "A.B"},
+        {"\x01.        ?", "_."},
     };
     for (const auto& [block, name] : cases) {
         char buffer[NAME_BLOCK_SIZE + 1];
@@ -59,6 +68,8 @@ TEST(FileTimes, AreTheDirectoryStampInLocalStandardTime) {
         {"UTC", "\x20\x24\x00\x15\x12\x00\x00\0\0\0\0\0"sv, 1702641600},
         // Standard time also in summer: 12:00 CET is 11:00 UTC on 2000-07-01.
         {"CET-1CEST,M3.5.0,M10.5.0/3", "\x20\x00\x07\x01\x12\x00\x00\0\0\0\0\0"sv, 962449200},
+        // mktime's -1 here is a real instant, not a failure.
+        {"UTC", "\x19\x69\x12\x31\x23\x59\x59\0\0\0\0\0"sv, -1},
     };
     const char* saved = std::getenv("TZ");
     const std::string saved_tz = saved != nullptr ? saved : "";
@@ -69,7 +80,10 @@ TEST(FileTimes, AreTheDirectoryStampInLocalStandardTime) {
         setenv("TZ", c.tz, 1);
         tzset();
         write_file(file, "x");
-        set_file_times(file.c_str(), {reinterpret_cast<const std::uint8_t*>(c.block.data()), 12});
+        const int descriptor = open(file.c_str(), O_RDONLY);
+        ASSERT_GE(descriptor, 0);
+        set_file_times(descriptor, {reinterpret_cast<const std::uint8_t*>(c.block.data()), 12});
+        close(descriptor);
         struct stat times {};
         ASSERT_EQ(stat(file.c_str(), &times), 0);
         EXPECT_EQ(times.st_mtime, c.seconds);
@@ -77,6 +91,34 @@ TEST(FileTimes, AreTheDirectoryStampInLocalStandardTime) {
     }
     saved != nullptr ? setenv("TZ", saved_tz.c_str(), 1) : unsetenv("TZ");
     tzset();
+}
+
+// The times go to the file that was written, even when its name has been
+// swapped for a symbolic link since it was created.
+TEST(StoreImage, SetsTheTimesOnTheOpenFileNotOnTheName) {
+    temp_dir dir;
+    const std::string name = dir.file("SAVE");
+    const std::string victim = dir.file("victim");
+    write_file(victim, "victim");
+    struct stat before {};
+    ASSERT_EQ(stat(victim.c_str(), &before), 0);
+    std::FILE* stream = nullptr;
+    ASSERT_EQ(create_output_file(name.c_str(), stream), create_status::created);
+    ASSERT_EQ(std::rename(name.c_str(), dir.file("written").c_str()), 0);
+    ASSERT_EQ(symlink(victim.c_str(), name.c_str()), 0);
+
+    const std::uint8_t image[512] = {1, 2, 3};
+    const auto stamp = "\x19\x99\x12\x31\x23\x59\x58\0\0\0\0\0"sv;
+    ASSERT_TRUE(
+        store_image(stream, image, {reinterpret_cast<const std::uint8_t*>(stamp.data()), 12}));
+    struct stat written {};
+    ASSERT_EQ(stat(dir.file("written").c_str(), &written), 0);
+    EXPECT_EQ(written.st_size, 512);
+    EXPECT_LT(written.st_mtime, 1'000'000'000);  // the 1999 stamp in any time zone
+    struct stat after {};
+    ASSERT_EQ(stat(victim.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mtime, before.st_mtime);
+    EXPECT_EQ(read_file(victim), "victim");
 }
 
 }  // namespace

@@ -86,11 +86,14 @@ TEST_F(PpdevTransfer, CompletesOverPpdev) {
     ppdev_world add_in_card;
     add_in_card.ports = {{0, 0x378}, {1, 0xEC00}, {2, 0xD010}};
     add_in_card.nodes = "0,1,2";
+    ppdev_world low_base;
+    low_base.ports = {{0, 0x0F0}};
     const transfer_case cases[] = {
         {"exclusive claim", free_port, "0x378", "open \"0x378\" @ $378\n", false},
         {"shared claim while lp is loaded", lp_loaded, "0x378", "open \"0x378\" @ $378\n", true},
         {"add-in card at a high base", add_in_card, "0xEC00", "open \"0xEC00\" @ $ec00\n", false},
         {"LPT1 names 0x378", free_port, "LPT1", "open \"LPT1\" @ $378\n", false},
+        {"a ppdev port below 0x100", low_base, "0xF0", "open \"0xF0\" @ $0f0\n", false},
     };
     for (const transfer_case& c : cases) {
         SCOPED_TRACE(c.title);
@@ -124,8 +127,11 @@ TEST_F(PpdevTransfer, RefusalTellsTheMostUsefulReason) {
     no_driver.driver_loaded = false;
     ppdev_world no_driver_no_root = no_driver;
     no_driver_no_root.ioperm_errno = EPERM;
+    ppdev_world no_access_low_base = no_access;
+    no_access_low_base.ports = {{0, 0x0F0}};
     const refusal_case cases[] = {
         {"node not open to the user", no_access, "0x378", EACCES},
+        {"node not open to the user, below 0x100", no_access_low_base, "0xF0", EACCES},
         {"port held by another program", held, "0x378", EBUSY},
         {"no ppdev node, ioperm refused", no_node_no_root, "0x378", EPERM},
         {"no ppdev node, no port I/O", no_node, "0x378", ENOENT},
@@ -149,6 +155,29 @@ TEST_F(PpdevTransfer, RefusalTellsTheMostUsefulReason) {
     const report r = read_report();
     EXPECT_EQ(get(r, "claims_refused"), 2);
     EXPECT_EQ(get(r, "ioperm_calls"), 0);
+}
+
+// Without a ppdev port there, direct access is refused before any access
+// where no parallel port can be.
+TEST_F(PpdevTransfer, DirectAccessOnlyWhereAPortCanBe) {
+    const struct {
+        const char* device;
+        int error;
+        long long ioperm_calls;
+    } cases[] = {
+        {"0x0FF", EINVAL, 0}, {"0378", EINVAL, 0},  {"0", EINVAL, 0},
+        {"0x100", EPERM, 1},  {"0xFFFE", EPERM, 1}, {"0xFFFF", EINVAL, 0},
+    };
+    ppdev_world world;
+    world.ioperm_errno = EPERM;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.device);
+        const run_result result = run(world, c.device);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err,
+                  std::string("Can't open serial port: ") + std::strerror(c.error) + "\n");
+        EXPECT_EQ(get(read_report(), "ioperm_calls"), c.ioperm_calls);
+    }
 }
 
 TEST_F(PpdevTransfer, RaisesThePriorityOnlyAsFarAsPermittedAndRestoresIt) {

@@ -33,8 +33,8 @@ linux_port port;
 
 // A reason for refusal and how much it tells the user: a node they may not
 // open (join group lp) beats a refused ioperm (run as root), which beats a
-// missing node or driver, which beats a kernel without port I/O, which beats
-// finding no ppdev port at all.
+// missing node or driver, which beats a kernel without port I/O or an address
+// that cannot be a port, which beats finding no ppdev port at all.
 struct refusal {
     int error = ENODEV;
     int weight = -1;
@@ -51,6 +51,12 @@ int ppdev_weight(int error) {
 
 int direct_io_weight(int error) {
     return error == EPERM || error == EACCES ? 3 : 1;
+}
+
+// No parallel port sits below 0x100, where the motherboard's own devices
+// are, and a port's two registers cannot start at the last address.
+bool may_be_parallel_port(std::uint16_t base) {
+    return base >= 0x100 && base != 0xFFFF;
 }
 
 void prepare_for_transfer(mechanism via, std::uint16_t base) {
@@ -86,6 +92,14 @@ bool port_acquire(std::uint16_t base) {
         consider(best, found.error, 0);
     }
 
+    if (!may_be_parallel_port(base)) {
+        // Direct access writes wherever the base points: a typo such as
+        // "-d 0378" (octal, 0x1F) would land among the motherboard's own
+        // devices. Refused before any access, unless ppdev said more.
+        consider(best, EINVAL, 1);
+        errno = best.error;
+        return false;
+    }
     const int error = direct_io_grant(base);
     if (error == 0) {
         prepare_for_transfer(mechanism::direct_io, base);
