@@ -54,6 +54,10 @@ bool stamp_is_valid(const save_stamp& s) {
 }
 
 int weekday_from_sunday(const save_stamp& s) {
+    // A descriptor read leniently may carry any month; its weekday is then
+    // meaningless, and the table below must not be indexed with it.
+    if (!stamp_is_valid(s))
+        return 0;
     // Zeller's congruence in the form that counts from Sunday.
     static const int offsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
     const int year = s.month < 3 ? s.year - 1 : s.year;

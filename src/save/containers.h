@@ -25,7 +25,7 @@ bool operator==(const save_stamp& a, const save_stamp& b);
 /// Whether the stamp is a real date and time between the years 1900 and 9999.
 bool stamp_is_valid(const save_stamp& stamp);
 
-/// Day of the week, 0 = Sunday.
+/// Day of the week, 0 = Sunday; 0 for a stamp that is not valid.
 int weekday_from_sunday(const save_stamp& stamp);
 
 /// YYYYMMDDhhmmss, checked with stamp_is_valid.

@@ -207,6 +207,16 @@ TEST(Vmi, IsWrittenByTheLayoutAndReadLeniently) {
     EXPECT_EQ(read->file_size, 1536u);
     EXPECT_EQ(problems.size(), 1u);
     EXPECT_FALSE(parse_vmi(bytes(107, 0), problems));
+
+    // A stamp with month 0 is reported, kept as read, and written back
+    // without a weekday (found by fuzzing: it indexed a table with -1).
+    bytes no_month = written;
+    no_month[0x46] = 0;
+    problems.clear();
+    const auto undated = parse_vmi(no_month, problems);
+    ASSERT_TRUE(undated);
+    EXPECT_EQ(problems, std::vector<std::string>{"the VMI's time stamp is not a valid date"});
+    EXPECT_EQ(build_vmi(*undated)[0x4B], 0);
 }
 
 TEST(Images, DecodeFramesPalettesAndScale) {
