@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "lpt/byte_exchange.h"
 #include "main/program.h"
 #include "main/transfer.h"
 
@@ -33,6 +34,17 @@ namespace {
 }  // namespace
 
 int vmurx_main(int argc, char* argv[]) {
+    // Read once, before anything else: a wrong value ends the run before the
+    // port is touched.
+    if (const char* floor_text = std::getenv(DELAY_FLOOR_VARIABLE)) {
+        if (!parse_delay_floor(floor_text, delay_floor_us)) {
+            std::fputs(
+                "Error: VMURX_DELAY_US must be a whole number of microseconds from 0 to 10000\n",
+                stderr);
+            std::exit(1);
+        }
+    }
+
     const char* name_option = nullptr;
     int option;
     while ((option = getopt(argc, argv, "d:hn:v")) != -1) {

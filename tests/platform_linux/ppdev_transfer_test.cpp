@@ -50,6 +50,7 @@ struct ppdev_world {
     int open_errno = 0;
     int ioperm_errno = ENOSYS;
     std::string rt_runtime = "950000\n";
+    const char* delay_us = "0";  // VMURX_DELAY_US; nullptr: unset, the default floor
     std::vector<std::string> extra_env;
 };
 
@@ -93,6 +94,11 @@ protected:
             "VMURX_SHIM_VMU=--file " + dir.file("image.bin") + " --name SAVEGAME",
             "VMURX_SHIM_REPORT=" + dir.file("report"),
         };
+        if (world.delay_us != nullptr) {
+            options.env.push_back(std::string("VMURX_DELAY_US=") + world.delay_us);
+        } else {
+            options.unset.push_back("VMURX_DELAY_US");
+        }
         options.env.insert(options.env.end(), world.extra_env.begin(), world.extra_env.end());
         return run_program({VMURX_PATH, "-d", device, "-v", "-n", "out.bin"}, options);
     }
@@ -149,11 +155,16 @@ TEST_F(PpdevTransfer, CompletesOverPpdev) {
     ppdev_world add_in_card;
     add_in_card.ports = {{0, 0x378}, {1, 0xEC00}, {2, 0xD010}};
     add_in_card.nodes = "0,1,2";
+    // The clock floor spins on a clock read in user space: still no system
+    // call inside a frame.
+    ppdev_world default_floor;
+    default_floor.delay_us = nullptr;
     const transfer_case cases[] = {
         {"exclusive claim", free_port, "0x378", "open \"0x378\" @ $378\n", false},
         {"shared claim while lp is loaded", lp_loaded, "0x378", "open \"0x378\" @ $378\n", true},
         {"add-in card at a high base", add_in_card, "0xEC00", "open \"0xEC00\" @ $ec00\n", false},
         {"LPT1 names 0x378", free_port, "LPT1", "open \"LPT1\" @ $378\n", false},
+        {"with the default delay floor", default_floor, "0x378", "open \"0x378\" @ $378\n", false},
     };
     for (const transfer_case& c : cases) {
         SCOPED_TRACE(c.title);
