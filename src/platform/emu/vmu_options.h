@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "vmu_realtime.h"
 #include "vmu_sim.h"
 
 /// The help text of the VMU options.
@@ -13,6 +14,8 @@ extern const char* const VMU_OPTIONS_HELP;
 
 struct vmu_options {
     bool help = false;
+    bool realtime = false;  // --realtime: keep real time on a thread of its own
+    vmu_realtime_config realtime_config;
 };
 
 /// Sets up `vmu` from `args` (the VMU options alone, without the program

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "emu_platform.h"
+#include "lpt/byte_exchange.h"
 #include "main/vmurx.h"
 #include "vmu_options.h"
 
@@ -27,10 +28,18 @@ int main(int argc, char* argv[]) {
         std::printf(
             "Usage: %s [VMU options] [-- vmurx options]\n"
             "Runs vmurx against a software VMU that sends one file over a simulated cable.\n\n"
-            "%s\nvmurx options: see '%s -- -h'.\n",
+            "%s\nvmurx options: see '%s -- -h'.\n"
+            "The delay floor is 0 here unless VMURX_DELAY_US sets it.\n",
             argv[0], VMU_OPTIONS_HELP, argv[0]);
         return 0;
     }
+
+    if (options.realtime)
+        emu_use_realtime(options.realtime_config);
+
+    // The counting card needs no real time, so the delay unit is the bare
+    // loop unless VMURX_DELAY_US, which vmurx_main reads, says otherwise.
+    delay_floor_us = 0;
 
     // The tool sees the program name and what follows "--".
     std::vector<char*> tool_argv{argv[0]};
