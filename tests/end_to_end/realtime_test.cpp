@@ -4,12 +4,15 @@
 // sending and the tool times out as it would on real hardware.
 //
 // The card and the tool each need a core of their own for the length of a
-// transfer. Where permitted the runs are made real-time (chrt), so that
-// other work on a loaded machine cannot pause either; the file is empty, so
-// a transfer lasts only a few dozen milliseconds. A completion may still be
-// tried three times: the rule is that the floor makes it possible at all.
+// transfer. The runs are made real-time (chrt), so that other work on a
+// loaded machine cannot pause either; the file is empty, so a transfer lasts
+// only a few dozen milliseconds. A completion may still be tried three
+// times: the rule is that the floor makes it possible at all. Where real-time
+// scheduling is not permitted, a completion cannot be relied on and is not
+// checked, nor where a failed run stopped; that it fails still is.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -54,6 +57,10 @@ TEST(RealTimeCard, ASlowlySamplingCardHearsThePcOnlyAboveTheFloor) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
+        if (c.completes && !may_run_real_time()) {
+            std::printf("[ SKIPPED  ] %s: real-time scheduling not permitted here\n", c.rule);
+            continue;
+        }
         run_result run;
         for (int attempt = 0; attempt < (c.completes ? 3 : 1); ++attempt) {
             temp_dir dir;
@@ -70,8 +77,11 @@ TEST(RealTimeCard, ASlowlySamplingCardHearsThePcOnlyAboveTheFloor) {
         } else {
             EXPECT_EQ(run.status, 1);
             EXPECT_EQ(run.err, "Error: Timeout\n");
-            // The card sent its header and heard something else than the reply.
-            EXPECT_TRUE(run.out.ends_with("\nCommunications log: R:11 S:e0 \n")) << run.out;
+            // The card sent its header and heard something else than the
+            // reply. (Without real time the tool itself may miss the header.)
+            if (may_run_real_time()) {
+                EXPECT_TRUE(run.out.ends_with("\nCommunications log: R:11 S:e0 \n")) << run.out;
+            }
         }
     }
 }
