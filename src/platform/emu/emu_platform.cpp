@@ -7,9 +7,11 @@
 // sleep only counts.
 //
 // Real-time mode: the card runs on its own thread, and the registers are the
-// atomics of vmu_realtime; a status read is one atomic load. The card thread
+// atomics of vmu_realtime; a status read is one atomic load. Memory is locked
+// and masking raises the polling thread's priority, as on real hardware. The card thread
 // owns the vmu_sim record from port_acquire to port_release, so this side
 // touches it only outside that stretch.
+#include <sys/mman.h>
 #include <time.h>
 
 #include <cerrno>
@@ -26,6 +28,7 @@ struct emu_backend {
     bool running = false;  // the card thread owns the card
     std::uint16_t base = 0;
     priority_plan priority;
+    bool memory_locked = false;
 };
 
 emu_backend backend;
@@ -59,12 +62,17 @@ bool port_acquire(std::uint16_t base) {
     vmu.base = base;
     vmu.acquired = true;
     if (backend.realtime) {
+        // As on real hardware: a page fault in a frame is a pause.
+        backend.memory_locked = lock_memory();
         if (realtime_card().config.raise_tool)
             priority_prepare(backend.priority);
         try {
             vmu_realtime_start(realtime_card(), vmu);
         } catch (const std::system_error& failure) {
             priority_restore(backend.priority);
+            if (backend.memory_locked)
+                munlockall();
+            backend.memory_locked = false;
             errno = failure.code().value();
             return false;
         }
@@ -77,6 +85,9 @@ void port_release() {
     if (backend.running) {
         vmu_realtime_stop(realtime_card());
         priority_restore(backend.priority);
+        if (backend.memory_locked)
+            munlockall();
+        backend.memory_locked = false;
         backend.running = false;
     }
     emu_vmu().released = true;

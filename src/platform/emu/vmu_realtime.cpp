@@ -167,8 +167,14 @@ void run_card(vmu_realtime& rt) {
     vmu_sim& card = *rt.card;
     card_timing t;
     t.next_sample = monotonic_ns();
+    std::int64_t last_look = monotonic_ns();
     while (!rt.stop.load(std::memory_order_acquire)) {
         const std::int64_t now = monotonic_ns();
+        // A card thread that was paused cannot keep its own time: the report
+        // says so, and a bench can discard the run.
+        if (t.ready && t.finished_at < 0 && !card.stalled)
+            rt.result.longest_pause_ns = std::max(rt.result.longest_pause_ns, now - last_look);
+        last_look = now;
         const std::size_t heard = card.pc_bytes.size();
         take_writes(rt, t, now);
         if (card.pc_bytes.size() != heard)
@@ -187,8 +193,10 @@ void run_card(vmu_realtime& rt) {
 
         const bool nothing_to_do =
             card.stalled || t.finished_at >= 0 || (t.open && card.ready_after == VMU_NEVER);
-        if (nothing_to_do)
+        if (nothing_to_do) {
             nanosleep(&IDLE_NAP, nullptr);
+            last_look = monotonic_ns();
+        }
     }
     rt.result.finished = t.finished_at >= 0;
     if (t.finished_at >= 0)
@@ -205,6 +213,8 @@ void write_report(const vmu_realtime& rt) {
     std::fprintf(report, "finished %d\n", r.finished ? 1 : 0);
     std::fprintf(report, "transfer_ns %lld\n", static_cast<long long>(r.transfer_ns));
     std::fprintf(report, "longest_gap_ns %lld\n", static_cast<long long>(r.longest_gap_ns));
+    std::fprintf(report, "longest_card_pause_ns %lld\n",
+                 static_cast<long long>(r.longest_pause_ns));
     std::fprintf(report, "status_reads %llu\n", static_cast<unsigned long long>(r.status_reads));
     std::fprintf(report, "pc_bytes %zu\n", rt.card->pc_bytes.size());
     std::fprintf(report, "ring_overrun %d\n", r.ring_overrun ? 1 : 0);
@@ -237,6 +247,25 @@ void vmu_realtime_start(vmu_realtime& rt, vmu_sim& card) {
     card.hold = rt.config.hold_us;
     card.stop_on_wrong_byte = true;
     vmu_sim_prepare(card);
+
+    // Nothing may fault in a page during the transfer: a first write to a
+    // ring page the card thread has already read costs a copy-on-write fault
+    // and a TLB shootdown that stops the tool's core for tens of
+    // microseconds, and a growing record moves its buffers. So every ring
+    // page is written now, and the record gets room for a whole transfer:
+    // an echo write and an echo bit per bit the card sends, 16 writes per
+    // byte from the PC.
+    for (std::atomic<std::uint32_t>& slot : rt.writes)
+        slot.store(0, std::memory_order_relaxed);
+    std::size_t card_bytes = 0;
+    std::size_t pc_bytes = 0;
+    for (std::int16_t step : card.script)
+        ++(step >= 0 ? card_bytes : pc_bytes);
+    card.echo_bits.reserve(card.echo_bits.size() + 8 * card_bytes);
+    card.data_writes.reserve(card.data_writes.size() + 8 * card_bytes + 16 * pc_bytes + 16);
+    card.pc_bytes.reserve(card.pc_bytes.size() + pc_bytes + 1);
+    card.complaints.reserve(card.complaints.size() + 4);
+
     rt.card = &card;
     rt.result = vmu_realtime_result{};
     rt.stop.store(false, std::memory_order_relaxed);

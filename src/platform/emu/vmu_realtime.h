@@ -40,9 +40,10 @@ inline constexpr std::size_t VMU_WRITE_RING = std::size_t{1} << 16;
 
 /// What the card measured, valid after vmu_realtime_stop.
 struct vmu_realtime_result {
-    bool finished = false;            // every frame sent and every answer heard
-    std::int64_t transfer_ns = -1;    // from the ready signal to the last answer
-    std::int64_t longest_gap_ns = 0;  // longest time without a status read while clocking
+    bool finished = false;              // every frame sent and every answer heard
+    std::int64_t transfer_ns = -1;      // from the ready signal to the last answer
+    std::int64_t longest_gap_ns = 0;    // longest time without a status read while clocking
+    std::int64_t longest_pause_ns = 0;  // longest time between two looks of the card itself
     std::uint64_t status_reads = 0;
     bool ring_overrun = false;  // the card fell more than a ring behind the PC
 };
