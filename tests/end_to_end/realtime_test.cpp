@@ -61,8 +61,12 @@ TEST(RealTimeCard, ASlowlySamplingCardHearsThePcOnlyAboveTheFloor) {
             std::printf("[ SKIPPED  ] %s: real-time scheduling not permitted here\n", c.rule);
             continue;
         }
+        // A run in which the card did not get to signal ready, or the tool
+        // missed the card's header (the kernel's real-time throttle, or the
+        // virtual machine itself, can pause either that long), says nothing
+        // about the floor and is tried again, as is a failed completion.
         run_result run;
-        for (int attempt = 0; attempt < (c.completes ? 3 : 1); ++attempt) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
             temp_dir dir;
             write_file(dir.file("empty"), "");
             run = run_realtime_card(dir, c.env, {"VMURX_DELAY_US"});
@@ -70,6 +74,8 @@ TEST(RealTimeCard, ASlowlySamplingCardHearsThePcOnlyAboveTheFloor) {
                 EXPECT_EQ(read_file(dir.file("RT")), "");
                 break;
             }
+            if (!c.completes && run.out.find("Communications log: R:11 ") != std::string::npos)
+                break;
         }
         if (c.completes) {
             EXPECT_EQ(run.status, 0) << run.err << run.out;
