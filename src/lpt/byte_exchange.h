@@ -35,7 +35,25 @@ inline constexpr int READ_TIMEOUT = -2;
 inline constexpr std::uint8_t ECHO_INITIAL = 0x50;
 extern std::uint8_t echo_byte;
 
-/// Waits one delay unit: DELAY_LOOPS iterations of an empty loop.
+/// The least time a delay unit lasts, in microseconds, however fast the loop
+/// runs: on today's processors the loop alone takes a few microseconds, far
+/// shorter than the levels a card built for the protocol's time may expect.
+/// 0 leaves the bare loop. Program-wide; vmurx_main sets it once at start-up
+/// from DELAY_FLOOR_VARIABLE.
+inline constexpr unsigned DEFAULT_DELAY_FLOOR_US = 50;
+inline constexpr unsigned MAX_DELAY_FLOOR_US = 10'000;
+inline constexpr const char* DELAY_FLOOR_VARIABLE = "VMURX_DELAY_US";
+extern unsigned delay_floor_us;
+
+/// Reads the text of DELAY_FLOOR_VARIABLE: a whole number of microseconds
+/// from 0 to MAX_DELAY_FLOOR_US, digits only (no sign, space or unit). False
+/// for anything else, and `floor_us` is left as it was.
+bool parse_delay_floor(const char* text, unsigned& floor_us);
+
+/// Waits one delay unit: DELAY_LOOPS iterations of an empty loop, then, when
+/// less than delay_floor_us has passed since the unit began, a spin on the
+/// monotonic clock until it has. No sleep and no system call where the C
+/// library reads the clock in user space.
 void lpt_delay();
 
 /// The first call after lpt_open waits for the ready signal and gives

@@ -1,13 +1,59 @@
-// The link's unit of delay: a fixed number of iterations of an empty loop.
-// It consults no clock, so its length follows the speed of the processor.
+// The link's unit of delay: a fixed number of iterations of an empty loop,
+// with a floor kept by the monotonic clock. The loop alone follows the speed
+// of the processor; the floor keeps every level the PC holds on D0 at least
+// as long as the card may expect, on any processor.
+#include <time.h>
+
+#include <cstdint>
+
 #include "lpt/byte_exchange.h"
 
+unsigned delay_floor_us = DEFAULT_DELAY_FLOOR_US;
+
+namespace {
+
+// CLOCK_MONOTONIC is read through the vDSO on Linux: no system call, so the
+// spin adds nothing to a frame but time.
+std::int64_t monotonic_ns() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+}  // namespace
+
+bool parse_delay_floor(const char* text, unsigned& floor_us) {
+    // Digits only: strtoul would also take leading spaces, a sign and a
+    // trailing unit.
+    if (*text == '\0')
+        return false;
+    unsigned value = 0;
+    for (const char* digit = text; *digit != '\0'; ++digit) {
+        if (*digit < '0' || *digit > '9')
+            return false;
+        value = value * 10 + static_cast<unsigned>(*digit - '0');
+        if (value > MAX_DELAY_FLOOR_US)
+            return false;  // also keeps the next step from overflowing
+    }
+    floor_us = value;
+    return true;
+}
+
 void lpt_delay() {
+    const unsigned floor_us = delay_floor_us;
+    const std::int64_t start = floor_us > 0 ? monotonic_ns() : 0;
+
     // The counter is volatile so that every iteration really loads and stores
     // it: without that, an optimiser removes the empty loop and the clock
     // pulses that the VMU must see on D0 shrink to nothing.
     volatile unsigned count = 0;
     while (count < DELAY_LOOPS) {
         count = count + 1;
+    }
+
+    if (floor_us == 0)
+        return;
+    const std::int64_t end = start + std::int64_t{floor_us} * 1'000;
+    while (monotonic_ns() < end) {
     }
 }

@@ -5,7 +5,9 @@
 #include <getopt.h>
 
 #include <cstdio>
+#include <cstdlib>
 
+#include "lpt/byte_exchange.h"
 #include "main/program.h"
 #include "main/transfer.h"
 
@@ -56,6 +58,16 @@ int vmurx_main(int argc, char* argv[]) {
     if (optind != argc) {
         std::fputs("Error: Additional file parameter\n", stderr);
         end_program(1);
+    }
+    // Read once, after the command line (so that -h and its errors stay as
+    // they are) and before the port is touched.
+    if (const char* floor_text = std::getenv(DELAY_FLOOR_VARIABLE)) {
+        if (!parse_delay_floor(floor_text, delay_floor_us)) {
+            std::fputs(
+                "Error: VMURX_DELAY_US must be a whole number of microseconds from 0 to 10000\n",
+                stderr);
+            end_program(1);
+        }
     }
     if (lpt_open(device_name, vmu_port) != 1)
         fail_with_errno("Can't open serial port");

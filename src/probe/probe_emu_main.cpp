@@ -20,11 +20,14 @@ probe_port_facts describe_software_card() {
 
 int main(int argc, char* argv[]) {
     std::vector<char*> probe_argv;
+    vmu_options options;
     const int status = vmu_split_command_line(
-        argc, argv, emu_vmu(), "vmurx-probe",
+        argc, argv, emu_vmu(), options, "vmurx-probe",
         "Runs vmurx-probe against a software VMU on a simulated cable.", probe_argv);
     if (status >= 0)
         return status;
+    if (options.realtime)
+        emu_use_realtime(options.realtime_config);
     return probe_main(static_cast<int>(probe_argv.size()) - 1, probe_argv.data(),
                       describe_software_card);
 }

@@ -280,6 +280,11 @@ TEST(VmuOptions, AreRefusedWithStatusTwoBeforeTheToolRuns) {
         {"--hold 0", "bad value for --hold: '0'"},
         {"--fault stall", "unknown fault 'stall' (see --help)"},
         {"--fault wrong-code=21", "--fault wrong-code=21: the transfer has only 20 frames"},
+        {"--realtime --hold-us 0", "bad value for --hold-us: '0' (1 to 100000)"},
+        {"--realtime --sample-us=100001", "bad value for --sample-us: '100001' (0 to 100000)"},
+        {"--sample-us 50", "--sample-us needs --realtime"},
+        {"--no-raise", "--no-raise needs --realtime"},
+        {"--hold 3 --realtime", "--hold counts status reads; with --realtime use --hold-us"},
     };
     const std::string program = VMURX_EMU_PATH;
     for (const auto& c : cases) {

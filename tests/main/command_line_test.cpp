@@ -31,6 +31,10 @@ const std::string PROGRAM = VMURX_PATH;
 const std::string USAGE = usage(PROGRAM);
 const std::string OPERAND = "Error: Additional file parameter\n";
 const std::string INVALID_X = PROGRAM + ": invalid option -- 'x'\n";
+const std::string BAD_FLOOR =
+    "Error: VMURX_DELAY_US must be a whole number of microseconds from 0 to 10000\n";
+const std::string UNKNOWN_COM1 =
+    "Unknown parallel port: com1\nTry a hex base address if necessary (ie. 0x378)\n";
 
 const struct {
     args arguments;
@@ -62,6 +66,25 @@ const struct {
      {},
      "Unknown parallel port: lpt0\nTry a hex base address if necessary (ie. 0x378)\n",
      "Can't open serial port: No such device\n"},
+    // The delay floor's variable: taken values let the run go on to the port,
+    // anything else ends it after the command line and before the port.
+    {{"-d", "com1"},
+     {"VMURX_DELAY_US=0"},
+     UNKNOWN_COM1,
+     "Can't open serial port: No such device\n"},
+    {{"-d", "com1"},
+     {"VMURX_DELAY_US=10000"},
+     UNKNOWN_COM1,
+     "Can't open serial port: No such device\n"},
+    {{"-d", "com1"}, {"VMURX_DELAY_US=10001"}, "", BAD_FLOOR},
+    {{"-d", "com1"}, {"VMURX_DELAY_US=-1"}, "", BAD_FLOOR},
+    {{"-d", "com1"}, {"VMURX_DELAY_US="}, "", BAD_FLOOR},
+    {{"-d", "com1"}, {"VMURX_DELAY_US=50us"}, "", BAD_FLOOR},
+    {{"-d", "com1"}, {"VMURX_DELAY_US= 50"}, "", BAD_FLOOR},
+    {{"-d", "com1"}, {"VMURX_DELAY_US=+50"}, "", BAD_FLOOR},
+    {{"-h"}, {"VMURX_DELAY_US=50us"}, "", USAGE},
+    {{"x"}, {"VMURX_DELAY_US=50us"}, "", OPERAND},
+    {{}, {"VMURX_DELAY_US=50us"}, "", BAD_FLOOR},
 };
 
 TEST(command_line, start_up_failures_exit_1_before_the_port_opens) {
@@ -71,7 +94,7 @@ TEST(command_line, start_up_failures_exit_1_before_the_port_opens) {
         SCOPED_TRACE(testing::PrintToString(c.arguments) + testing::PrintToString(c.env));
         run_options options;
         options.env = c.env;
-        options.unset = {"POSIXLY_CORRECT"};
+        options.unset = {"POSIXLY_CORRECT", "VMURX_DELAY_US"};
         const run_result r = run_program(argv, options);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, c.out);

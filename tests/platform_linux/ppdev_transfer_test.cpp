@@ -88,12 +88,17 @@ TEST_F(PpdevTransfer, CompletesOverPpdev) {
     add_in_card.nodes = "0,1,2";
     ppdev_world low_base;
     low_base.ports = {{0, 0x0F0}};
+    // The clock floor spins on a clock read in user space: still no system
+    // call inside a frame.
+    ppdev_world default_floor;
+    default_floor.delay_us = nullptr;
     const transfer_case cases[] = {
         {"exclusive claim", free_port, "0x378", "open \"0x378\" @ $378\n", false},
         {"shared claim while lp is loaded", lp_loaded, "0x378", "open \"0x378\" @ $378\n", true},
         {"add-in card at a high base", add_in_card, "0xEC00", "open \"0xEC00\" @ $ec00\n", false},
         {"LPT1 names 0x378", free_port, "LPT1", "open \"LPT1\" @ $378\n", false},
         {"a ppdev port below 0x100", low_base, "0xF0", "open \"0xF0\" @ $0f0\n", false},
+        {"with the default delay floor", default_floor, "0x378", "open \"0x378\" @ $378\n", false},
     };
     for (const transfer_case& c : cases) {
         SCOPED_TRACE(c.title);

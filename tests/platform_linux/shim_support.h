@@ -26,6 +26,7 @@ struct ppdev_world {
     int open_errno = 0;
     int ioperm_errno = ENOSYS;
     std::string rt_runtime = "950000\n";
+    const char* delay_us = "0";  // VMURX_DELAY_US; nullptr: unset, the default floor
     std::vector<std::string> extra_env;
 };
 
@@ -75,6 +76,11 @@ inline run_options shim_run_options(const ppdev_world& world, const temp_dir& di
         "VMURX_SHIM_VMU=" + vmu_options,
         "VMURX_SHIM_REPORT=" + dir.file("report"),
     };
+    if (world.delay_us != nullptr) {
+        options.env.push_back(std::string("VMURX_DELAY_US=") + world.delay_us);
+    } else {
+        options.unset.push_back("VMURX_DELAY_US");
+    }
     options.env.insert(options.env.end(), world.extra_env.begin(), world.extra_env.end());
     return options;
 }

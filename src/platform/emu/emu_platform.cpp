@@ -1,33 +1,105 @@
 // The platform seam over the software VMU. Reads of the status register and
 // writes of the data register go to the card; any other access is recorded
-// as stray. Masking is a flag the card records with every access; the sleep
-// only counts, since the card's time is counted in status reads.
+// as stray.
+//
+// Counting mode (the default, for the tests): the card advances one tick per
+// status read, masking is a flag the card records with every access, and the
+// sleep only counts.
+//
+// Real-time mode: the card runs on its own thread, and the registers are the
+// atomics of vmu_realtime; a status read is one atomic load. Memory is locked
+// and masking raises the polling thread's priority, as on real hardware. The card thread
+// owns the vmu_sim record from port_acquire to port_release, so this side
+// touches it only outside that stretch.
+#include <sys/mman.h>
+#include <time.h>
+
 #include <cerrno>
+#include <system_error>
 
 #include "emu_platform.h"
+#include "linux/process_priority.h"
 #include "platform.h"
+
+namespace {
+
+struct emu_backend {
+    bool realtime = false;
+    bool running = false;  // the card thread owns the card
+    std::uint16_t base = 0;
+    priority_plan priority;
+    bool memory_locked = false;
+};
+
+emu_backend backend;
+
+vmu_realtime& realtime_card() {
+    static vmu_realtime rt;
+    return rt;
+}
+
+}  // namespace
 
 vmu_sim& emu_vmu() {
     static vmu_sim vmu;
     return vmu;
 }
 
+void emu_use_realtime(const vmu_realtime_config& config) {
+    backend.realtime = true;
+    realtime_card().config = config;
+}
+
 bool port_acquire(std::uint16_t base) {
     vmu_sim& vmu = emu_vmu();
+    if (backend.running)
+        port_release();
     if (vmu.refuse_errno != 0) {
         errno = vmu.refuse_errno;
         return false;
     }
+    backend.base = base;
     vmu.base = base;
     vmu.acquired = true;
+    if (backend.realtime) {
+        // As on real hardware: a page fault in a frame is a pause.
+        backend.memory_locked = lock_memory();
+        if (realtime_card().config.raise_tool)
+            priority_prepare(backend.priority);
+        try {
+            vmu_realtime_start(realtime_card(), vmu);
+        } catch (const std::system_error& failure) {
+            priority_restore(backend.priority);
+            if (backend.memory_locked)
+                munlockall();
+            backend.memory_locked = false;
+            errno = failure.code().value();
+            return false;
+        }
+        backend.running = true;
+    }
     return true;
 }
 
 void port_release() {
+    if (backend.running) {
+        vmu_realtime_stop(realtime_card());
+        priority_restore(backend.priority);
+        if (backend.memory_locked)
+            munlockall();
+        backend.memory_locked = false;
+        backend.running = false;
+    }
     emu_vmu().released = true;
 }
 
 std::uint8_t port_read(std::uint16_t address) {
+    if (backend.running) {
+        if (address == static_cast<std::uint16_t>(backend.base + 1))
+            return vmu_realtime_read(realtime_card());
+        ++realtime_card().tool_stray;
+        return 0xFF;
+    }
     vmu_sim& vmu = emu_vmu();
     if (address != static_cast<std::uint16_t>(vmu.base + 1)) {
         vmu.stray.push_back({address, false});
@@ -37,6 +109,14 @@ std::uint8_t port_read(std::uint16_t address) {
 }
 
 void port_write(std::uint16_t address, std::uint8_t value) {
+    if (backend.running) {
+        if (address == backend.base) {
+            vmu_realtime_write(realtime_card(), value);
+        } else {
+            ++realtime_card().tool_stray;
+        }
+        return;
+    }
     vmu_sim& vmu = emu_vmu();
     if (address != vmu.base) {
         vmu.stray.push_back({address, true});
@@ -46,13 +126,28 @@ void port_write(std::uint16_t address, std::uint8_t value) {
 }
 
 void mask_interrupts() {
+    if (backend.running) {
+        priority_raise(backend.priority);
+        return;
+    }
     emu_vmu().masked = true;
 }
 
 void unmask_interrupts() {
+    if (backend.running) {
+        priority_lower(backend.priority);
+        return;
+    }
     emu_vmu().masked = false;
 }
 
 void sleep_ms(unsigned milliseconds) {
-    emu_vmu().slept_ms += milliseconds;
+    if (!backend.realtime) {
+        emu_vmu().slept_ms += milliseconds;
+        return;
+    }
+    timespec remaining{static_cast<time_t>(milliseconds / 1000),
+                       static_cast<long>(milliseconds % 1000) * 1'000'000L};
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
 }

@@ -1,9 +1,17 @@
 // The software VMU as a backend of the platform seam: the program's port is
-// the one simulated card returned here.
+// the one simulated card returned here. It counts time in status reads, or,
+// once emu_use_realtime has been called, keeps real time on a thread of its
+// own (vmu_realtime.h).
 #pragma once
 
+#include "vmu_realtime.h"
 #include "vmu_sim.h"
 
 /// The card behind the port. Configure it before the port is opened; read
 /// what it recorded afterwards.
 vmu_sim& emu_vmu();
+
+/// Runs the card in real time from port_acquire to port_release. Masking
+/// then raises the polling thread's priority where permitted, as on real
+/// hardware, and the sleep really sleeps. Call before the port is opened.
+void emu_use_realtime(const vmu_realtime_config& config);

@@ -25,7 +25,8 @@ const char* const VMU_OPTIONS_HELP =
     "  --stamp STAMP      its time stamp, YYYYMMDDhhmmss (default 19991231235958)\n"
     "  --ready-after N    status reads before the card signals ready (default 0)\n"
     "  --hold N           status reads per level of the card's clock (default 1)\n"
-    "  --jitter N         up to N extra reads per level, varied by --seed (default 0)\n"
+    "  --jitter N         up to N extra reads (with --realtime: microseconds) per level,\n"
+    "                     varied by --seed (default 0)\n"
     "  --seed N           seed of the jitter (default 1)\n"
     "  --fault FAULT      a fault of the card; may be given more than once:\n"
     "                       never-ready    never signal ready\n"
@@ -37,6 +38,16 @@ const char* const VMU_OPTIONS_HELP =
     "                       stop=K         send nothing after frame K\n"
     "                     Frames count from 1: start, name, then data and flash blocks\n"
     "                     alternately, then the directory and the last flash block.\n"
+    "  --realtime         keep real time on a thread of its own instead of counting\n"
+    "                     status reads; a byte other than the reply or answer the card\n"
+    "                     awaits makes it stop sending\n"
+    "  --hold-us N        with --realtime: microseconds per level, 1 to 100000 (default 10)\n"
+    "  --sample-us P      with --realtime: look at D0 and D1 only every P microseconds,\n"
+    "                     0 to 100000 (default 0: see every level)\n"
+    "  --report PATH      with --realtime: write what the card measured to PATH at the end\n"
+    "  --no-raise         with --realtime: the tool keeps its priority through frames, as\n"
+    "                     where raising it is not permitted (the card's thread always\n"
+    "                     takes the best priority it may)\n"
     "  --help             this text\n";
 
 namespace {
@@ -143,6 +154,8 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
     // What a .dci or .vms tells about itself; the options win over it.
     std::optional<save_input> described;
     bool name_given = false, type_given = false, stamp_given = false;
+    std::string realtime_only;  // the last option that needs --realtime
+    std::string counting_only;  // the last option that only the counting card has
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string option = args[i];
@@ -158,9 +171,19 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
             options.help = true;
             continue;
         }
-        static const char* const takes_value[] = {"--file",  "--name",       "--raw-name", "--type",
-                                                  "--stamp", "--hold",       "--jitter",   "--seed",
-                                                  "--fault", "--ready-after"};
+        if (option == "--realtime") {
+            options.realtime = true;
+            continue;
+        }
+        if (option == "--no-raise") {
+            options.realtime_config.raise_tool = false;
+            realtime_only = option;
+            continue;
+        }
+        static const char* const takes_value[] = {
+            "--file",        "--name",      "--raw-name", "--type", "--stamp",
+            "--ready-after", "--hold",      "--jitter",   "--seed", "--fault",
+            "--hold-us",     "--sample-us", "--report"};
         bool known = false;
         for (const char* name : takes_value)
             known = known || option == name;
@@ -228,7 +251,22 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
                 return false;
             }
             vmu.ready_after = number;
+        } else if (option == "--hold-us" || option == "--sample-us") {
+            const long minimum = option == "--hold-us" ? 1 : 0;
+            if (!parse_number(value, minimum, 100'000, number)) {
+                error = bad + " (" + std::to_string(minimum) + " to 100000)";
+                return false;
+            }
+            int& target = option == "--hold-us" ? options.realtime_config.hold_us
+                                                : options.realtime_config.sample_us;
+            target = static_cast<int>(number);
+            realtime_only = option;
+        } else if (option == "--report") {
+            options.realtime_config.report_path = value;
+            realtime_only = option;
         } else if (option == "--hold" || option == "--jitter" || option == "--seed") {
+            if (option == "--hold")
+                counting_only = option;
             const long minimum = option == "--hold" ? 1 : 0;
             if (!parse_number(value, minimum, INT_MAX, number)) {
                 error = bad;
@@ -259,6 +297,15 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
         }
     }
 
+    if (!options.realtime && !realtime_only.empty()) {
+        error = realtime_only + " needs --realtime";
+        return false;
+    }
+    if (options.realtime && !counting_only.empty()) {
+        error = "--hold counts status reads; with --realtime use --hold-us";
+        return false;
+    }
+
     if (described) {
         if (described->name && !name_given)
             file.name = *described->name;
@@ -271,6 +318,7 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
         if (kind == save_kind::game && !type_given)
             file.type = 0xCC;
     }
+
     vmu.frames = vmu_transfer_frames(file);
     for (const fault& f : faults) {
         if (!apply_fault(f, vmu, error))
@@ -279,14 +327,13 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
     return true;
 }
 
-int vmu_split_command_line(int argc, char* argv[], vmu_sim& vmu, const char* tool,
-                           const char* summary, std::vector<char*>& tool_argv) {
+int vmu_split_command_line(int argc, char* argv[], vmu_sim& vmu, vmu_options& options,
+                           const char* tool, const char* summary, std::vector<char*>& tool_argv) {
     std::vector<std::string> vmu_args;
     int separator = 1;
     while (separator < argc && std::string(argv[separator]) != "--")
         vmu_args.emplace_back(argv[separator++]);
 
-    vmu_options options;
     std::string error;
     if (!vmu_parse_options(vmu_args, vmu, options, error)) {
         std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", argv[0], error.c_str(), argv[0]);

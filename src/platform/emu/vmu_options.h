@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "vmu_realtime.h"
 #include "vmu_sim.h"
 
 /// The help text of the VMU options.
@@ -13,6 +14,8 @@ extern const char* const VMU_OPTIONS_HELP;
 
 struct vmu_options {
     bool help = false;
+    bool realtime = false;  // --realtime: keep real time on a thread of its own
+    vmu_realtime_config realtime_config;
 };
 
 /// Sets up `vmu` from `args` (the VMU options alone, without the program
@@ -22,10 +25,10 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
                        std::string& error);
 
 /// The command line of a program run against the software VMU:
-/// `program [VMU options] [-- tool options]`. Sets up `vmu` from the options
-/// before "--" and gives the tool's own command line in `tool_argv`: the
+/// `program [VMU options] [-- tool options]`. Sets up `vmu` and `options`
+/// from the options before "--" and gives the tool's own command line in `tool_argv`: the
 /// program name, what follows "--", and a null pointer. Returns -1 to go on,
 /// or the status to exit with after printing the help (0) or a wrong VMU
 /// option (2). `tool` names the tool in the help, `summary` is its first line.
-int vmu_split_command_line(int argc, char* argv[], vmu_sim& vmu, const char* tool,
-                           const char* summary, std::vector<char*>& tool_argv);
+int vmu_split_command_line(int argc, char* argv[], vmu_sim& vmu, vmu_options& options,
+                           const char* tool, const char* summary, std::vector<char*>& tool_argv);

@@ -29,13 +29,13 @@ std::string hex_byte(std::uint8_t value) {
 void script_frames(vmu_sim& vmu) {
     for (const vmu_frame& frame : vmu.frames) {
         vmu.script.push_back(frame.header);
-        vmu.script.push_back(STEP_AWAIT_PC);
+        vmu.script.push_back(vmu_await(VMU_HEADER_REPLY));
         vmu.script.push_back(frame.code);
         for (std::uint8_t byte : frame.payload)
             vmu.script.push_back(byte);
         vmu.script.push_back(frame.trailer);
         if (frame.await_answer)
-            vmu.script.push_back(STEP_AWAIT_PC);
+            vmu.script.push_back(vmu_await(VMU_BLOCK_ACK));
     }
     vmu.frames_scripted = true;
     vmu.rng = vmu.seed != 0 ? vmu.seed : 1;
@@ -54,10 +54,12 @@ int level_length(vmu_sim& vmu) {
     return static_cast<int>(std::min<std::int64_t>(length, INT_MAX));
 }
 
-// Chooses the line levels for the next stretch of reads, when the previous
+}  // namespace
+
+// Chooses the line levels for the next stretch of time, when the previous
 // one is over: the next half of a bit, the next byte of the script, or idle
 // (Ack high) while the card waits for the PC or has nothing left to send.
-void next_level(vmu_sim& vmu) {
+void vmu_sim_next_level(vmu_sim& vmu) {
     while (true) {
         if (vmu.stalled || vmu.awaiting_pc)
             return;
@@ -65,8 +67,9 @@ void next_level(vmu_sim& vmu) {
             if (vmu.step >= vmu.script.size())
                 return;
             std::int16_t next = vmu.script[vmu.step++];
-            if (next == STEP_AWAIT_PC) {
+            if (next < 0) {
                 vmu.awaiting_pc = true;
+                vmu.awaited = next;
                 return;
             }
             vmu.sending = true;
@@ -105,6 +108,8 @@ void next_level(vmu_sim& vmu) {
     }
 }
 
+namespace {
+
 // Whether the card is listening for a byte from the PC. The card listens as
 // soon as it has raised Ack for the last bit of the byte before the wait,
 // while the PC may still be reading that level.
@@ -112,9 +117,10 @@ bool take_pc_byte(vmu_sim& vmu) {
     if (vmu.awaiting_pc)
         return true;
     const bool last_level = vmu.sending && vmu.bit == 0 && vmu.half == 2;
-    if (!last_level || vmu.step >= vmu.script.size() || vmu.script[vmu.step] != STEP_AWAIT_PC) {
+    if (!last_level || vmu.step >= vmu.script.size() || vmu.script[vmu.step] >= 0) {
         return false;
     }
+    vmu.awaited = vmu.script[vmu.step];
     ++vmu.step;
     ++vmu.bytes_sent;
     vmu.sending = false;
@@ -164,9 +170,24 @@ std::vector<vmu_frame> vmu_transfer_frames(const vmu_file& file) {
     return frames;
 }
 
-std::uint8_t vmu_sim_status_read(vmu_sim& vmu) {
+void vmu_sim_prepare(vmu_sim& vmu) {
     if (!vmu.frames_scripted)
         script_frames(vmu);
+}
+
+std::uint8_t vmu_sim_status_lines(const vmu_sim& vmu, bool ready) {
+    std::uint8_t raw = RAW_UNUSED_HIGH;
+    if (!ready)
+        raw |= RAW_SELECT;
+    if (vmu.ack_high)
+        raw |= RAW_ACK;
+    if (!vmu.busy)
+        raw |= RAW_NOT_BUSY;
+    return raw;
+}
+
+std::uint8_t vmu_sim_status_read(vmu_sim& vmu) {
+    vmu_sim_prepare(vmu);
     ++vmu.status_reads;
     if (!vmu.masked)
         ++vmu.unmasked_reads;
@@ -177,19 +198,11 @@ std::uint8_t vmu_sim_status_read(vmu_sim& vmu) {
     // that a PC that has just seen Select low also sees the first Ack low.
     if (ready && reads > vmu.ready_after + 1) {
         if (vmu.level_left == 0)
-            next_level(vmu);
+            vmu_sim_next_level(vmu);
         if (vmu.level_left > 0)
             --vmu.level_left;
     }
-
-    std::uint8_t raw = RAW_UNUSED_HIGH;
-    if (!ready)
-        raw |= RAW_SELECT;
-    if (vmu.ack_high)
-        raw |= RAW_ACK;
-    if (!vmu.busy)
-        raw |= RAW_NOT_BUSY;
-    return raw;
+    return vmu_sim_status_lines(vmu, ready);
 }
 
 void vmu_sim_data_write(vmu_sim& vmu, std::uint8_t value) {
@@ -216,6 +229,16 @@ void vmu_sim_data_write(vmu_sim& vmu, std::uint8_t value) {
             vmu.pc_bytes.push_back({vmu.pc_value, vmu.pc_masked});
             if (take_pc_byte(vmu)) {
                 vmu.awaiting_pc = false;
+                const auto awaited = static_cast<std::uint8_t>(-0x100 - vmu.awaited);
+                if (vmu.stop_on_wrong_byte && vmu.awaited != STEP_AWAIT_PC &&
+                    vmu.pc_value != awaited) {
+                    // A real card that hears a garbled reply or answer gives
+                    // up on the frame: it stops sending, and the PC times out.
+                    vmu.stalled = true;
+                    vmu.complaints.push_back("PC sent " + hex_byte(vmu.pc_value) +
+                                             " where the card awaited " + hex_byte(awaited) +
+                                             "; the card stops");
+                }
             } else {
                 vmu.complaints.push_back("PC sent " + hex_byte(vmu.pc_value) +
                                          " while the card was not listening");

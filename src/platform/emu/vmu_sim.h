@@ -60,25 +60,36 @@ struct vmu_stray_access {
 };
 
 constexpr std::int64_t VMU_NEVER = -1;
+/// A script step that waits for any byte from the PC.
 constexpr std::int16_t STEP_AWAIT_PC = -1;
+/// A script step that waits for `byte` from the PC in particular.
+constexpr std::int16_t vmu_await(std::uint8_t byte) {
+    return static_cast<std::int16_t>(-0x100 - byte);
+}
+/// What the PC answers in a frame: after the header, and after the trailer
+/// when the frame is accepted.
+constexpr std::uint8_t VMU_HEADER_REPLY = 0xE0;
+constexpr std::uint8_t VMU_BLOCK_ACK = 0x0C;
 
 /// The whole state of the simulated card: configuration, script, progress and
 /// what the PC did. Reset it by assigning a fresh record.
 struct vmu_sim {
     // Configuration.
     std::int64_t ready_after = 0;  // status reads before Select goes low, or VMU_NEVER
-    int hold = 1;                  // reads per Ack level (at least 1)
-    int jitter = 0;                // extra reads per level, 0..jitter, from `seed`
+    int hold = 1;    // time units per Ack level (at least 1): status reads, or µs in real time
+    int jitter = 0;  // extra units per level, 0..jitter, from `seed`
     std::uint32_t seed = 1;
     std::int64_t stall_byte = VMU_NEVER;  // index among the bytes the card sends
     int stall_bit = 0;                    // 0 = before the MSB, 7 = before the LSB
     bool stall_ack_low = false;           // stall with Ack low (mid-bit) instead of high
     int refuse_errno = 0;                 // nonzero: port_acquire fails with this errno
+    bool stop_on_wrong_byte = false;      // a byte other than the awaited one stops the card
 
     std::vector<vmu_frame> frames;
-    /// What the card does, step by step: a byte to send (0..255) or
-    /// STEP_AWAIT_PC, a wait for a byte from the PC. The frames are appended
-    /// to it on the first tick; a test may also write steps here directly.
+    /// What the card does, step by step: a byte to send (0..255), or a wait
+    /// for a byte from the PC (STEP_AWAIT_PC or vmu_await). The frames are
+    /// appended to it on the first tick; a test may also write steps here
+    /// directly.
     std::vector<std::int16_t> script;
 
     // Recording.
@@ -108,6 +119,7 @@ struct vmu_sim {
     bool busy = false;  // pin level of Busy
     bool stalled = false;
     bool awaiting_pc = false;
+    std::int16_t awaited = STEP_AWAIT_PC;  // the wait step the card listens for
     int pc_bits = 0;
     std::uint8_t pc_value = 0;
     bool pc_masked = false;
@@ -117,6 +129,19 @@ struct vmu_sim {
 
 /// The raw status register as the PC reads it, advancing the card by one tick.
 std::uint8_t vmu_sim_status_read(vmu_sim& vmu);
+
+// The pieces of a tick, for a card that keeps time some other way.
+
+/// Appends the frames to the script, once.
+void vmu_sim_prepare(vmu_sim& vmu);
+
+/// When the current level is over (level_left 0): starts the next level, the
+/// next byte of the script, or a wait. Sets level_left to the new level's
+/// length, or leaves it 0 while the card waits, is stalled or is done.
+void vmu_sim_next_level(vmu_sim& vmu);
+
+/// The raw status register that the card's lines give.
+std::uint8_t vmu_sim_status_lines(const vmu_sim& vmu, bool ready);
 
 /// The PC writes the data register.
 void vmu_sim_data_write(vmu_sim& vmu, std::uint8_t value);
