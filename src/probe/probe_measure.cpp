@@ -45,6 +45,9 @@ double measure_clock_read() {
 double measure_delay_unit_us() {
     constexpr int BATCHES = 20;
     constexpr int DELAYS = 5;
+    // The loop alone: the floor, reported on its own, would hide it.
+    const unsigned floor_us = delay_floor_us;
+    delay_floor_us = 0;
     std::int64_t shortest = INT64_MAX;
     for (int batch = 0; batch < BATCHES; ++batch) {
         const std::int64_t start = now_ns();
@@ -52,6 +55,7 @@ double measure_delay_unit_us() {
             lpt_delay();
         shortest = std::min(shortest, now_ns() - start);
     }
+    delay_floor_us = floor_us;
     return static_cast<double>(shortest) / DELAYS / 1'000.0;
 }
 

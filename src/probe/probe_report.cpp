@@ -3,7 +3,9 @@
 // run had, the delay unit, and the verdict.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
+#include "lpt/byte_exchange.h"
 #include "probe/probe.h"
 
 namespace {
@@ -36,9 +38,22 @@ void print_grant(const char* what, probe_grant grant, const probe_port_facts& fa
     }
 }
 
+// The floor vmurx would put under one delay unit in this environment: the
+// default, or what VMURX_DELAY_US says, read as vmurx reads it.
 void print_delay_floor(std::FILE* out) {
-    // The floor the link puts under one delay unit, when it has one.
-    std::fputs("  delay floor:    none\n", out);
+    const char* text = std::getenv(DELAY_FLOOR_VARIABLE);
+    unsigned floor_us = DEFAULT_DELAY_FLOOR_US;
+    if (text != nullptr && !parse_delay_floor(text, floor_us)) {
+        std::fprintf(out, "  delay floor:    %s is not valid; vmurx refuses to run with it\n",
+                     DELAY_FLOOR_VARIABLE);
+        return;
+    }
+    const char* source = text == nullptr ? "the default" : DELAY_FLOOR_VARIABLE;
+    if (floor_us == 0) {
+        std::fprintf(out, "  delay floor:    none (%s): the bare loop\n", source);
+    } else {
+        std::fprintf(out, "  delay floor:    %u µs (%s)\n", floor_us, source);
+    }
 }
 
 }  // namespace

@@ -197,3 +197,36 @@ TEST(probe_program, command_line) {
 }
 
 }  // namespace
+
+namespace {
+
+// The floor line tells what vmurx would use here: the default, the variable's
+// value, or that vmurx would refuse the variable. The delay unit beside it is
+// the bare loop whatever the floor, or a floor of 10 ms would show as the loop.
+TEST(probe_program, reports_the_delay_floor_vmurx_would_use) {
+    const struct {
+        const char* variable;  // nullptr: unset
+        std::string line;
+    } cases[] = {
+        {nullptr, "  delay floor:    50 µs (the default)\n"},
+        {"10000", "  delay floor:    10000 µs (VMURX_DELAY_US)\n"},
+        {"0", "  delay floor:    none (VMURX_DELAY_US): the bare loop\n"},
+        {"50us", "  delay floor:    VMURX_DELAY_US is not valid; vmurx refuses to run with it\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.variable != nullptr ? c.variable : "unset");
+        run_options options;
+        if (c.variable != nullptr)
+            options.env = {std::string("VMURX_DELAY_US=") + c.variable};
+        else
+            options.unset = {"VMURX_DELAY_US"};
+        const run_result r = run_program({VMURX_PROBE_EMU_PATH, "--", "-t", "1"}, options);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find(c.line), std::string::npos) << r.out;
+        const auto unit = r.out.find("  delay unit:     ");
+        ASSERT_NE(unit, std::string::npos);
+        EXPECT_LT(std::stod(r.out.substr(unit + 18)), 5'000.0) << "the floor leaked into the unit";
+    }
+}
+
+}  // namespace
