@@ -2,13 +2,14 @@
 // with a floor kept by the monotonic clock. The loop alone follows the speed
 // of the processor; the floor keeps every level the PC holds on D0 at least
 // as long as the card may expect, on any processor.
+//
+// lpt_delay stands alone in this file, so that a build that must not wait
+// (the fuzz target) can link its own in place of it.
 #include <time.h>
 
 #include <cstdint>
 
 #include "lpt/byte_exchange.h"
-
-unsigned delay_floor_us = DEFAULT_DELAY_FLOOR_US;
 
 namespace {
 
@@ -21,23 +22,6 @@ std::int64_t monotonic_ns() {
 }
 
 }  // namespace
-
-bool parse_delay_floor(const char* text, unsigned& floor_us) {
-    // Digits only: strtoul would also take leading spaces, a sign and a
-    // trailing unit.
-    if (*text == '\0')
-        return false;
-    unsigned value = 0;
-    for (const char* digit = text; *digit != '\0'; ++digit) {
-        if (*digit < '0' || *digit > '9')
-            return false;
-        value = value * 10 + static_cast<unsigned>(*digit - '0');
-        if (value > MAX_DELAY_FLOOR_US)
-            return false;  // also keeps the next step from overflowing
-    }
-    floor_us = value;
-    return true;
-}
 
 void lpt_delay() {
     const unsigned floor_us = delay_floor_us;
