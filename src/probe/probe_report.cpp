@@ -70,8 +70,9 @@ void probe_report(const probe_measurement& m, const probe_port_facts& facts, boo
                   std::FILE* out) {
     const std::uint64_t measured = m.reads - 1 - m.excluded;
     const double seconds = static_cast<double>(m.elapsed_ns) / 1e9;
-    const double round_ns =
-        measured > 0 ? static_cast<double>(m.elapsed_ns - m.excluded_ns) / measured : 0.0;
+    const double round_ns = measured > 0 ? static_cast<double>(m.elapsed_ns - m.excluded_ns) /
+                                               static_cast<double>(measured)
+                                         : 0.0;
     const double read_ns = std::max(0.0, round_ns - m.clock_read_ns);
 
     std::fprintf(out, "  status reads:   %llu in %.3f s, %.0f per second\n",

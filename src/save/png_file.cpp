@@ -36,7 +36,7 @@ namespace {
 // destructor, so the jump skips nothing.
 __attribute__((noinline)) bool run_encoder(png_structp writer, png_infop info, png_sink* sink,
                                            png_bytepp rows, png_uint_32 width, png_uint_32 height) {
-    if (setjmp(png_jmpbuf(writer)))
+    if (setjmp(png_jmpbuf(writer)))  // NOLINT(cert-err52-cpp): libpng reports errors by longjmp
         return false;
     png_set_write_fn(writer, sink, append, flush);
     png_set_IHDR(writer, info, width, height, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,

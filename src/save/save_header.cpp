@@ -48,13 +48,14 @@ bool header_is_plausible(const save_header& header) {
 }
 
 std::size_t eyecatch_size(std::uint16_t type) {
+    constexpr std::size_t PIXELS = std::size_t{72} * 56;
     switch (type) {
         case 1:
-            return 72 * 56 * 2;
+            return PIXELS * 2;  // ARGB4444
         case 2:
-            return 512 + 72 * 56;
+            return 512 + PIXELS;  // 256-colour palette, a byte a pixel
         case 3:
-            return 32 + 72 * 56 / 2;
+            return 32 + PIXELS / 2;  // 16-colour palette, a nibble a pixel
         default:
             return 0;
     }

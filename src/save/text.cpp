@@ -70,6 +70,7 @@ std::string sjis_to_utf8(std::span<const std::uint8_t> text) {
         return out;
 
     iconv_t converter = iconv_open("UTF-8", "CP932");
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): iconv_open's documented failure value
     if (converter == reinterpret_cast<iconv_t>(-1)) {
         // Without the converter only ASCII is certain.
         for (std::size_t i = 0; i < length; ++i)
