@@ -238,7 +238,8 @@ TEST_F(PpdevTransfer, RaisesThePriorityOnlyAsFarAsPermittedAndRestoresIt) {
     }
 }
 
-// On a kernel without ppdev the tool reports the system's reason.
+// On a kernel without ppdev the tool and the probe report the system's
+// reason, in the same words.
 TEST(RealKernel, RefusalWithoutPpdev) {
     if (std::filesystem::exists("/proc/sys/dev/parport"))
         GTEST_SKIP() << "this kernel has parallel ports";
@@ -247,10 +248,16 @@ TEST(RealKernel, RefusalWithoutPpdev) {
         direct_io_revoke(0x378);
         GTEST_SKIP() << "this process may drive ports directly";
     }
-    const run_result result = run_program({VMURX_PATH, "-d", "0x378"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, std::string("Can't open serial port: ") + std::strerror(error) + "\n");
-    EXPECT_EQ(result.out, "");
+    const std::vector<std::string> programs[] = {{VMURX_PATH, "-d", "0x378"},
+                                                 {VMURX_PROBE_PATH, "-d", "0x378", "-t", "1"}};
+    for (const auto& argv : programs) {
+        SCOPED_TRACE(argv[0]);
+        const run_result result = run_program(argv);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err,
+                  std::string("Can't open serial port: ") + std::strerror(error) + "\n");
+        EXPECT_EQ(result.out, "");
+    }
 }
 
 }  // namespace
