@@ -321,13 +321,14 @@ struct wire_model {
     std::int64_t sent = 0;
 
     int read() {
-        if (step >= script.size() || script[step] == STEP_AWAIT_PC || sent == stall_byte)
+        // Negative steps are waits for the PC (whatever byte they await).
+        if (step >= script.size() || script[step] < 0 || sent == stall_byte)
             return -1;
         ++sent;
         return script[step++];
     }
     void send() {
-        if (step < script.size() && script[step] == STEP_AWAIT_PC)
+        if (step < script.size() && script[step] < 0)
             ++step;
     }
 
