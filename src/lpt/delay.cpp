@@ -4,24 +4,12 @@
 // as long as the card may expect, on any processor.
 //
 // lpt_delay stands alone in this file, so that a build that must not wait
-// (the fuzz target) can link its own in place of it.
-#include <time.h>
-
+// (the fuzz target) can link its own in place of it. The clock is read without a system call
+// (vDSO), so the spin adds nothing to a frame but time.
 #include <cstdint>
 
 #include "lpt/byte_exchange.h"
-
-namespace {
-
-// CLOCK_MONOTONIC is read through the vDSO on Linux: no system call, so the
-// spin adds nothing to a frame but time.
-std::int64_t monotonic_ns() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
-}
-
-}  // namespace
+#include "platform/monotonic_clock.h"
 
 void lpt_delay() {
     const unsigned floor_us = delay_floor_us;

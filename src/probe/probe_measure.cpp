@@ -1,12 +1,11 @@
 // The timing run: the status register polled in a loop as tight as the
 // receive loop, with one clock read per status read so that every gap
 // between two reads is measured.
-#include <time.h>
-
 #include <algorithm>
 
 #include "lpt/byte_exchange.h"
 #include "lpt/lpt.h"
+#include "platform/monotonic_clock.h"
 #include "platform/platform.h"
 #include "probe/probe.h"
 
@@ -16,14 +15,6 @@ namespace {
 // bits may float on a cable that does not drive them.
 constexpr std::uint8_t LINE_BITS = STATUS_SELECT | STATUS_ACK | STATUS_BUSY;
 
-// CLOCK_MONOTONIC is read through the vDSO: no system call, a few dozen
-// nanoseconds, and it never jumps.
-inline std::int64_t now_ns() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
 // The cost of one clock read: the shortest of a few batches, since anything
 // longer is a pause of the process and not the clock.
 double measure_clock_read() {
@@ -31,10 +22,10 @@ double measure_clock_read() {
     constexpr int READS = 20'000;
     std::int64_t shortest = INT64_MAX;
     for (int batch = 0; batch < BATCHES; ++batch) {
-        const std::int64_t start = now_ns();
+        const std::int64_t start = monotonic_ns();
         std::int64_t last = start;
         for (int i = 0; i < READS; ++i)
-            last = now_ns();
+            last = monotonic_ns();
         shortest = std::min(shortest, last - start);
     }
     return static_cast<double>(shortest) / READS;
@@ -50,10 +41,10 @@ double measure_delay_unit_us() {
     delay_floor_us = 0;
     std::int64_t shortest = INT64_MAX;
     for (int batch = 0; batch < BATCHES; ++batch) {
-        const std::int64_t start = now_ns();
+        const std::int64_t start = monotonic_ns();
         for (int i = 0; i < DELAYS; ++i)
             lpt_delay();
-        shortest = std::min(shortest, now_ns() - start);
+        shortest = std::min(shortest, monotonic_ns() - start);
     }
     delay_floor_us = floor_us;
     return static_cast<double>(shortest) / DELAYS / 1'000.0;
@@ -111,7 +102,7 @@ void probe_measure(std::uint16_t status_address, std::uint8_t first_status,
 
     std::uint8_t last = first_status & LINE_BITS;
     std::uint8_t status = port_read(status_address) & LINE_BITS;
-    const std::int64_t start = now_ns();
+    const std::int64_t start = monotonic_ns();
     const std::int64_t end = start + duration_ms * 1'000'000;
     std::int64_t previous = start;
     while (true) {
@@ -122,7 +113,7 @@ void probe_measure(std::uint16_t status_address, std::uint8_t first_status,
                 // The printing lies in the gap before the next read, which
                 // is therefore not measured.
                 status = port_read(status_address) & LINE_BITS;
-                const std::int64_t now = now_ns();
+                const std::int64_t now = monotonic_ns();
                 measurement.excluded_ns += now - previous;
                 ++measurement.excluded;
                 ++reads;
@@ -137,7 +128,7 @@ void probe_measure(std::uint16_t status_address, std::uint8_t first_status,
         // is up.
         do {
             status = port_read(status_address) & LINE_BITS;
-            const std::int64_t now = now_ns();
+            const std::int64_t now = monotonic_ns();
             const std::int64_t gap = now - previous;
             previous = now;
             ++gaps[probe_bucket(gap)];

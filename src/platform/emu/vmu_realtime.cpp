@@ -22,18 +22,13 @@
 #include <functional>
 
 #include "linux/process_priority.h"
+#include "monotonic_clock.h"
 
 namespace {
 
 constexpr std::uint8_t PIN_D3 = 0x08;
 constexpr std::int64_t NS_PER_US = 1'000;
 constexpr timespec IDLE_NAP{0, 1'000'000};  // 1 ms between looks once the card has nothing to do
-
-std::int64_t monotonic_ns() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
-}
 
 // The card thread's own timing state.
 struct card_timing {

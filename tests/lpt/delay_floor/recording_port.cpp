@@ -3,8 +3,7 @@
 // the link holds on D0. Reads give an idle card (Ack high, not ready).
 #include "recording_port.h"
 
-#include <time.h>
-
+#include "platform/monotonic_clock.h"
 #include "platform/platform.h"
 
 std::vector<timed_write>& recorded_writes() {
@@ -23,9 +22,7 @@ std::uint8_t port_read(std::uint16_t) {
 }
 
 void port_write(std::uint16_t, std::uint8_t value) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    recorded_writes().push_back({value, std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec});
+    recorded_writes().push_back({value, monotonic_ns()});
 }
 
 void mask_interrupts() {}
