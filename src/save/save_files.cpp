@@ -242,8 +242,11 @@ std::optional<std::time_t> stamp_time(const save_stamp& stamp) {
     time.tm_min = stamp.minute;
     time.tm_sec = stamp.second;
     time.tm_isdst = 0;  // card stamps are standard time, also in summer
+    // -1 is also the real instant one second before 1970: only errno tells a
+    // failure from it, as where vmurx sets a file's times.
+    errno = 0;
     const std::time_t result = std::mktime(&time);
-    if (result == static_cast<std::time_t>(-1))
+    if (result == static_cast<std::time_t>(-1) && errno != 0)
         return std::nullopt;
     return result;
 }

@@ -166,6 +166,8 @@ TEST(Stamps, AreLocalStandardTimeAlsoInSummer) {
         {"Europe/Berlin", "20020704050607", 1025759167 - 3600},
         {"Europe/Berlin", "20020104050607", 1010120767 - 3600},
         {"America/New_York", "20020704050607", 1025759167 + 5 * 3600},
+        // mktime's failure value, and yet a real second: the stamp is set.
+        {"UTC", "19691231235959", -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.tz + " " + c.stamp);
