@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -154,4 +155,31 @@ bool lock_memory() {
         (getrlimit(RLIMIT_MEMLOCK, &limit) == 0 && limit.rlim_cur == RLIM_INFINITY) ||
         has_effective_capability(CAP_IPC_LOCK);
     return mlockall(unlimited ? MCL_CURRENT | MCL_FUTURE : MCL_CURRENT) == 0;
+}
+
+priority_report priority_describe(const priority_plan& plan) {
+    priority_report report;
+    report.setting = plan.raised;
+    report.raised = plan.raised != plan.normal;
+    report.already_high =
+        !report.raised && (is_real_time(plan.normal.policy) || plan.normal.nice <= HIGHEST_NICE);
+    return report;
+}
+
+std::string sched_setting_text(const sched_setting& setting) {
+    const int policy = setting.policy & RT_POLICY_MASK;
+    if (policy == SCHED_FIFO)
+        return "SCHED_FIFO priority " + std::to_string(setting.rt_priority);
+    if (policy == SCHED_RR)
+        return "SCHED_RR priority " + std::to_string(setting.rt_priority);
+    if (policy == SCHED_DEADLINE)
+        return "SCHED_DEADLINE";
+    return "nice " + std::to_string(setting.nice);
+}
+
+void sleep_at_least_ms(unsigned milliseconds) {
+    timespec remaining{static_cast<time_t>(milliseconds / 1000),
+                       static_cast<long>(milliseconds % 1000) * 1'000'000L};
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
 }
