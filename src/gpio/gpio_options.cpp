@@ -100,7 +100,10 @@ int gpio_split_command_line(int argc, char* argv[], const gpio_program& program,
     int separator = 1;
     while (separator < argc && std::strcmp(argv[separator], "--") != 0)
         ++separator;
+    // getopt names the program by the first word of what it parses.
+    std::string own_name = program.name;
     std::vector<char*> own(argv, argv + separator);
+    own[0] = own_name.data();
     own.push_back(nullptr);
 
     static const option LONG_OPTIONS[] = {
@@ -108,7 +111,7 @@ int gpio_split_command_line(int argc, char* argv[], const gpio_program& program,
         {"bias", required_argument, nullptr, 'b'}, {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},    {nullptr, 0, nullptr, 0},
     };
-    const char* name = argv[0];
+    const char* name = program.name;
     gpio_wanted wanted;
     bool given[GPIO_ROLES] = {};
     std::string error;
@@ -122,33 +125,33 @@ int gpio_split_command_line(int argc, char* argv[], const gpio_program& program,
             case 'l':
                 if (!gpio_parse_lines(optarg, wanted, given, error)) {
                     std::fprintf(err, "%s: invalid --lines: %s\n", name, error.c_str());
-                    usage(name, program, err);
+                    usage(argv[0], program, err);
                     return USAGE;
                 }
                 break;
             case 'b':
                 if (std::strcmp(optarg, "pull-up") != 0 && std::strcmp(optarg, "none") != 0) {
                     std::fprintf(err, "%s: invalid bias '%s': pull-up or none\n", name, optarg);
-                    usage(name, program, err);
+                    usage(argv[0], program, err);
                     return USAGE;
                 }
                 wanted.pull_up = std::strcmp(optarg, "pull-up") == 0;
                 break;
             case 'h':
-                usage(name, program, out);
+                usage(argv[0], program, out);
                 return 0;
             case 'V':
                 std::fprintf(out, "%s %s\n", name, program.version);
                 return 0;
             default:  // getopt has named the fault
-                usage(name, program, err);
+                usage(argv[0], program, err);
                 return USAGE;
         }
     }
     if (optind < separator) {
         std::fprintf(err, "%s: unexpected argument '%s' (the %s options follow '--')\n", name,
                      own[optind], program.tool);
-        usage(name, program, err);
+        usage(argv[0], program, err);
         return USAGE;
     }
     optind = 0;  // the tool parses its own options from the start

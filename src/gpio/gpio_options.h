@@ -18,6 +18,7 @@ bool gpio_parse_lines(const std::string& list, gpio_wanted& wanted, bool (&given
 
 /// What a program built on this tells about itself.
 struct gpio_program {
+    const char* name;       // the program, in its messages: "vmurx-gpio"
     const char* tool;       // the tool whose options follow "--", e.g. "vmurx"
     const char* tool_help;  // the command that lists them, e.g. "vmurx -h"
     const char* summary;    // the first line of the help

@@ -51,10 +51,13 @@ probe_port_facts describe_gpio_port() {
 
 int main(int argc, char* argv[]) {
     std::vector<char*> probe_argv;
-    const gpio_program program{"vmurx-probe", "vmurx-probe --help",
+    const gpio_program program{"vmurx-probe-gpio",
+                               "vmurx-probe",
+                               "vmurx-probe --help",
                                "Runs vmurx-probe on a GPIO header: check the wiring and this "
                                "machine's timing before a transfer.",
-                               VMURX_VERSION, false};
+                               VMURX_VERSION,
+                               false};
     const int status = gpio_split_command_line(argc, argv, program, probe_argv, stdout, stderr);
     if (status >= 0)
         return status;
