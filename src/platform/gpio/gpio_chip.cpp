@@ -63,6 +63,7 @@ std::vector<std::string> chip_paths(const std::string& node_dir) {
     }
     std::sort(found.begin(), found.end());
     std::vector<std::string> paths;
+    paths.reserve(found.size());
     for (auto& [number, path] : found)
         paths.push_back(std::move(path));
     return paths;
