@@ -40,13 +40,6 @@ struct file_error {
 /// ever read.
 bool load_save(const std::string& path, save_input& input, file_error& error);
 
-/// The time as local standard time, the way a card stamp is stored in a
-/// file's modification time.
-save_stamp standard_time_stamp(std::time_t time);
-
-/// The stamp read as local standard time.
-std::optional<std::time_t> stamp_time(const save_stamp& stamp);
-
 struct output_file {
     std::string path;
     std::vector<std::uint8_t> bytes;

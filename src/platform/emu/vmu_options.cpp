@@ -11,6 +11,7 @@
 
 #include "sample_save.h"
 #include "save/save_files.h"
+#include "save/stamp.h"
 
 const char* const VMU_OPTIONS_HELP =
     "VMU options (the simulated card):\n"
@@ -61,32 +62,10 @@ bool parse_number(const std::string& text, long minimum, long maximum, long& val
     return errno == 0 && *end == '\0' && value >= minimum && value <= maximum;
 }
 
-std::uint8_t to_bcd(int value) {
-    return static_cast<std::uint8_t>((value / 10) << 4 | value % 10);
-}
-
-void stamp_to_bcd(const save_stamp& s, std::uint8_t (&stamp)[7]) {
-    const int fields[7] = {s.year / 100, s.year % 100, s.month, s.day, s.hour, s.minute, s.second};
-    for (std::size_t i = 0; i < 7; ++i)
-        stamp[i] = to_bcd(fields[i]);
-}
-
 std::string lower_case(std::string text) {
     for (char& c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
-}
-
-bool parse_stamp(const std::string& text, std::uint8_t (&stamp)[7]) {
-    if (text.size() != 14)
-        return false;
-    for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return false;
-    }
-    for (std::size_t i = 0; i < 7; ++i)
-        stamp[i] = to_bcd(std::stoi(text.substr(2 * i, 2)));
-    return true;
 }
 
 bool parse_hex_bytes(const std::string& text, std::string& bytes) {
@@ -240,10 +219,12 @@ bool vmu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, vmu_o
                 return false;
             }
         } else if (option == "--stamp") {
-            if (!parse_stamp(value, file.stamp)) {
+            const std::optional<save_stamp> stamp = parse_stamp_digits(value);
+            if (!stamp) {
                 error = bad + " (YYYYMMDDhhmmss)";
                 return false;
             }
+            stamp_to_bcd(*stamp, file.stamp);
             stamp_given = true;
         } else if (option == "--ready-after") {
             if (!parse_number(value, 0, LONG_MAX, number)) {
