@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "containers.h"
-#include "images.h"
-#include "png_file.h"
-#include "save_files.h"
-#include "save_header.h"
-#include "text.h"
+#include "save/containers.h"
+#include "save/images.h"
+#include "save/png_file.h"
+#include "save/save_files.h"
+#include "save/save_header.h"
+#include "save/text.h"
 
 namespace {
 
