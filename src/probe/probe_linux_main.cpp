@@ -2,7 +2,7 @@
 // how it reached the port and how far the process may raise itself.
 #include <string>
 
-#include "linux/linux_port_state.h"
+#include "platform/linux/linux_port_state.h"
 #include "probe/probe.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <random>
 
-#include "emu/vmu_sim.h"
+#include "vmu/vmu_sim.h"
 #include "gpio_shim_support.h"
 #include "platform/gpio/gpio_lines.h"
 #include "shim_support.h"

@@ -22,7 +22,7 @@
 #include <sstream>
 #include <vector>
 
-#include "emu/vmu_options.h"
+#include "emu/emu_options.h"
 
 namespace {
 
@@ -165,9 +165,9 @@ void shim_configure() {
     std::stringstream options(std::getenv("VMURX_SHIM_VMU") ? std::getenv("VMURX_SHIM_VMU") : "");
     for (std::string word; options >> word;)
         args.push_back(word);
-    vmu_options parsed;
+    emu_options parsed;
     std::string error;
-    if (!vmu_parse_options(args, s.vmu, parsed, error)) {
+    if (!emu_parse_options(args, s.vmu, parsed, error)) {
         std::fprintf(stderr, "kernel stand-in: %s\n", error.c_str());
         std::abort();
     }

@@ -21,7 +21,7 @@
 #include <map>
 #include <string>
 
-#include "emu/vmu_sim.h"
+#include "vmu/vmu_sim.h"
 
 template <typename Function>
 Function next_definition(const char* name) {

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/gpio/gpio_lines.h"
+#include "platform/host/host_sleep.h"
 #include "platform/gpio/gpio_platform.h"
 #include "platform/platform.h"
 
@@ -112,5 +113,5 @@ void unmask_interrupts() {
 }
 
 void sleep_ms(unsigned milliseconds) {
-    sleep_at_least_ms(milliseconds);
+    host_sleep_ms(milliseconds);
 }

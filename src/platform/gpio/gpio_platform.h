@@ -8,7 +8,7 @@
 #include <array>
 
 #include "platform/gpio/gpio_chip.h"
-#include "platform/linux/process_priority.h"
+#include "platform/host/process_priority.h"
 
 /// The lines port_acquire claims. Until this is called it refuses (ENODEV).
 void gpio_use(const gpio_setup& setup);

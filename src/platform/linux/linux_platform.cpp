@@ -7,12 +7,13 @@
 
 #include <cerrno>
 
-#include "linux/direct_io.h"
-#include "linux/linux_port_state.h"
-#include "linux/parport_discovery.h"
-#include "linux/ppdev_port.h"
-#include "linux/process_priority.h"
-#include "platform.h"
+#include "platform/host/host_sleep.h"
+#include "platform/host/process_priority.h"
+#include "platform/linux/direct_io.h"
+#include "platform/linux/linux_port_state.h"
+#include "platform/linux/parport_discovery.h"
+#include "platform/linux/ppdev_port.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -160,7 +161,7 @@ void unmask_interrupts() {
 }
 
 void sleep_ms(unsigned milliseconds) {
-    sleep_at_least_ms(milliseconds);
+    host_sleep_ms(milliseconds);
 }
 
 linux_port_state linux_port_state_now() {

@@ -1,7 +1,7 @@
 // Raising and restoring the scheduling of the polling thread, and locking its
 // memory. Every failure is silent: without the permission the process keeps
 // running as it was, which is never worse than before.
-#include "linux/process_priority.h"
+#include "platform/host/process_priority.h"
 
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -9,7 +9,6 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -149,6 +148,16 @@ void priority_restore(priority_plan& plan) {
     plan = priority_plan{};
 }
 
+void priority_raise_for_good() {
+    sched_param real_time{};
+    real_time.sched_priority = 1;
+    if (sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &real_time) != 0) {
+        priority_plan plan;
+        priority_prepare(plan);
+        priority_raise(plan);
+    }
+}
+
 bool lock_memory() {
     rlimit limit{};
     const bool unlimited =
@@ -175,11 +184,4 @@ std::string sched_setting_text(const sched_setting& setting) {
     if (policy == SCHED_DEADLINE)
         return "SCHED_DEADLINE";
     return "nice " + std::to_string(setting.nice);
-}
-
-void sleep_at_least_ms(unsigned milliseconds) {
-    timespec remaining{static_cast<time_t>(milliseconds / 1000),
-                       static_cast<long>(milliseconds % 1000) * 1'000'000L};
-    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-    }
 }
