@@ -94,6 +94,66 @@ bool gpio_parse_lines(const std::string& list, gpio_wanted& wanted, bool (&given
     return true;
 }
 
+namespace {
+
+// The GPIO options in `own` (`count` words, the first the program's name for
+// getopt's messages) into `wanted`. Returns -1 to go on, or the status to
+// exit with; the usage names the program as `invoked`.
+int read_options(int count, char** own, const char* invoked, const gpio_program& program,
+                 gpio_wanted& wanted, std::FILE* out, std::FILE* err) {
+    static const option LONG_OPTIONS[] = {
+        {"chip", required_argument, nullptr, 'c'}, {"lines", required_argument, nullptr, 'l'},
+        {"bias", required_argument, nullptr, 'b'}, {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},    {nullptr, 0, nullptr, 0},
+    };
+    const char* name = program.name;
+    bool given[GPIO_ROLES] = {};
+    std::string error;
+    optind = 0;  // from the start, whoever parsed before
+    int option;
+    while ((option = getopt_long(count, own, "h", LONG_OPTIONS, nullptr)) != -1) {
+        switch (option) {
+            case 'c':
+                wanted.chip = optarg;
+                break;
+            case 'l':
+                if (!gpio_parse_lines(optarg, wanted, given, error)) {
+                    std::fprintf(err, "%s: invalid --lines: %s\n", name, error.c_str());
+                    usage(invoked, program, err);
+                    return USAGE;
+                }
+                break;
+            case 'b':
+                if (std::strcmp(optarg, "pull-up") != 0 && std::strcmp(optarg, "none") != 0) {
+                    std::fprintf(err, "%s: invalid bias '%s': pull-up or none\n", name, optarg);
+                    usage(invoked, program, err);
+                    return USAGE;
+                }
+                wanted.pull_up = std::strcmp(optarg, "pull-up") == 0;
+                break;
+            case 'h':
+                usage(invoked, program, out);
+                return 0;
+            case 'V':
+                std::fprintf(out, "%s %s\n", name, program.version);
+                return 0;
+            default:  // getopt has named the fault
+                usage(invoked, program, err);
+                return USAGE;
+        }
+    }
+    if (optind < count) {
+        std::fprintf(err, "%s: unexpected argument '%s' (the %s options follow '--')\n", name,
+                     own[optind], program.tool);
+        usage(invoked, program, err);
+        return USAGE;
+    }
+    optind = 0;  // the tool parses its own options from the start
+    return -1;
+}
+
+}  // namespace
+
 int gpio_split_command_line(int argc, char* argv[], const gpio_program& program,
                             std::vector<char*>& tool_argv, std::FILE* out, std::FILE* err,
                             const std::string& node_dir) {
@@ -105,56 +165,10 @@ int gpio_split_command_line(int argc, char* argv[], const gpio_program& program,
     std::vector<char*> own(argv, argv + separator);
     own[0] = own_name.data();
     own.push_back(nullptr);
-
-    static const option LONG_OPTIONS[] = {
-        {"chip", required_argument, nullptr, 'c'}, {"lines", required_argument, nullptr, 'l'},
-        {"bias", required_argument, nullptr, 'b'}, {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},    {nullptr, 0, nullptr, 0},
-    };
-    const char* name = program.name;
     gpio_wanted wanted;
-    bool given[GPIO_ROLES] = {};
-    std::string error;
-    optind = 0;  // from the start, whoever parsed before
-    int option;
-    while ((option = getopt_long(separator, own.data(), "h", LONG_OPTIONS, nullptr)) != -1) {
-        switch (option) {
-            case 'c':
-                wanted.chip = optarg;
-                break;
-            case 'l':
-                if (!gpio_parse_lines(optarg, wanted, given, error)) {
-                    std::fprintf(err, "%s: invalid --lines: %s\n", name, error.c_str());
-                    usage(argv[0], program, err);
-                    return USAGE;
-                }
-                break;
-            case 'b':
-                if (std::strcmp(optarg, "pull-up") != 0 && std::strcmp(optarg, "none") != 0) {
-                    std::fprintf(err, "%s: invalid bias '%s': pull-up or none\n", name, optarg);
-                    usage(argv[0], program, err);
-                    return USAGE;
-                }
-                wanted.pull_up = std::strcmp(optarg, "pull-up") == 0;
-                break;
-            case 'h':
-                usage(argv[0], program, out);
-                return 0;
-            case 'V':
-                std::fprintf(out, "%s %s\n", name, program.version);
-                return 0;
-            default:  // getopt has named the fault
-                usage(argv[0], program, err);
-                return USAGE;
-        }
-    }
-    if (optind < separator) {
-        std::fprintf(err, "%s: unexpected argument '%s' (the %s options follow '--')\n", name,
-                     own[optind], program.tool);
-        usage(argv[0], program, err);
-        return USAGE;
-    }
-    optind = 0;  // the tool parses its own options from the start
+    const int status = read_options(separator, own.data(), argv[0], program, wanted, out, err);
+    if (status >= 0)
+        return status;
 
     gpio_setup setup;
     const gpio_find_result found = gpio_find(wanted, setup, node_dir);
@@ -162,7 +176,7 @@ int gpio_split_command_line(int argc, char* argv[], const gpio_program& program,
         case gpio_found::found:
             gpio_use(setup);
             if (program.announce_claim) {
-                announcing_program = name;
+                announcing_program = program.name;
                 gpio_on_claim(notice_claim);
             }
             break;
@@ -170,7 +184,7 @@ int gpio_split_command_line(int argc, char* argv[], const gpio_program& program,
             gpio_refuse(found.error);
             break;
         case gpio_found::unusable:
-            std::fprintf(err, "%s: %s\n", name, found.message.c_str());
+            std::fprintf(err, "%s: %s\n", program.name, found.message.c_str());
             return USAGE;
     }
 
