@@ -44,6 +44,8 @@ const error_case error_cases[] = {
     {".org $FFFF\n.byte 1\n.cnop 1, 2", "t.s:3: runs past the end of the 64 KiB program space\n"},
     // Instructions written wrongly.
     {" foo 1", "t.s:1: unknown mnemonic 'foo'\n"},
+    {"loop dec $0", "t.s:1: unknown mnemonic 'loop' (a label before a statement takes a colon)\n"},
+    {"tab .byte 1", "t.s:1: unknown mnemonic 'tab' (a label before a statement takes a colon)\n"},
     {" ld #1", "t.s:1: LD takes d9 or @Ri\n"},
     {" nop 1", "t.s:1: NOP takes no operands\n"},
     {" be 1, 2, 3", "t.s:1: BE takes #i8,r8 or d9,r8 or @Ri,#i8,r8\n"},

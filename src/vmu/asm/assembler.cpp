@@ -214,7 +214,12 @@ void read_line(vmu_asm_assembly& as, std::string_view text) {
     } else if (vmu_asm_is_mnemonic(word)) {
         read_instruction(as, word, rest.subspan(1));
     } else {
-        vmu_asm_fail(as, "unknown mnemonic '" + rest[0].text + "'");
+        // "loop dec c": a label followed by a statement needs its colon.
+        const bool label_like =
+            is_name(rest, 1) &&
+            (vmu_asm_is_mnemonic(vmu_asm_lower(rest[1].text)) || rest[1].text[0] == '.');
+        vmu_asm_fail(as, "unknown mnemonic '" + rest[0].text + "'" +
+                             (label_like ? " (a label before a statement takes a colon)" : ""));
     }
 }
 
