@@ -33,6 +33,12 @@ foreach(program IN LISTS VMURX_PROGRAMS)
 endforeach()
 
 install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The register names card programs include, with the program that assembles
+# them (which has the same file built in): for users to read and to copy.
+if(TARGET vmurx-vmu)
+  install(FILES ${PROJECT_SOURCE_DIR}/src/vmu/asm/sfr.i
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/vmurx/include)
+endif()
 # udev and the module loader read these under /usr/lib (or /lib) whatever the
 # library directory of this architecture is, hence no CMAKE_INSTALL_LIBDIR.
 install(FILES dist/system/60-vmurx.rules dist/system/60-vmurx-gpio.rules

@@ -52,6 +52,10 @@ expected=(
 for p in "${programs[@]}"; do
     expected+=("755 bin/$p" "644 share/man/man1/$p.1" "644 share/bash-completion/completions/$p")
 done
+# The assembler's register names come with vmurx-vmu.
+if has_program vmurx-vmu; then
+    expected+=("644 share/vmurx/include/sfr.i")
+fi
 diff <(printf '%s\n' "${expected[@]}" | sort) \
     <(cd "$prefix" && find . -type f -printf '%m %P\n' -o ! -type d -printf 'not a file: %P\n' |
         sort) >"$scratch/files.diff" ||
