@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "save/safe_write.h"
+
 namespace {
 
 std::string lower(std::string text) {
@@ -251,94 +253,16 @@ std::optional<std::time_t> stamp_time(const save_stamp& stamp) {
     return result;
 }
 
-namespace {
-
-bool write_temporary(const output_file& file, std::string& temp, file_error& error) {
-    temp = file.path + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        error = {file.path, std::strerror(errno), false};
-        temp.clear();
-        return false;
-    }
-    const mode_t mask = umask(0);
-    umask(mask);
-    bool ok = fchmod(fd, 0666 & ~mask) == 0;
-    std::size_t done = 0;
-    while (ok && done < file.bytes.size()) {
-        const ssize_t n = write(fd, file.bytes.data() + done, file.bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += static_cast<std::size_t>(n);
-    }
-    ok = ok && fsync(fd) == 0;
-    if (ok && file.stamp) {
-        if (const auto when = stamp_time(*file.stamp)) {
-            const timespec times[2] = {{*when, 0}, {*when, 0}};
-            ok = futimens(fd, times) == 0;
-        }
-    }
-    const int saved = errno;
-    ok = close(fd) == 0 && ok;
-    if (!ok) {
-        error = {file.path, std::strerror(errno != 0 ? errno : saved), false};
-        unlink(temp.c_str());
-        temp.clear();
-    }
-    return ok;
-}
-
-// Moves the temporary file into place; without `force` an existing file
-// there, even one that appeared meanwhile, makes it fail.
-bool move_into_place(const std::string& temp, const std::string& path, bool force) {
-    if (force)
-        return std::rename(temp.c_str(), path.c_str()) == 0;
-    if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without the no-replace rename: a hard link fails just
-    // as well on an existing name.
-    if (link(temp.c_str(), path.c_str()) != 0)
-        return false;
-    unlink(temp.c_str());
-    return true;
-}
-
-}  // namespace
-
 bool write_outputs(const std::vector<output_file>& files, bool force, file_error& error) {
-    if (!force) {
-        for (const auto& file : files) {
-            if (exists(file.path)) {
-                error = {file.path, "File exists (use --force to replace it)", false};
-                return false;
-            }
-        }
-    }
-    std::vector<std::string> temps;
+    std::vector<save_output> outputs;
+    outputs.reserve(files.size());
     for (const auto& file : files) {
-        std::string temp;
-        if (!write_temporary(file, temp, error)) {
-            for (const auto& written : temps)
-                unlink(written.c_str());
-            return false;
-        }
-        temps.push_back(temp);
+        outputs.push_back(
+            {file.path, file.bytes, file.stamp ? stamp_time(*file.stamp) : std::nullopt});
     }
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        if (!move_into_place(temps[i], files[i].path, force)) {
-            error = {files[i].path, std::strerror(errno), false};
-            // Nothing half-done: the files already moved took names that
-            // were free, so they go again; the rest are only temporary.
-            for (std::size_t j = 0; j < i && !force; ++j)
-                unlink(files[j].path.c_str());
-            for (std::size_t j = i; j < files.size(); ++j)
-                unlink(temps[j].c_str());
-            return false;
-        }
-    }
-    return true;
+    save_write_error failure;
+    if (save_write_all(outputs, force, failure))
+        return true;
+    error = {failure.path, failure.reason, false};
+    return false;
 }

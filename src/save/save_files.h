@@ -53,6 +53,6 @@ struct output_file {
     std::optional<save_stamp> stamp;  // its modification time, if any
 };
 
-/// Writes all files or none: each to a temporary file in its directory, then
-/// renamed into place. Without `force` no file that exists is replaced.
+/// Writes all files or none, through save_write_all: without `force` no file
+/// that exists is replaced, with it only regular files are.
 bool write_outputs(const std::vector<output_file>& files, bool force, file_error& error);
