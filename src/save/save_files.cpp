@@ -55,9 +55,10 @@ bool exists(const std::string& path) {
 }
 
 // Reads at most `limit` bytes of `path`; a longer file is refused after
-// `limit` + 1 bytes, so endless devices cannot exhaust memory.
-bool read_limited(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
-                  std::time_t& mtime, file_error& error) {
+// `limit` + 1 bytes, so endless devices cannot exhaust memory, with
+// `too_large` as the reason.
+bool read_limited(const std::string& path, std::size_t limit, const char* too_large,
+                  std::vector<std::uint8_t>& bytes, std::time_t& mtime, file_error& error) {
     error = {path, "", false};
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -89,12 +90,14 @@ bool read_limited(const std::string& path, std::size_t limit, std::vector<std::u
     close(fd);
     if (got > limit) {
         error.too_large = true;
-        error.reason = "larger than 255 blocks of 512 bytes";
+        error.reason = too_large;
         return false;
     }
     bytes.resize(got);
     return true;
 }
+
+const char* const TOO_LARGE = "larger than 255 blocks of 512 bytes";
 
 std::optional<std::string> name_if_fits(const std::string& name) {
     if (name.empty() || name.size() > 12)
@@ -118,7 +121,7 @@ void take_vmi(const vmi_record& vmi, save_input& input) {
 bool read_vmi(const std::string& path, vmi_record& vmi, save_input& input, file_error& error) {
     std::vector<std::uint8_t> bytes;
     std::time_t ignored;
-    if (!read_limited(path, 4096, bytes, ignored, error))
+    if (!read_limited(path, 4096, "too large for a VMI (over 4096 bytes)", bytes, ignored, error))
         return false;
     const auto parsed = parse_vmi(bytes, input.problems);
     if (!parsed) {
@@ -149,8 +152,8 @@ bool load_save(const std::string& path, save_input& input, file_error& error) {
 
     if (format == file_format::dci) {
         std::vector<std::uint8_t> bytes;
-        if (!read_limited(path, DCI_ENTRY_SIZE + MAX_CARD_FILE_SIZE + SAVE_BLOCK_SIZE - 1, bytes,
-                          mtime, error)) {
+        if (!read_limited(path, DCI_ENTRY_SIZE + MAX_CARD_FILE_SIZE + SAVE_BLOCK_SIZE - 1,
+                          TOO_LARGE, bytes, mtime, error)) {
             return false;
         }
         auto dci = parse_dci(bytes, input.problems);
@@ -160,7 +163,7 @@ bool load_save(const std::string& path, save_input& input, file_error& error) {
             return false;
         }
         if (dci->content.size() > MAX_CARD_FILE_SIZE) {
-            error = {path, "larger than 255 blocks of 512 bytes", true};
+            error = {path, TOO_LARGE, true};
             return false;
         }
         input.format = "dci";
@@ -204,11 +207,14 @@ bool load_save(const std::string& path, save_input& input, file_error& error) {
             input.descriptor = vmi_path;
         }
     }
-    if (!read_limited(data_path, MAX_CARD_FILE_SIZE, input.content, mtime, error))
+    if (!read_limited(data_path, MAX_CARD_FILE_SIZE, TOO_LARGE, input.content, mtime, error))
         return false;
 
     const std::string base = base_name(data_path);
-    input.name = name_if_fits(format == file_format::bytes ? base : without_extension(base));
+    const std::string own_name = format == file_format::bytes ? base : without_extension(base);
+    input.name = name_if_fits(own_name);
+    if (!input.name && !own_name.empty())
+        input.long_name = own_name;
     input.stamp = standard_time_stamp(mtime);
     input.protect = false;
     if (vmi)

@@ -23,6 +23,7 @@ struct save_input {
     std::string descriptor;  // the VMI used, if any
     std::vector<std::uint8_t> content;
     std::optional<std::string> name;  // the card's name
+    std::string long_name;            // the file's own name, when too long for a card name
     std::optional<save_stamp> stamp;
     std::optional<save_kind> kind;  // from the descriptor
     std::optional<bool> protect;
