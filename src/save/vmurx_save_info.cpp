@@ -141,9 +141,7 @@ int run_info(const command_line& cl) {
         examined f;
         file_error error;
         if (!examine(path, f, error)) {
-            std::fflush(stdout);
-            std::fprintf(stderr, "%s: %s: %s\n", PROGRAM, error.object.c_str(),
-                         error.reason.c_str());
+            report(error.object, error.reason);
             status = 2;
             continue;
         }
