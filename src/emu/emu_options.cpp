@@ -199,6 +199,11 @@ bool set_report(emu_setup& s, const emu_arg& a, std::string&) {
     return true;
 }
 
+bool set_force(emu_setup& s, const emu_arg&, std::string&) {
+    s.options.realtime_config.replace_report = true;
+    return true;
+}
+
 bool set_fault(emu_setup& s, const emu_arg& a, std::string& error) {
     if (a.value == "never-ready") {
         s.vmu.ready_after = VMU_NEVER;
@@ -275,7 +280,10 @@ const emu_option OPTIONS[] = {
      "with --realtime: look at D0 and D1 only every P microseconds,\n"
      "0 to 100000 (default 0: see every level)"},
     {"--report", "PATH", card_mode::realtime, set_report,
-     "with --realtime: write what the card measured to PATH at the end"},
+     "with --realtime: write what the card measured to PATH at the end;\n"
+     "an existing file is refused"},
+    {"--force", nullptr, card_mode::realtime, set_force,
+     "with --report: replace an existing report (a regular file only)"},
     {"--no-raise", nullptr, card_mode::realtime, set_no_raise,
      "with --realtime: the tool keeps its priority through frames, as\n"
      "where raising it is not permitted (the card's thread always\n"

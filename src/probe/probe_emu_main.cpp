@@ -28,6 +28,7 @@ int main(int argc, char* argv[]) {
         return status;
     if (options.realtime)
         emu_use_realtime(options.realtime_config);
-    return probe_main(static_cast<int>(probe_argv.size()) - 1, probe_argv.data(),
-                      describe_software_card);
+    const int probe_status = probe_main(static_cast<int>(probe_argv.size()) - 1, probe_argv.data(),
+                                        describe_software_card);
+    return probe_status == 0 && emu_report_failed() ? 1 : probe_status;
 }
