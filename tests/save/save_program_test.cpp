@@ -85,7 +85,7 @@ TEST(Info, ReportsEveryFieldAsJson) {
              "\"header_offset\": 0,",
              "\"description\": \"\xEF\xBD\xB1\xEF\xBD\xB2 SAVE\",",
              "\"boot_description\": \"a save for the tests\",",
-             "\"application\": \"" + app + "\",",
+             "\"application\": \"" + app + "\",\n    \"application_text\": \"TESTAPP\",",
              "\"icons\": 2,",
              "\"icon_speed\": 8,",
              "\"eyecatch\": 0,",
@@ -96,7 +96,8 @@ TEST(Info, ReportsEveryFieldAsJson) {
              "\"file\": \"ZEROS\",\n    \"format\": \"vms\",\n    \"type\": null,\n    \"name\": "
              "\"ZEROS\",",
              "\"header_offset\": null,\n    \"description\": null,\n    \"boot_description\": "
-             "null,\n    \"application\": null,\n    \"icons\": null,\n    \"icon_speed\": null,\n "
+             "null,\n    \"application\": null,\n    \"application_text\": null,\n    \"icons\": "
+             "null,\n    \"icon_speed\": null,\n "
              "   \"eyecatch\": null,\n    \"payload\": null,\n    \"crc\": null,\n    \"verdict\": "
              "\"not-a-save\",\n    \"problems\": [\"no save header at 0 or 0x200\"]\n  }\n]\n"}) {
         EXPECT_NE(r.out.find(field), std::string::npos) << field << "\n" << r.out;
