@@ -65,9 +65,10 @@ bool parse_command(int argc, char* argv[], const std::vector<int>& allowed, comm
     opterr = 0;  // the messages below name this program, not the command
     optind = 1;
     int id;
-    while ((id = getopt_long(argc, argv, "", options.data(), nullptr)) != -1) {
+    while ((id = getopt_long(argc, argv, "h", options.data(), nullptr)) != -1) {
         unsigned long number = 0;
         switch (id) {
+            case 'h':
             case OPT_HELP:
                 cl.help = true;
                 break;
@@ -131,7 +132,7 @@ int main(int argc, char* argv[]) {
     if (argc < 2)
         return usage_error("missing command");
     const std::string command = argv[1];
-    if (command == "--help") {
+    if (command == "--help" || command == "-h") {
         std::fputs(USAGE, stdout);
         return 0;
     }

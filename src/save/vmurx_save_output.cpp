@@ -32,7 +32,7 @@ const char* const USAGE =
     "  --copyright TEXT            convert: the VMI's copyright, at most 32 bytes\n"
     "  --force-type                convert: write a --type that contradicts the save's header\n"
     "  --force                     icon, eyecatch, convert: replace existing files\n"
-    "  --help                      display this help and exit\n"
+    "  -h, --help                  display this help and exit\n"
     "  --version                   output version information and exit\n"
     "\n"
     "Files are read by extension, in any letter case: .dci is a DCI; .vmi is the .vms\n"

@@ -307,6 +307,8 @@ TEST(CommandLine, HelpOnStdoutBadUsageOnStderr) {
     } cases[] = {
         {"--help", 0, true},
         {"check --help", 0, true},
+        {"-h", 0, true},
+        {"convert -h", 0, true},
         {"", 2, false},
         {"frobnicate x", 2, false},
         {"check --json x", 2, false},
