@@ -14,17 +14,12 @@
 
 namespace {
 
+// A file written by convert shows as "new", the one there before as "old".
 std::string state_of(const std::string& path) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0)
-        return "absent";
-    if (S_ISDIR(st.st_mode))
-        return "directory";
-    if (S_ISLNK(st.st_mode))
-        return "link";
-    if (S_ISFIFO(st.st_mode))
-        return "fifo";
-    return read_file(path) == "old" ? "old" : "new";
+    const std::string state = file_state(path);
+    const bool word = state == "old" || state == "absent" || state == "directory" ||
+                      state == "link" || state == "fifo";
+    return word ? state : "new";
 }
 
 TEST(ConvertForce, ReplacesOnlyRegularFilesAndAPairAllOrNone) {
