@@ -27,13 +27,13 @@ int read_values(const command_line& cl, convert_values& values) {
     if (cl.stamp) {
         values.stamp = parse_stamp_text(*cl.stamp);
         if (!values.stamp) {
-            return fail(*cl.stamp,
-                        "not a time stamp YYYYMMDDhhmmss between the years 1900 and 9999");
+            return usage_error("bad stamp '" + *cl.stamp +
+                               "' (YYYYMMDDhhmmss between the years 1900 and 9999)");
         }
     }
     if (cl.type) {
         if (*cl.type != "game" && *cl.type != "data")
-            return fail(*cl.type, "the type is game or data");
+            return usage_error("bad type '" + *cl.type + "' (game or data)");
         values.kind = *cl.type == "game" ? save_kind::game : save_kind::data;
     }
     if (cl.description && cl.description->size() > 32)
@@ -78,6 +78,10 @@ int vms_outputs(const std::string& out_path, const examined& f, const command_li
 int card_outputs(const std::string& in_path, const std::string& out_path, const examined& f,
                  const command_line& cl, std::vector<output_file>& outputs) {
     const save_input& in = f.input;
+    if (!in.name && !in.long_name.empty()) {
+        return fail(in_path, "the file's name '" + in.long_name +
+                                 "' is longer than a card name's 12 bytes (give --name)");
+    }
     if (!in.name)
         return fail(in_path, "the card name is unknown (give --name)");
     if (in.name->size() > 12)
@@ -87,7 +91,11 @@ int card_outputs(const std::string& in_path, const std::string& out_path, const 
     if (!stamp_is_valid(*in.stamp))
         return fail(in_path, "the time stamp " + stamp_iso(*in.stamp) +
                                  " is not a date between the years 1900 and 9999");
-    std::optional<save_kind> type = in.kind ? in.kind : f.analysis.kind;
+    // The analysis has followed the header where a declared type contradicts
+    // it; the type written is the header's, unless --force-type insists.
+    std::optional<save_kind> type = f.analysis.kind ? f.analysis.kind : in.kind;
+    if (cl.force_type && in.kind)
+        type = in.kind;
     if (!type) {
         return fail(in_path, "not a save, so its type is unknown (give --type)");
     }
@@ -134,7 +142,21 @@ int run_convert(const command_line& cl) {
     if (cl.protect)
         in.protect = true;
     f.analysis = analyse_save(in.content, in.kind, in.name.value_or(""));
+    if (in.kind && f.analysis.kind && *f.analysis.kind != *in.kind && !cl.force_type) {
+        const std::string said = kind_name(*in.kind);
+        const std::string header = kind_name(*f.analysis.kind);
+        if (values.kind) {
+            return fail(in_path, "--type " + said + " contradicts the save's header, a " + header +
+                                     " file's (--force-type writes it all the same)");
+        }
+        warn(in_path, "the descriptor says " + said + ", but the header is a " + header +
+                          " file's: written as " + header);
+    }
 
+    if ((cl.description || cl.copyright) && format_of(out_path) != file_format::vms) {
+        warn(out_path, std::string(cl.description ? "--description" : "--copyright") +
+                           " is written only into a .vmi, and this output has none");
+    }
     std::vector<output_file> outputs;
     if (format_of(out_path) == file_format::bytes) {
         outputs.push_back({out_path, in.content, in.stamp});
