@@ -1,10 +1,10 @@
 // Reading and writing .VMI descriptors and .DCI files.
-#include "containers.h"
+#include "save/containers.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "save_header.h"
+#include "save/save_header.h"
 
 namespace {
 

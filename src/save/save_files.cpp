@@ -1,5 +1,5 @@
 // Reading and writing saves on disk.
-#include "save_files.h"
+#include "save/save_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

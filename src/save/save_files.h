@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "containers.h"
-#include "save_header.h"
+#include "save/containers.h"
+#include "save/save_header.h"
 
 enum class file_format { bytes, vms, vmi, dci };
 
