@@ -5,27 +5,53 @@
 #include "card/card_check.h"
 #include "card/card_disk.h"
 #include "card/vmurx_card.h"
+#include "save/save_convert.h"
 #include "save/save_files.h"
 
 namespace {
 
-// The files of one entry, ready to write.
+// The files of one entry, ready to write: as on the card, or converted as
+// vmurx-save convert converts the card's file with its entry. False with the
+// reason when the entry cannot be converted.
 bool outputs_of(const std::string& as, const std::string& path, const card_file& entry,
-                const std::vector<std::uint8_t>& content, std::vector<output_file>& outputs) {
+                const std::vector<std::uint8_t>& content, std::vector<output_file>& outputs,
+                std::string& reason) {
     const std::optional<save_stamp> stamp = card_file_stamp(entry);
     if (as == "raw") {
         outputs.push_back({path, content, stamp});
         return true;
     }
-    return false;
+    if (!stamp) {
+        reason =
+            "its time stamp is not a date, which a DCI or VMI must carry (extract it --as raw)";
+        return false;
+    }
+    save_input in;
+    in.format = "dci";
+    in.content = content;
+    in.name = card_file_name(entry);
+    in.stamp = stamp;
+    if (entry.type == CARD_TYPE_GAME)
+        in.kind = save_kind::game;
+    else if (entry.type == CARD_TYPE_DATA)
+        in.kind = save_kind::data;
+    in.protect = entry.protection == CARD_PROTECTED;
+    const save_analysis analysis = analyse_save(in.content, in.kind, *in.name);
+    file_error error;
+    if (!save_card_outputs(path, in, analysis, path + (as == "dci" ? ".DCI" : ".VMS"), {}, outputs,
+                           error)) {
+        reason = error.reason;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 int card_extract_command(const card_command_line& cl) {
     const std::string as = cl.as.value_or("raw");
-    if (as != "raw")
-        return card_usage_error("--as takes raw (dci and vms are not written yet)");
+    if (as != "raw" && as != "dci" && as != "vms")
+        return card_usage_error("--as takes raw, dci or vms");
     const std::string& card_path = cl.operands.front();
     card_image card;
     card_layout layout;
@@ -62,7 +88,12 @@ int card_extract_command(const card_command_line& cl) {
             name = renamed;
         }
         std::vector<output_file> outputs;
-        outputs_of(as, dir + "/" + name, entry, card_chain_bytes(card, chain), outputs);
+        std::string reason;
+        if (!outputs_of(as, dir + "/" + name, entry, card_chain_bytes(card, chain), outputs,
+                        reason)) {
+            status = card_fail(label, reason + "; not extracted");
+            continue;
+        }
         file_error error;
         if (!write_outputs(outputs, cl.force, error))
             status = card_fail(error.object, error.reason);

@@ -70,6 +70,27 @@ TEST(RoundTrip, AddThenExtractGivesTheBytesAndStampThroughRawAndNexusCards) {
     }
 }
 
+TEST(Extract, AsDciOrVmsWritesWhatVmurxSaveConvertWrites) {
+    temp_dir dir;
+    card_with(dir, "c.bin", {{"SONIC", make_save({.payload = 700})}});
+    mkdir(dir.file("raw").c_str(), 0755);
+    mkdir(dir.file("conv").c_str(), 0755);
+    ASSERT_EQ(run(dir, "extract -o raw c.bin").status, 0);
+    ASSERT_EQ(run(dir, "extract --as dci c.bin SONIC").status, 0);
+    ASSERT_EQ(run(dir, "extract --as vms c.bin #0").status, 0);
+    // Converted from the raw file, whose name and times carry the entry's.
+    for (const std::string out : {"SONIC.DCI", "SONIC.VMS"}) {
+        const run_result r = run_program({VMURX_SAVE_PATH, "convert", "raw/SONIC", "conv/" + out},
+                                         {.cwd = dir.path(), .env = {"TZ=UTC"}, .unset = {}});
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    for (const std::string name : {"SONIC.DCI", "SONIC.VMS", "SONIC.VMI"}) {
+        EXPECT_EQ(read_bytes(dir, name), read_bytes(dir, "conv/" + name)) << name;
+        EXPECT_FALSE(read_bytes(dir, name).empty()) << name;
+    }
+    EXPECT_EQ(stat_of(dir.file("SONIC.DCI")).st_mtime, STAMP_2002_UTC);
+}
+
 TEST(RoundTrip, StampsAreLocalStandardTimeAlsoInSummer) {
     temp_dir dir;
     const std::string zone = "CET-1CEST,M3.5.0,M10.5.0/3";
