@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 
+#include "save/safe_write.h"
+
 namespace {
 
 struct file_closer {
@@ -51,17 +53,18 @@ bool card_load(const std::string& path, card_image& card, file_error& error) {
     return true;
 }
 
-bool card_store(const std::string& path, const card_image& card, bool replace, file_error& error) {
+bool card_store(const std::string& path, const card_image& card, bool replace,
+                file_error& error) {
     const std::vector<std::uint8_t> bytes = card_to_file(card);
     struct stat before {};
-    const bool existed = stat(path.c_str(), &before) == 0;
-    if (!write_outputs({{path, bytes, std::nullopt}}, replace, error)) {
+    const bool existed = lstat(path.c_str(), &before) == 0;
+    // All or nothing, through a temporary file renamed over the card, which
+    // keeps the card's mode.
+    save_write_error failure;
+    if (!save_write_all({{path, bytes, std::nullopt}}, replace, failure)) {
+        error = {failure.path, failure.reason, false};
         if (existed && replace)
             error.reason += "; the card is unchanged";
-        return false;
-    }
-    if (existed && chmod(path.c_str(), before.st_mode & 07777) != 0) {
-        error = {path, std::string("keeping its permissions: ") + std::strerror(errno), false};
         return false;
     }
     std::vector<std::uint8_t> back;

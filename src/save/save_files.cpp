@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "save/safe_write.h"
+
 namespace {
 
 std::string lower(std::string text) {
@@ -53,9 +55,10 @@ bool exists(const std::string& path) {
 }
 
 // Reads at most `limit` bytes of `path`; a longer file is refused after
-// `limit` + 1 bytes, so endless devices cannot exhaust memory.
-bool read_limited(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
-                  std::time_t& mtime, file_error& error) {
+// `limit` + 1 bytes, so endless devices cannot exhaust memory, with
+// `too_large` as the reason.
+bool read_limited(const std::string& path, std::size_t limit, const char* too_large,
+                  std::vector<std::uint8_t>& bytes, std::time_t& mtime, file_error& error) {
     error = {path, "", false};
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -87,12 +90,14 @@ bool read_limited(const std::string& path, std::size_t limit, std::vector<std::u
     close(fd);
     if (got > limit) {
         error.too_large = true;
-        error.reason = "larger than 255 blocks of 512 bytes";
+        error.reason = too_large;
         return false;
     }
     bytes.resize(got);
     return true;
 }
+
+const char* const TOO_LARGE = "larger than 255 blocks of 512 bytes";
 
 std::optional<std::string> name_if_fits(const std::string& name) {
     if (name.empty() || name.size() > 12)
@@ -116,7 +121,7 @@ void take_vmi(const vmi_record& vmi, save_input& input) {
 bool read_vmi(const std::string& path, vmi_record& vmi, save_input& input, file_error& error) {
     std::vector<std::uint8_t> bytes;
     std::time_t ignored;
-    if (!read_limited(path, 4096, bytes, ignored, error))
+    if (!read_limited(path, 4096, "too large for a VMI (over 4096 bytes)", bytes, ignored, error))
         return false;
     const auto parsed = parse_vmi(bytes, input.problems);
     if (!parsed) {
@@ -147,8 +152,8 @@ bool load_save(const std::string& path, save_input& input, file_error& error) {
 
     if (format == file_format::dci) {
         std::vector<std::uint8_t> bytes;
-        if (!read_limited(path, DCI_ENTRY_SIZE + MAX_CARD_FILE_SIZE + SAVE_BLOCK_SIZE - 1, bytes,
-                          mtime, error)) {
+        if (!read_limited(path, DCI_ENTRY_SIZE + MAX_CARD_FILE_SIZE + SAVE_BLOCK_SIZE - 1,
+                          TOO_LARGE, bytes, mtime, error)) {
             return false;
         }
         auto dci = parse_dci(bytes, input.problems);
@@ -158,7 +163,7 @@ bool load_save(const std::string& path, save_input& input, file_error& error) {
             return false;
         }
         if (dci->content.size() > MAX_CARD_FILE_SIZE) {
-            error = {path, "larger than 255 blocks of 512 bytes", true};
+            error = {path, TOO_LARGE, true};
             return false;
         }
         input.format = "dci";
@@ -202,11 +207,14 @@ bool load_save(const std::string& path, save_input& input, file_error& error) {
             input.descriptor = vmi_path;
         }
     }
-    if (!read_limited(data_path, MAX_CARD_FILE_SIZE, input.content, mtime, error))
+    if (!read_limited(data_path, MAX_CARD_FILE_SIZE, TOO_LARGE, input.content, mtime, error))
         return false;
 
     const std::string base = base_name(data_path);
-    input.name = name_if_fits(format == file_format::bytes ? base : without_extension(base));
+    const std::string own_name = format == file_format::bytes ? base : without_extension(base);
+    input.name = name_if_fits(own_name);
+    if (!input.name && !own_name.empty())
+        input.long_name = own_name;
     input.stamp = standard_time_stamp(mtime);
     input.protect = false;
     if (vmi)
@@ -214,94 +222,16 @@ bool load_save(const std::string& path, save_input& input, file_error& error) {
     return true;
 }
 
-namespace {
-
-bool write_temporary(const output_file& file, std::string& temp, file_error& error) {
-    temp = file.path + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        error = {file.path, std::strerror(errno), false};
-        temp.clear();
-        return false;
-    }
-    const mode_t mask = umask(0);
-    umask(mask);
-    bool ok = fchmod(fd, 0666 & ~mask) == 0;
-    std::size_t done = 0;
-    while (ok && done < file.bytes.size()) {
-        const ssize_t n = write(fd, file.bytes.data() + done, file.bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += static_cast<std::size_t>(n);
-    }
-    ok = ok && fsync(fd) == 0;
-    if (ok && file.stamp) {
-        if (const auto when = stamp_time(*file.stamp)) {
-            const timespec times[2] = {{*when, 0}, {*when, 0}};
-            ok = futimens(fd, times) == 0;
-        }
-    }
-    const int saved = errno;
-    ok = close(fd) == 0 && ok;
-    if (!ok) {
-        error = {file.path, std::strerror(errno != 0 ? errno : saved), false};
-        unlink(temp.c_str());
-        temp.clear();
-    }
-    return ok;
-}
-
-// Moves the temporary file into place; without `force` an existing file
-// there, even one that appeared meanwhile, makes it fail.
-bool move_into_place(const std::string& temp, const std::string& path, bool force) {
-    if (force)
-        return std::rename(temp.c_str(), path.c_str()) == 0;
-    if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without the no-replace rename: a hard link fails just
-    // as well on an existing name.
-    if (link(temp.c_str(), path.c_str()) != 0)
-        return false;
-    unlink(temp.c_str());
-    return true;
-}
-
-}  // namespace
-
 bool write_outputs(const std::vector<output_file>& files, bool force, file_error& error) {
-    if (!force) {
-        for (const auto& file : files) {
-            if (exists(file.path)) {
-                error = {file.path, "File exists (use --force to replace it)", false};
-                return false;
-            }
-        }
-    }
-    std::vector<std::string> temps;
+    std::vector<save_output> outputs;
+    outputs.reserve(files.size());
     for (const auto& file : files) {
-        std::string temp;
-        if (!write_temporary(file, temp, error)) {
-            for (const auto& written : temps)
-                unlink(written.c_str());
-            return false;
-        }
-        temps.push_back(temp);
+        outputs.push_back(
+            {file.path, file.bytes, file.stamp ? stamp_time(*file.stamp) : std::nullopt});
     }
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        if (!move_into_place(temps[i], files[i].path, force)) {
-            error = {files[i].path, std::strerror(errno), false};
-            // Nothing half-done: the files already moved took names that
-            // were free, so they go again; the rest are only temporary.
-            for (std::size_t j = 0; j < i && !force; ++j)
-                unlink(files[j].path.c_str());
-            for (std::size_t j = i; j < files.size(); ++j)
-                unlink(temps[j].c_str());
-            return false;
-        }
-    }
-    return true;
+    save_write_error failure;
+    if (save_write_all(outputs, force, failure))
+        return true;
+    error = {failure.path, failure.reason, false};
+    return false;
 }

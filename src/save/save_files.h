@@ -23,6 +23,7 @@ struct save_input {
     std::string descriptor;  // the VMI used, if any
     std::vector<std::uint8_t> content;
     std::optional<std::string> name;  // the card's name
+    std::string long_name;            // the file's own name, when too long for a card name
     std::optional<save_stamp> stamp;
     std::optional<save_kind> kind;  // from the descriptor
     std::optional<bool> protect;
@@ -46,6 +47,6 @@ struct output_file {
     std::optional<save_stamp> stamp;  // its modification time, if any
 };
 
-/// Writes all files or none: each to a temporary file in its directory, then
-/// renamed into place. Without `force` no file that exists is replaced.
+/// Writes all files or none, through save_write_all: without `force` no file
+/// that exists is replaced, with it only regular files are.
 bool write_outputs(const std::vector<output_file>& files, bool force, file_error& error);

@@ -7,7 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -20,17 +23,32 @@ extern char** environ;
 namespace {
 
 // Reads both pipes until both are closed, so that neither child stream can
-// fill its pipe and block the child.
-void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
+// fill its pipe and block the child. At the deadline the child's whole
+// process group is killed, which closes the pipes; returns whether it was.
+bool drain(int out_fd, int err_fd, pid_t group, int timeout_s, std::string& out, std::string& err) {
     pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
     std::string* sinks[2] = {&out, &err};
     int open_count = 2;
     char chunk[65536];
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+    bool killed = false;
     while (open_count > 0) {
-        if (poll(fds, 2, -1) < 0) {
+        int wait_ms = -1;
+        if (!killed) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            wait_ms = static_cast<int>(std::max<long long>(0, left.count()));
+        }
+        const int ready = poll(fds, 2, wait_ms);
+        if (ready < 0) {
             if (errno == EINTR)
                 continue;
             throw std::runtime_error("poll failed");
+        }
+        if (ready == 0) {
+            kill(-group, SIGKILL);
+            killed = true;
+            continue;
         }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0)
@@ -45,6 +63,7 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
             }
         }
     }
+    return killed;
 }
 
 }  // namespace
@@ -89,10 +108,17 @@ run_result run_program(const std::vector<std::string>& argv, const run_options& 
     if (!options.cwd.empty())
         posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
 
+    // A process group of its own, so that a timeout ends whatever it started.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+
     pid_t pid = 0;
-    int spawn_error =
-        posix_spawn(&pid, child_argv[0], &actions, nullptr, child_argv.data(), child_env.data());
+    int spawn_error = posix_spawn(&pid, child_argv[0], &actions, &attributes, child_argv.data(),
+                                  child_env.data());
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     close(null_fd);
     close(out_pipe[1]);
     close(err_pipe[1]);
@@ -103,7 +129,12 @@ run_result run_program(const std::vector<std::string>& argv, const run_options& 
     }
 
     run_result result;
-    drain(out_pipe[0], err_pipe[0], result.out, result.err);
+    result.timed_out =
+        drain(out_pipe[0], err_pipe[0], pid, options.timeout_s, result.out, result.err);
+    if (result.timed_out) {
+        result.err += "run_program: " + argv[0] + " killed after " +
+                      std::to_string(options.timeout_s) + " s\n";
+    }
     int wait_status = 0;
     while (waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
     }

@@ -9,12 +9,14 @@ struct run_options {
     std::string cwd;                 // empty: the test's own directory
     std::vector<std::string> env;    // "NAME=value" entries added to the environment
     std::vector<std::string> unset;  // names removed from the environment
+    int timeout_s = 30;              // then the child and all it started are killed
 };
 
 struct run_result {
     int status = -1;  // exit status, or 128 + signal number
     std::string out;
     std::string err;
+    bool timed_out = false;  // killed after run_options::timeout_s
 };
 
 run_result run_program(const std::vector<std::string>& argv, const run_options& options = {});

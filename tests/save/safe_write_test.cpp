@@ -1,0 +1,217 @@
+// Writing files all or none: what is in the way of a later file leaves the
+// earlier ones as they were, only regular files are replaced, a replacement
+// keeps the old file's mode, and names up to the system's limit work.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "run_program.h"
+#include "save/safe_write.h"
+
+namespace {
+
+std::vector<std::uint8_t> bytes_of(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+// What a path holds now: its contents for a regular file, else a word.
+std::string state_of(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0)
+        return "absent";
+    if (S_ISDIR(st.st_mode))
+        return "directory";
+    if (S_ISLNK(st.st_mode))
+        return "link";
+    if (S_ISFIFO(st.st_mode))
+        return "fifo";
+    return read_file(path);
+}
+
+std::size_t entries_in(const std::string& dir) {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+        ++count;
+    return count;
+}
+
+mode_t mode_of(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST(SaveWriteAll, WritesEveryFileOrNone) {
+    const std::string long_name(250, 'n');
+    const struct {
+        const char* rule;
+        std::function<void(const temp_dir&)> before;
+        std::vector<std::string> targets;  // written "new 0", "new 1", ...
+        bool replace;
+        std::string message;             // "" when the write succeeds
+        std::vector<std::string> after;  // each target's state afterwards
+    } cases[] = {
+        {"two new files", nullptr, {"a", "b"}, false, "", {"new 0", "new 1"}},
+        {"an existing file without replace",
+         [](const temp_dir& d) { write_file(d.file("b"), "old"); },
+         {"a", "b"},
+         false,
+         "b: File exists",
+         {"absent", "old"}},
+        {"existing files replaced",
+         [](const temp_dir& d) {
+             write_file(d.file("a"), "old a");
+             write_file(d.file("b"), "old b");
+         },
+         {"a", "b"},
+         true,
+         "",
+         {"new 0", "new 1"}},
+        {"a directory in the way of the second file",
+         [](const temp_dir& d) { mkdir(d.file("b").c_str(), 0755); },
+         {"a", "b"},
+         false,
+         "b: not replaced: it is a directory",
+         {"absent", "directory"}},
+        {"a directory in the way of the second file, with replace",
+         [](const temp_dir& d) {
+             write_file(d.file("a"), "old a");
+             mkdir(d.file("b").c_str(), 0755);
+         },
+         {"a", "b"},
+         true,
+         "b: not replaced: it is a directory",
+         {"old a", "directory"}},
+        {"a FIFO is never replaced",
+         [](const temp_dir& d) { mkfifo(d.file("p").c_str(), 0644); },
+         {"p"},
+         true,
+         "p: not replaced: it is a FIFO",
+         {"fifo"}},
+        {"a symbolic link is never replaced, nor what it names",
+         [](const temp_dir& d) {
+             write_file(d.file("real"), "kept");
+             symlink("real", d.file("l").c_str());
+         },
+         {"l", "real"},
+         true,
+         "l: not replaced: it is a symbolic link",
+         {"link", "kept"}},
+        {"a 250-byte name", nullptr, {long_name}, false, "", {"new 0"}},
+        {"a 250-byte name replaced",
+         [&](const temp_dir& d) { write_file(d.file(long_name), "old"); },
+         {long_name},
+         true,
+         "",
+         {"new 0"}},
+        {"a missing directory",
+         nullptr,
+         {"a", "none/b"},
+         false,
+         "none/b: No such file or directory",
+         {"absent", "absent"}},
+        {"a path named twice", nullptr, {"a", "a"}, true, "a: named twice", {"absent"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        temp_dir dir;
+        if (c.before)
+            c.before(dir);
+        const std::size_t entries = entries_in(dir.path());
+        std::vector<save_output> outputs;
+        for (std::size_t i = 0; i < c.targets.size(); ++i)
+            outputs.push_back({dir.file(c.targets[i]), bytes_of("new " + std::to_string(i)), {}});
+        const std::string message = save_write_all(outputs, c.replace);
+        if (c.message.empty())
+            EXPECT_EQ(message, "");
+        else
+            EXPECT_TRUE(message.starts_with(dir.file(c.message))) << message;
+        for (std::size_t i = 0; i < c.after.size(); ++i)
+            EXPECT_EQ(state_of(dir.file(c.targets[i])), c.after[i]) << c.targets[i];
+        const std::size_t added = c.message.empty() && !c.replace ? c.targets.size() : 0;
+        EXPECT_EQ(entries_in(dir.path()), entries + added) << "a temporary file was left";
+    }
+}
+
+TEST(SaveWriteAll, RefusesADeviceNode) {
+    const std::string message = save_write_all({{"/dev/null", bytes_of("x"), {}}}, true);
+    EXPECT_EQ(message,
+              "/dev/null: not replaced: it is a character device "
+              "(only a regular file is ever replaced)");
+}
+
+TEST(SaveWriteAll, KeepsTheModeOfAReplacedFileAndSetsTheTimes) {
+    temp_dir dir;
+    const struct { mode_t mode; } cases[] = {{0600}, {0640}, {0755}};
+    for (const auto& c : cases) {
+        write_file(dir.file("f"), "old");
+        chmod(dir.file("f").c_str(), c.mode);
+        ASSERT_EQ(save_write_all({{dir.file("f"), bytes_of("new"), 1015218367}}, true), "");
+        struct stat st {};
+        stat(dir.file("f").c_str(), &st);  // before reading it sets the access time
+        EXPECT_EQ(st.st_mtime, 1015218367);
+        EXPECT_EQ(st.st_atime, 1015218367);
+        EXPECT_EQ(mode_of(dir.file("f")), c.mode);
+        EXPECT_EQ(read_file(dir.file("f")), "new");
+    }
+    // A new file gets what the umask leaves of 0666.
+    const mode_t mask = umask(027);
+    EXPECT_EQ(save_write_all({{dir.file("g"), bytes_of("new"), {}}}, false), "");
+    umask(mask);
+    EXPECT_EQ(mode_of(dir.file("g")), 0640u);
+}
+
+TEST(SaveWriteAll, AReadOnlyDirectoryLeavesEveryFileAsItWas) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only directories";
+    temp_dir dir;
+    mkdir(dir.file("ro").c_str(), 0755);
+    write_file(dir.file("ro/b"), "old b");
+    write_file(dir.file("a"), "old a");
+    chmod(dir.file("ro").c_str(), 0555);
+    const struct {
+        bool replace;
+        std::string first, second;
+    } cases[] = {{false, "n", "ro/c"}, {true, "a", "ro/b"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.replace);
+        const std::string message = save_write_all(
+            {{dir.file(c.first), bytes_of("new"), {}}, {dir.file(c.second), bytes_of("new"), {}}},
+            c.replace);
+        EXPECT_EQ(message, dir.file(c.second + ": Permission denied"));
+        EXPECT_EQ(state_of(dir.file("n")), "absent");
+        EXPECT_EQ(read_file(dir.file("a")), "old a");
+        EXPECT_EQ(read_file(dir.file("ro/b")), "old b");
+        EXPECT_EQ(state_of(dir.file("ro/c")), "absent");
+    }
+    chmod(dir.file("ro").c_str(), 0755);
+    EXPECT_EQ(entries_in(dir.path()), 3u);
+}
+
+TEST(SaveWriteAll, AFailedWriteOfTheSecondFileLeavesTheFirstAsItWas) {
+    // A file size limit makes the second, longer file fail to write, even
+    // for root, for whom no directory is read-only.
+    temp_dir dir;
+    write_file(dir.file("a"), "old a");
+    const std::vector<std::uint8_t> big(4096, 'x');
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const std::string message =
+        save_write_all({{dir.file("a"), bytes_of("new a"), {}}, {dir.file("b"), big, {}}}, true);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_EQ(message, dir.file("b: File too large"));
+    EXPECT_EQ(read_file(dir.file("a")), "old a");
+    EXPECT_EQ(entries_in(dir.path()), 1u);
+}
+
+}  // namespace
