@@ -53,8 +53,7 @@ bool card_load(const std::string& path, card_image& card, file_error& error) {
     return true;
 }
 
-bool card_store(const std::string& path, const card_image& card, bool replace,
-                file_error& error) {
+bool card_store(const std::string& path, const card_image& card, bool replace, file_error& error) {
     const std::vector<std::uint8_t> bytes = card_to_file(card);
     struct stat before {};
     const bool existed = lstat(path.c_str(), &before) == 0;
@@ -105,6 +104,40 @@ bool card_find_entry(const card_image& card, const card_layout& layout, const st
         return false;
     }
     slot = found.front();
+    return true;
+}
+
+bool card_is_image(const std::string& path) {
+    card_image card;
+    card_layout layout;
+    file_error error;
+    std::string reason;
+    return card_load(path, card, error) && card_read_layout(card, layout, reason);
+}
+
+bool card_take_file(const std::string& path, const std::string& entry, card_file& file,
+                    std::vector<std::uint8_t>& content, std::string& error) {
+    card_image card;
+    card_layout layout;
+    file_error failure;
+    std::string reason;
+    std::size_t slot = 0;
+    if (!card_load(path, card, failure)) {
+        error = failure.object + ": " + failure.reason;
+        return false;
+    }
+    if (!card_read_layout(card, layout, reason) ||
+        !card_find_entry(card, layout, entry, slot, reason)) {
+        error = path + ": " + entry + ": " + reason;
+        return false;
+    }
+    file = card_read_entry(card, layout, slot);
+    const card_chain chain = card_follow_chain(card, layout, file.first_block, file.blocks);
+    if (!chain.fault.empty()) {
+        error = path + ": " + entry + ": " + chain.fault;
+        return false;
+    }
+    content = card_chain_bytes(card, chain);
     return true;
 }
 

@@ -24,6 +24,15 @@ bool card_store(const std::string& path, const card_image& card, bool replace, f
 bool card_find_entry(const card_image& card, const card_layout& layout, const std::string& entry,
                      std::size_t& slot, std::string& reason);
 
+/// Whether `path` holds a readable card image.
+bool card_is_image(const std::string& path);
+
+/// The entry an ENTRY names on the card at `path` and its whole chain of
+/// blocks; false with a one-line reason ("PATH: reason") when the card
+/// cannot be read or the entry not found or its chain is damaged.
+bool card_take_file(const std::string& path, const std::string& entry, card_file& file,
+                    std::vector<std::uint8_t>& content, std::string& error);
+
 /// The name an extracted file gets: a '/' or a control character becomes
 /// '_', as does a leading '.'; trailing NULs and spaces are dropped, inner
 /// spaces kept. A name that is left empty becomes "_".

@@ -326,6 +326,38 @@ TEST(AtomicWrite, ACardInAReadOnlyDirectoryIsLeftUnchanged) {
     EXPECT_EQ(read_bytes(dir, "ro/c.bin"), before);
 }
 
+TEST(Emu, SendsAFileOfACardImageWithItsEntry) {
+    temp_dir dir;
+    const bytes content = make_save({.payload = 900});
+    card_with(dir, "c.dcm", {{"OTHER", make_save({})}, {"SONIC", content}});
+    mkdir(dir.file("in").c_str(), 0755);
+    const auto emu = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), VMURX_EMU_PATH);
+        return run_program(
+            args, {.cwd = dir.file("in"), .env = {"TZ=UTC", "VMURX_DELAY_US=0"}, .unset = {}});
+    };
+    run_result r = emu({"--card", "../c.dcm", "--entry", "#1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(stat_of(dir.file("in/SONIC")).st_mtime, STAMP_2002_UTC);
+    EXPECT_EQ(read_bytes(dir, "in/SONIC"), content);
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } refusals[] = {
+        {{"--file", "../c.dcm"},
+         "../c.dcm is a card image: name the file to send with --card ../c.dcm --entry ENTRY"},
+        {{"--card", "../c.dcm"}, "--card ../c.dcm --entry ENTRY"},
+        {{"--entry", "SONIC"}, "--entry needs --card CARD"},
+        {{"--card", "../c.dcm", "--entry", "NOPE"},
+         "../c.dcm: NOPE: no file of this name on the card"},
+    };
+    for (const auto& c : refusals) {
+        r = emu(c.args);
+        EXPECT_EQ(r.status, 2) << c.message;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+}
+
 TEST(CommandLine, HelpVersionAndBadOptions) {
     temp_dir dir;
     run_result r = run(dir, "--help");
