@@ -3,6 +3,7 @@
 // finding of the check.
 #include <algorithm>
 #include <functional>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -174,6 +175,26 @@ TEST(Check, FindsEachFaultOnItsOwnCard) {
         if (!c.error) {
             EXPECT_TRUE(report.errors.empty()) << c.what << all;
         }
+    }
+}
+
+TEST(EntryStamps, AreReadLenientlyAndOnlyDatesCount) {
+    const struct {
+        std::array<std::uint8_t, 8> bcd;
+        std::optional<save_stamp> expected;
+    } cases[] = {
+        {{0x20, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x00}, TEST_STAMP},
+        {{0x20, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0xFF}, TEST_STAMP},    // no weekday
+        {{0x20, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x06}, TEST_STAMP},    // a wrong one
+        {{0x00, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x00}, std::nullopt},  // no century
+        {{0x20, 0x02, 0x02, 0x30, 0x05, 0x06, 0x07, 0x00}, std::nullopt},  // 30 February
+        {{0x20, 0x02, 0x03, 0x04, 0x05, 0x06, 0x7A, 0x00}, std::nullopt},  // not BCD
+        {{}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        card_file file;
+        file.stamp = c.bcd;
+        EXPECT_EQ(card_file_stamp(file), c.expected) << int(c.bcd[0]) << " " << int(c.bcd[3]);
     }
 }
 
