@@ -70,24 +70,24 @@ enum option_id {
     OPT_ICON
 };
 
-// An option and the commands that take it.
+// An option and the commands that take it, each between spaces.
 struct card_option {
     option getopt;
-    std::vector<std::string> commands;
+    const char* commands;
 };
 
 const card_option OPTIONS[] = {
-    {{"json", no_argument, nullptr, OPT_JSON}, {"list", "check"}},
-    {{"output", required_argument, nullptr, OPT_OUTPUT}, {"extract"}},
-    {{"as", required_argument, nullptr, OPT_AS}, {"extract"}},
-    {{"force", no_argument, nullptr, OPT_FORCE}, {"extract"}},
-    {{"name", required_argument, nullptr, OPT_NAME}, {"add"}},
-    {{"type", required_argument, nullptr, OPT_TYPE}, {"add"}},
-    {{"stamp", required_argument, nullptr, OPT_STAMP}, {"add"}},
-    {{"protect", no_argument, nullptr, OPT_PROTECT}, {"add"}},
-    {{"defrag", no_argument, nullptr, OPT_DEFRAG}, {"add"}},
-    {{"color", required_argument, nullptr, OPT_COLOR}, {"new"}},
-    {{"icon", required_argument, nullptr, OPT_ICON}, {"new"}},
+    {{"json", no_argument, nullptr, OPT_JSON}, " list check "},
+    {{"output", required_argument, nullptr, OPT_OUTPUT}, " extract "},
+    {{"as", required_argument, nullptr, OPT_AS}, " extract "},
+    {{"force", no_argument, nullptr, OPT_FORCE}, " extract "},
+    {{"name", required_argument, nullptr, OPT_NAME}, " add "},
+    {{"type", required_argument, nullptr, OPT_TYPE}, " add "},
+    {{"stamp", required_argument, nullptr, OPT_STAMP}, " add "},
+    {{"protect", no_argument, nullptr, OPT_PROTECT}, " add "},
+    {{"defrag", no_argument, nullptr, OPT_DEFRAG}, " add "},
+    {{"color", required_argument, nullptr, OPT_COLOR}, " new "},
+    {{"icon", required_argument, nullptr, OPT_ICON}, " new "},
 };
 
 struct command {
@@ -148,10 +148,8 @@ bool parse_command(const std::string& name, int argc, char* argv[], card_command
     std::vector<option> options{{"help", no_argument, nullptr, OPT_HELP}};
     std::string short_options;
     for (const card_option& o : OPTIONS) {
-        for (const std::string& c : o.commands) {
-            if (c == name)
-                options.push_back(o.getopt);
-        }
+        if (std::strstr(o.commands, (" " + name + " ").c_str()) != nullptr)
+            options.push_back(o.getopt);
     }
     if (name == "extract")
         short_options += "o:";
