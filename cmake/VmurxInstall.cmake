@@ -9,7 +9,8 @@
 # tests/install/install_test.sh how the program prints its help.
 include(GNUInstallDirs)
 
-set(VMURX_PROGRAMS vmurx vmurx-emu vmurx-probe vmurx-save vmurx-card)
+set(VMURX_PROGRAMS vmurx vmurx-emu vmurx-probe vmurx-save vmurx-gpio vmurx-probe-gpio
+                   vmurx-card)
 
 # The date on the man pages and in the package's changelog: the time of
 # configuring, or SOURCE_DATE_EPOCH for a reproducible build.
@@ -35,7 +36,8 @@ endforeach()
 install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # udev and the module loader read these under /usr/lib (or /lib) whatever the
 # library directory of this architecture is, hence no CMAKE_INSTALL_LIBDIR.
-install(FILES dist/system/60-vmurx.rules DESTINATION lib/udev/rules.d)
+install(FILES dist/system/60-vmurx.rules dist/system/60-vmurx-gpio.rules
+        DESTINATION lib/udev/rules.d)
 install(FILES dist/system/vmurx.conf DESTINATION lib/modules-load.d)
 
 # The check of the installed tree: an install into a scratch prefix, the
@@ -69,6 +71,8 @@ set(vmurx_program_lines
     "vmurx-emu runs the tool against a software card, without hardware."
     "vmurx-probe checks the port, the cable and this machine's timing."
     "vmurx-save checks, shows and converts a received save."
+    "vmurx-gpio receives the same file over a GPIO header (a Raspberry Pi's)."
+    "vmurx-probe-gpio checks the wiring of a GPIO header and the timing."
     "vmurx-card puts saves on the card images that emulators play from.")
 foreach(line IN LISTS vmurx_program_lines)
   string(REGEX MATCH "^[^ ]+" program "${line}")
@@ -78,9 +82,9 @@ foreach(line IN LISTS vmurx_program_lines)
 endforeach()
 list(APPEND vmurx_description
      ""
-     "The package also holds manual pages, bash completions, a udev rule that"
-     "gives group lp the parallel ports, and a modules-load file for the"
-     "parport_pc and ppdev drivers.")
+     "The package also holds manual pages, bash completions, udev rules that"
+     "give group lp the parallel ports and group gpio the GPIO chips, and a"
+     "modules-load file for the parport_pc and ppdev drivers.")
 list(JOIN vmurx_description "\n" CPACK_PACKAGE_DESCRIPTION)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES TRUE)

@@ -46,6 +46,7 @@ expected=(
     "644 share/doc/vmurx/README.md"
     "644 share/doc/vmurx/LICENSE"
     "644 lib/udev/rules.d/60-vmurx.rules"
+    "644 lib/udev/rules.d/60-vmurx-gpio.rules"
     "644 lib/modules-load.d/vmurx.conf"
 )
 for p in "${programs[@]}"; do
@@ -73,6 +74,8 @@ declare -A help_command=(
     [vmurx-emu]="--help"
     [vmurx-probe]="-h"
     [vmurx-save]="--help"
+    [vmurx-gpio]="--help"
+    [vmurx-probe-gpio]="--help"
     [vmurx-card]="--help"
 )
 
@@ -128,6 +131,12 @@ cases=(
     "vmurx-emu|vmurx-emu --hold 5 -- -|-d -h -n -v"
     "vmurx-emu|vmurx-emu -- -d LPT|LPT1: LPT2 LPT3"
     "vmurx-probe|vmurx-probe -d L|LPT1: LPT2 LPT3"
+    "vmurx-gpio|vmurx-gpio --bias |none pull-up"
+    "vmurx-gpio|vmurx-gpio --lines d0=17,b|d0=17,busy="
+    "vmurx-gpio|vmurx-gpio --chip x -- -|-d -h -n -v"
+    "vmurx-probe-gpio|vmurx-probe-gpio --bias=n|none"
+    "vmurx-probe-gpio|vmurx-probe-gpio --bias = p|pull-up"
+    "vmurx-probe-gpio|vmurx-probe-gpio -- -t |10 5 60"
     "vmurx-save|vmurx-save c|check convert"
     "vmurx-save|vmurx-save convert --type |data game"
     "vmurx-save|vmurx-save icon --|--frame --scale"
@@ -155,6 +164,11 @@ fi
 status=$?
 [[ $status -eq 1 ]] || fail "installed vmurx -h: status $status, want 1"
 grep -q '^Usage: .*vmurx \[OPTIONS\]$' "$scratch/usage.txt" || fail "installed vmurx -h: no usage"
+for p in vmurx-gpio vmurx-probe-gpio; do
+    has_program "$p" || continue
+    version=$("$prefix/bin/$p" --version)
+    [[ $version == "$p "* ]] || fail "installed $p --version: '$version'"
+done
 
 if ((failures > 0)); then
     echo "$failures check(s) failed" >&2
