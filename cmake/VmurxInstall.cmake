@@ -9,8 +9,8 @@
 # tests/install/install_test.sh how the program prints its help.
 include(GNUInstallDirs)
 
-set(VMURX_PROGRAMS vmurx vmurx-emu vmurx-probe vmurx-save vmurx-gpio vmurx-probe-gpio
-                   vmurx-card)
+set(VMURX_PROGRAMS vmurx vmurx-emu vmurx-probe vmurx-probe-emu vmurx-save vmurx-gpio
+                   vmurx-probe-gpio vmurx-card)
 
 # The date on the man pages and in the package's changelog: the time of
 # configuring, or SOURCE_DATE_EPOCH for a reproducible build.
@@ -70,6 +70,7 @@ set(vmurx_description
 set(vmurx_program_lines
     "vmurx-emu runs the tool against a software card, without hardware."
     "vmurx-probe checks the port, the cable and this machine's timing."
+    "vmurx-probe-emu runs the probe against the same software card."
     "vmurx-save checks, shows and converts a received save."
     "vmurx-gpio receives the same file over a GPIO header (a Raspberry Pi's)."
     "vmurx-probe-gpio checks the wiring of a GPIO header and the timing."

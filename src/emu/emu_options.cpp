@@ -89,6 +89,11 @@ bool set_help(emu_setup& s, const emu_arg&, std::string&) {
     return true;
 }
 
+bool set_version(emu_setup& s, const emu_arg&, std::string&) {
+    s.options.version = true;
+    return true;
+}
+
 bool set_realtime(emu_setup& s, const emu_arg&, std::string&) {
     s.options.realtime = true;
     return true;
@@ -211,6 +216,11 @@ bool set_report(emu_setup& s, const emu_arg& a, std::string&) {
     return true;
 }
 
+bool set_force(emu_setup& s, const emu_arg&, std::string&) {
+    s.options.realtime_config.replace_report = true;
+    return true;
+}
+
 bool set_fault(emu_setup& s, const emu_arg& a, std::string& error) {
     if (a.value == "never-ready") {
         s.vmu.ready_after = VMU_NEVER;
@@ -272,35 +282,36 @@ struct emu_option {
     const char* name;      // "--file"
     const char* argument;  // its value in the help ("PATH"); null for a switch
     card_mode mode;
+    bool tool_only;  // about the bytes the tool sends or its frames: not for the probe
     bool (*set)(emu_setup& setup, const emu_arg& given, std::string& error);
     const char* help;  // its lines after the first are indented to the help column
 };
 
 // In the order of the help.
 const emu_option OPTIONS[] = {
-    {"--file", "PATH", card_mode::any, set_file,
+    {"--file", "PATH", card_mode::any, false, set_file,
      "the file to send (default: a built-in two-block sample save);\n"
      "padded with zeros to whole 512-byte blocks, at most 255 blocks.\n"
      "A .dci, or a .vms with the .vmi beside it, also gives the name,\n"
      "type and stamp, unless --name, --type or --stamp are given"},
-    {"--name", "NAME", card_mode::any, set_name,
+    {"--name", "NAME", card_mode::any, false, set_name,
      "its name on the card, at most 12 characters (default VMURX_DEMO)"},
-    {"--raw-name", "HEX", card_mode::any, set_raw_name,
+    {"--raw-name", "HEX", card_mode::any, false, set_raw_name,
      "the 12 bytes of the name block as 24 hex digits"},
-    {"--type", "TYPE", card_mode::any, set_type,
+    {"--type", "TYPE", card_mode::any, false, set_type,
      "game, data (in any letter case), or a byte value such as 0x00\n"
      "(default data)"},
-    {"--stamp", "STAMP", card_mode::any, set_stamp,
+    {"--stamp", "STAMP", card_mode::any, false, set_stamp,
      "its time stamp, YYYYMMDDhhmmss (default 19991231235958)"},
-    {"--ready-after", "N", card_mode::any, set_ready_after,
+    {"--ready-after", "N", card_mode::any, false, set_ready_after,
      "status reads before the card signals ready (default 0)"},
-    {"--hold", "N", card_mode::counting, set_hold,
+    {"--hold", "N", card_mode::counting, false, set_hold,
      "status reads per level of the card's clock (default 1)"},
-    {"--jitter", "N", card_mode::any, set_jitter,
+    {"--jitter", "N", card_mode::any, false, set_jitter,
      "up to N extra reads (with --realtime: microseconds) per level,\n"
      "varied by --seed (default 0)"},
-    {"--seed", "N", card_mode::any, set_seed, "seed of the jitter (default 1)"},
-    {"--fault", "FAULT", card_mode::any, set_fault,
+    {"--seed", "N", card_mode::any, false, set_seed, "seed of the jitter (default 1)"},
+    {"--fault", "FAULT", card_mode::any, false, set_fault,
      "a fault of the card; may be given more than once:\n"
      "  never-ready    never signal ready\n"
      "  stall=N        stop clocking before the first bit of the Nth\n"
@@ -311,26 +322,31 @@ const emu_option OPTIONS[] = {
      "  stop=K         send nothing after frame K\n"
      "Frames count from 1: start, name, then data and flash blocks\n"
      "alternately, then the directory and the last flash block."},
-    {"--realtime", nullptr, card_mode::any, set_realtime,
+    {"--realtime", nullptr, card_mode::any, false, set_realtime,
      "keep real time on a thread of its own instead of counting\n"
      "status reads; a byte other than the reply or answer the card\n"
      "awaits makes it stop sending"},
-    {"--hold-us", "N", card_mode::realtime, set_hold_us,
+    {"--hold-us", "N", card_mode::realtime, false, set_hold_us,
      "with --realtime: microseconds per level, 1 to 100000 (default 10)"},
-    {"--sample-us", "P", card_mode::realtime, set_sample_us,
+    {"--sample-us", "P", card_mode::realtime, true, set_sample_us,
      "with --realtime: look at D0 and D1 only every P microseconds,\n"
      "0 to 100000 (default 0: see every level)"},
-    {"--report", "PATH", card_mode::realtime, set_report,
-     "with --realtime: write what the card measured to PATH at the end"},
-    {"--no-raise", nullptr, card_mode::realtime, set_no_raise,
+    {"--report", "PATH", card_mode::realtime, false, set_report,
+     "with --realtime: write what the card measured to PATH at the end;\n"
+     "an existing file is refused"},
+    {"--force", nullptr, card_mode::realtime, false, set_force,
+     "with --report: replace an existing report (a regular file only)"},
+    {"--no-raise", nullptr, card_mode::realtime, true, set_no_raise,
      "with --realtime: the tool keeps its priority through frames, as\n"
      "where raising it is not permitted (the card's thread always\n"
      "takes the best priority it may)"},
-    {"--help", nullptr, card_mode::any, set_help, "this text"},
-    {"--card", "CARD", card_mode::any, set_card,
+    {"--help", nullptr, card_mode::any, false, set_help, "this text"},
+    {"--version", nullptr, card_mode::any, false, set_version,
+     "output version information and exit"},
+    {"--card", "CARD", card_mode::any, true, set_card,
      "send a file of a whole card image (raw or .dcm): the one that\n"
      "--entry names, with its name, type and stamp"},
-    {"--entry", "ENTRY", card_mode::any, set_entry,
+    {"--entry", "ENTRY", card_mode::any, true, set_entry,
      "with --card: the file's card name, or #N for slot N (as\n"
      "vmurx-card list shows them)"},
 };
@@ -338,9 +354,13 @@ const emu_option OPTIONS[] = {
 // Where the help of every option begins.
 constexpr int HELP_COLUMN = 21;
 
-const emu_option* find_option(const std::string& name) {
+bool serves(const emu_option& row, const std::string& tool) {
+    return !row.tool_only || tool == "vmurx";
+}
+
+const emu_option* find_option(const std::string& name, const std::string& tool) {
     for (const emu_option& row : OPTIONS) {
-        if (name == row.name)
+        if ((name == row.name || (name == "-h" && row.set == set_help)) && serves(row, tool))
             return &row;
     }
     return nullptr;
@@ -407,10 +427,12 @@ bool finish_setup(emu_setup& s, std::string& error) {
 
 }  // namespace
 
-std::string emu_options_help() {
+std::string emu_options_help(const std::string& tool) {
     std::string help = "VMU options (the simulated card):\n";
     for (const emu_option& row : OPTIONS) {
-        std::string head = std::string("  ") + row.name;
+        if (!serves(row, tool))
+            continue;
+        std::string head = std::string(row.set == set_help ? "  -h, " : "  ") + row.name;
         if (row.argument != nullptr)
             head += std::string(" ") + row.argument;
         head.resize(HELP_COLUMN, ' ');
@@ -447,9 +469,10 @@ bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_o
             option.resize(equals);
             has_value = true;
         }
-        const emu_option* row = find_option(option);
+        const emu_option* row = find_option(option, options.tool);
         if (row == nullptr) {
-            error = "unknown VMU option '" + args[i] + "' (options for vmurx go after --)";
+            error = "unknown VMU option '" + args[i] + "' (options for " + options.tool +
+                    " go after --)";
             return false;
         }
         if (row->argument == nullptr) {
@@ -488,6 +511,7 @@ int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& op
         vmu_args.emplace_back(argv[separator++]);
 
     std::string error;
+    options.tool = tool;
     if (!emu_parse_options(vmu_args, vmu, options, error)) {
         std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", argv[0], error.c_str(), argv[0]);
         return 2;
@@ -495,7 +519,11 @@ int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& op
     if (options.help) {
         std::printf(
             "Usage: %s [VMU options] [-- %s options]\n%s\n\n%s\n%s options: see '%s -- -h'.\n",
-            argv[0], tool, summary, emu_options_help().c_str(), tool, argv[0]);
+            argv[0], tool, summary, emu_options_help(tool).c_str(), tool, argv[0]);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("%s-emu (vmurx) %s\n", tool, VMURX_VERSION);
         return 0;
     }
 

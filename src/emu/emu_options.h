@@ -13,13 +13,18 @@
 
 /// What the options set besides the card itself.
 struct emu_options {
+    /// The tool the card serves, set before parsing: "vmurx", or "vmurx-probe",
+    /// which never sends the card a byte and has no frames to raise its
+    /// priority in, so the options about those are not its own.
+    std::string tool = "vmurx";
     bool help = false;
+    bool version = false;
     bool realtime = false;  // --realtime: keep real time on a thread of its own
     vmu_realtime_config realtime_config;
 };
 
-/// The help text of the VMU options, a line or more per option.
-std::string emu_options_help();
+/// The help text of the VMU options for `tool`, a line or more per option.
+std::string emu_options_help(const std::string& tool = "vmurx");
 
 /// Sets up `vmu` from `args` (the VMU options alone, without the program
 /// name). Returns false with a one-line reason in `error` for anything it
@@ -32,7 +37,7 @@ bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_o
 /// from the options before "--" and gives the tool's own command line in
 /// `tool_argv`: the program name, what follows "--", and a null pointer.
 /// Returns -1 to go on, or the status to exit with after printing the help
-/// (0) or a wrong VMU option (2). `tool` names the tool in the help,
-/// `summary` is its first line.
+/// or the version (0) or a wrong VMU option (2). `tool` names the tool, whose
+/// program against the card is `tool`-emu; `summary` is the help's first line.
 int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& options,
                            const char* tool, const char* summary, std::vector<char*>& tool_argv);

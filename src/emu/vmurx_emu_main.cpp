@@ -26,5 +26,6 @@ int main(int argc, char* argv[]) {
     // The counting card needs no real time, so the delay unit is the bare
     // loop unless VMURX_DELAY_US, which vmurx_main reads, says otherwise.
     delay_floor_us = 0;
+    // The tool ends through end_program (emu_end_program.cpp).
     return vmurx_main(static_cast<int>(tool_argv.size()) - 1, tool_argv.data());
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "emu/emu_options.h"
+#include "lpt/byte_exchange.h"
 #include "platform/emu/emu_platform.h"
 #include "probe/probe.h"
 
@@ -28,6 +29,10 @@ int main(int argc, char* argv[]) {
         return status;
     if (options.realtime)
         emu_use_realtime(options.realtime_config);
-    return probe_main(static_cast<int>(probe_argv.size()) - 1, probe_argv.data(),
-                      describe_software_card);
+    // The floor vmurx-emu runs with, so that the probe reports what a
+    // transfer against the same card would use.
+    delay_floor_us = 0;
+    const int probe_status = probe_main(static_cast<int>(probe_argv.size()) - 1, probe_argv.data(),
+                                        describe_software_card);
+    return probe_status == 0 && emu_report_failed() ? 1 : probe_status;
 }

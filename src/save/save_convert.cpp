@@ -15,7 +15,7 @@ std::string out_base(const std::string& path) {
 
 // The .vms and the .vmi beside it, in the letter case of the .vms.
 bool vms_outputs(const std::string& out_path, const save_input& in, const save_analysis& analysis,
-                 const convert_texts& texts, bool game, bool protect,
+                 const convert_options& options, bool game, bool protect,
                  std::vector<output_file>& outputs, file_error& error) {
     vmi_record vmi;
     vmi.resource_name = out_base(out_path);
@@ -26,15 +26,15 @@ bool vms_outputs(const std::string& out_path, const save_input& in, const save_a
                  false};
         return false;
     }
-    if (texts.description) {
-        vmi.description = *texts.description;
+    if (options.description) {
+        vmi.description = *options.description;
     } else if (analysis.header) {
         vmi.description = trim_field(analysis.header->description);
     } else if (const auto icon = read_icondata_header(in.content);
                icon && analysis.kind == save_kind::icondata) {
         vmi.description = trim_field(icon->description);
     }
-    vmi.copyright = texts.copyright.value_or("");
+    vmi.copyright = options.copyright.value_or("");
     vmi.stamp = *in.stamp;
     vmi.card_name = *in.name;
     vmi.mode =
@@ -51,12 +51,16 @@ bool vms_outputs(const std::string& out_path, const save_input& in, const save_a
 
 bool save_card_outputs(const std::string& in_path, const save_input& in,
                        const save_analysis& analysis, const std::string& out_path,
-                       const convert_texts& texts, std::vector<output_file>& outputs,
+                       const convert_options& options, std::vector<output_file>& outputs,
                        file_error& error) {
     const auto refuse = [&](const std::string& object, const std::string& reason) {
         error = {object, reason, false};
         return false;
     };
+    if (!in.name && !in.long_name.empty()) {
+        return refuse(in_path, "the file's name '" + in.long_name +
+                                   "' is longer than a card name's 12 bytes (give --name)");
+    }
     if (!in.name)
         return refuse(in_path, "the card name is unknown (give --name)");
     if (in.name->size() > 12)
@@ -66,13 +70,17 @@ bool save_card_outputs(const std::string& in_path, const save_input& in,
     if (!stamp_is_valid(*in.stamp))
         return refuse(in_path, "the time stamp " + stamp_iso(*in.stamp) +
                                    " is not a date between the years 1900 and 9999");
-    const std::optional<save_kind> type = in.kind ? in.kind : analysis.kind;
+    // The analysis has followed the header where a declared type contradicts
+    // it; the type written is the header's, unless `force_type` insists.
+    std::optional<save_kind> type = analysis.kind ? analysis.kind : in.kind;
+    if (options.force_type && in.kind)
+        type = in.kind;
     if (!type)
         return refuse(in_path, "not a save, so its type is unknown (give --type)");
     const bool game = type == save_kind::game;
     const bool protect = in.protect.value_or(false);
     if (format_of(out_path) != file_format::dci)
-        return vms_outputs(out_path, in, analysis, texts, game, protect, outputs, error);
+        return vms_outputs(out_path, in, analysis, options, game, protect, outputs, error);
     card_entry entry;
     entry.type = game ? DCI_TYPE_GAME : DCI_TYPE_DATA;
     entry.protection = protect ? 0xFF : 0x00;

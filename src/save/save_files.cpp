@@ -216,7 +216,7 @@ bool load_save(const std::string& path, save_input& input, file_error& error) {
     if (!input.name && !own_name.empty())
         input.long_name = own_name;
     input.stamp = standard_time_stamp(mtime);
-    input.protect = false;
+    // Without a descriptor nothing tells whether the card protects the file.
     if (vmi)
         take_vmi(*vmi, input);
     return true;

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 namespace {
 
 const char REPLACEMENT[] = "\xEF\xBF\xBD";  // U+FFFD
@@ -99,21 +101,7 @@ std::string sjis_to_utf8(std::span<const std::uint8_t> text) {
 }
 
 std::string json_quote(const std::string& utf8) {
-    std::string out = "\"";
-    each_character(utf8, [&](const std::string& c) {
-        const auto first = static_cast<unsigned char>(c[0]);
-        if (c == "\"" || c == "\\") {
-            out += '\\';
-            out += c;
-        } else if (first < 0x20 || first == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", first);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    });
-    return out + "\"";
+    return nlohmann::json(utf8).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string printable(const std::string& utf8) {

@@ -25,11 +25,12 @@ struct command_line {
     bool json = false;
     bool force = false;
     bool protect = false;
+    bool force_type = false;
     unsigned frame = 0;
     std::size_t scale = 1;
     std::optional<std::string> name, stamp, type, description, copyright;
     std::vector<std::string> operands;
-    std::string error;  // a value that is not acceptable (status 1)
+    std::string error;  // a value that is not acceptable (status 2, with the usage)
 };
 
 /// A file read and looked at.
@@ -50,6 +51,13 @@ int usage_error(const std::string& message);
 
 /// Prints "vmurx-save: OBJECT: REASON" to standard error; returns 1.
 int fail(const std::string& object, const std::string& reason);
+
+/// Prints "vmurx-save: warning: OBJECT: REASON" to standard error.
+void warn(const std::string& object, const std::string& reason);
+
+/// Prints "vmurx-save: OBJECT: REASON" to standard error after what is on
+/// standard output, without ending anything.
+void report(const std::string& object, const std::string& reason);
 
 /// The commands; each returns the program's exit status.
 int run_info(const command_line& cl);

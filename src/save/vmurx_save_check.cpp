@@ -13,7 +13,11 @@ int run_check(const command_line& cl) {
         file_error error;
         std::string result;
         if (!examine(path, f, error)) {
-            result = "cannot read (" + error.reason + ")";
+            // A .vmi read through its .vms (or the reverse) names the file
+            // that is missing or wrong.
+            result = "cannot read (" +
+                     (error.object == path ? "" : printable(error.object) + ": ") + error.reason +
+                     ")";
             unusable = true;
         } else {
             const save_analysis& a = f.analysis;

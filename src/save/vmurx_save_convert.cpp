@@ -21,13 +21,13 @@ int read_values(const command_line& cl, convert_values& values) {
     if (cl.stamp) {
         values.stamp = parse_stamp_text(*cl.stamp);
         if (!values.stamp) {
-            return fail(*cl.stamp,
-                        "not a time stamp YYYYMMDDhhmmss between the years 1900 and 9999");
+            return usage_error("bad stamp '" + *cl.stamp +
+                               "' (YYYYMMDDhhmmss between the years 1900 and 9999)");
         }
     }
     if (cl.type) {
         if (*cl.type != "game" && *cl.type != "data")
-            return fail(*cl.type, "the type is game or data");
+            return usage_error("bad type '" + *cl.type + "' (game or data)");
         values.kind = *cl.type == "game" ? save_kind::game : save_kind::data;
     }
     if (cl.description && cl.description->size() > 32)
@@ -66,12 +66,26 @@ int run_convert(const command_line& cl) {
     if (cl.protect)
         in.protect = true;
     f.analysis = analyse_save(in.content, in.kind, in.name.value_or(""));
+    if (in.kind && f.analysis.kind && *f.analysis.kind != *in.kind && !cl.force_type) {
+        const std::string said = kind_name(*in.kind);
+        const std::string header = kind_name(*f.analysis.kind);
+        if (values.kind) {
+            return fail(in_path, "--type " + said + " contradicts the save's header, a " + header +
+                                     " file's (--force-type writes it all the same)");
+        }
+        warn(in_path, "the descriptor says " + said + ", but the header is a " + header +
+                          " file's: written as " + header);
+    }
 
+    if ((cl.description || cl.copyright) && format_of(out_path) != file_format::vms) {
+        warn(out_path, std::string(cl.description ? "--description" : "--copyright") +
+                           " is written only into a .vmi, and this output has none");
+    }
     std::vector<output_file> outputs;
     if (format_of(out_path) == file_format::bytes) {
         outputs.push_back({out_path, in.content, in.stamp});
     } else if (!save_card_outputs(in_path, in, f.analysis, out_path,
-                                  {cl.description, cl.copyright}, outputs, error)) {
+                                  {cl.description, cl.copyright, cl.force_type}, outputs, error)) {
         return fail(error.object, error.reason);
     }
     if (!write_outputs(outputs, cl.force, error))

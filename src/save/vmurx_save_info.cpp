@@ -1,6 +1,11 @@
 // vmurx-save info: what each file is, as text a block per file, or as one
 // JSON array (--json).
 #include <cstdio>
+#include <iterator>
+#include <optional>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "save/images.h"
 #include "save/stamp.h"
@@ -9,7 +14,9 @@
 
 namespace {
 
-std::string application_text(const save_header& header) {
+// The application identifier as text, when it is printable ASCII (trailing
+// NULs and spaces aside).
+std::optional<std::string> application_text(const save_header& header) {
     const auto& app = header.application;
     std::size_t length = app.size();
     while (length > 0 && (app[length - 1] == 0 || app[length - 1] == ' '))
@@ -17,9 +24,9 @@ std::string application_text(const save_header& header) {
     bool text = length > 0;
     for (std::size_t i = 0; i < length; ++i)
         text = text && app[i] >= 0x20 && app[i] < 0x7F;
-    if (text)
-        return std::string(app.begin(), app.begin() + static_cast<std::ptrdiff_t>(length));
-    return hex_string(app);
+    if (!text)
+        return std::nullopt;
+    return std::string(app.begin(), app.begin() + static_cast<std::ptrdiff_t>(length));
 }
 
 std::string description_of(const examined& f, bool boot) {
@@ -46,47 +53,88 @@ std::vector<std::string> all_problems(const examined& f) {
     return problems;
 }
 
-std::string info_json(const std::string& path, const examined& f) {
+using json = nlohmann::ordered_json;
+
+// A value on one line with a space after every ":" and ",", the layout the
+// document has always had; strings as the library writes them, with bytes
+// that are not UTF-8 replaced.
+std::string inline_text(const json& value) {
+    if (!value.is_object() && !value.is_array())
+        return value.dump(-1, ' ', false, json::error_handler_t::replace);
+    std::string out;
+    for (auto it = value.begin(); it != value.end(); ++it) {
+        out += it == value.begin() ? "" : ", ";
+        if (value.is_object())
+            out += json(it.key()).dump() + ": ";
+        out += inline_text(*it);
+    }
+    return value.is_object() ? "{" + out + "}" : "[" + out + "]";
+}
+
+// A text that names something (a file, a card name): when it is not UTF-8,
+// the JSON string cannot say it exactly, so its bytes follow in hex.
+void put_name(json& object, const std::string& key, const std::optional<std::string>& text) {
+    if (!text) {
+        object[key] = nullptr;
+        return;
+    }
+    object[key] = *text;
+    try {
+        (void)object[key].dump();
+    } catch (const json::type_error&) {
+        object[key + "_bytes"] =
+            hex_string({reinterpret_cast<const std::uint8_t*>(text->data()), text->size()});
+    }
+}
+
+json optional_number(bool known, std::size_t value) {
+    return known ? json(value) : json(nullptr);
+}
+
+json info_json(const std::string& path, const examined& f) {
     const save_analysis& a = f.analysis;
     const save_input& in = f.input;
-    const auto number = [](std::optional<std::size_t> n) {
-        return n ? std::to_string(*n) : std::string("null");
-    };
     const bool save = a.header.has_value();
     const bool icondata = a.kind == save_kind::icondata;
-    std::string out = "  {\n";
-    const auto field = [&](const char* key, const std::string& value, bool last = false) {
-        out += std::string("    \"") + key + "\": " + value + (last ? "\n" : ",\n");
-    };
-    field("file", json_quote(path));
-    field("format", json_quote(in.format));
-    field("type", a.kind ? json_quote(kind_name(*a.kind)) : "null");
-    field("name", in.name ? json_quote(*in.name) : "null");
-    field("stamp", in.stamp ? json_quote(stamp_iso(*in.stamp)) : "null");
-    field("protected", in.protect ? (*in.protect ? "true" : "false") : "null");
-    field("size", std::to_string(in.content.size()));
-    field("blocks", std::to_string(blocks_of(in.content.size())));
-    field("header_offset", save ? std::to_string(a.header_offset) : "null");
-    field("description", save || icondata ? json_quote(description_of(f, false)) : "null");
-    field("boot_description", save ? json_quote(description_of(f, true)) : "null");
-    field("application", save ? json_quote(hex_string(a.header->application)) : "null");
-    field("icons", number(save ? std::optional<std::size_t>(a.header->icon_count) : std::nullopt));
-    field("icon_speed",
-          number(save ? std::optional<std::size_t>(a.header->icon_speed) : std::nullopt));
-    field("eyecatch",
-          number(save ? std::optional<std::size_t>(a.header->eyecatch_type) : std::nullopt));
-    field("payload",
-          number(save ? std::optional<std::size_t>(a.header->payload_length) : std::nullopt));
-    field("crc", a.crc ? "{\"stored\": " + std::to_string(a.crc->stored) +
-                             ", \"computed\": " + std::to_string(a.crc->computed) +
-                             ", \"ok\": " + (a.crc->ok() ? "true" : "false") + "}"
-                       : "null");
-    field("verdict", json_quote(verdict_name(a.verdict)));
-    std::string problems = "[";
-    for (const auto& p : all_problems(f))
-        problems += (problems.size() > 1 ? ", " : "") + json_quote(p);
-    field("problems", problems + "]", true);
-    return out + "  }";
+    json o;
+    put_name(o, "file", path);
+    o["format"] = in.format;
+    o["type"] = a.kind ? json(kind_name(*a.kind)) : json(nullptr);
+    put_name(o, "name", in.name);
+    o["stamp"] = in.stamp ? json(stamp_iso(*in.stamp)) : json(nullptr);
+    o["protected"] = in.protect ? json(*in.protect) : json(nullptr);
+    o["size"] = in.content.size();
+    o["blocks"] = blocks_of(in.content.size());
+    o["header_offset"] = optional_number(save, a.header_offset);
+    o["description"] = save || icondata ? json(description_of(f, false)) : json(nullptr);
+    o["boot_description"] = save ? json(description_of(f, true)) : json(nullptr);
+    o["application"] = save ? json(hex_string(a.header->application)) : json(nullptr);
+    const std::optional<std::string> app = save ? application_text(*a.header) : std::nullopt;
+    o["application_text"] = app ? json(*app) : json(nullptr);
+    o["icons"] = optional_number(save, save ? a.header->icon_count : 0);
+    o["icon_speed"] = optional_number(save, save ? a.header->icon_speed : 0);
+    o["eyecatch"] = optional_number(save, save ? a.header->eyecatch_type : 0);
+    o["payload"] = optional_number(save, save ? a.header->payload_length : 0);
+    o["crc"] =
+        a.crc ? json{{"stored", a.crc->stored}, {"computed", a.crc->computed}, {"ok", a.crc->ok()}}
+              : json(nullptr);
+    o["verdict"] = verdict_name(a.verdict);
+    o["problems"] = all_problems(f);
+    return o;
+}
+
+// The array of objects, a key per line.
+std::string document_text(const std::vector<json>& files) {
+    std::string out = "[\n";
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        out += "  {\n";
+        for (auto it = files[i].begin(); it != files[i].end(); ++it) {
+            out += "    " + json(it.key()).dump() + ": " + inline_text(*it);
+            out += std::next(it) == files[i].end() ? "\n" : ",\n";
+        }
+        out += i + 1 == files.size() ? "  }\n" : "  },\n";
+    }
+    return out + "]\n";
 }
 
 std::string info_text(const std::string& path, const examined& f) {
@@ -112,7 +160,7 @@ std::string info_text(const std::string& path, const examined& f) {
         line("Header at:", a.header_offset == 0 ? "0" : "0x200");
         line("Description:", description_of(f, false));
         line("Boot description:", description_of(f, true));
-        line("Application:", application_text(h));
+        line("Application:", application_text(h).value_or(hex_string(h.application)));
         line("Icons:", std::to_string(h.icon_count) + ", speed " + std::to_string(h.icon_speed));
         line("Eyecatch:", h.eyecatch_type == 0
                               ? "none"
@@ -135,26 +183,24 @@ std::string info_text(const std::string& path, const examined& f) {
 
 int run_info(const command_line& cl) {
     int status = 0;
-    std::string json;
+    std::vector<json> files;
     bool first = true;
     for (const auto& path : cl.operands) {
         examined f;
         file_error error;
         if (!examine(path, f, error)) {
-            std::fflush(stdout);
-            std::fprintf(stderr, "%s: %s: %s\n", PROGRAM, error.object.c_str(),
-                         error.reason.c_str());
+            report(error.object, error.reason);
             status = 2;
             continue;
         }
         if (cl.json) {
-            json += (json.empty() ? "" : ",\n") + info_json(path, f);
+            files.push_back(info_json(path, f));
         } else {
             std::printf("%s%s", first ? "" : "\n", info_text(path, f).c_str());
             first = false;
         }
     }
     if (cl.json)
-        std::printf("[\n%s%s]\n", json.c_str(), json.empty() ? "" : "\n");
+        std::fputs(document_text(files).c_str(), stdout);
     return status;
 }

@@ -25,7 +25,8 @@ enum option_id {
     OPT_STAMP,
     OPT_TYPE,
     OPT_DESCRIPTION,
-    OPT_COPYRIGHT
+    OPT_COPYRIGHT,
+    OPT_FORCE_TYPE
 };
 
 bool parse_count(const char* text, unsigned long low, unsigned long high, unsigned long& value) {
@@ -51,6 +52,7 @@ bool parse_command(int argc, char* argv[], const std::vector<int>& allowed, comm
         {"type", required_argument, nullptr, OPT_TYPE},
         {"description", required_argument, nullptr, OPT_DESCRIPTION},
         {"copyright", required_argument, nullptr, OPT_COPYRIGHT},
+        {"force-type", no_argument, nullptr, OPT_FORCE_TYPE},
     };
     std::vector<option> options{all[0]};
     for (const option& o : all) {
@@ -63,9 +65,10 @@ bool parse_command(int argc, char* argv[], const std::vector<int>& allowed, comm
     opterr = 0;  // the messages below name this program, not the command
     optind = 1;
     int id;
-    while ((id = getopt_long(argc, argv, "", options.data(), nullptr)) != -1) {
+    while ((id = getopt_long(argc, argv, "h", options.data(), nullptr)) != -1) {
         unsigned long number = 0;
         switch (id) {
+            case 'h':
             case OPT_HELP:
                 cl.help = true;
                 break;
@@ -77,6 +80,9 @@ bool parse_command(int argc, char* argv[], const std::vector<int>& allowed, comm
                 break;
             case OPT_PROTECT:
                 cl.protect = true;
+                break;
+            case OPT_FORCE_TYPE:
+                cl.force_type = true;
                 break;
             case OPT_FRAME:
                 if (!parse_count(optarg, 1, 3, number))
@@ -126,7 +132,7 @@ int main(int argc, char* argv[]) {
     if (argc < 2)
         return usage_error("missing command");
     const std::string command = argv[1];
-    if (command == "--help") {
+    if (command == "--help" || command == "-h") {
         std::fputs(USAGE, stdout);
         return 0;
     }
@@ -144,8 +150,8 @@ int main(int argc, char* argv[]) {
     else if (command == "eyecatch")
         allowed = {OPT_SCALE, OPT_FORCE};
     else if (command == "convert")
-        allowed = {OPT_NAME,        OPT_STAMP,     OPT_TYPE, OPT_PROTECT,
-                   OPT_DESCRIPTION, OPT_COPYRIGHT, OPT_FORCE};
+        allowed = {OPT_NAME,        OPT_STAMP,     OPT_TYPE,  OPT_PROTECT,
+                   OPT_DESCRIPTION, OPT_COPYRIGHT, OPT_FORCE, OPT_FORCE_TYPE};
     else
         return usage_error("unknown command '" + command + "'");
 
@@ -156,10 +162,8 @@ int main(int argc, char* argv[]) {
         std::fputs(USAGE, stdout);
         return 0;
     }
-    if (!cl.error.empty()) {
-        std::fprintf(stderr, "%s: %s\n", PROGRAM, cl.error.c_str());
-        return 1;
-    }
+    if (!cl.error.empty())
+        return usage_error(cl.error);
     if (command == "info" || command == "check") {
         if (cl.operands.empty())
             return usage_error("no FILE given");

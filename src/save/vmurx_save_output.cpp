@@ -2,6 +2,7 @@
 // and reading a file with its analysis, as every command does.
 #include <cstdio>
 
+#include "save/text.h"
 #include "save/vmurx_save.h"
 
 const char* const USAGE =
@@ -29,8 +30,9 @@ const char* const USAGE =
     "  --description TEXT          convert: the VMI's description, at most 32 bytes\n"
     "                              (default: the VMU menu's description)\n"
     "  --copyright TEXT            convert: the VMI's copyright, at most 32 bytes\n"
+    "  --force-type                convert: write a --type that contradicts the save's header\n"
     "  --force                     icon, eyecatch, convert: replace existing files\n"
-    "  --help                      display this help and exit\n"
+    "  -h, --help                  display this help and exit\n"
     "  --version                   output version information and exit\n"
     "\n"
     "Files are read by extension, in any letter case: .dci is a DCI; .vmi is the .vms\n"
@@ -41,19 +43,32 @@ const char* const USAGE =
     "Exit status:\n"
     "  0  done; for check: every file is OK\n"
     "  1  check: a file FAILED; other commands: the work could not be done\n"
-    "  2  a bad command or option; check and info: a file cannot be read;\n"
-    "     check: a file is not a save\n";
+    "  2  a bad command, option or option value; check and info: a file cannot be\n"
+    "     read; check: a file is not a save\n";
 
+// Names and values in messages come from the command line or from a file's
+// name: they pass through the same escaping as standard output, so that no
+// control byte reaches the terminal.
 int usage_error(const std::string& message) {
     if (!message.empty())
-        std::fprintf(stderr, "%s: %s\n", PROGRAM, message.c_str());
+        std::fprintf(stderr, "%s: %s\n", PROGRAM, printable(message).c_str());
     std::fputs(USAGE, stderr);
     return 2;
 }
 
+void report(const std::string& object, const std::string& reason) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s: %s\n", PROGRAM, printable(object).c_str(),
+                 printable(reason).c_str());
+}
+
 int fail(const std::string& object, const std::string& reason) {
-    std::fprintf(stderr, "%s: %s: %s\n", PROGRAM, object.c_str(), reason.c_str());
+    report(object, reason);
     return 1;
+}
+
+void warn(const std::string& object, const std::string& reason) {
+    report("warning: " + object, reason);
 }
 
 bool examine(const std::string& path, examined& file, file_error& error) {

@@ -42,8 +42,9 @@ int run_picture(const command_line& cl, bool eyecatch) {
         image = decode_eyecatch(f.input.content, a.header_offset);
     } else {
         if (cl.frame > a.header->icon_count) {
+            const unsigned count = a.header->icon_count;
             return fail(path, "no frame " + std::to_string(cl.frame) + " (the save has " +
-                                  std::to_string(a.header->icon_count) + " icons)");
+                                  std::to_string(count) + (count == 1 ? " icon)" : " icons)"));
         }
         image = decode_icons(f.input.content, a.header_offset, cl.frame);
     }

@@ -21,6 +21,7 @@
 #include <functional>
 
 #include "clock/monotonic_clock.h"
+#include "save/safe_write.h"
 
 namespace {
 
@@ -196,25 +197,27 @@ void run_card(vmu_realtime& rt) {
         rt.result.transfer_ns = t.finished_at - t.ready_at;
 }
 
-void write_report(const vmu_realtime& rt) {
+void write_report(vmu_realtime& rt) {
+    rt.report_error.clear();
     if (rt.config.report_path.empty())
         return;
-    std::FILE* report = std::fopen(rt.config.report_path.c_str(), "w");
-    if (report == nullptr)
-        return;
     const vmu_realtime_result& r = rt.result;
-    std::fprintf(report, "finished %d\n", r.finished ? 1 : 0);
-    std::fprintf(report, "transfer_ns %lld\n", static_cast<long long>(r.transfer_ns));
-    std::fprintf(report, "longest_gap_ns %lld\n", static_cast<long long>(r.longest_gap_ns));
-    std::fprintf(report, "longest_card_pause_ns %lld\n",
-                 static_cast<long long>(r.longest_pause_ns));
-    std::fprintf(report, "status_reads %llu\n", static_cast<unsigned long long>(r.status_reads));
-    std::fprintf(report, "pc_bytes %zu\n", rt.card->pc_bytes.size());
-    std::fprintf(report, "ring_overrun %d\n", r.ring_overrun ? 1 : 0);
-    std::fprintf(report, "stray_accesses %llu\n", static_cast<unsigned long long>(rt.tool_stray));
+    std::string text;
+    const auto line = [&text](const char* key, long long value) {
+        text += std::string(key) + " " + std::to_string(value) + "\n";
+    };
+    line("finished", r.finished ? 1 : 0);
+    line("transfer_ns", r.transfer_ns);
+    line("longest_gap_ns", r.longest_gap_ns);
+    line("longest_card_pause_ns", r.longest_pause_ns);
+    text += "status_reads " + std::to_string(r.status_reads) + "\n";
+    text += "pc_bytes " + std::to_string(rt.card->pc_bytes.size()) + "\n";
+    line("ring_overrun", r.ring_overrun ? 1 : 0);
+    text += "stray_accesses " + std::to_string(rt.tool_stray) + "\n";
     for (const std::string& complaint : rt.card->complaints)
-        std::fprintf(report, "complaint %s\n", complaint.c_str());
-    std::fclose(report);
+        text += "complaint " + complaint + "\n";
+    rt.report_error = save_write_all({{rt.config.report_path, {text.begin(), text.end()}, {}}},
+                                     rt.config.replace_report);
 }
 
 // The one running card, for the exit handler.

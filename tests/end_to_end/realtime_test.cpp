@@ -34,13 +34,18 @@ bool may_run_real_time() {
 }
 
 run_result run_realtime_card(const temp_dir& dir, const std::vector<std::string>& env,
-                             const std::vector<std::string>& unset) {
+                             const std::vector<std::string>& unset,
+                             const std::vector<std::string>& report = {}) {
     std::vector<std::string> argv;
     if (may_run_real_time())
         argv = {CHRT, "-f", "1"};
-    const std::vector<std::string> emu = {
-        VMURX_EMU_PATH,    "--realtime", "--hold-us", "50", "--sample-us", "50",          "--file",
-        dir.file("empty"), "--name",     "RT",        "--", "-n",          dir.file("RT")};
+    std::vector<std::string> emu = {VMURX_EMU_PATH, "--realtime", "--hold-us", "50",
+                                    "--sample-us",  "50",         "--file",    dir.file("empty"),
+                                    "--name",       "RT"};
+    emu.insert(emu.end(), report.begin(), report.end());
+    for (const char* tool : {"--", "-n"})
+        emu.emplace_back(tool);
+    emu.push_back(dir.file("RT"));
     argv.insert(argv.end(), emu.begin(), emu.end());
     return run_program(argv, {.cwd = dir.path(), .env = env, .unset = unset});
 }
@@ -88,6 +93,64 @@ TEST(RealTimeCard, ASlowlySamplingCardHearsThePcOnlyAboveTheFloor) {
             if (may_run_real_time()) {
                 EXPECT_TRUE(run.out.ends_with("\nCommunications log: R:11 S:e0 \n")) << run.out;
             }
+        }
+    }
+}
+
+TEST(RealTimeCard, WritesItsReportLikeEveryOtherOutput) {
+    const struct {
+        const char* rule;
+        std::vector<std::string> report;  // "@" stands for the scratch directory
+        std::string message;              // on standard error; "" for none
+        std::string kept;                 // what "@/old" holds afterwards
+    } cases[] = {
+        {"a new report", {"--report", "@/new"}, "", "old"},
+        {"an existing report is refused", {"--report", "@/old"}, "@/old: File exists", "old"},
+        {"replaced with --force", {"--force", "--report", "@/old"}, "", "finished"},
+        {"never through a symbolic link",
+         {"--force", "--report", "@/link"},
+         "@/link: not replaced: it is a symbolic link",
+         "old"},
+        {"a missing directory",
+         {"--report", "@/none/r"},
+         "@/none/r: No such file or directory",
+         "old"},
+        {"a device",
+         {"--force", "--report", "/dev/full"},
+         "/dev/full: not replaced: it is a character device",
+         "old"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        // The transfer itself may fail on a loaded machine; only a run that
+        // completed shows that the report's failure alone makes it fail.
+        run_result run;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            temp_dir dir;
+            write_file(dir.file("empty"), "");
+            write_file(dir.file("old"), "old");
+            symlink("old", dir.file("link").c_str());
+            std::vector<std::string> report = c.report;
+            for (std::string& word : report) {
+                if (word.starts_with("@"))
+                    word = dir.path() + word.substr(1);
+            }
+            run = run_realtime_card(dir, {"VMURX_DELAY_US=200"}, {}, report);
+            std::string message = c.message;
+            if (message.starts_with("@"))
+                message = dir.path() + message.substr(1);
+            if (!message.empty())
+                message = "vmurx-emu: --report " + message;
+            EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+            EXPECT_TRUE(read_file(dir.file("old")).starts_with(c.kept));
+            if (c.report.back() == "@/new") {
+                EXPECT_TRUE(read_file(dir.file("new")).starts_with("finished ")) << run.err;
+            }
+            if (run.err.find("Error:") == std::string::npos)
+                break;
+        }
+        if (run.err.find("Error:") == std::string::npos) {
+            EXPECT_EQ(run.status, c.message.empty() ? 0 : 1) << run.err;
         }
     }
 }

@@ -284,6 +284,7 @@ TEST(VmuOptions, AreRefusedWithStatusTwoBeforeTheToolRuns) {
         {"--realtime --sample-us=100001", "bad value for --sample-us: '100001' (0 to 100000)"},
         {"--sample-us 50", "--sample-us needs --realtime"},
         {"--no-raise", "--no-raise needs --realtime"},
+        {"--force", "--force needs --realtime"},
         {"--hold 3 --realtime", "--hold counts status reads; with --realtime use --hold-us"},
     };
     const std::string program = VMURX_EMU_PATH;
@@ -294,6 +295,30 @@ TEST(VmuOptions, AreRefusedWithStatusTwoBeforeTheToolRuns) {
         EXPECT_EQ(run.out, "") << c.args;
         EXPECT_TRUE(run.err.starts_with(program + ": " + c.message)) << run.err;
         EXPECT_TRUE(run.err.ends_with("\nTry '" + program + " --help'.\n")) << run.err;
+    }
+}
+
+TEST(VmuOptions, HelpAndVersionLikeEveryCompanionAndTheToolsOwnHelpUnchanged) {
+    const std::string program = VMURX_EMU_PATH;
+    const struct {
+        std::string args;
+        int status;
+        std::string out, err;  // prefixes
+    } cases[] = {
+        {"-h", 0, "Usage: " + program + " [VMU options] [-- vmurx options]\n", ""},
+        {"--help", 0, "Usage: " + program + " [VMU options] [-- vmurx options]\n", ""},
+        {"--version", 0, "vmurx-emu (vmurx) 1.1\n", ""},
+        {"-- -h", 1, "", "Usage: " + program + " [OPTIONS]\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const run_result run = run_program(words(program + " " + c.args));
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_TRUE(run.out.starts_with(c.out)) << run.out;
+        EXPECT_TRUE(run.err.starts_with(c.err)) << run.err;
+        if (c.out.empty()) {
+            EXPECT_EQ(run.out, "");
+        }
     }
 }
 

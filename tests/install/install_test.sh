@@ -73,6 +73,7 @@ declare -A help_command=(
     [vmurx]="-h"
     [vmurx-emu]="--help"
     [vmurx-probe]="-h"
+    [vmurx-probe-emu]="--help"
     [vmurx-save]="--help"
     [vmurx-gpio]="--help"
     [vmurx-probe-gpio]="--help"
@@ -119,6 +120,15 @@ for p in "${programs[@]}"; do
         grep -qF -- "$option" <<<"$text" || fail "$p.1 does not mention $option"
         grep -qxF -- "$option" <<<"$offered" || fail "completion of $p does not offer $option"
     done
+    # A program with commands says which commands each option is for
+    # ("  --scale N   icon, eyecatch: ..."): each command's completion must
+    # offer each of its own options.
+    while read -r option commands; do
+        for command in ${commands//,/ }; do
+            grep -qxF -- "$option" <<<"$(complete_words "$p" "$p $command -")" ||
+                fail "completion of $p $command does not offer $option"
+        done
+    done < <(sed -nE 's/^  (--[[:alnum:]-]+)( [^ ]+)? +([a-z]+(, [a-z]+)*): .*/\1 \3/p' <<<"$help")
 done
 
 # --- Completion of option values: program | words | candidates expected. ---
@@ -139,10 +149,14 @@ cases=(
     "vmurx-probe-gpio|vmurx-probe-gpio -- -t |10 5 60"
     "vmurx-save|vmurx-save c|check convert"
     "vmurx-save|vmurx-save convert --type |data game"
-    "vmurx-save|vmurx-save icon --|--frame --scale"
     "vmurx-card|vmurx-card e|extract"
     "vmurx-card|vmurx-card extract --as |dci raw vms"
     "vmurx-card|vmurx-card add --type = g|game"
+    "vmurx-save|vmurx-save icon --|--force --frame --scale"
+    "vmurx-save|vmurx-save eyecatch --|--force --scale"
+    "vmurx-probe-emu|vmurx-probe-emu --type |data game"
+    "vmurx-probe-emu|vmurx-probe-emu --ready-after 9 -- --t|--time"
+    "vmurx-probe-emu|vmurx-probe-emu -- -d LPT|LPT1: LPT2 LPT3"
 )
 for row in "${cases[@]}"; do
     IFS='|' read -r program words want <<<"$row"

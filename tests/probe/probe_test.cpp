@@ -182,6 +182,15 @@ TEST(probe_program, command_line) {
          "Unknown parallel port: com1\nTry a hex base address if necessary (ie. 0x378)\n",
          "Can't open serial port: No such device\n"},
         {{emu, "--", "-h"}, 0, "Usage: " + emu + " [-d device]", ""},
+        // The card's own options: -h as --help, --version, and only what
+        // means something to the probe.
+        {{emu, "-h"}, 0, "Usage: " + emu + " [VMU options] [-- vmurx-probe options]\n", ""},
+        {{emu, "--version"}, 0, "vmurx-probe-emu (vmurx) 1.1\n", ""},
+        {{emu, "--no-raise"},
+         2,
+         "",
+         emu + ": unknown VMU option '--no-raise' (options for vmurx-probe go after --)\n"},
+        {{emu, "--sample-us", "5"}, 2, "", emu + ": unknown VMU option '--sample-us'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.argv));
@@ -191,9 +200,15 @@ TEST(probe_program, command_line) {
         EXPECT_TRUE(r.err.starts_with(c.err)) << r.err;
         if (c.status == 2) {
             EXPECT_EQ(r.out, "");
+        }
+        if (c.status == 2 && c.argv[0] == probe) {
             EXPECT_TRUE(r.err.ends_with("2 for a wrong command line.\n"));
         }
     }
+    const std::string help = run_program({emu, "--help"}).out;
+    EXPECT_EQ(help.find("--no-raise"), std::string::npos) << help;
+    EXPECT_EQ(help.find("--sample-us"), std::string::npos) << help;
+    EXPECT_NE(help.find("--ready-after"), std::string::npos) << help;
 }
 
 }  // namespace
@@ -208,7 +223,8 @@ TEST(probe_program, reports_the_delay_floor_vmurx_would_use) {
         const char* variable;  // nullptr: unset
         std::string line;
     } cases[] = {
-        {nullptr, "  delay floor:    50 µs (the default)\n"},
+        // vmurx-emu's own default, which a transfer against this card uses.
+        {nullptr, "  delay floor:    none (the default): the bare loop\n"},
         {"10000", "  delay floor:    10000 µs (VMURX_DELAY_US)\n"},
         {"0", "  delay floor:    none (VMURX_DELAY_US): the bare loop\n"},
         {"50us", "  delay floor:    VMURX_DELAY_US is not valid; vmurx refuses to run with it\n"},

@@ -11,27 +11,13 @@
 
 #include <gtest/gtest.h>
 
-#include "run_program.h"
 #include "save/safe_write.h"
+#include "save_program.h"
 
 namespace {
 
 std::vector<std::uint8_t> bytes_of(const std::string& text) {
     return {text.begin(), text.end()};
-}
-
-// What a path holds now: its contents for a regular file, else a word.
-std::string state_of(const std::string& path) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0)
-        return "absent";
-    if (S_ISDIR(st.st_mode))
-        return "directory";
-    if (S_ISLNK(st.st_mode))
-        return "link";
-    if (S_ISFIFO(st.st_mode))
-        return "fifo";
-    return read_file(path);
 }
 
 std::size_t entries_in(const std::string& dir) {
@@ -132,7 +118,7 @@ TEST(SaveWriteAll, WritesEveryFileOrNone) {
         else
             EXPECT_TRUE(message.starts_with(dir.file(c.message))) << message;
         for (std::size_t i = 0; i < c.after.size(); ++i)
-            EXPECT_EQ(state_of(dir.file(c.targets[i])), c.after[i]) << c.targets[i];
+            EXPECT_EQ(file_state(dir.file(c.targets[i])), c.after[i]) << c.targets[i];
         const std::size_t added = c.message.empty() && !c.replace ? c.targets.size() : 0;
         EXPECT_EQ(entries_in(dir.path()), entries + added) << "a temporary file was left";
     }
@@ -184,10 +170,10 @@ TEST(SaveWriteAll, AReadOnlyDirectoryLeavesEveryFileAsItWas) {
             {{dir.file(c.first), bytes_of("new"), {}}, {dir.file(c.second), bytes_of("new"), {}}},
             c.replace);
         EXPECT_EQ(message, dir.file(c.second + ": Permission denied"));
-        EXPECT_EQ(state_of(dir.file("n")), "absent");
+        EXPECT_EQ(file_state(dir.file("n")), "absent");
         EXPECT_EQ(read_file(dir.file("a")), "old a");
         EXPECT_EQ(read_file(dir.file("ro/b")), "old b");
-        EXPECT_EQ(state_of(dir.file("ro/c")), "absent");
+        EXPECT_EQ(file_state(dir.file("ro/c")), "absent");
     }
     chmod(dir.file("ro").c_str(), 0755);
     EXPECT_EQ(entries_in(dir.path()), 3u);

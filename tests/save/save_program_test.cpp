@@ -12,35 +12,16 @@
 #include <gtest/gtest.h>
 
 #include "run_program.h"
-#include "save_files.h"
+#include "save_program.h"
 
 namespace {
 
-const std::string SAVE = VMURX_SAVE_PATH;
 const std::uint8_t STAMP_2002[8] = {0x20, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x00};
 constexpr long STAMP_2002_UTC = 1015218367;  // 2002-03-04 05:06:07 UTC
 
 run_result run(const temp_dir& dir, const std::string& command_line,
                const std::string& tz = "UTC") {
-    std::vector<std::string> argv{SAVE};
-    std::istringstream in(command_line);
-    for (std::string word; in >> word;)
-        argv.push_back(word);
-    return run_program(argv,
-                       {.cwd = dir.path(), .env = {"TZ=" + tz, "VMURX_DELAY_US=0"}, .unset = {}});
-}
-
-void write_bytes(const temp_dir& dir, const std::string& name, const bytes& content) {
-    write_file(dir.file(name), as_string(content));
-}
-
-bytes read_bytes(const temp_dir& dir, const std::string& name) {
-    return as_bytes(read_file(dir.file(name)));
-}
-
-long mtime_of(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
+    return run_save(dir, command_line, tz);
 }
 
 TEST(Check, PrintsALinePerFileAndTheWorstStatus) {
@@ -104,7 +85,7 @@ TEST(Info, ReportsEveryFieldAsJson) {
              "\"header_offset\": 0,",
              "\"description\": \"\xEF\xBD\xB1\xEF\xBD\xB2 SAVE\",",
              "\"boot_description\": \"a save for the tests\",",
-             "\"application\": \"" + app + "\",",
+             "\"application\": \"" + app + "\",\n    \"application_text\": \"TESTAPP\",",
              "\"icons\": 2,",
              "\"icon_speed\": 8,",
              "\"eyecatch\": 0,",
@@ -115,7 +96,8 @@ TEST(Info, ReportsEveryFieldAsJson) {
              "\"file\": \"ZEROS\",\n    \"format\": \"vms\",\n    \"type\": null,\n    \"name\": "
              "\"ZEROS\",",
              "\"header_offset\": null,\n    \"description\": null,\n    \"boot_description\": "
-             "null,\n    \"application\": null,\n    \"icons\": null,\n    \"icon_speed\": null,\n "
+             "null,\n    \"application\": null,\n    \"application_text\": null,\n    \"icons\": "
+             "null,\n    \"icon_speed\": null,\n "
              "   \"eyecatch\": null,\n    \"payload\": null,\n    \"crc\": null,\n    \"verdict\": "
              "\"not-a-save\",\n    \"problems\": [\"no save header at 0 or 0x200\"]\n  }\n]\n"}) {
         EXPECT_NE(r.out.find(field), std::string::npos) << field << "\n" << r.out;
@@ -212,7 +194,8 @@ TEST(Convert, RefusesWithoutWritingAnything) {
         if (!c.before.empty())
             write_file(dir.file(c.before), "keep");
         const run_result r = run(dir, c.command);
-        EXPECT_EQ(r.status, 1);
+        // A malformed option value is a bad option, with the usage.
+        EXPECT_EQ(r.status, c.command.find("--stamp") != std::string::npos ? 2 : 1);
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         if (!c.before.empty()) {
             EXPECT_EQ(read_file(dir.file(c.before)), "keep");
@@ -299,7 +282,12 @@ TEST(Pictures, AreWrittenAsRgbaPngs) {
         {"eyecatch GAME f.png", "no eyecatch", 1},
         {"icon --frame 3 TWO f.png", "no frame 3", 1},
         {"icon TWO a.png", "a.png: File exists", 1},
-        {"icon --scale 17 TWO f.png", "bad scale '17'", 1},
+        {"icon --scale 17 TWO f.png", "bad scale '17'", 2},
+        {"icon --scale 0 TWO f.png", "bad scale '0'", 2},
+        {"icon --frame 0 TWO f.png", "bad frame '0'", 2},
+        {"icon --frame 4 TWO f.png", "bad frame '4'", 2},
+        {"icon --frame x TWO f.png", "bad frame 'x'", 2},
+        {"icon --frame 2 GAME f.png", "no frame 2 (the save has 1 icon)", 1},
         {"icon TWO", "expected FILE and OUT.png", 2},
     };
     for (const auto& c : refusals) {
@@ -317,8 +305,16 @@ TEST(CommandLine, HelpOnStdoutBadUsageOnStderr) {
         int status;
         bool usage_on_stdout;
     } cases[] = {
-        {"--help", 0, true},        {"check --help", 0, true},    {"", 2, false},
-        {"frobnicate x", 2, false}, {"check --json x", 2, false}, {"convert --name", 2, false},
+        {"--help", 0, true},
+        {"check --help", 0, true},
+        {"-h", 0, true},
+        {"convert -h", 0, true},
+        {"", 2, false},
+        {"frobnicate x", 2, false},
+        {"check --json x", 2, false},
+        {"convert --name", 2, false},
+        {"convert --type foo IN x.dci", 2, false},
+        {"convert --stamp 2001 IN x.dci", 2, false},
     };
     for (const auto& c : cases) {
         const run_result r = run(dir, c.args);

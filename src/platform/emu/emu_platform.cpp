@@ -15,6 +15,7 @@
 #include <sys/mman.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <system_error>
 
 #include "platform/emu/emu_platform.h"
@@ -83,9 +84,17 @@ bool port_acquire(std::uint16_t base) {
     return true;
 }
 
+bool emu_report_failed() {
+    return !realtime_card().report_error.empty();
+}
+
 void port_release() {
     if (backend.running) {
         vmu_realtime_stop(realtime_card());
+        if (emu_report_failed()) {
+            std::fprintf(stderr, "%s: --report %s\n", program_invocation_short_name,
+                         realtime_card().report_error.c_str());
+        }
         priority_restore(backend.priority);
         if (backend.memory_locked)
             munlockall();

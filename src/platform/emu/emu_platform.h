@@ -15,3 +15,7 @@ vmu_sim& emu_vmu();
 /// then raises the polling thread's priority where permitted, as on real
 /// hardware, and the sleep really sleeps. Call before the port is opened.
 void emu_use_realtime(const vmu_realtime_config& config);
+
+/// Whether the real-time card's report could not be written; the reason
+/// went to standard error when the port was released.
+bool emu_report_failed();
