@@ -55,12 +55,13 @@ int card_add_command(const card_command_line& cl) {
     if ((cl.name || cl.type || cl.stamp || cl.protect) && cl.operands.size() != 2)
         return card_usage_error("--name, --type, --stamp and --protect need exactly one FILE");
     if (cl.type && *cl.type != "game" && *cl.type != "data")
-        return card_fail(*cl.type, "the type is game or data");
-    if (cl.stamp && !parse_stamp_text(*cl.stamp))
-        return card_fail(*cl.stamp,
-                         "not a time stamp YYYYMMDDhhmmss between the years 1900 and 9999");
+        return card_usage_error("bad type '" + *cl.type + "' (game or data)");
+    if (cl.stamp && !parse_stamp_text(*cl.stamp)) {
+        return card_usage_error("bad stamp '" + *cl.stamp +
+                                "' (YYYYMMDDhhmmss between the years 1900 and 9999)");
+    }
     if (cl.name && (cl.name->empty() || cl.name->size() > CARD_NAME_SIZE))
-        return card_fail(*cl.name, "a card name has 1 to 12 bytes");
+        return card_usage_error("bad name '" + *cl.name + "' (1 to 12 bytes)");
 
     const std::string& path = cl.operands.front();
     card_image card;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "card/vmurx_card.h"
+#include "save/text.h"
 
 namespace {
 
@@ -184,7 +185,7 @@ bool parse_command(const std::string& name, int argc, char* argv[], card_command
 
 int card_usage_error(const std::string& message) {
     if (!message.empty())
-        std::fprintf(stderr, "%s: %s\n", CARD_PROGRAM, message.c_str());
+        std::fprintf(stderr, "%s: %s\n", CARD_PROGRAM, printable(message).c_str());
     std::fputs(USAGE, stderr);
     return 2;
 }

@@ -36,14 +36,14 @@ int card_new_command(const card_command_line& cl) {
         return card_usage_error("new takes one CARD");
     std::array<std::uint8_t, 4> colour{0xFF, 0xFF, 0xFF, 0xFF};
     if (cl.colour && !parse_colour(*cl.colour, colour))
-        return card_fail(*cl.colour, "a colour is RRGGBBAA, eight hex digits");
+        return card_usage_error("bad color '" + *cl.colour + "' (RRGGBBAA, eight hex digits)");
     unsigned long icon = 0;
     if (cl.icon) {
         const std::string& text = *cl.icon;
         if (text.empty() || text.size() > 3 ||
             text.find_first_not_of("0123456789") != std::string::npos ||
             (icon = std::stoul(text)) > 123) {
-            return card_fail(text, "an icon shape is 0 to 123");
+            return card_usage_error("bad icon '" + text + "' (0 to 123)");
         }
     }
     const std::string& path = cl.operands.front();
