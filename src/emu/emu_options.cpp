@@ -3,6 +3,7 @@
 // take the values, and the loop that reads a command line through the table.
 #include "emu/emu_options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <optional>
 
+#include "card/card_disk.h"
 #include "save/save_files.h"
 #include "save/stamp.h"
 #include "vmu/sample_save.h"
@@ -65,6 +67,9 @@ struct emu_setup {
     bool name_given = false;
     bool type_given = false;
     bool stamp_given = false;
+    // --card and --entry: a file of a whole card image.
+    std::string card;
+    std::string entry;
 };
 
 // An option as given: its name and its value ("" for a switch).
@@ -102,7 +107,14 @@ bool set_no_raise(emu_setup& s, const emu_arg&, std::string&) {
 bool set_file(emu_setup& s, const emu_arg& a, std::string& error) {
     save_input input;
     file_error failure;
-    if (!load_save(a.value, input, failure)) {
+    const bool loaded = load_save(a.value, input, failure);
+    s.card.clear();
+    if (!loaded && failure.too_large && card_is_image(a.value)) {
+        // A whole card: which of its files is for --entry to say.
+        s.card = a.value;
+        return true;
+    }
+    if (!loaded) {
         error = failure.too_large ? a.value + " is larger than 255 blocks of 512 bytes"
                                   : "cannot read " + failure.object + ": " + failure.reason;
         return false;
@@ -229,6 +241,40 @@ bool set_fault(emu_setup& s, const emu_arg& a, std::string& error) {
     return true;
 }
 
+bool set_card(emu_setup& s, const emu_arg& a, std::string&) {
+    s.card = a.value;
+    return true;
+}
+
+bool set_entry(emu_setup& s, const emu_arg& a, std::string&) {
+    s.entry = a.value;
+    return true;
+}
+
+// The file of a card image that --card and --entry name, with the name, type
+// and stamp of its entry where the options do not give them.
+bool take_card_file(emu_setup& s, std::string& error) {
+    if (s.card.empty() != s.entry.empty()) {
+        error = s.card.empty() ? "--entry needs --card CARD"
+                               : s.card + " is a card image: name the file to send with --card " +
+                                     s.card + " --entry ENTRY (a name or #slot of vmurx-card list)";
+        return false;
+    }
+    if (s.card.empty())
+        return true;
+    card_file entry;
+    if (!card_take_file(s.card, s.entry, entry, s.file.image, error))
+        return false;
+    s.described.reset();
+    if (!s.name_given)
+        s.file.name.assign(entry.name.begin(), entry.name.end());
+    if (!s.type_given)
+        s.file.type = entry.type;
+    if (!s.stamp_given)
+        std::copy_n(entry.stamp.begin(), STAMP_BCD_SIZE, s.file.stamp);
+    return true;
+}
+
 // Which card an option is for.
 enum class card_mode { any, realtime, counting };
 
@@ -297,6 +343,12 @@ const emu_option OPTIONS[] = {
     {"--help", nullptr, card_mode::any, false, set_help, "this text"},
     {"--version", nullptr, card_mode::any, false, set_version,
      "output version information and exit"},
+    {"--card", "CARD", card_mode::any, true, set_card,
+     "send a file of a whole card image (raw or .dcm): the one that\n"
+     "--entry names, with its name, type and stamp"},
+    {"--entry", "ENTRY", card_mode::any, true, set_entry,
+     "with --card: the file's card name, or #N for slot N (as\n"
+     "vmurx-card list shows them)"},
 };
 
 // Where the help of every option begins.
@@ -350,6 +402,8 @@ bool apply_fault(const fault& f, vmu_sim& vmu, std::string& error) {
 // What a described file tells and the options did not say, then the frames
 // and their faults.
 bool finish_setup(emu_setup& s, std::string& error) {
+    if (!take_card_file(s, error))
+        return false;
     if (s.described) {
         const save_input& described = *s.described;
         if (described.name && !s.name_given)
@@ -399,7 +453,7 @@ std::string emu_options_help(const std::string& tool) {
 
 bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_options& options,
                        std::string& error) {
-    emu_setup setup{vmu, options, {}, {}, std::nullopt};
+    emu_setup setup{vmu, options, {}, {}, std::nullopt, false, false, false, {}, {}};
     setup.file.image = vmu_sample_save();
     setup.file.name = "VMURX_DEMO";
     std::string realtime_only;  // the last option that needs --realtime

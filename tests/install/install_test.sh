@@ -81,6 +81,7 @@ declare -A help_command=(
     [vmurx-save]="--help"
     [vmurx-gpio]="--help"
     [vmurx-probe-gpio]="--help"
+    [vmurx-card]="--help"
 )
 
 # The options of a help text: every -x or --long-name that begins a line, and
@@ -116,6 +117,9 @@ for p in "${programs[@]}"; do
     offered=$(complete_words "$p" "$p -")
     [[ $p == vmurx-save ]] && offered+=$'\n'$(complete_words "$p" "$p convert -")$'\n'$(
         complete_words "$p" "$p info -")$'\n'$(complete_words "$p" "$p icon -")
+    [[ $p == vmurx-card ]] && offered+=$'\n'$(complete_words "$p" "$p list -")$'\n'$(
+        complete_words "$p" "$p extract -")$'\n'$(complete_words "$p" "$p add -")$'\n'$(
+        complete_words "$p" "$p new -")
     for option in $options; do
         grep -qF -- "$option" <<<"$text" || fail "$p.1 does not mention $option"
         grep -qxF -- "$option" <<<"$offered" || fail "completion of $p does not offer $option"
@@ -149,6 +153,9 @@ cases=(
     "vmurx-probe-gpio|vmurx-probe-gpio -- -t |10 5 60"
     "vmurx-save|vmurx-save c|check convert"
     "vmurx-save|vmurx-save convert --type |data game"
+    "vmurx-card|vmurx-card e|extract"
+    "vmurx-card|vmurx-card extract --as |dci raw vms"
+    "vmurx-card|vmurx-card add --type = g|game"
     "vmurx-save|vmurx-save icon --|--force --frame --scale"
     "vmurx-save|vmurx-save eyecatch --|--force --scale"
     "vmurx-probe-emu|vmurx-probe-emu --type |data game"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Writes the seed corpora of the save-format fuzz targets from the built
 # programs: the software VMU's sample save as vmurx receives it, as a game
-# file, and converted to a .VMS/.VMI pair and a .DCI by vmurx-save.
+# file, and converted to a .VMS/.VMI pair and a .DCI by vmurx-save; and the
+# card reader's: cards of vmurx-card holding the sample as data and as a
+# game, raw and in the Nexus order.
 #
 #   tests/fuzz/corpus/make_save_seeds.sh [BUILD_DIR]    (default: build)
 set -euo pipefail
@@ -24,3 +26,12 @@ done
 cp SEED.VMI "$here/vmi/sample"
 cp data.dci "$here/dci/data"
 cp game.dci "$here/dci/game"
+
+"$build/vmurx-card" new raw.bin
+"$build/vmurx-card" new nexus.dcm
+for card in raw.bin nexus.dcm; do
+    "$build/vmurx-card" add "$card" data.dci game.dci
+done
+mkdir -p "$here/card"
+cp raw.bin "$here/card/raw"
+cp nexus.dcm "$here/card/nexus"

@@ -1,0 +1,92 @@
+// Building the DCI, or the .vms and its .vmi, of a conversion.
+#include "save/save_convert.h"
+
+#include "save/containers.h"
+#include "save/stamp.h"
+
+namespace {
+
+std::string out_base(const std::string& path) {
+    const auto slash = path.rfind('/');
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    const auto dot = base.rfind('.');
+    return dot == std::string::npos || dot == 0 ? base : base.substr(0, dot);
+}
+
+// The .vms and the .vmi beside it, in the letter case of the .vms.
+bool vms_outputs(const std::string& out_path, const save_input& in, const save_analysis& analysis,
+                 const convert_options& options, bool game, bool protect,
+                 std::vector<output_file>& outputs, file_error& error) {
+    vmi_record vmi;
+    vmi.resource_name = out_base(out_path);
+    if (vmi.resource_name.empty() || vmi.resource_name.size() > 8) {
+        error = {out_path,
+                 "the VMI's resource name '" + vmi.resource_name +
+                     "' (the name without .vms) must have 1 to 8 bytes",
+                 false};
+        return false;
+    }
+    if (options.description) {
+        vmi.description = *options.description;
+    } else if (analysis.header) {
+        vmi.description = trim_field(analysis.header->description);
+    } else if (const auto icon = read_icondata_header(in.content);
+               icon && analysis.kind == save_kind::icondata) {
+        vmi.description = trim_field(icon->description);
+    }
+    vmi.copyright = options.copyright.value_or("");
+    vmi.stamp = *in.stamp;
+    vmi.card_name = *in.name;
+    vmi.mode =
+        static_cast<std::uint16_t>((protect ? VMI_MODE_PROTECTED : 0) | (game ? VMI_MODE_GAME : 0));
+    vmi.file_size = static_cast<std::uint32_t>(in.content.size());
+    std::string vmi_path = out_path;
+    vmi_path.back() = vmi_path.back() == 'S' ? 'I' : 'i';
+    outputs.push_back({out_path, in.content, in.stamp});
+    outputs.push_back({vmi_path, build_vmi(vmi), in.stamp});
+    return true;
+}
+
+}  // namespace
+
+bool save_card_outputs(const std::string& in_path, const save_input& in,
+                       const save_analysis& analysis, const std::string& out_path,
+                       const convert_options& options, std::vector<output_file>& outputs,
+                       file_error& error) {
+    const auto refuse = [&](const std::string& object, const std::string& reason) {
+        error = {object, reason, false};
+        return false;
+    };
+    if (!in.name && !in.long_name.empty()) {
+        return refuse(in_path, "the file's name '" + in.long_name +
+                                   "' is longer than a card name's 12 bytes (give --name)");
+    }
+    if (!in.name)
+        return refuse(in_path, "the card name is unknown (give --name)");
+    if (in.name->size() > 12)
+        return refuse(*in.name, "a card name has 1 to 12 bytes");
+    if (!in.stamp)
+        return refuse(in_path, "the time stamp is unknown (give --stamp)");
+    if (!stamp_is_valid(*in.stamp))
+        return refuse(in_path, "the time stamp " + stamp_iso(*in.stamp) +
+                                   " is not a date between the years 1900 and 9999");
+    // The analysis has followed the header where a declared type contradicts
+    // it; the type written is the header's, unless `force_type` insists.
+    std::optional<save_kind> type = analysis.kind ? analysis.kind : in.kind;
+    if (options.force_type && in.kind)
+        type = in.kind;
+    if (!type)
+        return refuse(in_path, "not a save, so its type is unknown (give --type)");
+    const bool game = type == save_kind::game;
+    const bool protect = in.protect.value_or(false);
+    if (format_of(out_path) != file_format::dci)
+        return vms_outputs(out_path, in, analysis, options, game, protect, outputs, error);
+    card_entry entry;
+    entry.type = game ? DCI_TYPE_GAME : DCI_TYPE_DATA;
+    entry.protection = protect ? 0xFF : 0x00;
+    entry.name = *in.name;
+    entry.stamp = in.stamp;
+    entry.header_block = game ? 1 : 0;
+    outputs.push_back({out_path, build_dci(entry, in.content), in.stamp});
+    return true;
+}
