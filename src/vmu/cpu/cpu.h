@@ -186,10 +186,9 @@ inline void vmu_cpu_set_p1_pins(vmu_cpu& cpu, std::uint8_t pins) {
     cpu.p1_pins = pins;
 }
 
-/// Holds down the buttons in `pressed` (VMU_BUTTON_* bits), releasing the rest.
-inline void vmu_cpu_set_buttons(vmu_cpu& cpu, std::uint8_t pressed) {
-    cpu.p3_pins = static_cast<std::uint8_t>(~pressed);
-}
+/// Holds down the buttons in `pressed` (VMU_BUTTON_* bits), releasing the
+/// rest. A newly pressed button raises P3's interrupt flag (P3INT bit 1).
+void vmu_cpu_set_buttons(vmu_cpu& cpu, std::uint8_t pressed);
 
 /// Sets P7's input pins (bit 0: 5 V present).
 inline void vmu_cpu_set_p7(vmu_cpu& cpu, std::uint8_t pins) {
