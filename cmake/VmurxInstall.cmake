@@ -9,7 +9,7 @@
 # tests/install/install_test.sh how the program prints its help.
 include(GNUInstallDirs)
 
-set(VMURX_PROGRAMS vmurx vmurx-emu vmurx-probe vmurx-save)
+set(VMURX_PROGRAMS vmurx vmurx-emu vmurx-probe vmurx-save vmurx-vmu)
 
 # The date on the man pages and in the package's changelog: the time of
 # configuring, or SOURCE_DATE_EPOCH for a reproducible build.
@@ -68,7 +68,8 @@ set(vmurx_description
 set(vmurx_program_lines
     "vmurx-emu runs the tool against a software card, without hardware."
     "vmurx-probe checks the port, the cable and this machine's timing."
-    "vmurx-save checks, shows and converts a received save.")
+    "vmurx-save checks, shows and converts a received save."
+    "vmurx-vmu assembles programs for the card's processor and runs them on a model.")
 foreach(line IN LISTS vmurx_program_lines)
   string(REGEX MATCH "^[^ ]+" program "${line}")
   if(program IN_LIST VMURX_INSTALLED_PROGRAMS)

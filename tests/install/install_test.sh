@@ -73,6 +73,7 @@ declare -A help_command=(
     [vmurx-emu]="--help"
     [vmurx-probe]="-h"
     [vmurx-save]="--help"
+    [vmurx-vmu]="--help"
 )
 
 # The options of a help text: every -x or --long-name that begins a line, and
@@ -108,6 +109,8 @@ for p in "${programs[@]}"; do
     offered=$(complete_words "$p" "$p -")
     [[ $p == vmurx-save ]] && offered+=$'\n'$(complete_words "$p" "$p convert -")$'\n'$(
         complete_words "$p" "$p info -")$'\n'$(complete_words "$p" "$p icon -")
+    [[ $p == vmurx-vmu ]] &&
+        offered+=$'\n'$(complete_words "$p" "$p asm -")$'\n'$(complete_words "$p" "$p run -")
     for option in $options; do
         grep -qF -- "$option" <<<"$text" || fail "$p.1 does not mention $option"
         grep -qxF -- "$option" <<<"$offered" || fail "completion of $p does not offer $option"
@@ -127,6 +130,10 @@ cases=(
     "vmurx-save|vmurx-save c|check convert"
     "vmurx-save|vmurx-save convert --type |data game"
     "vmurx-save|vmurx-save icon --|--frame --scale"
+    "vmurx-vmu|vmurx-vmu r|run"
+    "vmurx-vmu|vmurx-vmu run --press |a@ b@ down@ left@ mode@ right@ sleep@ up@"
+    "vmurx-vmu|vmurx-vmu run --press m|mode@"
+    "vmurx-vmu|vmurx-vmu asm --o|--output"
 )
 for row in "${cases[@]}"; do
     IFS='|' read -r program words want <<<"$row"
