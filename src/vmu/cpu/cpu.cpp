@@ -19,13 +19,43 @@ struct decoded {
     vmu_form form;
     std::uint8_t size;
     std::uint8_t cycles;  // 0: undefined opcode
+    // The operand address of the d9 and bit forms is (opcode AND
+    // address_bit) x address_scale, which moves the opcode's bit to bit 8,
+    // OR the next byte; @Ri forms take theirs from the pointer instead.
+    std::uint8_t address_bit;
+    std::uint8_t address_scale;
+    bool indirect;
 };
 
 std::array<decoded, 256> make_decode_table() {
     std::array<decoded, 256> t{};
     for (unsigned opcode = 0; opcode < 256; ++opcode) {
-        if (const vmu_insn_form* form = vmu_decode(static_cast<std::uint8_t>(opcode))) {
-            t[opcode] = {form->op, form->form, form->size, form->cycles};
+        const vmu_insn_form* row = vmu_decode(static_cast<std::uint8_t>(opcode));
+        if (row == nullptr) {
+            continue;
+        }
+        decoded& d = t[opcode];
+        d = {row->op, row->form, row->size, row->cycles, 0, 0, false};
+        switch (row->form) {
+            case vmu_form::d9:
+            case vmu_form::imm_d9:
+            case vmu_form::d9_r8:
+                d.address_bit = 0x01;
+                d.address_scale = 0x80;  // with the shift below: bit 0 to bit 8
+                break;
+            case vmu_form::bit_d9:
+            case vmu_form::bit_d9_r8:
+                d.address_bit = 0x10;
+                d.address_scale = 0x08;  // bit 4 to bit 8
+                break;
+            case vmu_form::ri:
+            case vmu_form::imm_ri:
+            case vmu_form::ri_imm_r8:
+            case vmu_form::ri_r8:
+                d.indirect = true;
+                break;
+            default:
+                break;
         }
     }
     return t;
@@ -135,26 +165,12 @@ void execute(vmu_cpu& cpu, const decoded& d, const std::uint8_t* code) {
     const std::uint8_t b2 = code[2];
     const auto next = static_cast<std::uint16_t>(cpu.pc + d.size);
     cpu.pc = next;
-    // The operand address of the d9, @Ri and bit forms.
-    std::uint16_t address = 0;
-    switch (d.form) {
-        case vmu_form::d9:
-        case vmu_form::imm_d9:
-        case vmu_form::d9_r8:
-            address = static_cast<std::uint16_t>(((opcode & 1) << 8) | b1);
-            break;
-        case vmu_form::ri:
-        case vmu_form::imm_ri:
-        case vmu_form::ri_imm_r8:
-        case vmu_form::ri_r8:
-            address = indirect(cpu, opcode);
-            break;
-        case vmu_form::bit_d9:
-        case vmu_form::bit_d9_r8:
-            address = static_cast<std::uint16_t>(((opcode & 0x10) << 4) | b1);
-            break;
-        default:
-            break;
+    // The operand address of the d9, @Ri and bit forms, without a branch
+    // for the direct ones.
+    auto address =
+        static_cast<std::uint16_t>(((opcode & d.address_bit) * d.address_scale * 2U) | b1);
+    if (d.indirect) {
+        address = indirect(cpu, opcode);
     }
     const auto bit = static_cast<std::uint8_t>(1U << (opcode & 7));
     const auto branch8 = [&](std::uint8_t offset) {
