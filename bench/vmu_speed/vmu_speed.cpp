@@ -5,6 +5,7 @@
 //
 //   vmu_speed [INSTRUCTIONS]   (default 200 million)
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -17,8 +18,8 @@
 namespace {
 
 // The loop, hand-assembled so that the benchmark needs nothing but the model.
-const std::vector<std::uint8_t> loop_program = {
-    0x22, 0x18, 0xC0,  // 0000 mov #$C0,T1CNT      both halves of T1 counting
+constexpr std::array<std::uint8_t, 22> loop_program = {
+    0x23, 0x18, 0xC0,  // 0000 mov #$C0,T1CNT      both halves of T1 counting
     0x22, 0x21, 0x00,  // 0003 mov #0,$021
     0x81, 0x01,        // 0006 loop: add #1
     0x12, 0x20,        // 0008 st $020
@@ -29,7 +30,7 @@ const std::vector<std::uint8_t> loop_program = {
     0x52, 0x21, 0xF2,  // 0011 dbnz $021,loop
     0x01, 0xEF,        // 0014 br loop
 };
-const std::vector<std::uint8_t> subroutine = {
+constexpr std::array<std::uint8_t, 4> subroutine = {
     0xF2, 0x22,  // 0040 sub: xor $022
     0xA4,        // 0042 sub @R0
     0xA0,        // 0043 ret

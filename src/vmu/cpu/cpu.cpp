@@ -27,7 +27,7 @@ struct decoded {
     bool indirect;
 };
 
-std::array<decoded, 256> make_decode_table() {
+std::array<decoded, 256> make_decode_table() noexcept {
     std::array<decoded, 256> t{};
     for (unsigned opcode = 0; opcode < 256; ++opcode) {
         const vmu_insn_form* row = vmu_decode(static_cast<std::uint8_t>(opcode));

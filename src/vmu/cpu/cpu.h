@@ -103,12 +103,13 @@ enum class vmu_cpu_state : std::uint8_t {
 /// The whole machine. Plain data: copy it to snapshot the card. Reach the
 /// data space through vmu_cpu_read/vmu_cpu_write (they apply the banks, the
 /// latches and the write-only registers); the arrays hold the raw storage.
+/// vmu_cpu_reset() makes a new record ready to run.
 struct vmu_cpu {
-    std::array<std::uint8_t, 2 * 256> ram{};  // bank 0, then bank 1
+    std::array<std::uint8_t, 0x200> ram{};  // bank 0, then bank 1
     /// 0x100-0x17F as last written: for P1 and P3 the output latch, for a
     /// timer's counter address the reload value.
     std::array<std::uint8_t, 0x80> sfr{};
-    std::array<std::uint8_t, 3 * 0x80> xram{};  // XBNK 0, 1, 2
+    std::array<std::uint8_t, 0x180> xram{};  // XBNK 0, 1, 2
     std::vector<std::uint8_t> flash = std::vector<std::uint8_t>(VMU_FLASH_SIZE);
 
     std::uint16_t pc = 0;
@@ -205,5 +206,5 @@ inline vmu_p1_outputs vmu_cpu_p1_outputs(const vmu_cpu& cpu) {
 bool vmu_cpu_lcd_pixel(const vmu_cpu& cpu, int x, int y);
 
 /// One line per register the program used beyond the model, naming it and
-/// what is missing, e.g. "SCON0 (serial port 0) is not modelled".
+/// what is missing, e.g. "SCON0: serial port 0 is not modelled".
 std::vector<std::string> vmu_cpu_warnings(const vmu_cpu& cpu);

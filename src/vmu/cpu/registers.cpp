@@ -346,9 +346,8 @@ bool vmu_cpu_lcd_pixel(const vmu_cpu& cpu, int x, int y) {
     // Each bank holds 16 rows: pairs of 6-byte rows, each pair followed by
     // a 4-byte gap.
     const int row = y % 16;
-    const auto index =
-        static_cast<std::size_t>((y / 16) * 0x80 + (row / 2) * 16 + (row % 2) * 6 + x / 8);
-    return ((cpu.xram[index] >> (7 - x % 8)) & 1) != 0;
+    const int index = (y / 16) * 0x80 + (row / 2) * 16 + (row % 2) * 6 + x / 8;
+    return ((cpu.xram[static_cast<std::size_t>(index)] >> (7 - x % 8)) & 1) != 0;
 }
 
 std::vector<std::string> vmu_cpu_warnings(const vmu_cpu& cpu) {

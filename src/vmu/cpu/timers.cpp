@@ -14,28 +14,39 @@
 
 namespace {
 
-// One count of a timer: its control register, counters and reloads.
+// Counts `counter` up by `ticks`; every overflow starts it again from
+// `reload`. True when it overflowed.
+template <typename T>
+bool count_up(T& counter, unsigned ticks, unsigned reload, unsigned top) {
+    unsigned value = counter + ticks;
+    bool overflowed = false;
+    while (value > top) {
+        value = value - (top + 1) + reload;
+        overflowed = true;
+    }
+    counter = static_cast<T>(value);
+    return overflowed;
+}
+
+// `ticks` counts of a timer: its control register, counters and reloads.
 void count_timer(std::uint8_t& control, std::uint8_t& low, std::uint8_t& high,
-                 std::uint8_t low_reload, std::uint8_t high_reload) {
+                 std::uint8_t low_reload, std::uint8_t high_reload, unsigned ticks) {
     if ((control & 0x20) != 0) {
         if ((control & 0x40) == 0) {
             return;
         }
-        if (++low == 0) {
-            low = low_reload;
-            if (++high == 0) {
-                high = high_reload;
-                control |= 0x08;
-            }
+        auto both = static_cast<std::uint16_t>((high << 8) | low);
+        if (count_up(both, ticks, (unsigned{high_reload} << 8) | low_reload, 0xFFFF)) {
+            control |= 0x08;
         }
+        low = static_cast<std::uint8_t>(both);
+        high = static_cast<std::uint8_t>(both >> 8);
         return;
     }
-    if ((control & 0x40) != 0 && ++low == 0) {
-        low = low_reload;
+    if ((control & 0x40) != 0 && count_up(low, ticks, low_reload, 0xFF)) {
         control |= 0x02;
     }
-    if ((control & 0x80) != 0 && ++high == 0) {
-        high = high_reload;
+    if ((control & 0x80) != 0 && count_up(high, ticks, high_reload, 0xFF)) {
         control |= 0x08;
     }
 }
@@ -46,18 +57,25 @@ void count_t0_t1(vmu_cpu& cpu, unsigned cycles) {
     std::uint8_t& t0cnt = sfr_at(cpu, VMU_T0CNT);
     if ((t0cnt & 0xC0) != 0) {
         const unsigned period = 256U - sfr_at(cpu, VMU_T0PRR);
-        cpu.t0_prescale = static_cast<std::uint16_t>(cpu.t0_prescale + cycles);
-        while (cpu.t0_prescale >= period) {
-            cpu.t0_prescale = static_cast<std::uint16_t>(cpu.t0_prescale - period);
-            count_timer(t0cnt, cpu.t0l, cpu.t0h, sfr_at(cpu, VMU_T0LR), sfr_at(cpu, VMU_T0HR));
+        unsigned prescale = cpu.t0_prescale + cycles;
+        unsigned ticks = 0;
+        while (prescale >= period) {
+            prescale -= period;
+            ++ticks;
+        }
+        cpu.t0_prescale = static_cast<std::uint16_t>(prescale);
+        if (ticks != 0) {
+            count_timer(t0cnt, cpu.t0l, cpu.t0h, sfr_at(cpu, VMU_T0LR), sfr_at(cpu, VMU_T0HR),
+                        ticks);
         }
     }
     std::uint8_t& t1cnt = sfr_at(cpu, VMU_T1CNT);
     if ((t1cnt & 0xC0) != 0) {
-        cpu.t1_prescale = static_cast<std::uint8_t>(cpu.t1_prescale + cycles);
-        while (cpu.t1_prescale >= 2) {
-            cpu.t1_prescale = static_cast<std::uint8_t>(cpu.t1_prescale - 2);
-            count_timer(t1cnt, cpu.t1l, cpu.t1h, sfr_at(cpu, VMU_T1L), sfr_at(cpu, VMU_T1H));
+        const unsigned prescale = cpu.t1_prescale + cycles;
+        cpu.t1_prescale = static_cast<std::uint8_t>(prescale & 1);
+        if (prescale >= 2) {
+            count_timer(t1cnt, cpu.t1l, cpu.t1h, sfr_at(cpu, VMU_T1L), sfr_at(cpu, VMU_T1H),
+                        prescale >> 1);
         }
     }
 }
