@@ -109,7 +109,8 @@ void start_timers(std::uint8_t old_cnt, std::uint8_t cnt, std::uint8_t& low, std
     if ((rising & 0x40) != 0) {
         low = low_reload;
     }
-    if ((rising & 0x80) != 0) {
+    // The 16-bit counter (bit 5) runs on the low half's bit and starts whole.
+    if ((rising & 0x80) != 0 || ((rising & 0x40) != 0 && (cnt & 0x20) != 0)) {
         high = high_reload;
     }
 }
