@@ -10,7 +10,7 @@
 include(GNUInstallDirs)
 
 set(VMURX_PROGRAMS vmurx vmurx-emu vmurx-probe vmurx-probe-emu vmurx-save vmurx-gpio
-                   vmurx-probe-gpio vmurx-card)
+                   vmurx-probe-gpio vmurx-card vmurx-vmu)
 
 # The date on the man pages and in the package's changelog: the time of
 # configuring, or SOURCE_DATE_EPOCH for a reproducible build.
@@ -80,7 +80,8 @@ set(vmurx_program_lines
     "vmurx-save checks, shows and converts a received save."
     "vmurx-gpio receives the same file over a GPIO header (a Raspberry Pi's)."
     "vmurx-probe-gpio checks the wiring of a GPIO header and the timing."
-    "vmurx-card puts saves on the card images that emulators play from.")
+    "vmurx-card puts saves on the card images that emulators play from."
+    "vmurx-vmu assembles programs for the card's processor and runs them on a model.")
 foreach(line IN LISTS vmurx_program_lines)
   string(REGEX MATCH "^[^ ]+" program "${line}")
   if(program IN_LIST VMURX_INSTALLED_PROGRAMS)

@@ -82,6 +82,7 @@ declare -A help_command=(
     [vmurx-gpio]="--help"
     [vmurx-probe-gpio]="--help"
     [vmurx-card]="--help"
+    [vmurx-vmu]="--help"
 )
 
 # The options of a help text: every -x or --long-name that begins a line, and
@@ -120,6 +121,8 @@ for p in "${programs[@]}"; do
     [[ $p == vmurx-card ]] && offered+=$'\n'$(complete_words "$p" "$p list -")$'\n'$(
         complete_words "$p" "$p extract -")$'\n'$(complete_words "$p" "$p add -")$'\n'$(
         complete_words "$p" "$p new -")
+    [[ $p == vmurx-vmu ]] &&
+        offered+=$'\n'$(complete_words "$p" "$p asm -")$'\n'$(complete_words "$p" "$p run -")
     for option in $options; do
         grep -qF -- "$option" <<<"$text" || fail "$p.1 does not mention $option"
         grep -qxF -- "$option" <<<"$offered" || fail "completion of $p does not offer $option"
@@ -161,6 +164,10 @@ cases=(
     "vmurx-probe-emu|vmurx-probe-emu --type |data game"
     "vmurx-probe-emu|vmurx-probe-emu --ready-after 9 -- --t|--time"
     "vmurx-probe-emu|vmurx-probe-emu -- -d LPT|LPT1: LPT2 LPT3"
+    "vmurx-vmu|vmurx-vmu r|run"
+    "vmurx-vmu|vmurx-vmu run --press |a@ b@ down@ left@ mode@ right@ sleep@ up@"
+    "vmurx-vmu|vmurx-vmu run --press m|mode@"
+    "vmurx-vmu|vmurx-vmu asm --o|--output"
 )
 for row in "${cases[@]}"; do
     IFS='|' read -r program words want <<<"$row"

@@ -1,0 +1,183 @@
+// vmurx-vmu from outside: a program assembled to a file and run, with the
+// screen, the registers, button presses, a card image, and the exit statuses
+// and messages of errors and faults.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "program.h"
+#include "run_program.h"
+
+namespace {
+
+const std::string VMU = VMURX_VMU_PATH;
+
+// "hello" in the top six rows and a mark at the start of row 16, as the
+// screen shows them.
+const std::vector<std::string> hello_rows = {
+    "#.......................................##......",
+    "#.........................####.....#.....#......",
+    "###...##...#...#..........#..#...........#......",
+    "#.#..####..#...#..........#..#.....#.....#......",
+    "#.#..#.....#...#..##......####.....#.....#......",
+    "#.#...###..##..##.##.....................###....",
+};
+
+// The rows as XRAM bank 0 holds them: pairs of 6-byte rows, each pair
+// followed by a 4-byte gap.
+std::string hello_bytes() {
+    std::string out;
+    for (std::size_t row = 0; row < hello_rows.size(); ++row) {
+        for (std::size_t byte = 0; byte < 6; ++byte) {
+            unsigned value = 0;
+            for (std::size_t bit = 0; bit < 8; ++bit) {
+                value = (value << 1) | (hello_rows[row][byte * 8 + bit] == '#' ? 1U : 0U);
+            }
+            out += (out.empty() ? "glyphs: .byte " : ", ") + std::to_string(value);
+        }
+        if (row % 2 == 1) {
+            out += ", 0, 0, 0, 0";
+        }
+    }
+    return out + "\n";
+}
+
+const std::string hello_main =
+    "        mov #0,xbnk\n"
+    "        mov #$80,$02\n"  // R2: 0x180
+    "        mov #<glyphs,trl\n"
+    "        mov #>glyphs,trh\n"
+    "        mov #0,$32\n"
+    "        mov #48,$34\n"
+    "copy:   ld $32\n"
+    "        ldc\n"
+    "        st @R2\n"
+    "        inc $02\n"
+    "        inc $32\n"
+    "        dbnz $34,copy\n"
+    "        mov #1,xbnk\n"
+    "        mov #$FF,$180\n"
+    "        mov #0,trl\n"
+    "        mov #$12,acc\n";
+
+std::string expected_screen() {
+    std::string out;
+    for (int y = 0; y < VMU_LCD_HEIGHT; ++y) {
+        if (y < static_cast<int>(hello_rows.size())) {
+            out += hello_rows[static_cast<std::size_t>(y)];
+        } else {
+            out += std::string(y == 16 ? "########" : "........") + std::string(40, '.');
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+// Writes `source` to DIR/NAME.s and assembles it to DIR/NAME.vms.
+std::string assemble(const temp_dir& dir, const std::string& name, const std::string& source) {
+    write_file(dir.file(name + ".s"), source);
+    const run_result r = run_program({VMU, "asm", dir.file(name + ".s")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return dir.file(name + ".vms");
+}
+
+TEST(VmuTool, HelloOnTheScreenAndTheRegisters) {
+    temp_dir dir;
+    const std::string image = assemble(dir, "hello", game_source(hello_main, "", hello_bytes()));
+    const run_result r = run_program({VMU, "run", "--regs", "--lcd", image});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "ACC=12 PSW=00 B=00 C=00 TRL=00 TRH=02 SP=7F PC=01F0\n" + expected_screen());
+    EXPECT_NE(r.err.find(": game_end after "), std::string::npos) << r.err;
+}
+
+TEST(VmuTool, PressedButtonReachesP3) {
+    temp_dir dir;
+    // Waits for A (P3 bit 4, active low), then ends.
+    const std::string image = assemble(dir, "wait", game_source("wait:   bp p3,4,wait\n"));
+    run_result r = run_program({VMU, "run", "--press", "a@50", "--ms", "1000", image});
+    EXPECT_EQ(r.status, 0) << r.err;
+    double ms = 0;
+    const std::size_t at = r.err.find("cycles (");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    ASSERT_EQ(std::sscanf(r.err.c_str() + at, "cycles (%lf ms)", &ms), 1) << r.err;
+    EXPECT_GE(ms, 50.0);
+    EXPECT_LT(ms, 50.2);  // the few cycles to game_end after the press
+
+    r = run_program({VMU, "run", "--ms", "300", "--press", "a@400", image});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");  // the time ran out first
+}
+
+TEST(VmuTool, CardImageNamesItsGame) {
+    temp_dir dir;
+    const vmu_asm_result assembled =
+        vmu_assemble_text(game_source(hello_main, "", hello_bytes()), "hello.s", {});
+    ASSERT_TRUE(assembled.errors.empty());
+    std::string card(VMU_FLASH_SIZE, '\0');
+    std::copy(assembled.image.begin(), assembled.image.end(), card.begin());
+    const std::size_t root = 255 * 512;
+    card[root + 0x4A] = static_cast<char>(253);  // the directory: blocks 253 down to 241
+    card[root + 0x4C] = 13;
+    const std::size_t entry = 253 * 512 + 32;  // the second slot
+    card[entry] = static_cast<char>(0xCC);
+    card.replace(entry + 4, 12, "HELLO       ");
+    write_file(dir.file("card.bin"), card);
+
+    run_result r = run_program({VMU, "run", "--lcd", "--card", dir.file("card.bin"), "HELLO"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, expected_screen());
+
+    r = run_program({VMU, "run", "--card", dir.file("card.bin"), "OTHER"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "vmurx-vmu: " + dir.file("card.bin") + ": the card holds no game named OTHER\n");
+}
+
+TEST(VmuTool, FaultsAndErrorsEndWithTheirStatus) {
+    temp_dir dir;
+    const std::string rom = assemble(dir, "rom",
+                                     game_source("        not1 ext,0\n"
+                                                 "        jmpf $0456\n"));
+    struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err_start;
+    } const cases[] = {
+        {{"run", rom}, 1, "vmurx-vmu: " + rom + ": the program entered the BIOS at 0456"},
+        {{"run", dir.file("missing.vms")},
+         1,
+         "vmurx-vmu: " + dir.file("missing.vms") + ": No such file or directory"},
+        {{"run", "--ms", "5", "--cycles", "5", rom}, 2, "vmurx-vmu: --ms and --cycles exclude"},
+        {{"run", "--press", "x@5", rom}, 2, "vmurx-vmu: bad --press 'x@5'"},
+        {{"run", "--bogus", rom}, 2, "vmurx-vmu: unrecognized option '--bogus'"},
+        {{"frob"}, 2, "vmurx-vmu: unknown command 'frob'"},
+        {{"asm"}, 2, "vmurx-vmu: asm: no SOURCE"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{VMU};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const run_result r = run_program(argv);
+        EXPECT_EQ(r.status, c.status) << c.err_start;
+        EXPECT_EQ(r.err.rfind(c.err_start, 0), 0U) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    const run_result help = run_program({VMU, "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: vmurx-vmu asm", 0), 0U);
+}
+
+TEST(VmuTool, AsmErrorsLeaveNoImage) {
+    temp_dir dir;
+    write_file(dir.file("bad.s"), "        .org 0\n        jmpf nowhere\n");
+    const run_result r = run_program({VMU, "asm", "-o", dir.file("out.vms"), dir.file("bad.s")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind(dir.file("bad.s") + ":2: ", 0), 0U) << r.err;
+    EXPECT_EQ(read_file(dir.file("out.vms")), "");
+    EXPECT_NE(::access(dir.file("out.vms").c_str(), F_OK), 0);
+}
+
+}  // namespace
