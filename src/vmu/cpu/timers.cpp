@@ -1,0 +1,100 @@
+// Time: the clock advancing by the cycles an instruction took, the timers T0,
+// T1 and the base timer counting with it, and the choice of the interrupt to
+// take next.
+//
+// T0 counts once every 256 - T0PRR cycles, T1 once every 2 cycles, each half
+// as an 8-bit counter or, with bit 5 of its control register, both halves as
+// one 16-bit counter. A counter that overflows reloads and raises its flag
+// (bit 1 for the low half, bit 3 for the high half or the 16-bit counter);
+// with the flag's enable bit (0 or 2) the interrupt is due. The base timer
+// raises BTCR bit 1 every 0.5 s of the card's time while bit 6 runs it.
+#include "vmu/cpu/timers.h"
+
+#include "vmu/cpu/cpu_internal.h"
+
+namespace {
+
+constexpr std::uint64_t BASE_TIMER_PERIOD_PS = 500'000'000'000ULL;
+
+// One count of a timer: its control register, counters and reloads.
+void count_timer(std::uint8_t& control, std::uint8_t& low, std::uint8_t& high,
+                 std::uint8_t low_reload, std::uint8_t high_reload) {
+    if ((control & 0x20) != 0) {
+        if ((control & 0x40) == 0) {
+            return;
+        }
+        if (++low == 0) {
+            low = low_reload;
+            if (++high == 0) {
+                high = high_reload;
+                control |= 0x08;
+            }
+        }
+        return;
+    }
+    if ((control & 0x40) != 0 && ++low == 0) {
+        low = low_reload;
+        control |= 0x02;
+    }
+    if ((control & 0x80) != 0 && ++high == 0) {
+        high = high_reload;
+        control |= 0x08;
+    }
+}
+
+}  // namespace
+
+void timers_advance(vmu_cpu& cpu, unsigned cycles) {
+    std::uint8_t& t0cnt = sfr_at(cpu, VMU_T0CNT);
+    if ((t0cnt & 0xC0) != 0) {
+        const unsigned period = 256U - sfr_at(cpu, VMU_T0PRR);
+        cpu.t0_prescale = static_cast<std::uint16_t>(cpu.t0_prescale + cycles);
+        while (cpu.t0_prescale >= period) {
+            cpu.t0_prescale = static_cast<std::uint16_t>(cpu.t0_prescale - period);
+            count_timer(t0cnt, cpu.t0l, cpu.t0h, sfr_at(cpu, VMU_T0LR), sfr_at(cpu, VMU_T0HR));
+        }
+    }
+    std::uint8_t& t1cnt = sfr_at(cpu, VMU_T1CNT);
+    if ((t1cnt & 0xC0) != 0) {
+        cpu.t1_prescale = static_cast<std::uint8_t>(cpu.t1_prescale + cycles);
+        while (cpu.t1_prescale >= 2) {
+            cpu.t1_prescale = static_cast<std::uint8_t>(cpu.t1_prescale - 2);
+            count_timer(t1cnt, cpu.t1l, cpu.t1h, sfr_at(cpu, VMU_T1L), sfr_at(cpu, VMU_T1H));
+        }
+    }
+    std::uint8_t& btcr = sfr_at(cpu, VMU_BTCR);
+    if ((btcr & 0x40) != 0) {
+        cpu.base_timer_ps += static_cast<std::uint64_t>(cycles) * cpu.cycle_ps;
+        if (cpu.base_timer_ps >= BASE_TIMER_PERIOD_PS) {
+            cpu.base_timer_ps -= BASE_TIMER_PERIOD_PS;
+            btcr |= 0x02;
+        }
+    }
+}
+
+std::uint16_t interrupt_due(const vmu_cpu& cpu) {
+    const std::uint8_t t0cnt = sfr_at(cpu, VMU_T0CNT);
+    const std::uint8_t t1cnt = sfr_at(cpu, VMU_T1CNT);
+    const std::uint8_t btcr = sfr_at(cpu, VMU_BTCR);
+    const std::uint8_t p3int = sfr_at(cpu, VMU_P3INT);
+    // A flag and its enable bit, one place to the right.
+    auto raised = [](std::uint8_t control, std::uint8_t flag) {
+        return (control & flag) != 0 && (control & (flag >> 1)) != 0;
+    };
+    if (raised(t0cnt, 0x02)) {
+        return 0x13;
+    }
+    if (raised(btcr, 0x02)) {
+        return 0x1B;
+    }
+    if (raised(t0cnt, 0x08)) {
+        return 0x23;
+    }
+    if (raised(t1cnt, 0x02) || raised(t1cnt, 0x08)) {
+        return 0x2B;
+    }
+    if (raised(p3int, 0x02)) {
+        return 0x4B;
+    }
+    return 0;
+}
