@@ -8,8 +8,8 @@
 // (vDSO), so the spin adds nothing to a frame but time.
 #include <cstdint>
 
+#include "clock/monotonic_clock.h"
 #include "lpt/byte_exchange.h"
-#include "platform/monotonic_clock.h"
 
 void lpt_delay() {
     const unsigned floor_us = delay_floor_us;

@@ -4,8 +4,8 @@
 //   vmurx-probe-emu [VMU options] [-- probe options]
 #include <vector>
 
-#include "emu/emu_platform.h"
-#include "emu/vmu_options.h"
+#include "emu/emu_options.h"
+#include "platform/emu/emu_platform.h"
 #include "probe/probe.h"
 
 namespace {
@@ -20,8 +20,8 @@ probe_port_facts describe_software_card() {
 
 int main(int argc, char* argv[]) {
     std::vector<char*> probe_argv;
-    vmu_options options;
-    const int status = vmu_split_command_line(
+    emu_options options;
+    const int status = emu_split_command_line(
         argc, argv, emu_vmu(), options, "vmurx-probe",
         "Runs vmurx-probe against a software VMU on a simulated cable.", probe_argv);
     if (status >= 0)

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "linux/linux_port_state.h"
+#include "platform/linux/linux_port_state.h"
 #include "probe/probe.h"
 
 namespace {

@@ -3,9 +3,9 @@
 // between two reads is measured.
 #include <algorithm>
 
+#include "clock/monotonic_clock.h"
 #include "lpt/byte_exchange.h"
 #include "lpt/lpt.h"
-#include "platform/monotonic_clock.h"
 #include "platform/platform.h"
 #include "probe/probe.h"
 

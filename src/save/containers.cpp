@@ -1,37 +1,16 @@
-// Reading and writing .VMI descriptors and .DCI files, and the time stamps
-// both carry.
-#include "containers.h"
+// Reading and writing .VMI descriptors and .DCI files.
+#include "save/containers.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "save_header.h"
+#include "save/save_header.h"
 
 namespace {
-
-bool is_leap(int year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-int days_in_month(int year, int month) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && is_leap(year) ? 29 : days[month - 1];
-}
 
 void put_text(std::span<std::uint8_t> field, const std::string& text) {
     std::fill(field.begin(), field.end(), 0);
     std::copy_n(text.begin(), std::min(text.size(), field.size()), field.begin());
-}
-
-int from_bcd(std::uint8_t byte, bool& ok) {
-    const int high = byte >> 4;
-    const int low = byte & 0x0F;
-    ok = ok && high <= 9 && low <= 9;
-    return 10 * high + low;
-}
-
-std::uint8_t to_bcd(int value) {
-    return static_cast<std::uint8_t>((value / 10) << 4 | value % 10);
 }
 
 std::string hex_byte(std::uint8_t value) {
@@ -41,50 +20,6 @@ std::string hex_byte(std::uint8_t value) {
 }
 
 }  // namespace
-
-bool operator==(const save_stamp& a, const save_stamp& b) {
-    return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour &&
-           a.minute == b.minute && a.second == b.second;
-}
-
-bool stamp_is_valid(const save_stamp& s) {
-    return s.year >= 1900 && s.year <= 9999 && s.month >= 1 && s.month <= 12 && s.day >= 1 &&
-           s.day <= days_in_month(s.year, s.month) && s.hour >= 0 && s.hour <= 23 &&
-           s.minute >= 0 && s.minute <= 59 && s.second >= 0 && s.second <= 59;
-}
-
-int weekday_from_sunday(const save_stamp& s) {
-    // A descriptor read leniently may carry any month; its weekday is then
-    // meaningless, and the table below must not be indexed with it.
-    if (!stamp_is_valid(s))
-        return 0;
-    // Zeller's congruence in the form that counts from Sunday.
-    static const int offsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-    const int year = s.month < 3 ? s.year - 1 : s.year;
-    return (year + year / 4 - year / 100 + year / 400 + offsets[s.month - 1] + s.day) % 7;
-}
-
-std::optional<save_stamp> parse_stamp_text(const std::string& text) {
-    if (text.size() != 14 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::nullopt;
-    }
-    const auto number = [&](std::size_t at, std::size_t length) {
-        return std::stoi(text.substr(at, length));
-    };
-    save_stamp stamp{number(0, 4), number(4, 2),  number(6, 2),
-                     number(8, 2), number(10, 2), number(12, 2)};
-    if (!stamp_is_valid(stamp))
-        return std::nullopt;
-    return stamp;
-}
-
-std::string stamp_iso(const save_stamp& s) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", s.year, s.month, s.day,
-                  s.hour, s.minute, s.second);
-    return text;
-}
 
 std::string trim_field(std::span<const std::uint8_t> field) {
     std::string text(field.begin(), std::find(field.begin(), field.end(), 0));
@@ -164,15 +99,9 @@ std::optional<dci_file> parse_dci(std::span<const std::uint8_t> bytes,
     entry.type = bytes[0x00];
     entry.protection = bytes[0x01];
     entry.name = trim_field(bytes.subspan(0x04, 12));
-    bool bcd_ok = true;
-    save_stamp stamp;
-    stamp.year = 100 * from_bcd(bytes[0x10], bcd_ok) + from_bcd(bytes[0x11], bcd_ok);
-    stamp.month = from_bcd(bytes[0x12], bcd_ok);
-    stamp.day = from_bcd(bytes[0x13], bcd_ok);
-    stamp.hour = from_bcd(bytes[0x14], bcd_ok);
-    stamp.minute = from_bcd(bytes[0x15], bcd_ok);
-    stamp.second = from_bcd(bytes[0x16], bcd_ok);
-    if (bcd_ok && stamp_is_valid(stamp))
+    const std::optional<save_stamp> stamp =
+        stamp_from_bcd(bytes.subspan(0x10).first<STAMP_BCD_SIZE>());
+    if (stamp && stamp_is_valid(*stamp))
         entry.stamp = stamp;
     else
         problems.push_back("the DCI's time stamp is not a valid date");
@@ -207,13 +136,8 @@ std::vector<std::uint8_t> build_dci(const card_entry& entry,
     put_u16(out, 0x02, 0);
     put_text(out.subspan(0x04, 12), entry.name);
     if (entry.stamp) {
-        const save_stamp& s = *entry.stamp;
-        const std::uint8_t stamp[8] = {
-            to_bcd(s.year / 100), to_bcd(s.year % 100),
-            to_bcd(s.month),      to_bcd(s.day),
-            to_bcd(s.hour),       to_bcd(s.minute),
-            to_bcd(s.second),     to_bcd((weekday_from_sunday(s) + 6) % 7)};
-        std::copy_n(stamp, 8, bytes.begin() + 0x10);
+        stamp_to_bcd(*entry.stamp, out.subspan(0x10).first<STAMP_BCD_SIZE>());
+        bytes[0x10 + STAMP_BCD_SIZE] = stamp_weekday_bcd(*entry.stamp);
     }
     put_u16(out, 0x18, static_cast<std::uint16_t>(blocks));
     put_u16(out, 0x1A, entry.header_block);

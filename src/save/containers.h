@@ -10,29 +10,7 @@
 #include <string>
 #include <vector>
 
-/// A time stamp as the card keeps it: a calendar date and time, no zone.
-struct save_stamp {
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-};
-
-bool operator==(const save_stamp& a, const save_stamp& b);
-
-/// Whether the stamp is a real date and time between the years 1900 and 9999.
-bool stamp_is_valid(const save_stamp& stamp);
-
-/// Day of the week, 0 = Sunday; 0 for a stamp that is not valid.
-int weekday_from_sunday(const save_stamp& stamp);
-
-/// YYYYMMDDhhmmss, checked with stamp_is_valid.
-std::optional<save_stamp> parse_stamp_text(const std::string& text);
-
-/// "YYYY-MM-DDThh:mm:ss".
-std::string stamp_iso(const save_stamp& stamp);
+#include "save/stamp.h"
 
 /// Bytes of a fixed-size text field up to the first NUL, trailing spaces
 /// removed.

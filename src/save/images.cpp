@@ -1,9 +1,9 @@
 // Decoding icons and eyecatches.
-#include "images.h"
+#include "save/images.h"
 
 #include <algorithm>
 
-#include "save_header.h"
+#include "save/save_header.h"
 
 namespace {
 

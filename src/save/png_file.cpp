@@ -1,6 +1,6 @@
 // PNG encoding into memory, so the result can be written like any other
 // output: to a temporary file, then renamed into place.
-#include "png_file.h"
+#include "save/png_file.h"
 
 #include <png.h>
 

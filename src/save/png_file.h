@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "images.h"
+#include "save/images.h"
 
 /// The image as an 8-bit RGBA PNG; false with a reason when libpng fails.
 bool encode_png(const rgba_image& image, std::vector<std::uint8_t>& png, std::string& error);

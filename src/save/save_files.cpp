@@ -1,5 +1,5 @@
 // Reading and writing saves on disk.
-#include "save_files.h"
+#include "save/save_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -212,43 +212,6 @@ bool load_save(const std::string& path, save_input& input, file_error& error) {
     if (vmi)
         take_vmi(*vmi, input);
     return true;
-}
-
-save_stamp standard_time_stamp(std::time_t time) {
-    std::tm local{};
-    localtime_r(&time, &local);
-    std::tm wall_clock = local;              // timegm() rewrites what it is given
-    std::time_t wall = timegm(&wall_clock);  // the wall clock, counted as if in UTC
-    if (local.tm_isdst > 0) {
-        // The same wall clock read as standard time lies later by the
-        // daylight-saving shift; standard time is that much behind the wall.
-        std::tm as_standard = local;
-        as_standard.tm_isdst = 0;
-        const std::time_t shifted = std::mktime(&as_standard);
-        if (shifted != static_cast<std::time_t>(-1))
-            wall -= shifted - time;
-    }
-    std::tm s{};
-    gmtime_r(&wall, &s);
-    return {s.tm_year + 1900, s.tm_mon + 1, s.tm_mday, s.tm_hour, s.tm_min, s.tm_sec};
-}
-
-std::optional<std::time_t> stamp_time(const save_stamp& stamp) {
-    std::tm time{};
-    time.tm_year = stamp.year - 1900;
-    time.tm_mon = stamp.month - 1;
-    time.tm_mday = stamp.day;
-    time.tm_hour = stamp.hour;
-    time.tm_min = stamp.minute;
-    time.tm_sec = stamp.second;
-    time.tm_isdst = 0;  // card stamps are standard time, also in summer
-    // -1 is also the real instant one second before 1970: only errno tells a
-    // failure from it, as where vmurx sets a file's times.
-    errno = 0;
-    const std::time_t result = std::mktime(&time);
-    if (result == static_cast<std::time_t>(-1) && errno != 0)
-        return std::nullopt;
-    return result;
 }
 
 namespace {

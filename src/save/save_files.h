@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "containers.h"
-#include "save_header.h"
+#include "save/containers.h"
+#include "save/save_header.h"
 
 enum class file_format { bytes, vms, vmi, dci };
 
@@ -39,13 +39,6 @@ struct file_error {
 /// file is at most 255 blocks; no more than that (plus one byte to tell) is
 /// ever read.
 bool load_save(const std::string& path, save_input& input, file_error& error);
-
-/// The time as local standard time, the way a card stamp is stored in a
-/// file's modification time.
-save_stamp standard_time_stamp(std::time_t time);
-
-/// The stamp read as local standard time.
-std::optional<std::time_t> stamp_time(const save_stamp& stamp);
 
 struct output_file {
     std::string path;

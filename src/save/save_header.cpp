@@ -1,6 +1,6 @@
 // Reading save headers, the data file CRC, and telling intact files from
 // damaged ones.
-#include "save_header.h"
+#include "save/save_header.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Text decoding and quoting.
-#include "text.h"
+#include "save/text.h"
 
 #include <iconv.h>
 

@@ -18,8 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include "emu/emu_options.h"
 #include "run_program.h"
-#include "emu/vmu_options.h"
 
 namespace fs = std::filesystem;
 
@@ -311,9 +311,9 @@ TEST(VmuOptions, AreTakenInAnyCaseAndUpToTheLargestInt) {
     };
     for (const auto& c : cases) {
         vmu_sim vmu;
-        vmu_options options;
+        emu_options options;
         std::string error;
-        ASSERT_TRUE(vmu_parse_options(c.args, vmu, options, error)) << error;
+        ASSERT_TRUE(emu_parse_options(c.args, vmu, options, error)) << error;
         EXPECT_EQ(vmu.frames.front().payload.front(), c.type);
         vmu_sim_status_read(vmu);
         vmu_sim_status_read(vmu);

@@ -54,13 +54,13 @@
 #include <string>
 #include <vector>
 
-#include "emu/vmu_sim.h"
 #include "lpt/byte_exchange.h"
 #include "lpt/lpt.h"
 #include "main/program.h"
 #include "main/vmurx.h"
 #include "platform/platform.h"
 #include "program_ended.h"
+#include "vmu/vmu_sim.h"
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "linux/parport_discovery.h"
+#include "platform/linux/parport_discovery.h"
 #include "run_program.h"
 
 namespace {

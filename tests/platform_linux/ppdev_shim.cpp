@@ -48,8 +48,8 @@
 #include <string>
 #include <vector>
 
-#include "emu/vmu_options.h"
-#include "emu/vmu_sim.h"
+#include "emu/emu_options.h"
+#include "vmu/vmu_sim.h"
 
 namespace {
 
@@ -133,9 +133,9 @@ void configure() {
     std::stringstream options(std::getenv("VMURX_SHIM_VMU") ? std::getenv("VMURX_SHIM_VMU") : "");
     for (std::string word; options >> word;)
         args.push_back(word);
-    vmu_options parsed;
+    emu_options parsed;
     std::string error;
-    if (!vmu_parse_options(args, s.vmu, parsed, error)) {
+    if (!emu_parse_options(args, s.vmu, parsed, error)) {
         std::fprintf(stderr, "ppdev shim: %s\n", error.c_str());
         std::abort();
     }

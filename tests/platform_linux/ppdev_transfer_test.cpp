@@ -13,8 +13,8 @@
 #include <random>
 #include <sstream>
 
-#include "linux/direct_io.h"
 #include "may_raise_nice.h"
+#include "platform/linux/direct_io.h"
 #include "run_program.h"
 #include "shim_support.h"
 

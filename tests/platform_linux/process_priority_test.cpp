@@ -11,9 +11,9 @@
 #include <chrono>
 #include <string>
 
-#include "linux/process_priority.h"
 #include "may_raise_nice.h"
-#include "platform.h"
+#include "platform/host/process_priority.h"
+#include "platform/platform.h"
 #include "run_program.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <numeric>
 
+#include "emu/emu_options.h"
 #include "platform/emu/emu_platform.h"
-#include "platform/emu/vmu_options.h"
 #include "probe/probe.h"
 #include "run_program.h"
 
@@ -47,9 +47,9 @@ template <typename Setup>
 card_run run_on_card(const probe_options& options, Setup setup, std::FILE* out = nullptr) {
     vmu_sim& card = emu_vmu();
     card = vmu_sim{};
-    vmu_options parsed;
+    emu_options parsed;
     std::string error;
-    EXPECT_TRUE(vmu_parse_options({}, card, parsed, error)) << error;
+    EXPECT_TRUE(emu_parse_options({}, card, parsed, error)) << error;
     setup(card);
     char *out_text = nullptr, *err_text = nullptr;
     std::size_t out_size = 0, err_size = 0;

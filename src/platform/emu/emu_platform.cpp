@@ -1,25 +1,26 @@
-// The platform seam over the software VMU. Reads of the status register and
-// writes of the data register go to the card; any other access is recorded
-// as stray.
+// The platform seam over the software VMU of src/vmu/: the seven functions
+// and nothing else. Reads of the status register and writes of the data
+// register go to the card; any other access is recorded as stray.
 //
 // Counting mode (the default, for the tests): the card advances one tick per
 // status read, masking is a flag the card records with every access, and the
 // sleep only counts.
 //
 // Real-time mode: the card runs on its own thread, and the registers are the
-// atomics of vmu_realtime; a status read is one atomic load. Memory is locked
-// and masking raises the polling thread's priority, as on real hardware. The card thread
-// owns the vmu_sim record from port_acquire to port_release, so this side
-// touches it only outside that stretch.
+// atomics of vmu_realtime; a status read is one atomic load. Memory is
+// locked, masking raises the polling thread's priority and the sleep sleeps,
+// through platform/host as on real hardware. The card thread owns the vmu_sim
+// record from port_acquire to port_release, so this side touches it only
+// outside that stretch.
 #include <sys/mman.h>
-#include <time.h>
 
 #include <cerrno>
 #include <system_error>
 
-#include "emu_platform.h"
-#include "linux/process_priority.h"
-#include "platform.h"
+#include "platform/emu/emu_platform.h"
+#include "platform/host/host_sleep.h"
+#include "platform/host/process_priority.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ vmu_sim& emu_vmu() {
 void emu_use_realtime(const vmu_realtime_config& config) {
     backend.realtime = true;
     realtime_card().config = config;
+    realtime_card().config.prepare_thread = priority_raise_for_good;
 }
 
 bool port_acquire(std::uint16_t base) {
@@ -146,8 +148,5 @@ void sleep_ms(unsigned milliseconds) {
         emu_vmu().slept_ms += milliseconds;
         return;
     }
-    timespec remaining{static_cast<time_t>(milliseconds / 1000),
-                       static_cast<long>(milliseconds % 1000) * 1'000'000L};
-    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-    }
+    host_sleep_ms(milliseconds);
 }

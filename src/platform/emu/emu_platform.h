@@ -1,11 +1,11 @@
 // The software VMU as a backend of the platform seam: the program's port is
 // the one simulated card returned here. It counts time in status reads, or,
 // once emu_use_realtime has been called, keeps real time on a thread of its
-// own (vmu_realtime.h).
+// own (vmu/vmu_realtime.h).
 #pragma once
 
-#include "vmu_realtime.h"
-#include "vmu_sim.h"
+#include "vmu/vmu_realtime.h"
+#include "vmu/vmu_sim.h"
 
 /// The card behind the port. Configure it before the port is opened; read
 /// what it recorded afterwards.

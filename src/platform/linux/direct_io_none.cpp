@@ -3,7 +3,7 @@
 // a refused grant; they do nothing.
 #include <cerrno>
 
-#include "linux/direct_io.h"
+#include "platform/linux/direct_io.h"
 
 int direct_io_grant(std::uint16_t) {
     return ENOSYS;

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "linux/direct_io.h"
+#include "platform/linux/direct_io.h"
 
 int direct_io_grant(std::uint16_t base) {
     if (base > 0xFFFE)

@@ -5,16 +5,16 @@
 // cannot mask interrupts, and the sleep is a plain nanosleep.
 #include <sched.h>
 #include <sys/mman.h>
-#include <time.h>
 
 #include <cerrno>
 
-#include "linux/direct_io.h"
-#include "linux/linux_port_state.h"
-#include "linux/parport_discovery.h"
-#include "linux/ppdev_port.h"
-#include "linux/process_priority.h"
-#include "platform.h"
+#include "platform/host/host_sleep.h"
+#include "platform/host/process_priority.h"
+#include "platform/linux/direct_io.h"
+#include "platform/linux/linux_port_state.h"
+#include "platform/linux/parport_discovery.h"
+#include "platform/linux/ppdev_port.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -162,10 +162,7 @@ void unmask_interrupts() {
 }
 
 void sleep_ms(unsigned milliseconds) {
-    timespec remaining{static_cast<time_t>(milliseconds / 1000),
-                       static_cast<long>(milliseconds % 1000) * 1'000'000L};
-    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-    }
+    host_sleep_ms(milliseconds);
 }
 
 linux_port_state linux_port_state_now() {

@@ -4,7 +4,7 @@
 // the port (vmurx-probe); the tool itself never needs it.
 #pragma once
 
-#include "linux/process_priority.h"
+#include "platform/host/process_priority.h"
 
 struct linux_port_state {
     bool acquired = false;

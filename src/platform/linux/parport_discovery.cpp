@@ -2,7 +2,7 @@
 // POSIX calls only (opendir/readdir, open/read), so that the whole search is
 // visible to, and can be redirected by, anything that stands in for the
 // kernel.
-#include "linux/parport_discovery.h"
+#include "platform/linux/parport_discovery.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -6,7 +6,7 @@
 // port, that PPCLAIM fails with ENXIO. The wish stays with the open file, so
 // the node is opened again and claimed shared: lp then waits while we hold
 // the port.
-#include "linux/ppdev_port.h"
+#include "platform/linux/ppdev_port.h"
 
 #include <fcntl.h>
 #include <linux/parport.h>

@@ -12,7 +12,17 @@
 
 namespace {
 
+// Puts the floor back however a test ends: a failed ASSERT returns at once.
+struct floor_restorer {
+    unsigned saved = delay_floor_us;
+    floor_restorer() = default;
+    floor_restorer(const floor_restorer&) = delete;
+    floor_restorer& operator=(const floor_restorer&) = delete;
+    ~floor_restorer() { delay_floor_us = saved; }
+};
+
 TEST(DelayFloor, EveryD0LevelOfASentByteLastsAtLeastTheFloor) {
+    const floor_restorer restore;
     const struct {
         unsigned floor_us;
         int byte;
@@ -42,7 +52,6 @@ TEST(DelayFloor, EveryD0LevelOfASentByteLastsAtLeastTheFloor) {
         const int bit0 = c.byte & 1;
         EXPECT_EQ((writes.back().value & DATA_SEND_BIT) != 0, bit0 != 0);
     }
-    delay_floor_us = DEFAULT_DELAY_FLOOR_US;
 }
 
 TEST(DelayFloor, TheVariableTakesDigitsOnly) {

@@ -3,7 +3,7 @@
 // the link holds on D0. Reads give an idle card (Ack high, not ready).
 #include "recording_port.h"
 
-#include "platform/monotonic_clock.h"
+#include "clock/monotonic_clock.h"
 #include "platform/platform.h"
 
 std::vector<timed_write>& recorded_writes() {

@@ -4,15 +4,15 @@
 //   vmurx-emu [VMU options] [-- vmurx options]
 #include <vector>
 
-#include "emu_platform.h"
+#include "emu/emu_options.h"
 #include "lpt/byte_exchange.h"
 #include "main/vmurx.h"
-#include "vmu_options.h"
+#include "platform/emu/emu_platform.h"
 
 int main(int argc, char* argv[]) {
     std::vector<char*> tool_argv;
-    vmu_options options;
-    const int status = vmu_split_command_line(
+    emu_options options;
+    const int status = emu_split_command_line(
         argc, argv, emu_vmu(), options, "vmurx",
         "Runs vmurx against a software VMU that sends one file over a simulated cable.\n"
         "The delay floor is 0 here unless VMURX_DELAY_US sets it.",

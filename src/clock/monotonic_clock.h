@@ -1,6 +1,6 @@
 // The monotonic clock in nanoseconds, for the code that keeps or measures
 // real time: the delay floor, the probe's gaps and the real-time card. Not a
-// part of the seam: an inline helper every side may include.
+// part of the seam: one inline header that every room may include.
 #pragma once
 
 #include <time.h>

@@ -1,7 +1,7 @@
 // The built-in sample save: a little picture of the card itself as its icon,
 // and a payload whose bytes show their offsets, so a damaged transfer is easy
 // to spot even without the CRC.
-#include "sample_save.h"
+#include "vmu/sample_save.h"
 
 #include <algorithm>
 #include <cstdlib>

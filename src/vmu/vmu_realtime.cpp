@@ -11,9 +11,8 @@
 // the register during it, as in the counting card, whose time passes only
 // with reads. Every other level lasts its time exactly, and a tool that does
 // not poll through it loses the bit, as with a real card.
-#include "vmu_realtime.h"
+#include "vmu/vmu_realtime.h"
 
-#include <sched.h>
 #include <time.h>
 
 #include <algorithm>
@@ -21,8 +20,7 @@
 #include <cstdlib>
 #include <functional>
 
-#include "linux/process_priority.h"
-#include "monotonic_clock.h"
+#include "clock/monotonic_clock.h"
 
 namespace {
 
@@ -154,17 +152,10 @@ void measure_gap(vmu_realtime& rt, card_timing& t) {
 }
 
 void run_card(vmu_realtime& rt) {
-    // The card stands for hardware, which no other program pauses: it runs
-    // real-time where permitted, whatever the tool does (the kernel's
-    // throttle still stops it for 50 ms once it has spun for 950 ms of a
-    // second, which the report shows as a pause), else as high as it may.
-    sched_param real_time{};
-    real_time.sched_priority = 1;
-    if (sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &real_time) != 0) {
-        priority_plan card_priority;
-        priority_prepare(card_priority);
-        priority_raise(card_priority);
-    }
+    // The card stands for hardware, which no other program pauses: whoever
+    // runs it raises its thread as far as the machine permits.
+    if (rt.config.prepare_thread != nullptr)
+        rt.config.prepare_thread();
 
     vmu_sim& card = *rt.card;
     card_timing t;

@@ -1,7 +1,7 @@
 // Raising and restoring the scheduling of the polling thread, and locking its
 // memory. Every failure is silent: without the permission the process keeps
 // running as it was, which is never worse than before.
-#include "linux/process_priority.h"
+#include "platform/host/process_priority.h"
 
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -146,6 +146,16 @@ void priority_lower(priority_plan& plan) {
 void priority_restore(priority_plan& plan) {
     priority_lower(plan);
     plan = priority_plan{};
+}
+
+void priority_raise_for_good() {
+    sched_param real_time{};
+    real_time.sched_priority = 1;
+    if (sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &real_time) != 0) {
+        priority_plan plan;
+        priority_prepare(plan);
+        priority_raise(plan);
+    }
 }
 
 bool lock_memory() {

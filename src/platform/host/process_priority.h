@@ -44,6 +44,13 @@ void priority_lower(priority_plan& plan);
 /// Switches back to normal and forgets the plan.
 void priority_restore(priority_plan& plan);
 
+/// Raises the calling thread for the rest of its life, for a thread that
+/// stands for hardware (the real-time software card): SCHED_FIFO priority 1
+/// where permitted, whatever the throttle (which then stops it for 50 ms once
+/// it has spun for 950 ms of a second), else the best setting
+/// priority_prepare finds.
+void priority_raise_for_good();
+
 /// Whether `rt_runtime_path` says real-time throttling is off ("-1").
 bool rt_throttling_off(const char* rt_runtime_path = RT_RUNTIME_PATH);
 

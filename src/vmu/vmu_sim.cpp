@@ -1,6 +1,6 @@
 // The software VMU's behaviour: the card's side of the bit-level protocol,
 // driven one status read at a time, and its record of what the PC did.
-#include "vmu_sim.h"
+#include "vmu/vmu_sim.h"
 
 #include <algorithm>
 #include <climits>

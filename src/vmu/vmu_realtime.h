@@ -24,7 +24,7 @@
 #include <string>
 #include <thread>
 
-#include "vmu_sim.h"
+#include "vmu/vmu_sim.h"
 
 /// How the real-time card is set up (vmurx-emu --realtime).
 struct vmu_realtime_config {
@@ -32,6 +32,9 @@ struct vmu_realtime_config {
     int sample_us = 0;        // how often the card looks at D0/D1; 0: it sees every level
     std::string report_path;  // where the card writes its measurements at the end; empty: nowhere
     bool raise_tool = true;   // masking raises the tool's priority where permitted
+    /// Called first on the card's thread, to raise its scheduling (the card
+    /// knows nothing of the machine); nothing when null.
+    void (*prepare_thread)() = nullptr;
 };
 
 /// Writes the ring holds: far more than the tool makes while the card

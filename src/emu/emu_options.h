@@ -1,0 +1,38 @@
+// The command line of the programs that run against the software VMU
+// (vmurx-emu, vmurx-probe-emu, and the kernel stand-in of the end-to-end
+// tests): which file the card sends, how fast it clocks, and which fault it
+// shows. The options are a table (emu_options.cpp): adding one is a row and
+// the function that takes its value.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "vmu/vmu_realtime.h"
+#include "vmu/vmu_sim.h"
+
+/// What the options set besides the card itself.
+struct emu_options {
+    bool help = false;
+    bool realtime = false;  // --realtime: keep real time on a thread of its own
+    vmu_realtime_config realtime_config;
+};
+
+/// The help text of the VMU options, a line or more per option.
+std::string emu_options_help();
+
+/// Sets up `vmu` from `args` (the VMU options alone, without the program
+/// name). Returns false with a one-line reason in `error` for anything it
+/// cannot take; `vmu` is then unusable.
+bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_options& options,
+                       std::string& error);
+
+/// The command line of a program run against the software VMU:
+/// `program [VMU options] [-- tool options]`. Sets up `vmu` and `options`
+/// from the options before "--" and gives the tool's own command line in
+/// `tool_argv`: the program name, what follows "--", and a null pointer.
+/// Returns -1 to go on, or the status to exit with after printing the help
+/// (0) or a wrong VMU option (2). `tool` names the tool in the help,
+/// `summary` is its first line.
+int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& options,
+                           const char* tool, const char* summary, std::vector<char*>& tool_argv);
