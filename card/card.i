@@ -12,10 +12,10 @@ ROOT_FAT        = $46           ; offsets in the root block
 ROOT_DIRECTORY  = $4A
 ROOT_DIR_BLOCKS = $4C
 DIR_MAX_BLOCKS  = 13            ; a standard card's, and the most looked at
-ENTRY_FIRST     = 2             ; offsets in an entry
-ENTRY_NAME      = 4
-ENTRY_STAMP     = $10
-ENTRY_SIZE      = $18
+DIR_FIRST       = 2             ; offsets in an entry
+DIR_NAME        = 4
+DIR_STAMP       = $10
+DIR_SIZE        = $18
 
 ; flash_at: points FPR:TRH:TRL at byte (B:C) of block ACC, B being bit 8 of
 ; the offset and C its low byte. Clobbers ACC.
@@ -185,7 +185,7 @@ load_entry:
         inc trl
         dbnz tmp0, .name
         ld trl                  ; from the stamp at $10 on to the size at $18
-        add #ENTRY_SIZE - ENTRY_STAMP
+        add #DIR_SIZE - DIR_STAMP
         st trl
         ldf
         st entry_size

@@ -39,18 +39,22 @@ send_file:
         mov #CODE_START, frame_code
         mov #2, frame_len
         call ram_frame
-        bp psw, cy, .failed
+        bn psw, cy, .sent1
+        jmp .failed
+.sent1:
 
         mov #BLK_NAME, fail_block        ; name block: the entry's 12 bytes
         ld slot
         call entry_at
         ld trl
-        add #ENTRY_NAME
+        add #DIR_NAME
         st trl
         mov #CODE_NAME, frame_code
         mov #12, frame_len
         call flash_frame
-        bp psw, cy, .failed
+        bn psw, cy, .sent2
+        jmp .failed
+.sent2:
 
         ld entry_first
         st cur_block
@@ -105,7 +109,7 @@ send_file:
         ld slot
         call entry_at
         ld trl
-        add #ENTRY_STAMP
+        add #DIR_STAMP
         st trl
         mov #CODE_DIRECTORY, frame_code
         mov #12, frame_len
