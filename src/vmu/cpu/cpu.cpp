@@ -21,18 +21,18 @@ struct decoded {
     std::uint8_t cycles;  // 0: undefined opcode
 };
 
-const std::array<decoded, 256>& decode_table() {
-    static const std::array<decoded, 256> table = [] {
-        std::array<decoded, 256> t{};
-        for (unsigned opcode = 0; opcode < 256; ++opcode) {
-            if (const vmu_insn_form* form = vmu_decode(static_cast<std::uint8_t>(opcode))) {
-                t[opcode] = {form->op, form->form, form->size, form->cycles};
-            }
+std::array<decoded, 256> make_decode_table() {
+    std::array<decoded, 256> t{};
+    for (unsigned opcode = 0; opcode < 256; ++opcode) {
+        if (const vmu_insn_form* form = vmu_decode(static_cast<std::uint8_t>(opcode))) {
+            t[opcode] = {form->op, form->form, form->size, form->cycles};
         }
-        return t;
-    }();
-    return table;
+    }
+    return t;
 }
+
+// Built before main(), so that the step function pays no guard for it.
+const std::array<decoded, 256> decode_table = make_decode_table();
 
 // Cycles an interrupt's entry takes: the pushes and the jump of a CALLF.
 constexpr unsigned INTERRUPT_CYCLES = 2;
@@ -380,7 +380,7 @@ unsigned vmu_cpu_step(vmu_cpu& cpu) {
         // Three bytes from the PC on; the flash reaches past 0xFFFF, so an
         // instruction at the end of bank 0 reads no further than bank 1.
         const std::uint8_t* code = cpu.flash.data() + cpu.pc;
-        const decoded& d = decode_table()[code[0]];
+        const decoded& d = decode_table[code[0]];
         if (d.cycles == 0) {
             cpu_fault(cpu, "undefined opcode");
             return 0;

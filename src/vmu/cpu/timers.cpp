@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr std::uint64_t BASE_TIMER_PERIOD_PS = 500'000'000'000ULL;
-
 // One count of a timer: its control register, counters and reloads.
 void count_timer(std::uint8_t& control, std::uint8_t& low, std::uint8_t& high,
                  std::uint8_t low_reload, std::uint8_t high_reload) {
@@ -44,7 +42,7 @@ void count_timer(std::uint8_t& control, std::uint8_t& low, std::uint8_t& high,
 
 }  // namespace
 
-void timers_advance(vmu_cpu& cpu, unsigned cycles) {
+void count_t0_t1(vmu_cpu& cpu, unsigned cycles) {
     std::uint8_t& t0cnt = sfr_at(cpu, VMU_T0CNT);
     if ((t0cnt & 0xC0) != 0) {
         const unsigned period = 256U - sfr_at(cpu, VMU_T0PRR);
@@ -60,14 +58,6 @@ void timers_advance(vmu_cpu& cpu, unsigned cycles) {
         while (cpu.t1_prescale >= 2) {
             cpu.t1_prescale = static_cast<std::uint8_t>(cpu.t1_prescale - 2);
             count_timer(t1cnt, cpu.t1l, cpu.t1h, sfr_at(cpu, VMU_T1L), sfr_at(cpu, VMU_T1H));
-        }
-    }
-    std::uint8_t& btcr = sfr_at(cpu, VMU_BTCR);
-    if ((btcr & 0x40) != 0) {
-        cpu.base_timer_ps += static_cast<std::uint64_t>(cycles) * cpu.cycle_ps;
-        if (cpu.base_timer_ps >= BASE_TIMER_PERIOD_PS) {
-            cpu.base_timer_ps -= BASE_TIMER_PERIOD_PS;
-            btcr |= 0x02;
         }
     }
 }

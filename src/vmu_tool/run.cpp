@@ -1,0 +1,244 @@
+// vmurx-vmu run: runs a game on the processor model from the card's start
+// state for a time of the card's own, pressing buttons on the way, and then
+// prints the screen and the registers as asked.
+#include <getopt.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "vmu/cpu/cpu.h"
+#include "vmu_tool/card_game.h"
+#include "vmu_tool/vmu_tool.h"
+
+namespace {
+
+constexpr std::uint64_t PS_PER_MS = 1'000'000'000;
+constexpr std::uint64_t PRESS_MS = 100;
+constexpr std::uint64_t MAX_MS = 100'000'000;            // about a day
+constexpr std::uint64_t MAX_CYCLES = 1'000'000'000'000;  // hours at any clock
+
+struct press {
+    std::uint8_t button;
+    std::uint64_t from_ms;
+};
+
+struct run_options {
+    std::uint64_t ms = 1000;
+    std::uint64_t cycles = 0;  // when not 0, the limit instead of ms
+    std::vector<press> presses;
+    std::string card;
+    bool lcd = false;
+    bool regs = false;
+};
+
+bool parse_number(const char* text, std::uint64_t high, std::uint64_t& value) {
+    if (text[0] < '0' || text[0] > '9') {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long parsed = std::strtoull(text, &end, 10);
+    value = parsed;
+    return errno == 0 && *end == '\0' && parsed <= high;
+}
+
+bool parse_press(const std::string& text, press& out) {
+    static const char* const names[] = {"up", "down", "left", "right", "a", "b", "mode", "sleep"};
+    const std::size_t at = text.find('@');
+    if (at == std::string::npos) {
+        return false;
+    }
+    const std::string name = text.substr(0, at);
+    for (unsigned bit = 0; bit < 8; ++bit) {
+        if (name == names[bit]) {
+            out.button = static_cast<std::uint8_t>(1U << bit);
+            return parse_number(text.c_str() + at + 1, MAX_MS, out.from_ms);
+        }
+    }
+    return false;
+}
+
+enum { OPT_MS = 256, OPT_CYCLES, OPT_PRESS, OPT_CARD, OPT_LCD, OPT_REGS, OPT_HELP };
+
+// Returns -1 to go on, else the exit status.
+int parse_run(int argc, char* argv[], run_options& o, std::string& file) {
+    static const option options[] = {
+        {"ms", required_argument, nullptr, OPT_MS},
+        {"cycles", required_argument, nullptr, OPT_CYCLES},
+        {"press", required_argument, nullptr, OPT_PRESS},
+        {"card", required_argument, nullptr, OPT_CARD},
+        {"lcd", no_argument, nullptr, OPT_LCD},
+        {"regs", no_argument, nullptr, OPT_REGS},
+        {"help", no_argument, nullptr, OPT_HELP},
+        {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;
+    optind = 1;
+    bool ms_given = false;
+    int id = 0;
+    while ((id = getopt_long(argc, argv, "+", options, nullptr)) != -1) {
+        press p{};
+        switch (id) {
+            case OPT_MS:
+                if (!parse_number(optarg, MAX_MS, o.ms) || o.ms == 0) {
+                    return vmu_tool_usage_error(std::string("bad --ms '") + optarg + "'");
+                }
+                ms_given = true;
+                break;
+            case OPT_CYCLES:
+                if (!parse_number(optarg, MAX_CYCLES, o.cycles) || o.cycles == 0) {
+                    return vmu_tool_usage_error(std::string("bad --cycles '") + optarg + "'");
+                }
+                break;
+            case OPT_PRESS:
+                if (!parse_press(optarg, p)) {
+                    return vmu_tool_usage_error(std::string("bad --press '") + optarg +
+                                                "' (BUTTON@MS, e.g. a@200)");
+                }
+                o.presses.push_back(p);
+                break;
+            case OPT_CARD:
+                o.card = optarg;
+                break;
+            case OPT_LCD:
+                o.lcd = true;
+                break;
+            case OPT_REGS:
+                o.regs = true;
+                break;
+            case OPT_HELP:
+                std::fputs(VMU_TOOL_USAGE, stdout);
+                return 0;
+            default:
+                if (optopt >= OPT_MS) {
+                    return vmu_tool_usage_error(std::string("option '") + argv[optind - 1] +
+                                                "' needs a value");
+                }
+                return vmu_tool_usage_error(std::string("unrecognized option '") +
+                                            argv[optind - 1] + "'");
+        }
+    }
+    if (ms_given && o.cycles != 0) {
+        return vmu_tool_usage_error("--ms and --cycles exclude each other");
+    }
+    if (argc - optind != 1) {
+        return vmu_tool_usage_error(argc == optind ? "run: no FILE" : "run: one FILE only");
+    }
+    file = argv[optind];
+    return -1;
+}
+
+// Fills the flash from FILE, or from the card image that holds the game FILE.
+bool load(vmu_cpu& cpu, const run_options& o, const std::string& file) {
+    std::vector<std::uint8_t> bytes;
+    std::string reason;
+    const std::string& path = o.card.empty() ? file : o.card;
+    if (!vmu_tool_read_file(path, VMU_FLASH_SIZE, bytes, reason)) {
+        vmu_tool_fail(path, reason);
+        return false;
+    }
+    if (o.card.empty()) {
+        return vmu_cpu_load_game(cpu, bytes);
+    }
+    if (!card_holds_game(bytes, file, reason) || !vmu_cpu_load_card(cpu, bytes)) {
+        vmu_tool_fail(path, reason.empty() ? "not a 131072-byte card image" : reason);
+        return false;
+    }
+    return true;
+}
+
+// The buttons held at `ms`.
+std::uint8_t held_at(const std::vector<press>& presses, std::uint64_t ms) {
+    std::uint8_t held = 0;
+    for (const press& p : presses) {
+        if (ms >= p.from_ms && ms < p.from_ms + PRESS_MS) {
+            held |= p.button;
+        }
+    }
+    return held;
+}
+
+// The next moment after `ms` at which a button goes down or up.
+std::uint64_t next_change(const std::vector<press>& presses, std::uint64_t ms) {
+    std::uint64_t next = UINT64_MAX;
+    for (const press& p : presses) {
+        for (std::uint64_t edge : {p.from_ms, p.from_ms + PRESS_MS}) {
+            if (edge > ms) {
+                next = std::min(next, edge);
+            }
+        }
+    }
+    return next;
+}
+
+void run(vmu_cpu& cpu, const run_options& o) {
+    const std::uint64_t end_ps = o.cycles != 0 ? UINT64_MAX : o.ms * PS_PER_MS;
+    const std::uint64_t end_cycles = o.cycles != 0 ? o.cycles : UINT64_MAX;
+    while (cpu.state == vmu_cpu_state::running && cpu.time_ps < end_ps && cpu.cycles < end_cycles) {
+        const std::uint64_t now_ms = cpu.time_ps / PS_PER_MS;
+        vmu_cpu_set_buttons(cpu, held_at(o.presses, now_ms));
+        const std::uint64_t change = next_change(o.presses, now_ms);
+        const std::uint64_t until_ps =
+            std::min(end_ps, change == UINT64_MAX ? UINT64_MAX : change * PS_PER_MS);
+        while (cpu.time_ps < until_ps && cpu.cycles < end_cycles && vmu_cpu_step(cpu) != 0) {
+        }
+    }
+}
+
+void print_regs(const vmu_cpu& cpu) {
+    std::printf("ACC=%02X PSW=%02X B=%02X C=%02X TRL=%02X TRH=%02X SP=%02X PC=%04X\n",
+                vmu_cpu_read(cpu, VMU_ACC), vmu_cpu_read(cpu, VMU_PSW), vmu_cpu_read(cpu, VMU_B),
+                vmu_cpu_read(cpu, VMU_C), vmu_cpu_read(cpu, VMU_TRL), vmu_cpu_read(cpu, VMU_TRH),
+                vmu_cpu_read(cpu, VMU_SP), cpu.pc);
+}
+
+void print_lcd(const vmu_cpu& cpu) {
+    std::string line(VMU_LCD_WIDTH, '.');
+    for (int y = 0; y < VMU_LCD_HEIGHT; ++y) {
+        for (int x = 0; x < VMU_LCD_WIDTH; ++x) {
+            line[static_cast<std::size_t>(x)] = vmu_cpu_lcd_pixel(cpu, x, y) ? '#' : '.';
+        }
+        std::printf("%s\n", line.c_str());
+    }
+}
+
+}  // namespace
+
+int vmu_tool_run(int argc, char* argv[]) {
+    run_options o;
+    std::string file;
+    if (const int status = parse_run(argc, argv, o, file); status >= 0) {
+        return status;
+    }
+    vmu_cpu cpu;
+    vmu_cpu_reset(cpu);
+    if (!load(cpu, o, file)) {
+        return 1;
+    }
+    run(cpu, o);
+    for (const std::string& warning : vmu_cpu_warnings(cpu)) {
+        std::fprintf(stderr, "%s: warning: %s\n", VMU_TOOL_PROGRAM, warning.c_str());
+    }
+    if (o.regs) {
+        print_regs(cpu);
+    }
+    if (o.lcd) {
+        print_lcd(cpu);
+    }
+    const double ms = static_cast<double>(cpu.time_ps) / static_cast<double>(PS_PER_MS);
+    if (cpu.state == vmu_cpu_state::ended) {
+        std::fprintf(stderr, "%s: %s: game_end after %llu cycles (%.3f ms)\n", VMU_TOOL_PROGRAM,
+                     file.c_str(), static_cast<unsigned long long>(cpu.cycles), ms);
+    } else if (cpu.state == vmu_cpu_state::fault) {
+        std::fprintf(stderr, "%s: %s: %s at PC %04X\n", VMU_TOOL_PROGRAM, file.c_str(),
+                     cpu.fault.c_str(), cpu.fault_pc);
+        return 1;
+    }
+    return 0;
+}
