@@ -33,6 +33,10 @@ foreach(program IN LISTS VMURX_PROGRAMS)
 endforeach()
 
 install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The card-side sender (card/): the game with its VMI, and as a DCI.
+if(TARGET vmurx-sender)
+  install(FILES ${VMURX_SENDER_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/vmurx/card)
+endif()
 # udev and the module loader read these under /usr/lib (or /lib) whatever the
 # library directory of this architecture is, hence no CMAKE_INSTALL_LIBDIR.
 install(FILES dist/system/60-vmurx.rules DESTINATION lib/udev/rules.d)
