@@ -1,0 +1,52 @@
+// vmurx-card check: a line per finding and a verdict per card, or one JSON
+// array; the status tells whether any card has errors or cannot be read.
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+#include "card/card_check.h"
+#include "card/card_disk.h"
+#include "card/vmurx_card.h"
+#include "save/text.h"
+
+int card_check_command(const card_command_line& cl) {
+    using json = nlohmann::ordered_json;
+    json all = json::array();
+    bool errors = false;
+    bool unreadable = false;
+    for (const std::string& path : cl.operands) {
+        card_image card;
+        file_error error;
+        if (!card_load(path, card, error)) {
+            card_fail(error.object, error.reason, 2);
+            unreadable = true;
+            continue;
+        }
+        const card_report report = card_check(card);
+        errors = errors || !report.errors.empty();
+        if (cl.json) {
+            json one;
+            one["card"] = path;
+            one["errors"] = report.errors;
+            one["warnings"] = report.warnings;
+            one["ok"] = report.errors.empty();
+            all.push_back(one);
+            continue;
+        }
+        const std::string shown = printable(path);
+        for (const std::string& e : report.errors)
+            std::printf("%s: error: %s\n", shown.c_str(), e.c_str());
+        for (const std::string& w : report.warnings)
+            std::printf("%s: warning: %s\n", shown.c_str(), w.c_str());
+        if (report.errors.empty() && report.warnings.empty()) {
+            std::printf("%s: OK\n", shown.c_str());
+        } else {
+            std::printf("%s: %zu error%s, %zu warning%s\n", shown.c_str(), report.errors.size(),
+                        report.errors.size() == 1 ? "" : "s", report.warnings.size(),
+                        report.warnings.size() == 1 ? "" : "s");
+        }
+    }
+    if (cl.json)
+        std::printf("%s\n", all.dump(2, ' ', false, json::error_handler_t::replace).c_str());
+    return unreadable ? 2 : errors ? 1 : 0;
+}

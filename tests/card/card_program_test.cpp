@@ -1,0 +1,324 @@
+// vmurx-card run as a user runs it, on cards it formats itself and saves built
+// from the layout: round trips through raw and Nexus cards, the listing, the
+// check's lines and statuses, and that no failure touches a card or a file.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "run_program.h"
+#include "save_files.h"
+
+namespace {
+
+const std::string CARD = VMURX_CARD_PATH;
+const std::uint8_t STAMP_2002[8] = {0x20, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x00};
+constexpr long STAMP_2002_UTC = 1015218367;  // 2002-03-04 05:06:07 UTC
+
+run_result run(const temp_dir& dir, const std::string& command_line,
+               const std::string& tz = "UTC") {
+    std::vector<std::string> argv{CARD};
+    std::istringstream in(command_line);
+    for (std::string word; in >> word;)
+        argv.push_back(word);
+    return run_program(argv, {.cwd = dir.path(), .env = {"TZ=" + tz}, .unset = {}});
+}
+
+bytes read_bytes(const temp_dir& dir, const std::string& name) {
+    return as_bytes(read_file(dir.file(name)));
+}
+
+void write_bytes(const temp_dir& dir, const std::string& name, const bytes& content) {
+    write_file(dir.file(name), as_string(content));
+}
+
+struct stat stat_of(const std::string& path) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st;
+}
+
+// A card of `name` holding the DCI files given as NAME=bytes.
+void card_with(const temp_dir& dir, const std::string& card,
+               const std::vector<std::pair<std::string, bytes>>& files) {
+    ASSERT_EQ(run(dir, "new " + card).status, 0);
+    for (const auto& [name, content] : files) {
+        write_bytes(dir, name + ".dci", make_dci(content, 0x33, name, STAMP_2002));
+        const run_result r = run(dir, "add " + card + " " + name + ".dci");
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+}
+
+TEST(RoundTrip, AddThenExtractGivesTheBytesAndStampThroughRawAndNexusCards) {
+    for (const std::string card : {"vmu0.bin", "card.dcm"}) {
+        temp_dir dir;
+        const bytes content = make_save({.payload = 2000});
+        card_with(dir, card, {{"SONIC", content}});
+        mkdir(dir.file("out").c_str(), 0755);
+        const run_result r = run(dir, "extract -o out " + card);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(stat_of(dir.file("out/SONIC")).st_atime, STAMP_2002_UTC);
+        EXPECT_EQ(stat_of(dir.file("out/SONIC")).st_mtime, STAMP_2002_UTC);
+        EXPECT_EQ(read_bytes(dir, "out/SONIC"), content) << card;
+        // The Nexus card is every four bytes reversed: its root's mark reads
+        // the same, its FAT block's field not.
+        const bytes image = read_bytes(dir, card);
+        ASSERT_EQ(image.size(), 131072u);
+        EXPECT_EQ(image[255 * 512 + (card == "card.dcm" ? 0x45 : 0x46)], 0xFE) << card;
+    }
+}
+
+TEST(RoundTrip, StampsAreLocalStandardTimeAlsoInSummer) {
+    temp_dir dir;
+    const std::string zone = "CET-1CEST,M3.5.0,M10.5.0/3";
+    const std::uint8_t summer[8] = {0x20, 0x20, 0x07, 0x01, 0x12, 0x00, 0x00, 0x02};
+    write_bytes(dir, "A.dci", make_dci(make_save({}), 0x33, "A", summer));
+    ASSERT_EQ(run(dir, "new c.bin").status, 0);
+    ASSERT_EQ(run(dir, "add c.bin A.dci", zone).status, 0);
+    ASSERT_EQ(run(dir, "extract c.bin A", zone).status, 0);
+    // 2020-07-01 12:00 standard time (UTC+1) is 11:00 UTC.
+    EXPECT_EQ(stat_of(dir.file("A")).st_mtime, 1593601200);
+}
+
+TEST(List, ShowsTheFilesAndTheFreeBlocks) {
+    temp_dir dir;
+    card_with(dir, "c.bin", {{"FIRST", make_save({})}, {"SECOND", make_save({.payload = 1000})}});
+    run_result r = run(dir, "list c.bin");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "SLOT  TYPE  NAME          BLOCKS  FIRST  STAMP                DESCRIPTION\n"
+              "   0  data  FIRST              2    199  2002-03-04T05:06:07  TEST SAVE\n"
+              "   1  data  SECOND             4    197  2002-03-04T05:06:07  TEST SAVE\n"
+              "194 of 200 user blocks free\n");
+    r = run(dir, "list --json c.bin");
+    EXPECT_EQ(r.status, 0);
+    for (const std::string field : {
+             "{\n  \"card\": \"c.bin\",\n  \"format\": \"raw\",\n  \"user_blocks\": 200,\n"
+             "  \"free_blocks\": 194,\n  \"icon_shape\": 0,\n  \"color\": \"ffffffff\",\n",
+             "  \"files\": [\n    {\n      \"slot\": 0,\n      \"name\": \"FIRST\",\n"
+             "      \"type\": \"data\",\n      \"first_block\": 199,\n      \"blocks\": 2,\n"
+             "      \"header_block\": 0,\n      \"protected\": false,\n"
+             "      \"stamp\": \"2002-03-04T05:06:07\",\n      \"description\": \"TEST SAVE\",\n"
+             "      \"verdict\": \"intact\"\n    },\n",
+         }) {
+        EXPECT_NE(r.out.find(field), std::string::npos) << field << "\n" << r.out;
+    }
+}
+
+TEST(Check, PrintsALinePerFindingAndTheWorstStatus) {
+    temp_dir dir;
+    card_with(dir, "good.bin", {{"A", make_save({})}});
+    bytes broken = read_bytes(dir, "good.bin");
+    broken[254 * 512 + 2 * 198] = 0xFC;  // A's second block: free
+    broken[254 * 512 + 2 * 198 + 1] = 0xFF;
+    write_bytes(dir, "broken.bin", broken);
+    write_bytes(dir, "short.bin", bytes(1000, 0));
+    const struct {
+        std::string cards, out, err;
+        int status;
+    } cases[] = {
+        {"good.bin", "good.bin: OK\n", "", 0},
+        {"good.bin broken.bin",
+         "good.bin: OK\nbroken.bin: error: #0 A: the chain enters the free block 198\n"
+         "broken.bin: 1 error, 0 warnings\n",
+         "", 1},
+        {"short.bin good.bin", "good.bin: OK\n",
+         "vmurx-card: short.bin: not a card image: 1000 bytes, not 131072\n", 2},
+    };
+    for (const auto& c : cases) {
+        const run_result r = run(dir, "check " + c.cards);
+        EXPECT_EQ(r.out, c.out) << c.cards;
+        EXPECT_EQ(r.err, c.err) << c.cards;
+        EXPECT_EQ(r.status, c.status) << c.cards;
+    }
+    const run_result r = run(dir, "check --json good.bin broken.bin");
+    EXPECT_EQ(r.out,
+              "[\n  {\n    \"card\": \"good.bin\",\n    \"errors\": [],\n    \"warnings\": [],\n"
+              "    \"ok\": true\n  },\n  {\n    \"card\": \"broken.bin\",\n    \"errors\": [\n"
+              "      \"#0 A: the chain enters the free block 198\"\n    ],\n"
+              "    \"warnings\": [],\n    \"ok\": false\n  }\n]\n");
+    EXPECT_EQ(r.status, 1);
+    // A broken card is refused by all but check and remove; remove mends it.
+    EXPECT_EQ(run(dir, "add broken.bin A.dci").status, 1);
+    EXPECT_EQ(run(dir, "defrag broken.bin").status, 1);
+    EXPECT_EQ(read_bytes(dir, "broken.bin"), broken);
+    EXPECT_EQ(run(dir, "remove broken.bin A").status, 0);
+    EXPECT_EQ(run(dir, "check broken.bin").out, "broken.bin: OK\n");
+}
+
+TEST(Refusals, ACardThatIsNoCardIsStatusTwoAndNothingIsWritten) {
+    temp_dir dir;
+    card_with(dir, "c.bin", {});
+    bytes unformatted = read_bytes(dir, "c.bin");
+    unformatted[255 * 512] = 0;
+    write_bytes(dir, "unformatted.bin", unformatted);
+    for (const std::string command : {"list", "extract", "defrag", "remove", "add"}) {
+        const std::string extra = command == "remove" ? " A" : command == "add" ? " c.bin" : "";
+        const run_result r = run(dir, command + " unformatted.bin" + extra);
+        EXPECT_EQ(r.status, 2) << command;
+        EXPECT_EQ(r.err,
+                  "vmurx-card: unformatted.bin: no format mark in block 255: not a formatted "
+                  "card\n")
+            << command;
+        EXPECT_EQ(read_bytes(dir, "unformatted.bin"), unformatted) << command;
+    }
+}
+
+TEST(Extract, NeverOverwritesAndNamesTwinsApart) {
+    temp_dir dir;
+    card_with(dir, "c.bin", {{"TWIN", make_save({})}, {"OTHER", make_save({})}});
+    // A second entry of the same name, as real cards carry.
+    bytes image = read_bytes(dir, "c.bin");
+    std::copy_n("TWIN\0", 5, image.begin() + 253 * 512 + 32 + 4);
+    write_bytes(dir, "c.bin", image);
+    write_file(dir.file("TWIN"), "mine");
+    run_result r = run(dir, "extract c.bin");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(read_file(dir.file("TWIN")), "mine");
+    EXPECT_EQ(r.err,
+              "vmurx-card: ./TWIN: File exists (use --force to replace it)\n"
+              "vmurx-card: c.bin: #1 TWIN: a name met before in this run; written as TWIN~2\n");
+    EXPECT_EQ(read_bytes(dir, "TWIN~2"), make_save({}));
+    r = run(dir, "extract --force c.bin #0");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_bytes(dir, "TWIN"), make_save({}));
+    // A name that is on two entries is refused as an ENTRY, with their slots.
+    r = run(dir, "remove c.bin TWIN");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "vmurx-card: c.bin: TWIN: several files have this name, give one of their "
+              "slots: #0 #1; the card is unchanged\n");
+    EXPECT_EQ(read_bytes(dir, "c.bin"), image);
+    // new never replaces a file.
+    r = run(dir, "new c.bin");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(read_bytes(dir, "c.bin"), image);
+}
+
+TEST(Extract, RefusesADamagedChainAndStillExtractsTheOthers) {
+    temp_dir dir;
+    card_with(dir, "c.bin", {{"GOOD", make_save({})}, {"BAD", make_save({})}});
+    bytes image = read_bytes(dir, "c.bin");
+    image[254 * 512 + 2 * 197] = 0x00;  // BAD's first block points at block 0
+    image[254 * 512 + 2 * 197 + 1] = 0x00;
+    write_bytes(dir, "c.bin", image);
+    const run_result r = run(dir, "extract c.bin");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "vmurx-card: c.bin: #1 BAD: the chain enters the free block 0; not extracted\n");
+    EXPECT_EQ(read_bytes(dir, "GOOD"), make_save({}));
+}
+
+TEST(Add, PlacesAllOrNoneAndKeepsTheCardsPermissions) {
+    temp_dir dir;
+    card_with(dir, "c.dcm", {});
+    chmod(dir.file("c.dcm").c_str(), 0640);
+    write_bytes(dir, "SMALL.dci", make_dci(make_save({}), 0x33, "SMALL", STAMP_2002));
+    write_bytes(dir, "BIG.dci", make_dci(bytes(250 * 512, 0), 0x33, "BIG", STAMP_2002));
+    const bytes before = read_bytes(dir, "c.dcm");
+    run_result r = run(dir, "add c.dcm SMALL.dci BIG.dci");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "vmurx-card: c.dcm: BIG.dci (BIG): needs 250 blocks, 198 are free; the card is "
+              "unchanged\n");
+    EXPECT_EQ(read_bytes(dir, "c.dcm"), before);
+    r = run(dir, "add --name PLAIN --type game --stamp 20020304050607 c.dcm BIG.dci");
+    EXPECT_EQ(r.status, 1);
+    r = run(dir, "add c.dcm SMALL.dci");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(stat_of(dir.file("c.dcm")).st_mode & 07777, 0640u);
+    EXPECT_NE(read_bytes(dir, "c.dcm"), before);
+    EXPECT_EQ(run(dir, "check c.dcm").out, "c.dcm: OK\n");
+}
+
+TEST(Add, DefragMakesRoomForAGameInTheSameWrite) {
+    temp_dir dir;
+    card_with(dir, "c.bin", {});
+    // 150 blocks of data, then the first 100 freed again: the rest sits low.
+    write_bytes(dir, "HIGH", bytes(100 * 512, 1));
+    write_bytes(dir, "LOW", bytes(50 * 512, 2));
+    ASSERT_EQ(run(dir, "add --type data c.bin HIGH").status, 0);
+    ASSERT_EQ(run(dir, "add --type data c.bin LOW").status, 0);
+    ASSERT_EQ(run(dir, "remove c.bin HIGH").status, 0);
+    bytes game(120 * 512, 3);
+    const bytes program = make_save({.game = true});
+    std::copy(program.begin(), program.end(), game.begin());
+    write_bytes(dir, "GAME", game);
+    run_result r = run(dir, "add c.bin GAME");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("block 50 is taken (--defrag"), std::string::npos) << r.err;
+    r = run(dir, "add --defrag c.bin GAME");
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = run(dir, "list c.bin");
+    EXPECT_NE(r.out.find("   0  game  GAME             120      0  "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("   1  data  LOW               50    199  "), std::string::npos) << r.out;
+    mkdir(dir.file("out").c_str(), 0755);
+    ASSERT_EQ(run(dir, "extract --output out c.bin GAME LOW").status, 0);
+    EXPECT_EQ(read_bytes(dir, "out/GAME"), game);
+    EXPECT_EQ(read_bytes(dir, "out/LOW"), bytes(50 * 512, 2));
+}
+
+// A write that cannot be done leaves the card as it was, with the reason.
+TEST(AtomicWrite, AFailedWriteLeavesTheCardUnchanged) {
+    temp_dir dir;
+    card_with(dir, "c.bin", {});
+    write_bytes(dir, "A.dci", make_dci(make_save({}), 0x33, "A", STAMP_2002));
+    const bytes before = read_bytes(dir, "c.bin");
+    // A file system that takes no file of a card's size: RLIMIT_FSIZE, which
+    // binds root as well (SIGXFSZ ignored, so that write() fails instead).
+    const run_result r = run_program(
+        {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 64; exec \"$0\" add c.bin A.dci", CARD},
+        {.cwd = dir.path(), .env = {"TZ=UTC"}, .unset = {}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("vmurx-card: c.bin: File too large; the card is unchanged"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(read_bytes(dir, "c.bin"), before);
+    EXPECT_EQ(run(dir, "check c.bin").out, "c.bin: OK\n");
+}
+
+TEST(AtomicWrite, ACardInAReadOnlyDirectoryIsLeftUnchanged) {
+    temp_dir dir;
+    mkdir(dir.file("ro").c_str(), 0755);
+    ASSERT_EQ(run(dir, "new ro/c.bin").status, 0);
+    write_bytes(dir, "A.dci", make_dci(make_save({}), 0x33, "A", STAMP_2002));
+    const bytes before = read_bytes(dir, "ro/c.bin");
+    chmod(dir.path().c_str(), 0755);
+    chmod(dir.file("ro").c_str(), 0555);
+    // Root writes into any directory whatever its mode: then the program runs
+    // as nobody, for whom the directory is read-only as for any user.
+    std::vector<std::string> argv{CARD, "add", "ro/c.bin", "A.dci"};
+    const std::string probe = dir.file("ro/probe");
+    if (mkdir(probe.c_str(), 0755) == 0) {
+        rmdir(probe.c_str());
+        if (access("/usr/bin/setpriv", X_OK) != 0)
+            GTEST_SKIP() << "running as root without setpriv to run as another user";
+        argv.insert(argv.begin(),
+                    {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+    }
+    const run_result r = run_program(argv, {.cwd = dir.path(), .env = {"TZ=UTC"}, .unset = {}});
+    chmod(dir.file("ro").c_str(), 0755);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vmurx-card: ro/c.bin: Permission denied; the card is unchanged\n");
+    EXPECT_EQ(read_bytes(dir, "ro/c.bin"), before);
+}
+
+TEST(CommandLine, HelpVersionAndBadOptions) {
+    temp_dir dir;
+    run_result r = run(dir, "--help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("Usage: vmurx-card COMMAND", 0), 0u);
+    r = run(dir, "list --force c.bin");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.rfind("vmurx-card: unrecognized option '--force'\nUsage:", 0), 0u) << r.err;
+    r = run(dir, "extract c.bin -o");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.rfind("vmurx-card: option '-o' needs a value\n", 0), 0u) << r.err;
+    r = run(dir, "--version");
+    EXPECT_EQ(r.out.rfind("vmurx-card (vmurx) ", 0), 0u);
+    EXPECT_EQ(run(dir, "frobnicate c.bin").status, 2);
+}
+
+}  // namespace
