@@ -13,8 +13,8 @@ link_up:
         st ocr_saved
         and #$FE                ; start the ceramic oscillator, still on the old clock
         st ocr
-        mov #0, acc             ; 256 x 516 cycles of the old clock to settle
-        call pause
+        mov #1, acc             ; 516 cycles of the old clock (7 ms at the RC
+        call pause              ; clock) for it to settle
         mov #OCR_CERAMIC, ocr
         clr1 psw, rambk0        ; the system's RAM bank
         ld LOW_BATTERY_CHECK
@@ -30,8 +30,8 @@ link_up:
 ; link_down: gives the cable back (P1's registers as the system keeps them),
 ; the battery check and the clock as they were, interrupts on. Clobbers ACC.
 link_down:
-        mov #P1DDR_RESET, p1ddr
-        mov #P1FCR_RESET, p1fcr
+        mov #P1FCR_RESET, p1fcr         ; the pins to their functions first, so
+        mov #P1DDR_RESET, p1ddr         ; that no input is driven in between
         mov #0, p1
         ld battery_saved
         clr1 psw, rambk0

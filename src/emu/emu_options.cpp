@@ -219,8 +219,58 @@ bool set_fault(emu_setup& s, const emu_arg& a, std::string& error) {
     return true;
 }
 
+bool set_cpu(emu_setup& s, const emu_arg&, std::string&) {
+    s.options.cpu.enabled = true;
+    return true;
+}
+
+bool set_card(emu_setup& s, const emu_arg& a, std::string&) {
+    s.options.cpu.card_path = a.value;
+    return true;
+}
+
+bool set_entry(emu_setup& s, const emu_arg& a, std::string& error) {
+    if (a.value.empty()) {
+        error = bad_value(a, "a name or #SLOT");
+        return false;
+    }
+    s.options.cpu.entry = a.value;
+    return true;
+}
+
+bool set_cycles(const emu_arg& a, long& cycles, std::string& error) {
+    if (!parse_number(a.value, 1, 1000000, cycles)) {
+        error = bad_value(a, "1 to 1000000");
+        return false;
+    }
+    return true;
+}
+
+bool set_cycles_per_read(emu_setup& s, const emu_arg& a, std::string& error) {
+    return set_cycles(a, s.options.cpu.cycles_per_read, error);
+}
+
+bool set_cycles_per_delay(emu_setup& s, const emu_arg& a, std::string& error) {
+    return set_cycles(a, s.options.cpu.cycles_per_delay, error);
+}
+
+bool set_sender(emu_setup& s, const emu_arg& a, std::string&) {
+    s.options.cpu.sender_path = a.value;
+    return true;
+}
+
+bool set_docked(emu_setup& s, const emu_arg&, std::string&) {
+    s.options.cpu.docked = true;
+    return true;
+}
+
+bool set_screen(emu_setup& s, const emu_arg&, std::string&) {
+    s.options.cpu.screen = true;
+    return true;
+}
+
 // Which card an option is for.
-enum class card_mode { any, realtime, counting };
+enum class card_mode { any, realtime, counting, cpu };
 
 struct emu_option {
     const char* name;      // "--file"
@@ -280,6 +330,31 @@ const emu_option OPTIONS[] = {
      "with --realtime: the tool keeps its priority through frames, as\n"
      "where raising it is not permitted (the card's thread always\n"
      "takes the best priority it may)"},
+    {"--cpu", nullptr, card_mode::any, set_cpu,
+     "run the card's own sender on the processor model instead:\n"
+     "it lists the card's files, the file --entry names is chosen\n"
+     "with the card's buttons, and it sends it (the options above\n"
+     "but --realtime are for the protocol-level card)"},
+    {"--card", "IMAGE", card_mode::cpu, set_card,
+     "with --cpu: the card image the sender runs on, raw or in the\n"
+     "Nexus order, never changed (default: a blank card holding the\n"
+     "sample save); the sender takes the game slot of a copy"},
+    {"--entry", "ENTRY", card_mode::cpu, set_entry,
+     "with --cpu: the file to send, by name or as #SLOT (default: the\n"
+     "first the sender lists)"},
+    {"--cycles-per-read", "N", card_mode::cpu, set_cycles_per_read,
+     "with --cpu: the card's cycles per status read (default 2)"},
+    {"--cycles-per-delay", "N", card_mode::cpu, set_cycles_per_delay,
+     "with --cpu: the card's cycles per level the PC sends, when the\n"
+     "delay floor is 0 (default 50); else the floor's time"},
+    {"--sender", "FILE", card_mode::cpu, set_sender,
+     "with --cpu: run this build of the sender (default: the one\n"
+     "built in)"},
+    {"--docked", nullptr, card_mode::cpu, set_docked,
+     "with --cpu: the card sits in a controller (5 V present)"},
+    {"--screen", nullptr, card_mode::cpu, set_screen,
+     "with --cpu: at the end, print the card's screen and the port\n"
+     "bits it drove on standard error"},
     {"--help", nullptr, card_mode::any, set_help, "this text"},
 };
 
@@ -382,6 +457,7 @@ bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_o
     setup.file.name = "VMURX_DEMO";
     std::string realtime_only;  // the last option that needs --realtime
     std::string counting_only;  // the last option that only the counting card has
+    std::string cpu_only;       // the last option that needs --cpu
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string option = args[i];
@@ -413,6 +489,19 @@ bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_o
             realtime_only = option;
         if (row->mode == card_mode::counting)
             counting_only = option;
+        if (row->mode == card_mode::cpu)
+            cpu_only = option;
+    }
+
+    if (!options.cpu.enabled && !cpu_only.empty()) {
+        error = cpu_only + " needs --cpu";
+        return false;
+    }
+    if (options.cpu.enabled && options.realtime) {
+        error =
+            "--cpu runs the card counting the tool's accesses; --realtime is for the "
+            "protocol-level card";
+        return false;
     }
 
     if (!options.realtime && !realtime_only.empty()) {

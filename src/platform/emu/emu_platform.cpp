@@ -6,6 +6,10 @@
 // status read, masking is a flag the card records with every access, and the
 // sleep only counts.
 //
+// The processor card: the card running its own program on the processor
+// model, in counting mode (vmu/cpu_card). Accesses at another address are
+// ignored; the tool never makes them.
+//
 // Real-time mode: the card runs on its own thread, and the registers are the
 // atomics of vmu_realtime; a status read is one atomic load. Memory is
 // locked, masking raises the polling thread's priority and the sleep sleeps,
@@ -30,6 +34,7 @@ struct emu_backend {
     std::uint16_t base = 0;
     priority_plan priority;
     bool memory_locked = false;
+    vmu_cpu_card* cpu_card = nullptr;
 };
 
 emu_backend backend;
@@ -52,7 +57,15 @@ void emu_use_realtime(const vmu_realtime_config& config) {
     realtime_card().config.prepare_thread = priority_raise_for_good;
 }
 
+void emu_use_cpu_card(vmu_cpu_card& card) {
+    backend.cpu_card = &card;
+}
+
 bool port_acquire(std::uint16_t base) {
+    if (backend.cpu_card != nullptr) {
+        backend.base = base;
+        return true;
+    }
     vmu_sim& vmu = emu_vmu();
     if (backend.running)
         port_release();
@@ -96,6 +109,11 @@ void port_release() {
 }
 
 std::uint8_t port_read(std::uint16_t address) {
+    if (backend.cpu_card != nullptr) {
+        if (address != static_cast<std::uint16_t>(backend.base + 1))
+            return 0xFF;
+        return cpu_card_status_read(*backend.cpu_card);
+    }
     if (backend.running) {
         if (address == static_cast<std::uint16_t>(backend.base + 1))
             return vmu_realtime_read(realtime_card());
@@ -111,6 +129,11 @@ std::uint8_t port_read(std::uint16_t address) {
 }
 
 void port_write(std::uint16_t address, std::uint8_t value) {
+    if (backend.cpu_card != nullptr) {
+        if (address == backend.base)
+            cpu_card_data_write(*backend.cpu_card, value);
+        return;
+    }
     if (backend.running) {
         if (address == backend.base) {
             vmu_realtime_write(realtime_card(), value);
@@ -128,6 +151,10 @@ void port_write(std::uint16_t address, std::uint8_t value) {
 }
 
 void mask_interrupts() {
+    if (backend.cpu_card != nullptr) {
+        backend.cpu_card->masked = true;
+        return;
+    }
     if (backend.running) {
         priority_raise(backend.priority);
         return;
@@ -136,6 +163,10 @@ void mask_interrupts() {
 }
 
 void unmask_interrupts() {
+    if (backend.cpu_card != nullptr) {
+        backend.cpu_card->masked = false;
+        return;
+    }
     if (backend.running) {
         priority_lower(backend.priority);
         return;
@@ -144,6 +175,10 @@ void unmask_interrupts() {
 }
 
 void sleep_ms(unsigned milliseconds) {
+    if (backend.cpu_card != nullptr) {
+        cpu_card_sleep(*backend.cpu_card, milliseconds);
+        return;
+    }
     if (!backend.realtime) {
         emu_vmu().slept_ms += milliseconds;
         return;

@@ -1,9 +1,11 @@
 // The software VMU as a backend of the platform seam: the program's port is
 // the one simulated card returned here. It counts time in status reads, or,
 // once emu_use_realtime has been called, keeps real time on a thread of its
-// own (vmu/vmu_realtime.h).
+// own (vmu/vmu_realtime.h). emu_use_cpu_card puts the processor model that
+// runs the card's own sender behind the port instead (vmu/cpu_card).
 #pragma once
 
+#include "vmu/cpu_card/cpu_card.h"
 #include "vmu/vmu_realtime.h"
 #include "vmu/vmu_sim.h"
 
@@ -15,3 +17,8 @@ vmu_sim& emu_vmu();
 /// then raises the polling thread's priority where permitted, as on real
 /// hardware, and the sleep really sleeps. Call before the port is opened.
 void emu_use_realtime(const vmu_realtime_config& config);
+
+/// Puts `card` behind the port instead of emu_vmu(), in counting mode: its
+/// time advances with the tool's status reads, data writes and sleeps. Call
+/// before the port is opened; `card` must outlive the run.
+void emu_use_cpu_card(vmu_cpu_card& card);
