@@ -213,6 +213,7 @@ STACK_TOP       = $7F           ; the stack runs from $80 up in bank 0
         .org $43
         reti
         .org $4B
+        clr1 p3int, 1           ; a button went down: wait_key sees it anyway
         reti
 
 base_timer:                     ; the half-second tick, to the system's clock

@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 #include "card/card_disk.h"
@@ -30,28 +31,30 @@ bool read_sender(const std::string& path, std::vector<std::uint8_t>& image, std:
     return true;
 }
 
-// The 12 name bytes of the file ENTRY names in `card`; the first listed file
-// for no ENTRY.
-bool chosen_name(const card_image& card, const std::string& entry, card_file& chosen,
+// The file ENTRY names in `card`; the first listed file for no ENTRY, or
+// none at all on a card without files, where the sender only says so.
+bool chosen_file(const card_image& card, const std::string& entry, std::optional<card_file>& chosen,
                  std::string& error) {
     if (entry.empty()) {
         const std::vector<card_file> listed = cpu_card_listed(card);
-        if (listed.empty()) {
-            error = "the card holds no file to send";
-            return false;
-        }
-        chosen = listed.front();
+        if (!listed.empty())
+            chosen = listed.front();
         return true;
     }
     card_layout layout;
     std::size_t slot = 0;
     if (!card_read_layout(card, layout, error) ||
         !card_find_entry(card, layout, entry, slot, error)) {
+        error = "--entry " + entry + ": " + error;
         return false;
     }
     chosen = card_read_entry(card, layout, slot);
     return true;
 }
+
+// What the sender shows before the first press: its list, or that the card
+// holds no files.
+constexpr double SENDER_STARTED_MS = 1000;
 
 }  // namespace
 
@@ -66,9 +69,9 @@ bool emu_prepare_cpu_card(const emu_cpu_options& options, vmu_cpu_card& card, st
             return false;
         }
     }
-    card_file chosen;
+    std::optional<card_file> chosen;
     std::vector<std::uint8_t> sender;
-    if (!chosen_name(image, options.entry, chosen, error) ||
+    if (!chosen_file(image, options.entry, chosen, error) ||
         !read_sender(options.sender_path, sender, error)) {
         return false;
     }
@@ -77,17 +80,17 @@ bool emu_prepare_cpu_card(const emu_cpu_options& options, vmu_cpu_card& card, st
         return false;
     }
     std::size_t index = 0;
-    if (!cpu_card_list_index(image, chosen.name, index)) {
-        error = "the sender does not list " + card_file_name(chosen);
+    if (chosen && !cpu_card_list_index(image, chosen->name, index)) {
+        error = "the sender does not list " + card_file_name(*chosen);
         return false;
     }
     vmu_cpu_load_card(card.cpu, image.bytes);
     card.cycles_per_read = static_cast<unsigned>(options.cycles_per_read);
     card.cycles_per_delay = static_cast<unsigned>(options.cycles_per_delay);
     card.docked = options.docked;
-    card.presses = cpu_card_choose(index);
+    card.presses = chosen ? cpu_card_choose(index) : std::vector<cpu_card_press>{};
     cpu_card_reset(card);
-    cpu_card_run_to_ms(card, cpu_card_chosen_ms(index));
+    cpu_card_run_to_ms(card, chosen ? cpu_card_chosen_ms(index) : SENDER_STARTED_MS);
     return true;
 }
 
