@@ -99,6 +99,7 @@ std::uint8_t cpu_card_status_lines(const vmu_cpu_card& card) {
 
 std::uint8_t cpu_card_status_read(vmu_cpu_card& card) {
     ++card.status_reads;
+    card.pc_sending = false;
     if (!card.masked)
         ++card.unmasked_reads;
     cpu_card_run(card, card.cycles_per_read);
@@ -107,18 +108,28 @@ std::uint8_t cpu_card_status_read(vmu_cpu_card& card) {
 
 void cpu_card_data_write(vmu_cpu_card& card, std::uint8_t value) {
     ++card.data_writes;
+    if (card.opened_ps < 0)
+        card.opened_ps = static_cast<std::int64_t>(card.cpu.time_ps);
     const bool clock_moved = ((card.data ^ value) & PC_D0) != 0;
-    card.data = value;
-    vmu_cpu_set_p1_pins(card.cpu, input_pins(value));
     // A write that moves D0 sends a bit, and the tool holds it for a delay
-    // unit; any other (the echo on D2) is followed by the next status read
-    // at once, and costs what a port access does.
+    // unit, having waited the lead before a byte's first bit; any other (the
+    // echo on D2) is followed by the next status read at once, and costs
+    // what a port access does.
     if (!clock_moved) {
+        card.pc_sending = false;
+        card.data = value;
+        vmu_cpu_set_p1_pins(card.cpu, input_pins(value));
         cpu_card_run(card, card.cycles_per_read);
         return;
     }
     const unsigned floor = card.delay_floor_us != nullptr ? *card.delay_floor_us : 0;
-    cpu_card_run(card, floor != 0 ? cycles_for_us(card, floor) : card.cycles_per_delay);
+    const std::uint64_t delay = floor != 0 ? cycles_for_us(card, floor) : card.cycles_per_delay;
+    if (!card.pc_sending)
+        cpu_card_run(card, CPU_CARD_LEAD_DELAYS * delay);
+    card.pc_sending = true;
+    card.data = value;
+    vmu_cpu_set_p1_pins(card.cpu, input_pins(value));
+    cpu_card_run(card, delay);
 }
 
 void cpu_card_sleep(vmu_cpu_card& card, unsigned milliseconds) {

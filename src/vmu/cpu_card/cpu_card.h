@@ -12,9 +12,11 @@
 // that moves D0 (a bit the PC sends) by the time the tool holds that level
 // (the delay floor, or `cycles_per_delay` cycles when the floor is 0), since
 // the tool reads no status while it sends and the card would otherwise never
-// see the PC's levels. The PC's other writes (its echo on D2) cost what a
-// read does, and a sleep advances the card by the time slept. The same tool
-// run gives the same card run, cycle for cycle.
+// see the PC's levels. The first bit of a byte is preceded by the five delay
+// units the tool waits before it, with the lines unchanged. The PC's other
+// writes (its echo on D2) cost what a read does, and a sleep advances the
+// card by the time slept. The same tool run gives the same card run, cycle
+// for cycle.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +33,9 @@ inline constexpr std::uint8_t CPU_CARD_SELECT = 0x08;  // P13, out
 inline constexpr std::uint8_t CPU_CARD_D1 = 0x10;      // P14, in
 inline constexpr std::uint8_t CPU_CARD_D0 = 0x20;      // P15, in
 inline constexpr std::uint8_t CPU_CARD_OUTPUTS = CPU_CARD_BUSY | CPU_CARD_ACK | CPU_CARD_SELECT;
+
+/// The delay units the tool waits before the first bit of a byte it sends.
+inline constexpr unsigned CPU_CARD_LEAD_DELAYS = 5;
 
 /// A button held down for the user from `at_ms` of the card's time, for
 /// `hold_ms`.
@@ -60,6 +65,8 @@ struct vmu_cpu_card {
     bool masked = false;
     std::uint64_t unmasked_reads = 0;  // status reads made while the tool was unmasked
     std::uint64_t target_cycle = 0;    // where the card's time has been taken to
+    std::int64_t opened_ps = -1;       // the card's time at the PC's first data write
+    bool pc_sending = false;           // the last access was a bit the PC sent
 };
 
 /// Resets the processor as the system hands a game over, the flash kept.
