@@ -74,11 +74,19 @@ send_byte:
 
 ; recv_byte: receives a byte from the PC: eight times a fall of D0 and its
 ; rise, the bit taken from D1 in the read that sees D0 high. The whole byte
-; has RECV_TIMEOUT_MS. Interrupts must be off. Out: CY clear and the byte in
-; ACC, or CY set on a timeout. Clobbers recv_value, recv_sample, bit_count,
-; timeout0-2.
+; has RECV_TIMEOUT_MS. Then it waits before the card may send again: after
+; its last bit the PC still holds D0 high for one of its delay units before
+; it looks at Ack, so the card waits twice the length of that bit's low
+; level, as it measured it, and REPLY_GAP_MIN_POLLS more. Interrupts must be
+; off. Out: CY clear and the byte in ACC, or CY set on a timeout. Clobbers
+; recv_value, recv_sample, bit_count, timeout0-2, fall_lo, fall_hi,
+; level_lo, level_hi.
+;   A level longer than 65535 polls (0.3 s) is measured short by 65536
+;   polls; the PC's delay unit is at most 10 ms.
 ;   Each poll is 5 cycles (LD 1, BN/BP 2, DBNZ 2); timeout0 and timeout1
-;   count 65536 polls per unit of timeout2.
+;   count 65536 polls per unit of timeout2. After k polls they hold -k mod
+;   256 and -(k / 256) mod 256, which is how a level's length is read off
+;   them.
 recv_byte:
         mov #0, timeout0
         mov #0, timeout1
@@ -87,11 +95,16 @@ recv_byte:
         mov #8, bit_count
 .fall:
         ld p1                   ; 1
-        bn acc, P1_D0, .rise    ; 2
+        bn acc, P1_D0, .fell    ; 2
         dbnz timeout0, .fall    ; 2
         dbnz timeout1, .fall
         dbnz timeout2, .fall
         br .timeout
+.fell:
+        ld timeout0             ; the polls so far, at the fall
+        st fall_lo
+        ld timeout1
+        st fall_hi
 .rise:
         ld p1                   ; 1
         bp acc, P1_D0, .take    ; 2
@@ -101,6 +114,10 @@ recv_byte:
         br .timeout
 .take:
         st recv_sample
+        ld timeout0             ; the polls so far, at the rise
+        st level_lo
+        ld timeout1
+        st level_hi
         ld recv_value
         rol                     ; bit 7 is still 0: a plain shift
         bn recv_sample, P1_D1, .zero
@@ -108,6 +125,42 @@ recv_byte:
 .zero:
         st recv_value
         dbnz bit_count, .fall
+        mov #0, acc             ; the last low level in polls: the count at
+        sub level_lo            ; the rise less the count at the fall, each
+        st level_lo             ; count the negated timeout bytes
+        mov #0, acc
+        sub level_hi
+        st level_hi
+        mov #0, acc
+        sub fall_lo
+        st fall_lo
+        mov #0, acc
+        sub fall_hi
+        st fall_hi
+        ld level_lo
+        sub fall_lo
+        st level_lo
+        ld level_hi
+        subc fall_hi
+        st level_hi
+        ld level_lo             ; the gap: 2 x level + REPLY_GAP_MIN_POLLS
+        add level_lo
+        st level_lo
+        ld level_hi
+        addc level_hi
+        st level_hi
+        ld level_lo
+        add #REPLY_GAP_MIN_POLLS
+        st level_lo
+        ld level_hi
+        addc #1                 ; and one for the DBNZ chain below
+        st level_hi
+.gap:
+        nop                     ; 1
+        nop                     ; 1
+        nop                     ; 1
+        dbnz level_lo, .gap     ; 2: 5 cycles a count, as a poll
+        dbnz level_hi, .gap
         ld recv_value
         clr1 psw, cy
         ret

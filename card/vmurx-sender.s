@@ -53,6 +53,11 @@ RECV_TIMEOUT_MS = 2000
 POLL_CYCLES     = 5
 RECV_UNITS      = RECV_TIMEOUT_MS * 1000 * CYCLES_PER_US / (POLL_CYCLES * 65536)
 
+; After a byte from the PC the card waits at least this many polls before
+; it sends (on top of twice the PC's delay unit, which it measures).
+REPLY_GAP_MIN_US = 20
+REPLY_GAP_MIN_POLLS = REPLY_GAP_MIN_US * CYCLES_PER_US / POLL_CYCLES
+
 ; pause waits ACC x 516 cycles.
 PAUSE_CYCLES    = 516
 ; After Select goes low the PC sleeps a millisecond before it listens; the
@@ -187,6 +192,10 @@ div_hi          = $57
 div_lo          = $58
 digit           = $59
 name_pos        = $5A
+fall_lo         = $5B           ; recv_byte's poll count at a fall of D0
+fall_hi         = $5C
+level_lo        = $5D           ; the length of the last low level, in polls
+level_hi        = $5E
 STACK_TOP       = $7F           ; the stack runs from $80 up in bank 0
 
 ; ---------------------------------------------------------------------------
