@@ -100,6 +100,11 @@ void emu_print_cpu_card(vmu_cpu_card& card, std::FILE* out) {
     std::fputs(cpu_card_lcd(card.cpu).c_str(), out);
     std::fprintf(out, "card: drove P1 bits 0x%02X, drives 0x%02X at the end\n", card.ever_driven,
                  cpu_card_driven(card));
+    if (card.opened_ps >= 0) {
+        std::fprintf(out,
+                     "card: %.3f ms of its own time from the port's opening to the tool's end\n",
+                     now_ms - static_cast<double>(card.opened_ps) / 1e9);
+    }
     if (card.cpu.state == vmu_cpu_state::fault)
         std::fprintf(out, "card: fault at %04X: %s\n", card.cpu.fault_pc, card.cpu.fault.c_str());
     for (const std::string& warning : vmu_cpu_warnings(card.cpu))

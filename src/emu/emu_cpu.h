@@ -16,5 +16,6 @@
 bool emu_prepare_cpu_card(const emu_cpu_options& options, vmu_cpu_card& card, std::string& error);
 
 /// Lets the card run on for a second of its own time after the tool is done,
-/// then prints its screen and the port 1 bits it drove.
+/// then prints its screen, the port 1 bits it drove and the card's time when
+/// the tool was done.
 void emu_print_cpu_card(vmu_cpu_card& card, std::FILE* out);
