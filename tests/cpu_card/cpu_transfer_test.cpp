@@ -103,6 +103,38 @@ TEST(SenderTransfer, SendsAnyFileOfTheCardByteForByteWithItsStamp) {
     }
 }
 
+TEST(SenderTransfer, KeepsTimeWithAnyPcFastEnoughForTheCable) {
+    // Reads of 1 to 8 cycles (1 to 8 µs at the sender's clock), PC levels of
+    // 20 cycles up, and the delay floor's time instead where it is set: the
+    // card must neither miss the PC's levels nor start a byte before the PC
+    // looks (it once did, right after the PC's last bit).
+    struct row {
+        std::vector<std::string> options;
+        std::string floor_us;
+    };
+    const row rows[] = {
+        {{"--cycles-per-read", "1", "--cycles-per-delay", "20"}, ""},
+        {{"--cycles-per-read", "8", "--cycles-per-delay", "20"}, ""},
+        {{"--cycles-per-read", "4", "--cycles-per-delay", "400"}, ""},
+        {{"--cycles-per-read", "2"}, "1000"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.options.back() + " " + r.floor_us);
+        temp_dir dir;
+        file_error failure;
+        ASSERT_TRUE(
+            card_store(dir.file("card.bin"), card_with({{"SAVE", false, 1}}), true, failure));
+        std::vector<std::string> argv = {VMURX_EMU_PATH, "--cpu", "--card", dir.file("card.bin")};
+        argv.insert(argv.end(), r.options.begin(), r.options.end());
+        run_options options{.cwd = dir.path(), .env = {"TZ=UTC"}, .unset = {}};
+        if (!r.floor_us.empty())
+            options.env.push_back("VMURX_DELAY_US=" + r.floor_us);
+        const run_result result = run_program(argv, options);
+        EXPECT_EQ(result.status, 0) << result.out << result.err;
+        EXPECT_EQ(read_file(dir.file("SAVE")), bytes_of(content_of({"SAVE", false, 1})));
+    }
+}
+
 TEST(SenderTransfer, TheUsersCardImageIsNeverChanged) {
     temp_dir dir;
     const card_image card = card_with({{"SONIC", true, 5}, {"SAVE", false, 1}});
