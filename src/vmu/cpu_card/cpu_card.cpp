@@ -138,7 +138,7 @@ void cpu_card_sleep(vmu_cpu_card& card, unsigned milliseconds) {
 
 std::string cpu_card_lcd(const vmu_cpu& cpu) {
     std::string text;
-    text.reserve(static_cast<std::size_t>((VMU_LCD_WIDTH + 1) * VMU_LCD_HEIGHT));
+    text.reserve(static_cast<std::size_t>(VMU_LCD_WIDTH + 1) * VMU_LCD_HEIGHT);
     for (int y = 0; y < VMU_LCD_HEIGHT; ++y) {
         for (int x = 0; x < VMU_LCD_WIDTH; ++x)
             text += vmu_cpu_lcd_pixel(cpu, x, y) ? '#' : '.';
