@@ -171,12 +171,15 @@ recv_byte:
 ; send_frame: one block frame: header, the PC's reply, code, payload,
 ; trailer, the PC's answer. In: frame_code; frame_len (1-16, or 128);
 ; frame_src 0 for the bytes at frame_ram, 1 for flash from FPR:TRH:TRL on.
-; Trailers alternate $00 and $FF from frame to frame. Interrupts are off
-; from the header to the answer and on again after it. Out: CY clear when
+; Trailers alternate $00 and $FF from frame to frame. The frame begins
+; FRAME_GAP_US after the call. Interrupts are off from the header to the
+; answer and on again after it. Out: CY clear when
 ; the PC acknowledged the frame; CY set with fail_reason when it refused it,
 ; answered something else or nothing. Clobbers ACC, R0, TRL, TRH, tmp0,
 ; payload_left and what send_byte and recv_byte clobber.
 send_frame:
+        mov #FRAME_GAP, acc     ; time for the PC's progress output
+        call pause
         clr1 ie, 7
         ld frame_len
         be #128, .long

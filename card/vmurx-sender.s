@@ -60,6 +60,10 @@ REPLY_GAP_MIN_POLLS = REPLY_GAP_MIN_US * CYCLES_PER_US / POLL_CYCLES
 
 ; pause waits ACC x 516 cycles.
 PAUSE_CYCLES    = 516
+; Between frames the PC prints its progress (and flushes it) before it looks
+; at Ack again; each frame starts this long after the one before.
+FRAME_GAP_US    = 2000
+FRAME_GAP       = FRAME_GAP_US * CYCLES_PER_US / PAUSE_CYCLES
 ; After Select goes low the PC sleeps a millisecond before it listens; the
 ; card waits 10 ms before its first bit.
 READY_LEAD      = 10000 * CYCLES_PER_US / PAUSE_CYCLES
