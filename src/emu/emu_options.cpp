@@ -334,7 +334,8 @@ const emu_option OPTIONS[] = {
      "run the card's own sender on the processor model instead:\n"
      "it lists the card's files, the file --entry names is chosen\n"
      "with the card's buttons, and it sends it (the options above\n"
-     "but --realtime are for the protocol-level card)"},
+     "but --realtime are for the protocol-level card; with\n"
+     "--realtime the model runs on its own thread, paced by the clock)"},
     {"--card", "IMAGE", card_mode::cpu, set_card,
      "with --cpu: the card image the sender runs on, raw or in the\n"
      "Nexus order, never changed (default: a blank card holding the\n"
@@ -495,12 +496,6 @@ bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_o
 
     if (!options.cpu.enabled && !cpu_only.empty()) {
         error = cpu_only + " needs --cpu";
-        return false;
-    }
-    if (options.cpu.enabled && options.realtime) {
-        error =
-            "--cpu runs the card counting the tool's accesses; --realtime is for the "
-            "protocol-level card";
         return false;
     }
 

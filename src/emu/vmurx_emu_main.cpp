@@ -56,7 +56,8 @@ int main(int argc, char* argv[]) {
     }
 
     // The counting card needs no real time, so the delay unit is the bare
-    // loop unless VMURX_DELAY_US, which vmurx_main reads, says otherwise.
-    delay_floor_us = 0;
+    // loop unless VMURX_DELAY_US, which vmurx_main reads, says otherwise. The
+    // sender in real time needs the PC's levels as long as on real hardware.
+    delay_floor_us = options.cpu.enabled && options.realtime ? DEFAULT_DELAY_FLOOR_US : 0;
     return vmurx_main(static_cast<int>(tool_argv.size()) - 1, tool_argv.data());
 }

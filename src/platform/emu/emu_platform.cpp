@@ -7,7 +7,8 @@
 // sleep only counts.
 //
 // The processor card: the card running its own program on the processor
-// model, in counting mode (vmu/cpu_card). Accesses at another address are
+// model (vmu/cpu_card), counting the tool's accesses or, with real time, on
+// its own thread paced by the clock. Accesses at another address are
 // ignored; the tool never makes them.
 //
 // Real-time mode: the card runs on its own thread, and the registers are the
@@ -21,6 +22,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "clock/monotonic_clock.h"
 #include "platform/emu/emu_platform.h"
 #include "platform/host/host_sleep.h"
 #include "platform/host/process_priority.h"
@@ -35,6 +37,7 @@ struct emu_backend {
     priority_plan priority;
     bool memory_locked = false;
     vmu_cpu_card* cpu_card = nullptr;
+    bool cpu_running = false;  // the processor card's thread owns it
 };
 
 emu_backend backend;
@@ -42,6 +45,31 @@ emu_backend backend;
 vmu_realtime& realtime_card() {
     static vmu_realtime rt;
     return rt;
+}
+
+cpu_realtime& cpu_realtime_card() {
+    static cpu_realtime rt;
+    return rt;
+}
+
+// The processor card in real time: memory locked and the tool's priority
+// prepared as for the real-time card, then the card's thread.
+bool start_cpu_realtime() {
+    backend.memory_locked = lock_memory();
+    priority_prepare(backend.priority);
+    cpu_realtime_card().prepare_thread = priority_raise_for_good;
+    try {
+        cpu_realtime_start(cpu_realtime_card(), *backend.cpu_card);
+    } catch (const std::system_error& failure) {
+        priority_restore(backend.priority);
+        if (backend.memory_locked)
+            munlockall();
+        backend.memory_locked = false;
+        errno = failure.code().value();
+        return false;
+    }
+    backend.cpu_running = true;
+    return true;
 }
 
 }  // namespace
@@ -64,7 +92,7 @@ void emu_use_cpu_card(vmu_cpu_card& card) {
 bool port_acquire(std::uint16_t base) {
     if (backend.cpu_card != nullptr) {
         backend.base = base;
-        return true;
+        return !backend.realtime || start_cpu_realtime();
     }
     vmu_sim& vmu = emu_vmu();
     if (backend.running)
@@ -97,6 +125,15 @@ bool port_acquire(std::uint16_t base) {
 }
 
 void port_release() {
+    if (backend.cpu_running) {
+        cpu_realtime_stop(cpu_realtime_card());
+        priority_restore(backend.priority);
+        if (backend.memory_locked)
+            munlockall();
+        backend.memory_locked = false;
+        backend.cpu_running = false;
+        return;
+    }
     if (backend.running) {
         vmu_realtime_stop(realtime_card());
         priority_restore(backend.priority);
@@ -112,6 +149,15 @@ std::uint8_t port_read(std::uint16_t address) {
     if (backend.cpu_card != nullptr) {
         if (address != static_cast<std::uint16_t>(backend.base + 1))
             return 0xFF;
+        if (backend.cpu_running) {
+            // A port read takes time: the card's cycles per read, in µs at
+            // the sender's clock, spent before the read.
+            const std::int64_t until =
+                monotonic_ns() + std::int64_t{backend.cpu_card->cycles_per_read} * 1000;
+            while (monotonic_ns() < until) {
+            }
+            return cpu_realtime_read(cpu_realtime_card());
+        }
         return cpu_card_status_read(*backend.cpu_card);
     }
     if (backend.running) {
@@ -130,8 +176,13 @@ std::uint8_t port_read(std::uint16_t address) {
 
 void port_write(std::uint16_t address, std::uint8_t value) {
     if (backend.cpu_card != nullptr) {
-        if (address == backend.base)
+        if (address != backend.base)
+            return;
+        if (backend.cpu_running) {
+            cpu_realtime_write(cpu_realtime_card(), value);
+        } else {
             cpu_card_data_write(*backend.cpu_card, value);
+        }
         return;
     }
     if (backend.running) {
@@ -151,6 +202,10 @@ void port_write(std::uint16_t address, std::uint8_t value) {
 }
 
 void mask_interrupts() {
+    if (backend.cpu_running) {
+        priority_raise(backend.priority);
+        return;
+    }
     if (backend.cpu_card != nullptr) {
         backend.cpu_card->masked = true;
         return;
@@ -163,6 +218,10 @@ void mask_interrupts() {
 }
 
 void unmask_interrupts() {
+    if (backend.cpu_running) {
+        priority_lower(backend.priority);
+        return;
+    }
     if (backend.cpu_card != nullptr) {
         backend.cpu_card->masked = false;
         return;
@@ -175,7 +234,7 @@ void unmask_interrupts() {
 }
 
 void sleep_ms(unsigned milliseconds) {
-    if (backend.cpu_card != nullptr) {
+    if (backend.cpu_card != nullptr && !backend.realtime) {
         cpu_card_sleep(*backend.cpu_card, milliseconds);
         return;
     }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "vmu/cpu_card/cpu_card.h"
+#include "vmu/cpu_card/cpu_realtime.h"
 #include "vmu/vmu_realtime.h"
 #include "vmu/vmu_sim.h"
 
@@ -18,7 +19,9 @@ vmu_sim& emu_vmu();
 /// hardware, and the sleep really sleeps. Call before the port is opened.
 void emu_use_realtime(const vmu_realtime_config& config);
 
-/// Puts `card` behind the port instead of emu_vmu(), in counting mode: its
-/// time advances with the tool's status reads, data writes and sleeps. Call
-/// before the port is opened; `card` must outlive the run.
+/// Puts `card` behind the port instead of emu_vmu(). Counting, its time
+/// advances with the tool's status reads, data writes and sleeps; after
+/// emu_use_realtime it runs on a thread of its own, paced by the clock, from
+/// port_acquire to port_release. Call before the port is opened; `card` must
+/// outlive the run.
 void emu_use_cpu_card(vmu_cpu_card& card);

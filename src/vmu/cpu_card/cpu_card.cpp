@@ -38,20 +38,22 @@ std::uint8_t buttons_at(const vmu_cpu_card& card, std::uint64_t now_ps) {
     return held;
 }
 
-// One instruction, with the buttons as the schedule has them and the driven
-// pins recorded.
-void step(vmu_cpu_card& card) {
+}  // namespace
+
+void cpu_card_step(vmu_cpu_card& card) {
     if (!card.presses.empty())
         vmu_cpu_set_buttons(card.cpu, buttons_at(card, card.cpu.time_ps));
     vmu_cpu_step(card.cpu);
     card.ever_driven |= cpu_card_driven(card);
 }
 
+namespace {
+
 // Takes the card's time on to target_cycle. A card that ended or faulted
 // stays where it stopped.
 void catch_up(vmu_cpu_card& card) {
     while (card.cpu.cycles < card.target_cycle && card.cpu.state == vmu_cpu_state::running)
-        step(card);
+        cpu_card_step(card);
 }
 
 // Cycles that last `us` at the card's present clock, at least one.
@@ -71,10 +73,15 @@ void cpu_card_reset(vmu_cpu_card& card) {
     card.ever_driven = 0;
 }
 
+void cpu_card_set_data(vmu_cpu_card& card, std::uint8_t value) {
+    card.data = value;
+    vmu_cpu_set_p1_pins(card.cpu, input_pins(value));
+}
+
 void cpu_card_run_to_ms(vmu_cpu_card& card, double ms) {
     const auto until = static_cast<std::uint64_t>(ms * PS_PER_MS);
     while (card.cpu.time_ps < until && card.cpu.state == vmu_cpu_state::running)
-        step(card);
+        cpu_card_step(card);
     card.target_cycle = card.cpu.cycles;
 }
 
@@ -117,8 +124,7 @@ void cpu_card_data_write(vmu_cpu_card& card, std::uint8_t value) {
     // what a port access does.
     if (!clock_moved) {
         card.pc_sending = false;
-        card.data = value;
-        vmu_cpu_set_p1_pins(card.cpu, input_pins(value));
+        cpu_card_set_data(card, value);
         cpu_card_run(card, card.cycles_per_read);
         return;
     }
@@ -127,8 +133,7 @@ void cpu_card_data_write(vmu_cpu_card& card, std::uint8_t value) {
     if (!card.pc_sending)
         cpu_card_run(card, CPU_CARD_LEAD_DELAYS * delay);
     card.pc_sending = true;
-    card.data = value;
-    vmu_cpu_set_p1_pins(card.cpu, input_pins(value));
+    cpu_card_set_data(card, value);
     cpu_card_run(card, delay);
 }
 

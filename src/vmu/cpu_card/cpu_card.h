@@ -79,6 +79,13 @@ void cpu_card_run_to_ms(vmu_cpu_card& card, double ms);
 /// Runs the card for `cycles` more cycles.
 void cpu_card_run(vmu_cpu_card& card, std::uint64_t cycles);
 
+/// Runs one instruction (or interrupt entry, BIOS routine, HALT cycle), the
+/// buttons pressed as scheduled and the driven pins recorded.
+void cpu_card_step(vmu_cpu_card& card);
+
+/// Puts the PC's data lines on the card's pins, without letting time pass.
+void cpu_card_set_data(vmu_cpu_card& card, std::uint8_t value);
+
 /// The P1 bits the card drives now: output in P1DDR and a plain port in
 /// P1FCR.
 std::uint8_t cpu_card_driven(const vmu_cpu_card& card);
