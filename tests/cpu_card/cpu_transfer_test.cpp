@@ -197,7 +197,7 @@ TEST(SenderTransfer, OptionsOfTheProcessorCard) {
     };
     const row rows[] = {
         {{"--card", "x.bin"}, 2, "--card needs --cpu"},
-        {{"--cpu", "--realtime"}, 2, "--realtime is for the protocol-level card"},
+        {{"--cpu", "--entry="}, 2, "bad value for --entry: ''"},
         {{"--cpu", "--cycles-per-read", "0"}, 2, "bad value for --cycles-per-read: '0'"},
         {{"--cpu", "--card", "missing.bin"}, 1, "missing.bin"},
         {{"--cpu", "--entry", "NOT_THERE"}, 1, "NOT_THERE"},
