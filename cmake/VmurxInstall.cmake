@@ -9,7 +9,7 @@
 # tests/install/install_test.sh how the program prints its help.
 include(GNUInstallDirs)
 
-set(VMURX_PROGRAMS vmurx vmurx-emu vmurx-probe vmurx-save)
+set(VMURX_PROGRAMS vmurx vmurx-emu vmurx-probe vmurx-save vmurx-gpio vmurx-probe-gpio)
 
 # The date on the man pages and in the package's changelog: the time of
 # configuring, or SOURCE_DATE_EPOCH for a reproducible build.
@@ -37,9 +37,16 @@ install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 if(TARGET vmurx-sender)
   install(FILES ${VMURX_SENDER_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/vmurx/card)
 endif()
+# The register names card programs include, with the program that assembles
+# them (which has the same file built in): for users to read and to copy.
+if(TARGET vmurx-vmu)
+  install(FILES ${PROJECT_SOURCE_DIR}/src/vmu/asm/sfr.i
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/vmurx/include)
+endif()
 # udev and the module loader read these under /usr/lib (or /lib) whatever the
 # library directory of this architecture is, hence no CMAKE_INSTALL_LIBDIR.
-install(FILES dist/system/60-vmurx.rules DESTINATION lib/udev/rules.d)
+install(FILES dist/system/60-vmurx.rules dist/system/60-vmurx-gpio.rules
+        DESTINATION lib/udev/rules.d)
 install(FILES dist/system/vmurx.conf DESTINATION lib/modules-load.d)
 
 # The check of the installed tree: an install into a scratch prefix, the
@@ -72,7 +79,9 @@ set(vmurx_description
 set(vmurx_program_lines
     "vmurx-emu runs the tool against a software card, without hardware."
     "vmurx-probe checks the port, the cable and this machine's timing."
-    "vmurx-save checks, shows and converts a received save.")
+    "vmurx-save checks, shows and converts a received save."
+    "vmurx-gpio receives the same file over a GPIO header (a Raspberry Pi's)."
+    "vmurx-probe-gpio checks the wiring of a GPIO header and the timing.")
 foreach(line IN LISTS vmurx_program_lines)
   string(REGEX MATCH "^[^ ]+" program "${line}")
   if(program IN_LIST VMURX_INSTALLED_PROGRAMS)
@@ -81,9 +90,9 @@ foreach(line IN LISTS vmurx_program_lines)
 endforeach()
 list(APPEND vmurx_description
      ""
-     "The package also holds manual pages, bash completions, a udev rule that"
-     "gives group lp the parallel ports, and a modules-load file for the"
-     "parport_pc and ppdev drivers.")
+     "The package also holds manual pages, bash completions, udev rules that"
+     "give group lp the parallel ports and group gpio the GPIO chips, and a"
+     "modules-load file for the parport_pc and ppdev drivers.")
 list(JOIN vmurx_description "\n" CPACK_PACKAGE_DESCRIPTION)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES TRUE)

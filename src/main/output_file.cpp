@@ -60,6 +60,10 @@ bool store_image(std::FILE* stream, std::span<const std::uint8_t> image,
     return std::fclose(stream) == 0;
 }
 
+// The save library has its own stamp module (save/stamp.h), with checks this
+// does not want: the tool stores whatever the card sends and keeps the times
+// of writing where mktime fails. It is written again here because the core
+// links nothing but the platform seam, never the save library.
 void set_file_times(int descriptor, std::span<const std::uint8_t> directory_block) {
     std::tm time{};
     time.tm_year = bcd_to_int(directory_block[1]) + 100 * bcd_to_int(directory_block[0]) - 1900;

@@ -43,7 +43,13 @@ struct probe_port_facts {
     probe_grant priority = probe_grant::not_applicable;
     std::string priority_setting;  // what the raise gives, e.g. "nice -20"
     probe_grant memory_lock = probe_grant::not_applicable;
+    std::string detail;  // more about the port, whole lines, printed after the first
 };
+
+/// Fills in the permissions: `raised` when the raise gives a higher setting
+/// (named `setting`), `already_high` when there was nothing to raise.
+void probe_priority_facts(bool raised, bool already_high, const std::string& setting,
+                          bool memory_locked, probe_port_facts& facts);
 
 /// Asked once the port is acquired.
 using probe_describe_port = probe_port_facts (*)();

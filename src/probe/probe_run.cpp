@@ -111,6 +111,20 @@ int probe_parse_options(int argc, char* argv[], probe_options& options, std::FIL
     return -1;
 }
 
+void probe_priority_facts(bool raised, bool already_high, const std::string& setting,
+                          bool memory_locked, probe_port_facts& facts) {
+    if (raised) {
+        facts.priority = probe_grant::granted;
+        facts.priority_setting = setting;
+    } else if (already_high) {
+        facts.priority = probe_grant::granted;
+        facts.priority_setting = "already " + setting;
+    } else {
+        facts.priority = probe_grant::refused;
+    }
+    facts.memory_lock = memory_locked ? probe_grant::granted : probe_grant::refused;
+}
+
 int probe_run(const probe_options& options, probe_describe_port describe, std::FILE* out,
               std::FILE* err, probe_measurement& measurement) {
     std::uint16_t base = 0;
@@ -127,6 +141,7 @@ int probe_run(const probe_options& options, probe_describe_port describe, std::F
     const auto status_address = static_cast<std::uint16_t>(base + 1);
     std::fprintf(out, "Port \"%s\" @ $%03x via %s\n", options.device.c_str(),
                  static_cast<unsigned>(base), facts.path.c_str());
+    std::fputs(facts.detail.c_str(), out);
     const std::uint8_t first_status = port_read(status_address);
     print_lines(first_status, out);
 

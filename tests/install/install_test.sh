@@ -46,11 +46,16 @@ expected=(
     "644 share/doc/vmurx/README.md"
     "644 share/doc/vmurx/LICENSE"
     "644 lib/udev/rules.d/60-vmurx.rules"
+    "644 lib/udev/rules.d/60-vmurx-gpio.rules"
     "644 lib/modules-load.d/vmurx.conf"
 )
 for p in "${programs[@]}"; do
     expected+=("755 bin/$p" "644 share/man/man1/$p.1" "644 share/bash-completion/completions/$p")
 done
+# The assembler's register names come with vmurx-vmu.
+if has_program vmurx-vmu; then
+    expected+=("644 share/vmurx/include/sfr.i")
+fi
 diff <(printf '%s\n' "${expected[@]}" | sort) \
     <(cd "$prefix" && find . -type f -printf '%m %P\n' -o ! -type d -printf 'not a file: %P\n' |
         sort) >"$scratch/files.diff" ||
@@ -73,6 +78,8 @@ declare -A help_command=(
     [vmurx-emu]="--help"
     [vmurx-probe]="-h"
     [vmurx-save]="--help"
+    [vmurx-gpio]="--help"
+    [vmurx-probe-gpio]="--help"
 )
 
 # The options of a help text: every -x or --long-name that begins a line, and
@@ -124,6 +131,12 @@ cases=(
     "vmurx-emu|vmurx-emu --hold 5 -- -|-d -h -n -v"
     "vmurx-emu|vmurx-emu -- -d LPT|LPT1: LPT2 LPT3"
     "vmurx-probe|vmurx-probe -d L|LPT1: LPT2 LPT3"
+    "vmurx-gpio|vmurx-gpio --bias |none pull-up"
+    "vmurx-gpio|vmurx-gpio --lines d0=17,b|d0=17,busy="
+    "vmurx-gpio|vmurx-gpio --chip x -- -|-d -h -n -v"
+    "vmurx-probe-gpio|vmurx-probe-gpio --bias=n|none"
+    "vmurx-probe-gpio|vmurx-probe-gpio --bias = p|pull-up"
+    "vmurx-probe-gpio|vmurx-probe-gpio -- -t |10 5 60"
     "vmurx-save|vmurx-save c|check convert"
     "vmurx-save|vmurx-save convert --type |data game"
     "vmurx-save|vmurx-save icon --|--frame --scale"
@@ -148,6 +161,11 @@ fi
 status=$?
 [[ $status -eq 1 ]] || fail "installed vmurx -h: status $status, want 1"
 grep -q '^Usage: .*vmurx \[OPTIONS\]$' "$scratch/usage.txt" || fail "installed vmurx -h: no usage"
+for p in vmurx-gpio vmurx-probe-gpio; do
+    has_program "$p" || continue
+    version=$("$prefix/bin/$p" --version)
+    [[ $version == "$p "* ]] || fail "installed $p --version: '$version'"
+done
 
 if ((failures > 0)); then
     echo "$failures check(s) failed" >&2

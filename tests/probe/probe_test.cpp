@@ -32,7 +32,7 @@ TEST(probe_histogram, buckets_are_half_open_and_bars_log_scaled) {
 }
 
 probe_port_facts describe_card() {
-    return {"the software card", probe_grant::not_applicable, "", probe_grant::not_applicable};
+    return {"the software card", probe_grant::not_applicable, "", probe_grant::not_applicable, ""};
 }
 
 struct card_run {

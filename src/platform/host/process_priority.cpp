@@ -165,3 +165,23 @@ bool lock_memory() {
         has_effective_capability(CAP_IPC_LOCK);
     return mlockall(unlimited ? MCL_CURRENT | MCL_FUTURE : MCL_CURRENT) == 0;
 }
+
+priority_report priority_describe(const priority_plan& plan) {
+    priority_report report;
+    report.setting = plan.raised;
+    report.raised = plan.raised != plan.normal;
+    report.already_high =
+        !report.raised && (is_real_time(plan.normal.policy) || plan.normal.nice <= HIGHEST_NICE);
+    return report;
+}
+
+std::string sched_setting_text(const sched_setting& setting) {
+    const int policy = setting.policy & RT_POLICY_MASK;
+    if (policy == SCHED_FIFO)
+        return "SCHED_FIFO priority " + std::to_string(setting.rt_priority);
+    if (policy == SCHED_RR)
+        return "SCHED_RR priority " + std::to_string(setting.rt_priority);
+    if (policy == SCHED_DEADLINE)
+        return "SCHED_DEADLINE";
+    return "nice " + std::to_string(setting.nice);
+}

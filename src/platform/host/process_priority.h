@@ -12,6 +12,8 @@
 // known settings, and cost nothing when the setting is already in force.
 #pragma once
 
+#include <string>
+
 /// How the scheduler treats the calling thread.
 struct sched_setting {
     int policy = 0;       // as sched_getscheduler gives it
@@ -60,3 +62,14 @@ bool rt_throttling_off(const char* rt_runtime_path = RT_RUNTIME_PATH);
 /// later allocation never fails for want of locked memory. Returns whether
 /// anything was locked.
 bool lock_memory();
+
+/// What a prepared plan gives, for a report.
+struct priority_report {
+    bool raised = false;        // raising switches to a higher setting than normal
+    bool already_high = false;  // nothing to raise: real-time or nice -20 already
+    sched_setting setting;      // the raised setting (normal when nothing is raised)
+};
+priority_report priority_describe(const priority_plan& plan);
+
+/// The setting in words: "nice -20", "SCHED_FIFO priority 99", ...
+std::string sched_setting_text(const sched_setting& setting);

@@ -3,7 +3,6 @@
 // where ppdev cannot have the port, it falls back to direct port I/O (x86
 // only). Masking raises the scheduling of the polling thread, since a process
 // cannot mask interrupts, and the sleep is a plain nanosleep.
-#include <sched.h>
 #include <sys/mman.h>
 
 #include <cerrno>
@@ -172,13 +171,10 @@ linux_port_state linux_port_state_now() {
     state.acquired = true;
     state.ppdev_number = port.via == mechanism::ppdev ? port.ppdev_number : -1;
     state.direct_io = port.via == mechanism::direct_io;
-    const sched_setting& normal = port.priority.normal;
-    state.priority_raised = port.priority.raised != normal;
-    const int policy = normal.policy & ~SCHED_RESET_ON_FORK;
-    state.priority_already_high =
-        !state.priority_raised && (policy == SCHED_FIFO || policy == SCHED_RR ||
-                                   policy == SCHED_DEADLINE || normal.nice <= -20);
-    state.raised = port.priority.raised;
+    const priority_report priority = priority_describe(port.priority);
+    state.priority_raised = priority.raised;
+    state.priority_already_high = priority.already_high;
+    state.raised = priority.setting;
     state.memory_locked = port.memory_locked;
     return state;
 }

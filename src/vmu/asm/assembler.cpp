@@ -1,7 +1,7 @@
 // The two passes over the statements of a source and its includes: pass 1
 // reads the lines, defines the labels and fixes every statement's address
 // and size; pass 2 works out the values of the definitions that refer
-// forward, then encodes each statement into the image.
+// forward, then encodes each statement into the image (image.cpp).
 #include "vmu/asm/assembler.h"
 
 #include <utility>
@@ -14,10 +14,6 @@ namespace {
 // Past this many, further errors are dropped: a binary file read as source
 // would otherwise give one per line.
 constexpr std::size_t max_errors = 100;
-
-std::string where(const vmu_asm_assembly& as, int file, int line) {
-    return as.files[static_cast<std::size_t>(file)] + ":" + std::to_string(line);
-}
 
 std::optional<std::int64_t> symbol_value(vmu_asm_assembly& as, const std::string& key,
                                          std::string& error) {
@@ -33,7 +29,7 @@ std::optional<std::int64_t> symbol_value(vmu_asm_assembly& as, const std::string
     }
     if (symbol.failed) {
         error = "'" + symbol.spelling + "' has no value (see " +
-                where(as, symbol.file, symbol.line) + ")";
+                vmu_asm_where(as, symbol.file, symbol.line) + ")";
         return std::nullopt;
     }
     if (symbol.resolving) {
@@ -77,8 +73,8 @@ void define(vmu_asm_assembly& as, const vmu_asm_token& name, const vmu_asm_expr*
         const bool same = !old.is_label && !symbol.is_label && old.resolved && symbol.resolved &&
                           old.value == symbol.value;
         if (!same) {
-            vmu_asm_fail(
-                as, "'" + name.text + "' is already defined at " + where(as, old.file, old.line));
+            vmu_asm_fail(as, "'" + name.text + "' is already defined at " +
+                                 vmu_asm_where(as, old.file, old.line));
         }
         return;
     }
@@ -218,7 +214,12 @@ void read_line(vmu_asm_assembly& as, std::string_view text) {
     } else if (vmu_asm_is_mnemonic(word)) {
         read_instruction(as, word, rest.subspan(1));
     } else {
-        vmu_asm_fail(as, "unknown mnemonic '" + rest[0].text + "'");
+        // "loop dec c": a label followed by a statement needs its colon.
+        const bool label_like =
+            is_name(rest, 1) &&
+            (vmu_asm_is_mnemonic(vmu_asm_lower(rest[1].text)) || rest[1].text[0] == '.');
+        vmu_asm_fail(as, "unknown mnemonic '" + rest[0].text + "'" +
+                             (label_like ? " (a label before a statement takes a colon)" : ""));
     }
 }
 
@@ -238,92 +239,11 @@ void resolve_definitions(vmu_asm_assembly& as) {
     }
 }
 
-/// The bytes of one statement of pass 2; false with `error` set.
-bool encode(vmu_asm_assembly& as, const vmu_asm_statement& statement,
-            std::vector<std::uint8_t>& bytes, std::string& error) {
-    if (statement.kind == vmu_asm_statement_kind::fixed) {
-        bytes = statement.fixed;
-        return true;
-    }
-    std::vector<std::int64_t> values;
-    for (const vmu_asm_operand& operand : statement.operands) {
-        if (operand.kind == vmu_asm_operand_kind::indirect) {
-            values.push_back(operand.reg);
-        } else if (const auto value = vmu_asm_value(as, operand.value, error)) {
-            values.push_back(*value);
-        } else {
-            return false;
-        }
-    }
-    if (statement.kind == vmu_asm_statement_kind::instruction) {
-        std::array<std::uint8_t, 3> out{};
-        if (!vmu_asm_encode(*statement.form, statement.pc, values, out, error)) {
-            return false;
-        }
-        bytes.assign(out.begin(), out.begin() + statement.form->size);
-        return true;
-    }
-    for (const vmu_asm_data_item& item : statement.items) {
-        if (item.is_string) {
-            bytes.insert(bytes.end(), item.text.begin(), item.text.end());
-            continue;
-        }
-        const std::optional<std::int64_t> value = vmu_asm_value(as, item.value, error);
-        if (!value) {
-            return false;
-        }
-        const bool word = statement.kind == vmu_asm_statement_kind::words;
-        if (*value < (word ? -0x8000 : -0x80) || *value > (word ? 0xFFFF : 0xFF)) {
-            error = "value " + vmu_asm_hex(*value, 1) + " does not fit in a " +
-                    (word ? "word" : "byte");
-            return false;
-        }
-        bytes.push_back(static_cast<std::uint8_t>(*value & 0xFF));
-        if (word) {
-            bytes.push_back(static_cast<std::uint8_t>((*value >> 8) & 0xFF));
-        }
-    }
-    return true;
-}
-
-/// Pass 2, second part: every statement's bytes into the image. Writing a
-/// byte twice is an error, since one of the two would be lost.
-std::vector<std::uint8_t> write_image(vmu_asm_assembly& as) {
-    std::vector<std::uint8_t> image;
-    std::vector<int> owner(vmu_asm_space, -1);
-    for (std::size_t index = 0; index < as.statements.size(); ++index) {
-        const vmu_asm_statement& statement = as.statements[index];
-        std::vector<std::uint8_t> bytes;
-        std::string error;
-        if (!encode(as, statement, bytes, error)) {
-            vmu_asm_fail_at(as, statement.file, statement.line, error);
-            continue;
-        }
-        const auto pc = static_cast<std::size_t>(statement.pc);
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            const int previous = owner[pc + i];
-            if (previous >= 0) {
-                const vmu_asm_statement& first = as.statements[static_cast<std::size_t>(previous)];
-                vmu_asm_fail_at(as, statement.file, statement.line,
-                                "overwrites " + vmu_asm_hex(static_cast<std::int64_t>(pc + i), 4) +
-                                    ", already written by " + where(as, first.file, first.line));
-                break;
-            }
-            owner[pc + i] = static_cast<int>(index);
-        }
-        if (image.size() < pc + bytes.size()) {
-            image.resize(pc + bytes.size(), 0);
-        }
-        std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(pc));
-    }
-    return image;
-}
-
 vmu_asm_result assemble(vmu_asm_assembly& as, const std::string& name, std::string_view text) {
     vmu_asm_read_source(as, name, text);
     as.first_pass = false;
     resolve_definitions(as);
-    std::vector<std::uint8_t> image = write_image(as);
+    std::vector<std::uint8_t> image = vmu_asm_write_image(as);
     if (!as.errors.empty()) {
         image.clear();
     }
@@ -331,6 +251,10 @@ vmu_asm_result assemble(vmu_asm_assembly& as, const std::string& name, std::stri
 }
 
 }  // namespace
+
+std::string vmu_asm_where(const vmu_asm_assembly& as, int file, int line) {
+    return as.files[static_cast<std::size_t>(file)] + ":" + std::to_string(line);
+}
 
 void vmu_asm_fail_at(vmu_asm_assembly& as, int file, int line, std::string message) {
     if (as.errors.size() < max_errors) {

@@ -76,6 +76,13 @@ struct vmu_asm_assembly {
     int line = 0;
 };
 
+/// "file:line", as messages refer to another place.
+std::string vmu_asm_where(const vmu_asm_assembly& as, int file, int line);
+
+/// Pass 2: every statement's bytes into the image. Writing a byte twice is
+/// an error, since one of the two would be lost.
+std::vector<std::uint8_t> vmu_asm_write_image(vmu_asm_assembly& as);
+
 /// Records an error at the line being read.
 void vmu_asm_fail(vmu_asm_assembly& as, std::string message);
 

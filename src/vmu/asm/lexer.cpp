@@ -144,11 +144,13 @@ bool vmu_asm_tokenize(std::string_view line, std::vector<vmu_asm_token>& tokens,
             token.text = line.substr(start, pos - start);
         } else if (std::isdigit(static_cast<unsigned char>(c)) != 0 || c == '$' || c == '%') {
             const int base = c == '$' ? 16 : c == '%' ? 2 : 10;
-            pos += base == 10 ? 0 : 1;
             token.kind = vmu_asm_token_kind::number;
+            const std::size_t start = pos;
+            pos += base == 10 ? 0 : 1;
             if (!read_number(line, pos, base, token.value, error)) {
                 return false;
             }
+            token.text = line.substr(start, pos - start);
         } else if (c == '\'' || c == '"') {
             if (!read_quoted(line, pos, token.text, error)) {
                 return false;
