@@ -34,6 +34,10 @@ foreach(program IN LISTS VMURX_PROGRAMS)
 endforeach()
 
 install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The card-side sender (card/): the game with its VMI, and as a DCI.
+if(TARGET vmurx-sender)
+  install(FILES ${VMURX_SENDER_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/vmurx/card)
+endif()
 # The register names card programs include, with the program that assembles
 # them (which has the same file built in): for users to read and to copy.
 if(TARGET vmurx-vmu)

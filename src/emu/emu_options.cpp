@@ -246,7 +246,11 @@ bool set_card(emu_setup& s, const emu_arg& a, std::string&) {
     return true;
 }
 
-bool set_entry(emu_setup& s, const emu_arg& a, std::string&) {
+bool set_entry(emu_setup& s, const emu_arg& a, std::string& error) {
+    if (a.value.empty()) {
+        error = bad_value(a, "a name or #SLOT");
+        return false;
+    }
     s.entry = a.value;
     return true;
 }
@@ -254,6 +258,12 @@ bool set_entry(emu_setup& s, const emu_arg& a, std::string&) {
 // The file of a card image that --card and --entry name, with the name, type
 // and stamp of its entry where the options do not give them.
 bool take_card_file(emu_setup& s, std::string& error) {
+    if (s.options.cpu.enabled) {
+        // The sender itself finds the entry on the card and sends it.
+        s.options.cpu.card_path = s.card;
+        s.options.cpu.entry = s.entry;
+        return true;
+    }
     if (s.card.empty() != s.entry.empty()) {
         error = s.card.empty() ? "--entry needs --card CARD"
                                : s.card + " is a card image: name the file to send with --card " +
@@ -275,8 +285,44 @@ bool take_card_file(emu_setup& s, std::string& error) {
     return true;
 }
 
+bool set_cpu(emu_setup& s, const emu_arg&, std::string&) {
+    s.options.cpu.enabled = true;
+    return true;
+}
+
+bool set_cycles(const emu_arg& a, long& cycles, std::string& error) {
+    if (!parse_number(a.value, 1, 1000000, cycles)) {
+        error = bad_value(a, "1 to 1000000");
+        return false;
+    }
+    return true;
+}
+
+bool set_cycles_per_read(emu_setup& s, const emu_arg& a, std::string& error) {
+    return set_cycles(a, s.options.cpu.cycles_per_read, error);
+}
+
+bool set_cycles_per_delay(emu_setup& s, const emu_arg& a, std::string& error) {
+    return set_cycles(a, s.options.cpu.cycles_per_delay, error);
+}
+
+bool set_sender(emu_setup& s, const emu_arg& a, std::string&) {
+    s.options.cpu.sender_path = a.value;
+    return true;
+}
+
+bool set_docked(emu_setup& s, const emu_arg&, std::string&) {
+    s.options.cpu.docked = true;
+    return true;
+}
+
+bool set_screen(emu_setup& s, const emu_arg&, std::string&) {
+    s.options.cpu.screen = true;
+    return true;
+}
+
 // Which card an option is for.
-enum class card_mode { any, realtime, counting };
+enum class card_mode { any, realtime, counting, cpu };
 
 struct emu_option {
     const char* name;      // "--file"
@@ -343,12 +389,33 @@ const emu_option OPTIONS[] = {
     {"--help", nullptr, card_mode::any, false, set_help, "this text"},
     {"--version", nullptr, card_mode::any, false, set_version,
      "output version information and exit"},
-    {"--card", "CARD", card_mode::any, true, set_card,
+    {"--card", "CARD", card_mode::any, false, set_card,
      "send a file of a whole card image (raw or .dcm): the one that\n"
-     "--entry names, with its name, type and stamp"},
-    {"--entry", "ENTRY", card_mode::any, true, set_entry,
-     "with --card: the file's card name, or #N for slot N (as\n"
-     "vmurx-card list shows them)"},
+     "--entry names, with its name, type and stamp; with --cpu: the\n"
+     "card the sender runs on, never changed (default: a blank card\n"
+     "holding the sample save), the sender in the game slot of a copy"},
+    {"--entry", "ENTRY", card_mode::any, false, set_entry,
+     "the file's card name, or #N for slot N (as vmurx-card list\n"
+     "shows them); with --cpu the default is the first the sender lists"},
+    {"--cpu", nullptr, card_mode::any, false, set_cpu,
+     "run the card's own sender on the processor model instead:\n"
+     "it lists the card's files, the file --entry names is chosen\n"
+     "with the card's buttons, and it sends it (the options above\n"
+     "but --realtime are for the protocol-level card; with\n"
+     "--realtime the model runs on its own thread, paced by the clock)"},
+    {"--cycles-per-read", "N", card_mode::cpu, false, set_cycles_per_read,
+     "with --cpu: the card's cycles per status read (default 2)"},
+    {"--cycles-per-delay", "N", card_mode::cpu, true, set_cycles_per_delay,
+     "with --cpu: the card's cycles per level the PC sends, when the\n"
+     "delay floor is 0 (default 50); else the floor's time"},
+    {"--sender", "FILE", card_mode::cpu, false, set_sender,
+     "with --cpu: run this build of the sender (default: the one\n"
+     "built in)"},
+    {"--docked", nullptr, card_mode::cpu, false, set_docked,
+     "with --cpu: the card sits in a controller (5 V present)"},
+    {"--screen", nullptr, card_mode::cpu, false, set_screen,
+     "with --cpu: at the end, print the card's screen and the port\n"
+     "bits it drove on standard error"},
 };
 
 // Where the help of every option begins.
@@ -458,6 +525,7 @@ bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_o
     setup.file.name = "VMURX_DEMO";
     std::string realtime_only;  // the last option that needs --realtime
     std::string counting_only;  // the last option that only the counting card has
+    std::string cpu_only;       // the last option that needs --cpu
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string option = args[i];
@@ -490,6 +558,13 @@ bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_o
             realtime_only = option;
         if (row->mode == card_mode::counting)
             counting_only = option;
+        if (row->mode == card_mode::cpu)
+            cpu_only = option;
+    }
+
+    if (!options.cpu.enabled && !cpu_only.empty()) {
+        error = cpu_only + " needs --cpu";
+        return false;
     }
 
     if (!options.realtime && !realtime_only.empty()) {

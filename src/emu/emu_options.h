@@ -11,6 +11,19 @@
 #include "vmu/vmu_realtime.h"
 #include "vmu/vmu_sim.h"
 
+/// The card that runs the card-side sender on the processor model (--cpu),
+/// as the options set it up; emu/emu_cpu.h builds it.
+struct emu_cpu_options {
+    bool enabled = false;
+    std::string card_path;       // --card: a card image; empty: a blank card with the sample save
+    std::string entry;           // --entry: the file to send, a name or #SLOT; empty: the first
+    long cycles_per_read = 2;    // --cycles-per-read
+    long cycles_per_delay = 50;  // --cycles-per-delay, when the delay floor is 0
+    std::string sender_path;     // --sender: another build of the sender; empty: the built-in one
+    bool docked = false;         // --docked: 5 V present, as in a controller
+    bool screen = false;         // --screen: show the card's screen and pins at the end
+};
+
 /// What the options set besides the card itself.
 struct emu_options {
     /// The tool the card serves, set before parsing: "vmurx", or "vmurx-probe",
@@ -21,6 +34,7 @@ struct emu_options {
     bool version = false;
     bool realtime = false;  // --realtime: keep real time on a thread of its own
     vmu_realtime_config realtime_config;
+    emu_cpu_options cpu;
 };
 
 /// The help text of the VMU options for `tool`, a line or more per option.

@@ -1,13 +1,34 @@
 // vmurx-emu: the unchanged tool against the software VMU, to try a whole
-// transfer without a parallel port or a card.
+// transfer without a parallel port or a card. With --cpu the card is the
+// processor model running the card-side sender.
 //
 //   vmurx-emu [VMU options] [-- vmurx options]
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
+#include "emu/emu_cpu.h"
 #include "emu/emu_options.h"
 #include "lpt/byte_exchange.h"
 #include "main/vmurx.h"
 #include "platform/emu/emu_platform.h"
+
+namespace {
+
+vmu_cpu_card& cpu_card() {
+    static vmu_cpu_card card;
+    return card;
+}
+
+// --screen: the tool ends the process itself, so the card is shown on the
+// way out.
+void show_cpu_card() {
+    std::fflush(stdout);
+    emu_print_cpu_card(cpu_card(), stderr);
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     std::vector<char*> tool_argv;
@@ -22,10 +43,22 @@ int main(int argc, char* argv[]) {
 
     if (options.realtime)
         emu_use_realtime(options.realtime_config);
+    if (options.cpu.enabled) {
+        std::string error;
+        if (!emu_prepare_cpu_card(options.cpu, cpu_card(), error)) {
+            std::fprintf(stderr, "%s: %s\n", argv[0], error.c_str());
+            return 1;
+        }
+        cpu_card().delay_floor_us = &delay_floor_us;
+        emu_use_cpu_card(cpu_card());
+        if (options.cpu.screen)
+            std::atexit(show_cpu_card);
+    }
 
     // The counting card needs no real time, so the delay unit is the bare
-    // loop unless VMURX_DELAY_US, which vmurx_main reads, says otherwise.
-    delay_floor_us = 0;
+    // loop unless VMURX_DELAY_US, which vmurx_main reads, says otherwise. The
+    // sender in real time needs the PC's levels as long as on real hardware.
+    delay_floor_us = options.cpu.enabled && options.realtime ? DEFAULT_DELAY_FLOOR_US : 0;
     // The tool ends through end_program (emu_end_program.cpp).
     return vmurx_main(static_cast<int>(tool_argv.size()) - 1, tool_argv.data());
 }

@@ -175,15 +175,19 @@ void vmu_sim_prepare(vmu_sim& vmu) {
         script_frames(vmu);
 }
 
-std::uint8_t vmu_sim_status_lines(const vmu_sim& vmu, bool ready) {
+std::uint8_t vmu_status_byte(bool select_low, bool ack_high, bool busy_high) {
     std::uint8_t raw = RAW_UNUSED_HIGH;
-    if (!ready)
+    if (!select_low)
         raw |= RAW_SELECT;
-    if (vmu.ack_high)
+    if (ack_high)
         raw |= RAW_ACK;
-    if (!vmu.busy)
+    if (!busy_high)
         raw |= RAW_NOT_BUSY;
     return raw;
+}
+
+std::uint8_t vmu_sim_status_lines(const vmu_sim& vmu, bool ready) {
+    return vmu_status_byte(ready, vmu.ack_high, vmu.busy);
 }
 
 std::uint8_t vmu_sim_status_read(vmu_sim& vmu) {

@@ -143,6 +143,10 @@ void vmu_sim_next_level(vmu_sim& vmu);
 /// The raw status register that the card's lines give.
 std::uint8_t vmu_sim_status_lines(const vmu_sim& vmu, bool ready);
 
+/// The raw status register of any card's three lines at these levels (high
+/// when true): the port presents Busy inverted, and its unused bits high.
+std::uint8_t vmu_status_byte(bool select_low, bool ack_high, bool busy_high);
+
 /// The PC writes the data register.
 void vmu_sim_data_write(vmu_sim& vmu, std::uint8_t value);
 

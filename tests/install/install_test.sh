@@ -55,6 +55,9 @@ done
 # The assembler's register names come with vmurx-vmu.
 if has_program vmurx-vmu; then
     expected+=("644 share/vmurx/include/sfr.i")
+    # And the card-side sender it assembles.
+    expected+=("644 share/vmurx/card/VMURXSND.DCI" "644 share/vmurx/card/VMURXSND.VMI"
+               "644 share/vmurx/card/VMURXSND.VMS")
 fi
 diff <(printf '%s\n' "${expected[@]}" | sort) \
     <(cd "$prefix" && find . -type f -printf '%m %P\n' -o ! -type d -printf 'not a file: %P\n' |

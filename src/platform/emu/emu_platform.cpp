@@ -6,6 +6,11 @@
 // status read, masking is a flag the card records with every access, and the
 // sleep only counts.
 //
+// The processor card: the card running its own program on the processor
+// model (vmu/cpu_card), counting the tool's accesses or, with real time, on
+// its own thread paced by the clock. Accesses at another address are
+// ignored; the tool never makes them.
+//
 // Real-time mode: the card runs on its own thread, and the registers are the
 // atomics of vmu_realtime; a status read is one atomic load. Memory is
 // locked, masking raises the polling thread's priority and the sleep sleeps,
@@ -18,6 +23,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "clock/monotonic_clock.h"
 #include "platform/emu/emu_platform.h"
 #include "platform/host/host_sleep.h"
 #include "platform/host/process_priority.h"
@@ -31,6 +37,8 @@ struct emu_backend {
     std::uint16_t base = 0;
     priority_plan priority;
     bool memory_locked = false;
+    vmu_cpu_card* cpu_card = nullptr;
+    bool cpu_running = false;  // the processor card's thread owns it
 };
 
 emu_backend backend;
@@ -38,6 +46,31 @@ emu_backend backend;
 vmu_realtime& realtime_card() {
     static vmu_realtime rt;
     return rt;
+}
+
+cpu_realtime& cpu_realtime_card() {
+    static cpu_realtime rt;
+    return rt;
+}
+
+// The processor card in real time: memory locked and the tool's priority
+// prepared as for the real-time card, then the card's thread.
+bool start_cpu_realtime() {
+    backend.memory_locked = lock_memory();
+    priority_prepare(backend.priority);
+    cpu_realtime_card().prepare_thread = priority_raise_for_good;
+    try {
+        cpu_realtime_start(cpu_realtime_card(), *backend.cpu_card);
+    } catch (const std::system_error& failure) {
+        priority_restore(backend.priority);
+        if (backend.memory_locked)
+            munlockall();
+        backend.memory_locked = false;
+        errno = failure.code().value();
+        return false;
+    }
+    backend.cpu_running = true;
+    return true;
 }
 
 }  // namespace
@@ -53,7 +86,15 @@ void emu_use_realtime(const vmu_realtime_config& config) {
     realtime_card().config.prepare_thread = priority_raise_for_good;
 }
 
+void emu_use_cpu_card(vmu_cpu_card& card) {
+    backend.cpu_card = &card;
+}
+
 bool port_acquire(std::uint16_t base) {
+    if (backend.cpu_card != nullptr) {
+        backend.base = base;
+        return !backend.realtime || start_cpu_realtime();
+    }
     vmu_sim& vmu = emu_vmu();
     if (backend.running)
         port_release();
@@ -89,6 +130,15 @@ bool emu_report_failed() {
 }
 
 void port_release() {
+    if (backend.cpu_running) {
+        cpu_realtime_stop(cpu_realtime_card());
+        priority_restore(backend.priority);
+        if (backend.memory_locked)
+            munlockall();
+        backend.memory_locked = false;
+        backend.cpu_running = false;
+        return;
+    }
     if (backend.running) {
         vmu_realtime_stop(realtime_card());
         if (emu_report_failed()) {
@@ -105,6 +155,20 @@ void port_release() {
 }
 
 std::uint8_t port_read(std::uint16_t address) {
+    if (backend.cpu_card != nullptr) {
+        if (address != static_cast<std::uint16_t>(backend.base + 1))
+            return 0xFF;
+        if (backend.cpu_running) {
+            // A port read takes time: the card's cycles per read, in µs at
+            // the sender's clock, spent before the read.
+            const std::int64_t until =
+                monotonic_ns() + std::int64_t{backend.cpu_card->cycles_per_read} * 1000;
+            while (monotonic_ns() < until) {
+            }
+            return cpu_realtime_read(cpu_realtime_card());
+        }
+        return cpu_card_status_read(*backend.cpu_card);
+    }
     if (backend.running) {
         if (address == static_cast<std::uint16_t>(backend.base + 1))
             return vmu_realtime_read(realtime_card());
@@ -120,6 +184,16 @@ std::uint8_t port_read(std::uint16_t address) {
 }
 
 void port_write(std::uint16_t address, std::uint8_t value) {
+    if (backend.cpu_card != nullptr) {
+        if (address != backend.base)
+            return;
+        if (backend.cpu_running) {
+            cpu_realtime_write(cpu_realtime_card(), value);
+        } else {
+            cpu_card_data_write(*backend.cpu_card, value);
+        }
+        return;
+    }
     if (backend.running) {
         if (address == backend.base) {
             vmu_realtime_write(realtime_card(), value);
@@ -137,6 +211,14 @@ void port_write(std::uint16_t address, std::uint8_t value) {
 }
 
 void mask_interrupts() {
+    if (backend.cpu_running) {
+        priority_raise(backend.priority);
+        return;
+    }
+    if (backend.cpu_card != nullptr) {
+        backend.cpu_card->masked = true;
+        return;
+    }
     if (backend.running) {
         priority_raise(backend.priority);
         return;
@@ -145,6 +227,14 @@ void mask_interrupts() {
 }
 
 void unmask_interrupts() {
+    if (backend.cpu_running) {
+        priority_lower(backend.priority);
+        return;
+    }
+    if (backend.cpu_card != nullptr) {
+        backend.cpu_card->masked = false;
+        return;
+    }
     if (backend.running) {
         priority_lower(backend.priority);
         return;
@@ -153,6 +243,10 @@ void unmask_interrupts() {
 }
 
 void sleep_ms(unsigned milliseconds) {
+    if (backend.cpu_card != nullptr && !backend.realtime) {
+        cpu_card_sleep(*backend.cpu_card, milliseconds);
+        return;
+    }
     if (!backend.realtime) {
         emu_vmu().slept_ms += milliseconds;
         return;

@@ -1,9 +1,12 @@
 // The software VMU as a backend of the platform seam: the program's port is
 // the one simulated card returned here. It counts time in status reads, or,
 // once emu_use_realtime has been called, keeps real time on a thread of its
-// own (vmu/vmu_realtime.h).
+// own (vmu/vmu_realtime.h). emu_use_cpu_card puts the processor model that
+// runs the card's own sender behind the port instead (vmu/cpu_card).
 #pragma once
 
+#include "vmu/cpu_card/cpu_card.h"
+#include "vmu/cpu_card/cpu_realtime.h"
 #include "vmu/vmu_realtime.h"
 #include "vmu/vmu_sim.h"
 
@@ -19,3 +22,10 @@ void emu_use_realtime(const vmu_realtime_config& config);
 /// Whether the real-time card's report could not be written; the reason
 /// went to standard error when the port was released.
 bool emu_report_failed();
+
+/// Puts `card` behind the port instead of emu_vmu(). Counting, its time
+/// advances with the tool's status reads, data writes and sleeps; after
+/// emu_use_realtime it runs on a thread of its own, paced by the clock, from
+/// port_acquire to port_release. Call before the port is opened; `card` must
+/// outlive the run.
+void emu_use_cpu_card(vmu_cpu_card& card);

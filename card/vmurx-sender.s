@@ -1,0 +1,488 @@
+; vmurx-sender: the card's end of the vmurx cable. It lists the files on the
+; card, one a screen, and sends the one chosen with A to a PC running vmurx,
+; over five lines of the card's port 1 wired to the PC's parallel port (or a
+; GPIO header). B or MODE returns to the card's menu.
+;
+; Build (CMake does all three):
+;     vmurx-vmu asm -o vmurx-sender.vms vmurx-sender.s
+;     vmurx-save convert --type game ... vmurx-sender.vms vmurx-sender.vmi
+;     vmurx-save convert --type game ... vmurx-sender.vms vmurx-sender.dci
+;
+; The cable, on port 1 (the PC's lines named as on its DB-25 connector):
+;     P10 (SO0)  out  Busy,   pin 11   the bit the card sends
+;     P11 (SI0)  in   D3,     pin 5    high while the PC has the port open
+;     P12 (SCK0) out  Ack,    pin 10   the card's bit clock
+;     P13 (SO1)  out  Select, pin 13   low: the card is ready
+;     P14 (SI1)  in   D1,     pin 3    the bit the PC sends
+;     P15 (SCK1) in   D0,     pin 2    the PC's bit clock
+;
+; A transfer: the card pulls Select low, then sends block frames (header,
+; the PC's reply $E0, block code, payload, trailer, the PC's ACK $0C or NAK
+; $0A): the start block (type, size), the name block, a data block and a
+; flash block for every 128-byte piece of the file, the directory block (the
+; time stamp) and a last flash block. Each bit it sends is Ack low with the
+; bit on Busy, then Ack high, most significant bit first, each level held
+; HOLD_US; each bit it receives is a fall and a rise of D0 with the bit on D1.
+;
+; Files: vmurx-sender.s (this: layout, start, the list and its keys),
+; card.i (root, directory and FAT), link.i (pins, bytes, frames),
+; transfer.i (a whole file and its screens), lcd.i (text on the screen),
+; font.i, icon.i.
+
+        .include "sfr.i"
+
+; ---------------------------------------------------------------------------
+; Clocks and timing.
+
+; While sending, the 6 MHz ceramic divided by 6: one cycle a microsecond.
+OCR_CERAMIC     = %10010000     ; bit 7: /6, bits 5-4 = 01: ceramic
+CYCLES_PER_US   = 1
+
+; Each level of Ack lasts at least this long, so that a PC polling the
+; status register every 1 to 2 us sees it ten times or more.
+HOLD_US         = 20
+HOLD_CYCLES     = HOLD_US * CYCLES_PER_US
+; send_byte's Ack-low level is 4 + 2 * HOLD_LOW_LOOPS cycles and its Ack-high
+; level 9 + 2 * HOLD_HIGH_LOOPS (see there); both rounded up.
+HOLD_LOW_LOOPS  = (HOLD_CYCLES - 4 + 1) / 2
+HOLD_HIGH_LOOPS = (HOLD_CYCLES - 9 + 1) / 2
+
+; How long the card waits for a byte from the PC. recv_byte's poll is 5
+; cycles and counts 65536 polls per unit of RECV_UNITS.
+RECV_TIMEOUT_MS = 2000
+POLL_CYCLES     = 5
+RECV_UNITS      = RECV_TIMEOUT_MS * 1000 * CYCLES_PER_US / (POLL_CYCLES * 65536)
+
+; After a byte from the PC the card waits at least this many polls before
+; it sends (on top of twice the PC's delay unit, which it measures).
+REPLY_GAP_MIN_US = 20
+REPLY_GAP_MIN_POLLS = REPLY_GAP_MIN_US * CYCLES_PER_US / POLL_CYCLES
+
+; pause waits ACC x 516 cycles.
+PAUSE_CYCLES    = 516
+; Between frames the PC prints its progress (and flushes it) before it looks
+; at Ack again; each frame starts this long after the one before.
+FRAME_GAP_US    = 2000
+FRAME_GAP       = FRAME_GAP_US * CYCLES_PER_US / PAUSE_CYCLES
+; After Select goes low the PC sleeps a millisecond before it listens; the
+; card waits 10 ms before its first bit.
+READY_LEAD      = 10000 * CYCLES_PER_US / PAUSE_CYCLES
+; A key is looked at every 512 cycles (7 ms at the RC clock).
+
+; ---------------------------------------------------------------------------
+; Port 1 and the buttons.
+
+P1_BUSY         = 0             ; P10, out
+P1_D3           = 1             ; P11, in
+P1_ACK          = 2             ; P12, out
+P1_SELECT       = 3             ; P13, out
+P1_D1           = 4             ; P14, in
+P1_D0           = 5             ; P15, in
+P1_OUTPUTS      = (1 << P1_BUSY) | (1 << P1_ACK) | (1 << P1_SELECT)
+P1_IDLE         = (1 << P1_ACK) | (1 << P1_SELECT)     ; not ready, Ack high
+P1_READY        = (1 << P1_ACK)                        ; Select low
+P1FCR_RESET     = $BF           ; as the system leaves them, restored after
+P1DDR_RESET     = $A4
+P1FCR_LINK      = P1FCR_RESET & ($FF ^ $3F)    ; P10-P15 plain ports
+
+KEY_UP          = 0             ; P3 bits, active low on the pins
+KEY_DOWN        = 1
+KEY_A           = 4
+KEY_B           = 5
+KEY_MODE        = 6
+KEYS_USED       = (1 << KEY_UP) | (1 << KEY_DOWN) | (1 << KEY_A) | (1 << KEY_B) | (1 << KEY_MODE)
+
+DOCKED          = 0             ; P7 bit: 5 V from a controller
+
+; The system's low-battery check, in RAM bank 0: $FF switches it off.
+LOW_BATTERY_CHECK = $6E
+
+; ---------------------------------------------------------------------------
+; The cable protocol.
+
+HEADER_REPLY    = $E0
+BLOCK_ACK       = $0C
+BLOCK_NAK       = $0A
+CODE_START      = 2
+CODE_DIRECTORY  = 3
+CODE_DATA       = 4
+CODE_NAME       = 6
+CODE_FLASH      = 8
+TYPE_DATA       = $33
+TYPE_GAME       = $CC
+
+; Why a transfer failed (fail_reason) and in which block (fail_block): the
+; indexes of the texts in transfer.i.
+FAIL_NONE       = 0
+FAIL_NO_REPLY   = 1
+FAIL_BAD_REPLY  = 2
+FAIL_REFUSED    = 3
+FAIL_BAD_CHAIN  = 4
+FAIL_TOO_LARGE  = 5
+FAIL_CANCELLED  = 6
+BLK_START       = 0
+BLK_NAME        = 1
+BLK_DATA        = 2
+BLK_FLASH       = 3
+BLK_DIRECTORY   = 4
+BLK_LAST_FLASH  = 5
+
+; ---------------------------------------------------------------------------
+; RAM bank 1, the application's (PSW's RAM bank bit stays set). Bytes 0 and
+; 2 are the pointers R0 and R2 (IRBK 0): R0 walks RAM, R2 the XRAM.
+
+ram_ptr         = $00           ; R0
+xram_ptr        = $02           ; R2: XRAM address - $100
+file_count      = $10           ; files listed
+file_index      = $11           ; the one on show, from 0
+slot            = $12           ; its directory slot
+entry_type      = $13           ; its directory entry, as read by load_entry
+entry_first     = $14
+entry_first_hi  = $15
+entry_size      = $16
+entry_size_hi   = $17
+entry_name      = $18           ; 12 bytes, to $23
+dir_top         = $24           ; highest directory block
+dir_slots       = $25           ; directory slots, 16 a block
+fat_block       = $26
+keys_held       = $27           ; buttons held at the last look (1: held)
+ocr_saved       = $28
+battery_saved   = $29
+link_taken      = $2A           ; 1 while P1, clock and battery check are changed
+tmp0            = $2B
+tmp1            = $2C
+tmp2            = $2D
+tmp3            = $2E
+scan_slot       = $2F
+scan_count      = $30
+scan_target     = $31
+send_value      = $32
+bit_count       = $33
+hold_count      = $34
+recv_value      = $35
+recv_sample     = $36
+timeout0        = $37
+timeout1        = $38
+timeout2        = $39
+frame_code      = $3A
+frame_len       = $3B
+frame_src       = $3C           ; 0: frame_ram, 1: flash at FPR:TRH:TRL
+frame_ram       = $3D           ; 2 bytes
+trailer         = $3F
+payload_left    = $40
+fail_reason     = $41
+fail_block      = $42
+cur_block       = $43
+blocks_left     = $44
+piece           = $45
+done_hi         = $46           ; pieces sent
+done_lo         = $47
+total_hi        = $48           ; pieces in the file
+total_lo        = $49
+text_line       = $4A
+text_col        = $4B
+glyph           = $4C
+row_y           = $4D
+rows_left       = $4E
+font_lo         = $4F
+font_hi         = $50
+pixels          = $51
+str_lo          = $52
+str_hi          = $53
+str_pos         = $54
+num_hi          = $55
+num_lo          = $56
+div_hi          = $57
+div_lo          = $58
+digit           = $59
+name_pos        = $5A
+fall_lo         = $5B           ; recv_byte's poll count at a fall of D0
+fall_hi         = $5C
+level_lo        = $5D           ; the length of the last low level, in polls
+level_hi        = $5E
+STACK_TOP       = $7F           ; the stack runs from $80 up in bank 0
+
+; ---------------------------------------------------------------------------
+; Interrupt vectors. Only the base timer is used, and it goes to the system.
+
+        .org $00
+        jmpf start
+        .org $03
+        reti
+        .org $0B
+        reti
+        .org $13
+        reti
+        .org $1B
+        jmp base_timer
+        .org $23
+        reti
+        .org $2B
+        reti
+        .org $33
+        reti
+        .org $3B
+        reti
+        .org $43
+        reti
+        .org $4B
+        clr1 p3int, 1           ; a button went down: wait_key sees it anyway
+        reti
+
+base_timer:                     ; the half-second tick, to the system's clock
+        push ie
+        clr1 ie, 7
+        jmp timer_ex
+
+; ---------------------------------------------------------------------------
+; The BIOS stubs: the system's routine runs at the same address in ROM and
+; comes back to the instruction after the stub.
+
+        .org $100
+fm_wrt_ex:
+        not1 ext, 0
+        jmpf fm_wrt_ex
+        ret
+        .org $110
+fm_vrf_ex:
+        not1 ext, 0
+        jmpf fm_vrf_ex
+        ret
+        .org $120
+fm_prd_ex:
+        not1 ext, 0
+        jmpf fm_prd_ex
+        ret
+        .org $130
+timer_ex:
+        not1 ext, 0
+        jmpf timer_ex
+        pop ie
+        reti
+        .org $1F0
+game_end:
+        not1 ext, 0
+        jmpf game_end
+
+; ---------------------------------------------------------------------------
+; The file header: the menu's descriptions, the application, the icon.
+
+        .org $200
+        .text 16 "VMURX SENDER"
+        .text 32 "Sends a file to a PC over cable"
+        .text 16 "VMURX"
+        .word 2                 ; icon frames
+        .word 16                ; animation speed
+        .word 0                 ; no eyecatch
+        .word 0                 ; CRC: a game has none
+        .word 0, 0              ; no data after the icons
+        .org $260
+        .include "icon.i"
+
+; ---------------------------------------------------------------------------
+; Start: read the card, then the list.
+
+start:
+        mov #STACK_TOP, sp
+        set1 psw, rambk0
+        mov #0, link_taken
+        mov #$FF, keys_held     ; the A that started us may still be down
+        set1 ie, 7              ; the base timer keeps the system's clock
+        call wait_undocked
+        call read_root
+        call count_files
+        ld file_count
+        bnz .list
+        call show_no_files
+        call wait_key
+        jmp leave
+.list:
+        mov #0, file_index
+.page:
+        call show_page
+.keys:
+        call wait_key
+        bp acc, KEY_A, .send
+        bp acc, KEY_B, .leave
+        bp acc, KEY_MODE, .leave
+        bp acc, KEY_DOWN, .down
+        bn acc, KEY_UP, .keys
+        ld file_index           ; up: the one before, or the last
+        bnz .up
+        ld file_count
+.up:
+        dec acc
+        st file_index
+        br .page
+.down:
+        inc file_index          ; down: the next, or the first
+        ld file_index
+        bne file_count, .page
+        mov #0, file_index
+        br .page
+.send:
+        call send_file
+        call wait_key
+        br .page
+.leave:
+        jmp leave
+
+; leave: back to the card's menu, with the cable, the clock and the system's
+; battery check as they were.
+leave:
+        ld link_taken
+        bz .gone
+        call link_down
+.gone:
+        jmp game_end
+
+; wait_undocked: while the card sits in a controller, says so and waits to
+; be taken out; B or MODE leaves.
+wait_undocked:
+        ld p7
+        bp acc, DOCKED, .docked
+        ret
+.docked:
+        call show_docked
+.wait:
+        call poll_keys
+        and #(1 << KEY_B) | (1 << KEY_MODE)
+        bnz leave
+        mov #1, acc
+        call pause
+        ld p7
+        bp acc, DOCKED, .wait
+        ret
+
+; poll_keys: one look at the buttons. Out: ACC the buttons pressed since the
+; last look (1: newly down). Clobbers tmp0.
+poll_keys:
+        ld p3
+        xor #$FF                ; 1: held
+        st tmp0
+        ld keys_held
+        xor #$FF
+        and tmp0
+        and #KEYS_USED
+        push acc
+        ld tmp0
+        st keys_held
+        pop acc
+        ret
+
+; wait_key: waits for a button to go down, looking every 516 cycles so that
+; a bouncing contact counts once. Docking the card meanwhile leaves. Out: ACC
+; the buttons newly down. Clobbers tmp0, tmp2, tmp3.
+wait_key:
+        ld p7
+        bp acc, DOCKED, leave
+        call poll_keys
+        bnz .got
+        mov #1, acc
+        call pause
+        br wait_key
+.got:
+        ret
+
+; pause: waits ACC x 516 cycles (ACC 0 counts as 256). Clobbers ACC, tmp2, tmp3.
+pause:
+        st tmp3
+.outer:
+        mov #0, tmp2            ; 2
+.inner:
+        dbnz tmp2, .inner       ; 2 x 256 = 512
+        dbnz tmp3, .outer       ; 2: 516 a count
+        ret
+
+; ---------------------------------------------------------------------------
+; The list's screens.
+
+; show_page: file number file_index, loaded into the entry variables:
+;     FILE 001/012
+;     NAME________
+;     DATA 012 BLK
+;
+;     A:SEND B:END
+show_page:
+        ld file_index
+        call find_file
+        call load_entry
+        call lcd_clear
+        mov #<txt_file, trl
+        mov #>txt_file, trh
+        call put_text
+        mov #0, num_hi
+        ld file_index
+        inc acc
+        st num_lo
+        call put_dec3
+        mov #'/', acc
+        call draw_char
+        ld file_count
+        st num_lo
+        call put_dec3
+        mov #1, text_line
+        mov #0, text_col
+        call put_name
+        mov #<txt_data, trl
+        mov #>txt_data, trh
+        ld entry_type
+        be #TYPE_DATA, .kind
+        mov #<txt_game, trl
+        mov #>txt_game, trh
+.kind:
+        call put_text
+        ld entry_size_hi
+        st num_hi
+        ld entry_size
+        st num_lo
+        call put_dec3
+        mov #<txt_blocks_unit, trl
+        mov #>txt_blocks_unit, trh
+        call put_text
+        mov #<txt_send_end, trl
+        mov #>txt_send_end, trh
+        jmp put_text
+
+show_docked:
+        call lcd_clear
+        mov #<txt_docked, trl
+        mov #>txt_docked, trh
+        call put_text
+        mov #<txt_take_out, trl
+        mov #>txt_take_out, trh
+        call put_text
+        mov #<txt_to_send, trl
+        mov #>txt_to_send, trh
+        jmp put_text
+
+show_no_files:
+        call lcd_clear
+        mov #<txt_no_files, trl
+        mov #>txt_no_files, trh
+        call put_text
+        jmp show_press
+
+txt_file:       .byte 0, 0
+                .string 6 "FILE "
+txt_data:       .byte 2, 0
+                .string 6 "DATA "
+txt_game:       .byte 2, 0
+                .string 6 "GAME "
+txt_blocks_unit: .byte 2, 8
+                .string 5 " BLK"
+txt_send_end:   .byte 4, 0
+                .string 13 "A:SEND B:END"
+txt_docked:     .byte 0, 0
+                .string 12 "CARD DOCKED"
+txt_take_out:   .byte 2, 0
+                .string 13 "TAKE IT OUT"
+txt_to_send:    .byte 3, 0
+                .string 13 "TO SEND"
+txt_no_files:   .byte 0, 0
+                .string 13 "NO FILES"
+
+        .include "card.i"
+        .include "link.i"
+        .include "transfer.i"
+        .include "lcd.i"

@@ -1,0 +1,112 @@
+// Building the processor card of vmurx-emu --cpu and showing it at the end.
+#include "emu/emu_cpu.h"
+
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <vector>
+
+#include "card/card_disk.h"
+#include "vmu/cpu_card/card_setup.h"
+#include "vmu/cpu_card/sender_image.h"
+
+namespace {
+
+bool read_sender(const std::string& path, std::vector<std::uint8_t>& image, std::string& error) {
+    if (path.empty()) {
+        const auto built_in = vmu_sender_image();
+        image.assign(built_in.begin(), built_in.end());
+        return true;
+    }
+    std::ifstream in(path, std::ios::binary);
+    image.assign(std::istreambuf_iterator<char>(in), {});
+    if (!in.eof() && !in) {
+        error = "cannot read " + path;
+        return false;
+    }
+    if (image.empty() || image.size() > VMU_FLASH_SIZE / 2) {
+        error = path + " is no game the card can hold";
+        return false;
+    }
+    return true;
+}
+
+// The file ENTRY names in `card`; the first listed file for no ENTRY, or
+// none at all on a card without files, where the sender only says so.
+bool chosen_file(const card_image& card, const std::string& entry, std::optional<card_file>& chosen,
+                 std::string& error) {
+    if (entry.empty()) {
+        const std::vector<card_file> listed = cpu_card_listed(card);
+        if (!listed.empty())
+            chosen = listed.front();
+        return true;
+    }
+    card_layout layout;
+    std::size_t slot = 0;
+    if (!card_read_layout(card, layout, error) ||
+        !card_find_entry(card, layout, entry, slot, error)) {
+        error = "--entry " + entry + ": " + error;
+        return false;
+    }
+    chosen = card_read_entry(card, layout, slot);
+    return true;
+}
+
+// What the sender shows before the first press: its list, or that the card
+// holds no files.
+constexpr double SENDER_STARTED_MS = 1000;
+
+}  // namespace
+
+bool emu_prepare_cpu_card(const emu_cpu_options& options, vmu_cpu_card& card, std::string& error) {
+    card_image image;
+    if (options.card_path.empty()) {
+        image = cpu_card_sample_card();
+    } else {
+        file_error failure;
+        if (!card_load(options.card_path, image, failure)) {
+            error = failure.object + ": " + failure.reason;
+            return false;
+        }
+    }
+    std::optional<card_file> chosen;
+    std::vector<std::uint8_t> sender;
+    if (!chosen_file(image, options.entry, chosen, error) ||
+        !read_sender(options.sender_path, sender, error)) {
+        return false;
+    }
+    if (!cpu_card_install(image, sender, error)) {
+        error = "no room for the sender on the card: " + error;
+        return false;
+    }
+    std::size_t index = 0;
+    if (chosen && !cpu_card_list_index(image, chosen->name, index)) {
+        error = "the sender does not list " + card_file_name(*chosen);
+        return false;
+    }
+    vmu_cpu_load_card(card.cpu, image.bytes);
+    card.cycles_per_read = static_cast<unsigned>(options.cycles_per_read);
+    card.cycles_per_delay = static_cast<unsigned>(options.cycles_per_delay);
+    card.docked = options.docked;
+    card.presses = chosen ? cpu_card_choose(index) : std::vector<cpu_card_press>{};
+    cpu_card_reset(card);
+    cpu_card_run_to_ms(card, chosen ? cpu_card_chosen_ms(index) : SENDER_STARTED_MS);
+    return true;
+}
+
+void emu_print_cpu_card(vmu_cpu_card& card, std::FILE* out) {
+    const double now_ms = static_cast<double>(card.cpu.time_ps) / 1e9;
+    cpu_card_run_to_ms(card, now_ms + 1000);
+    std::fputs(cpu_card_lcd(card.cpu).c_str(), out);
+    std::fprintf(out, "card: drove P1 bits 0x%02X, drives 0x%02X at the end\n", card.ever_driven,
+                 cpu_card_driven(card));
+    if (card.opened_ps >= 0) {
+        std::fprintf(out,
+                     "card: %.3f ms of its own time from the port's opening to the tool's end\n",
+                     now_ms - static_cast<double>(card.opened_ps) / 1e9);
+    }
+    if (card.cpu.state == vmu_cpu_state::fault)
+        std::fprintf(out, "card: fault at %04X: %s\n", card.cpu.fault_pc, card.cpu.fault.c_str());
+    for (const std::string& warning : vmu_cpu_warnings(card.cpu))
+        std::fprintf(out, "card: %s\n", warning.c_str());
+}

@@ -1,0 +1,153 @@
+// The processor model on the simulated cable: the pins between the PC's
+// registers and the card's port 1, and the card's time kept by the tool's
+// accesses.
+#include "vmu/cpu_card/cpu_card.h"
+
+#include "vmu/vmu_sim.h"
+
+namespace {
+
+// The PC's data lines on the card's input pins; the pins nothing drives
+// read high.
+constexpr std::uint8_t PC_D0 = 0x01;
+constexpr std::uint8_t PC_D1 = 0x02;
+constexpr std::uint8_t PC_D3 = 0x08;
+
+std::uint8_t input_pins(std::uint8_t data) {
+    std::uint8_t pins = 0xFF & ~(CPU_CARD_D0 | CPU_CARD_D1 | CPU_CARD_D3);
+    if ((data & PC_D0) != 0)
+        pins |= CPU_CARD_D0;
+    if ((data & PC_D1) != 0)
+        pins |= CPU_CARD_D1;
+    if ((data & PC_D3) != 0)
+        pins |= CPU_CARD_D3;
+    return pins;
+}
+
+constexpr std::uint64_t PS_PER_MS = 1'000'000'000;
+
+// The buttons held at the card's time `now_ps`.
+std::uint8_t buttons_at(const vmu_cpu_card& card, std::uint64_t now_ps) {
+    std::uint8_t held = 0;
+    for (const cpu_card_press& press : card.presses) {
+        const auto from = static_cast<std::uint64_t>(press.at_ms * PS_PER_MS);
+        const auto until = from + static_cast<std::uint64_t>(press.hold_ms * PS_PER_MS);
+        if (now_ps >= from && now_ps < until)
+            held |= press.buttons;
+    }
+    return held;
+}
+
+}  // namespace
+
+void cpu_card_step(vmu_cpu_card& card) {
+    if (!card.presses.empty())
+        vmu_cpu_set_buttons(card.cpu, buttons_at(card, card.cpu.time_ps));
+    vmu_cpu_step(card.cpu);
+    card.ever_driven |= cpu_card_driven(card);
+}
+
+namespace {
+
+// Takes the card's time on to target_cycle. A card that ended or faulted
+// stays where it stopped.
+void catch_up(vmu_cpu_card& card) {
+    while (card.cpu.cycles < card.target_cycle && card.cpu.state == vmu_cpu_state::running)
+        cpu_card_step(card);
+}
+
+// Cycles that last `us` at the card's present clock, at least one.
+std::uint64_t cycles_for_us(const vmu_cpu_card& card, std::uint64_t us) {
+    const std::uint64_t cycle_ps = card.cpu.cycle_ps != 0 ? card.cpu.cycle_ps : 1;
+    const std::uint64_t cycles = (us * 1'000'000 + cycle_ps - 1) / cycle_ps;
+    return cycles != 0 ? cycles : 1;
+}
+
+}  // namespace
+
+void cpu_card_reset(vmu_cpu_card& card) {
+    vmu_cpu_reset(card.cpu);
+    vmu_cpu_set_p1_pins(card.cpu, input_pins(card.data));
+    vmu_cpu_set_p7(card.cpu, card.docked ? 0x01 : 0x00);
+    card.target_cycle = card.cpu.cycles;
+    card.ever_driven = 0;
+}
+
+void cpu_card_set_data(vmu_cpu_card& card, std::uint8_t value) {
+    card.data = value;
+    vmu_cpu_set_p1_pins(card.cpu, input_pins(value));
+}
+
+void cpu_card_run_to_ms(vmu_cpu_card& card, double ms) {
+    const auto until = static_cast<std::uint64_t>(ms * PS_PER_MS);
+    while (card.cpu.time_ps < until && card.cpu.state == vmu_cpu_state::running)
+        cpu_card_step(card);
+    card.target_cycle = card.cpu.cycles;
+}
+
+void cpu_card_run(vmu_cpu_card& card, std::uint64_t cycles) {
+    card.target_cycle += cycles;
+    catch_up(card);
+}
+
+std::uint8_t cpu_card_driven(const vmu_cpu_card& card) {
+    const vmu_p1_outputs outputs = vmu_cpu_p1_outputs(card.cpu);
+    const std::uint8_t function = card.cpu.sfr[VMU_P1FCR - 0x100];
+    return static_cast<std::uint8_t>(outputs.ddr & ~function);
+}
+
+std::uint8_t cpu_card_status_lines(const vmu_cpu_card& card) {
+    const std::uint8_t driven = cpu_card_driven(card);
+    const std::uint8_t latch = vmu_cpu_p1_outputs(card.cpu).latch;
+    // A line the card does not drive is pulled high at the PC.
+    const auto line = [&](std::uint8_t bit) { return (driven & bit) == 0 || (latch & bit) != 0; };
+    return vmu_status_byte(!line(CPU_CARD_SELECT), line(CPU_CARD_ACK), line(CPU_CARD_BUSY));
+}
+
+std::uint8_t cpu_card_status_read(vmu_cpu_card& card) {
+    ++card.status_reads;
+    card.pc_sending = false;
+    if (!card.masked)
+        ++card.unmasked_reads;
+    cpu_card_run(card, card.cycles_per_read);
+    return cpu_card_status_lines(card);
+}
+
+void cpu_card_data_write(vmu_cpu_card& card, std::uint8_t value) {
+    ++card.data_writes;
+    if (card.opened_ps < 0)
+        card.opened_ps = static_cast<std::int64_t>(card.cpu.time_ps);
+    const bool clock_moved = ((card.data ^ value) & PC_D0) != 0;
+    // A write that moves D0 sends a bit, and the tool holds it for a delay
+    // unit, having waited the lead before a byte's first bit; any other (the
+    // echo on D2) is followed by the next status read at once, and costs
+    // what a port access does.
+    if (!clock_moved) {
+        card.pc_sending = false;
+        cpu_card_set_data(card, value);
+        cpu_card_run(card, card.cycles_per_read);
+        return;
+    }
+    const unsigned floor = card.delay_floor_us != nullptr ? *card.delay_floor_us : 0;
+    const std::uint64_t delay = floor != 0 ? cycles_for_us(card, floor) : card.cycles_per_delay;
+    if (!card.pc_sending)
+        cpu_card_run(card, CPU_CARD_LEAD_DELAYS * delay);
+    card.pc_sending = true;
+    cpu_card_set_data(card, value);
+    cpu_card_run(card, delay);
+}
+
+void cpu_card_sleep(vmu_cpu_card& card, unsigned milliseconds) {
+    cpu_card_run(card, cycles_for_us(card, std::uint64_t{milliseconds} * 1000));
+}
+
+std::string cpu_card_lcd(const vmu_cpu& cpu) {
+    std::string text;
+    text.reserve(static_cast<std::size_t>(VMU_LCD_WIDTH + 1) * VMU_LCD_HEIGHT);
+    for (int y = 0; y < VMU_LCD_HEIGHT; ++y) {
+        for (int x = 0; x < VMU_LCD_WIDTH; ++x)
+            text += vmu_cpu_lcd_pixel(cpu, x, y) ? '#' : '.';
+        text += '\n';
+    }
+    return text;
+}

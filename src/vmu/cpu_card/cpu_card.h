@@ -1,0 +1,108 @@
+// The software card that runs the card's own program: the processor model
+// (vmu/cpu) with its port 1 joined to the simulated cable the way the sender
+// wires it, so that the unchanged tool talks to the very program a user puts
+// on a real card.
+//
+// The cable: the PC's D0, D1 and D3 drive P15, P14 and P11; the card's P12,
+// P10 and P13 drive Ack, Busy and Select. A line the card does not drive
+// reads high, as a PC port pulls its status inputs up.
+//
+// Counting mode keeps the card's time by what the tool does: every status
+// read advances the card by `cycles_per_read` cycles, and every data write
+// that moves D0 (a bit the PC sends) by the time the tool holds that level
+// (the delay floor, or `cycles_per_delay` cycles when the floor is 0), since
+// the tool reads no status while it sends and the card would otherwise never
+// see the PC's levels. The first bit of a byte is preceded by the five delay
+// units the tool waits before it, with the lines unchanged. The PC's other
+// writes (its echo on D2) cost what a read does, and a sleep advances the
+// card by the time slept. The same tool run gives the same card run, cycle
+// for cycle.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "vmu/cpu/cpu.h"
+
+/// P1's bits on the cable.
+inline constexpr std::uint8_t CPU_CARD_BUSY = 0x01;    // P10, out
+inline constexpr std::uint8_t CPU_CARD_D3 = 0x02;      // P11, in
+inline constexpr std::uint8_t CPU_CARD_ACK = 0x04;     // P12, out
+inline constexpr std::uint8_t CPU_CARD_SELECT = 0x08;  // P13, out
+inline constexpr std::uint8_t CPU_CARD_D1 = 0x10;      // P14, in
+inline constexpr std::uint8_t CPU_CARD_D0 = 0x20;      // P15, in
+inline constexpr std::uint8_t CPU_CARD_OUTPUTS = CPU_CARD_BUSY | CPU_CARD_ACK | CPU_CARD_SELECT;
+
+/// The delay units the tool waits before the first bit of a byte it sends.
+inline constexpr unsigned CPU_CARD_LEAD_DELAYS = 5;
+
+/// A button held down for the user from `at_ms` of the card's time, for
+/// `hold_ms`.
+struct cpu_card_press {
+    std::uint8_t buttons = 0;  // VMU_BUTTON_* bits
+    double at_ms = 0;
+    double hold_ms = 100;
+};
+
+struct vmu_cpu_card {
+    vmu_cpu cpu;
+
+    // Configuration.
+    unsigned cycles_per_read = 2;
+    unsigned cycles_per_delay = 50;
+    /// The tool's delay floor in µs, read at every data write; null or 0:
+    /// cycles_per_delay.
+    const unsigned* delay_floor_us = nullptr;
+    std::vector<cpu_card_press> presses;  // in order of at_ms
+    bool docked = false;
+
+    // Recording.
+    std::uint8_t data = 0;         // the PC's data register as last written
+    std::uint8_t ever_driven = 0;  // P1 bits the card has driven at any time
+    std::uint64_t status_reads = 0;
+    std::uint64_t data_writes = 0;
+    bool masked = false;
+    std::uint64_t unmasked_reads = 0;  // status reads made while the tool was unmasked
+    std::uint64_t target_cycle = 0;    // where the card's time has been taken to
+    std::int64_t opened_ps = -1;       // the card's time at the PC's first data write
+    bool pc_sending = false;           // the last access was a bit the PC sent
+};
+
+/// Resets the processor as the system hands a game over, the flash kept.
+void cpu_card_reset(vmu_cpu_card& card);
+
+/// Runs the card until its own time reaches `ms` after reset, pressing the
+/// buttons on the way, with the cable's lines as they are.
+void cpu_card_run_to_ms(vmu_cpu_card& card, double ms);
+
+/// Runs the card for `cycles` more cycles.
+void cpu_card_run(vmu_cpu_card& card, std::uint64_t cycles);
+
+/// Runs one instruction (or interrupt entry, BIOS routine, HALT cycle), the
+/// buttons pressed as scheduled and the driven pins recorded.
+void cpu_card_step(vmu_cpu_card& card);
+
+/// Puts the PC's data lines on the card's pins, without letting time pass.
+void cpu_card_set_data(vmu_cpu_card& card, std::uint8_t value);
+
+/// The P1 bits the card drives now: output in P1DDR and a plain port in
+/// P1FCR.
+std::uint8_t cpu_card_driven(const vmu_cpu_card& card);
+
+/// The raw status register the card's lines give (Busy inverted on bit 7,
+/// the unused bits high), without advancing the card.
+std::uint8_t cpu_card_status_lines(const vmu_cpu_card& card);
+
+/// Counting mode: the PC reads the status register.
+std::uint8_t cpu_card_status_read(vmu_cpu_card& card);
+
+/// Counting mode: the PC writes the data register.
+void cpu_card_data_write(vmu_cpu_card& card, std::uint8_t value);
+
+/// Counting mode: the PC sleeps.
+void cpu_card_sleep(vmu_cpu_card& card, unsigned milliseconds);
+
+/// The screen as 32 lines of 48 characters, '#' dark and '.' light, each
+/// line ending in a newline.
+std::string cpu_card_lcd(const vmu_cpu& cpu);
