@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
-/// Whether the image's directory holds a game named `name` (trailing spaces
-/// and NULs of the entry ignored); false with the reason when it does not or
-/// the root names no directory inside the card.
-bool card_holds_game(std::span<const std::uint8_t> card, const std::string& name,
-                     std::string& reason);
+/// The card's flash in its own byte order, when the image (raw or Nexus
+/// order) holds a game named `name` (trailing spaces and NULs of the entry
+/// ignored); false with the reason when it does not, or is no card.
+bool card_game_flash(std::span<const std::uint8_t> file, const std::string& name,
+                     std::vector<std::uint8_t>& flash, std::string& reason);

@@ -90,7 +90,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (command == "--version") {
-        std::printf("%s %s\n", VMU_TOOL_PROGRAM, VMURX_VERSION);
+        std::printf("%s (vmurx) %s\n", VMU_TOOL_PROGRAM, VMURX_VERSION);
         return 0;
     }
     if (command == "asm") {

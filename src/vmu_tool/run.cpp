@@ -146,7 +146,8 @@ bool load(vmu_cpu& cpu, const run_options& o, const std::string& file) {
     if (o.card.empty()) {
         return vmu_cpu_load_game(cpu, bytes);
     }
-    if (!card_holds_game(bytes, file, reason) || !vmu_cpu_load_card(cpu, bytes)) {
+    std::vector<std::uint8_t> flash;
+    if (!card_game_flash(bytes, file, flash, reason) || !vmu_cpu_load_card(cpu, flash)) {
         vmu_tool_fail(path, reason.empty() ? "not a 131072-byte card image" : reason);
         return false;
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "card/card_edit.h"
 #include "program.h"
 #include "run_program.h"
 
@@ -117,24 +118,30 @@ TEST(VmuTool, CardImageNamesItsGame) {
     const vmu_asm_result assembled =
         vmu_assemble_text(game_source(hello_main, "", hello_bytes()), "hello.s", {});
     ASSERT_TRUE(assembled.errors.empty());
-    std::string card(VMU_FLASH_SIZE, '\0');
-    std::copy(assembled.image.begin(), assembled.image.end(), card.begin());
-    const std::size_t root = 255 * 512;
-    card[root + 0x4A] = static_cast<char>(253);  // the directory: blocks 253 down to 241
-    card[root + 0x4C] = 13;
-    const std::size_t entry = 253 * 512 + 32;  // the second slot
-    card[entry] = static_cast<char>(0xCC);
-    card.replace(entry + 4, 12, "HELLO       ");
-    write_file(dir.file("card.bin"), card);
+    // A card as the console formats it, with a data file first and the game
+    // in the second slot; in both byte orders a card file may have.
+    for (const card_order order : {card_order::raw, card_order::dcm}) {
+        const save_stamp stamp{2001, 2, 3, 4, 5, 6};
+        card_image card = card_new({255, 255, 255, 255}, 0, stamp, order);
+        std::size_t slot = 0;
+        std::string reason;
+        ASSERT_TRUE(card_add(card, {"NOTES", false, false, stamp, std::vector<std::uint8_t>(512)},
+                             slot, reason))
+            << reason;
+        ASSERT_TRUE(card_add(card, {"HELLO", true, false, stamp, assembled.image}, slot, reason))
+            << reason;
+        const std::vector<std::uint8_t> file = card_to_file(card);
+        write_file(dir.file("card.bin"), std::string(file.begin(), file.end()));
 
-    run_result r = run_program({VMU, "run", "--lcd", "--card", dir.file("card.bin"), "HELLO"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, expected_screen());
+        run_result r = run_program({VMU, "run", "--lcd", "--card", dir.file("card.bin"), "HELLO"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, expected_screen());
 
-    r = run_program({VMU, "run", "--card", dir.file("card.bin"), "OTHER"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err,
-              "vmurx-vmu: " + dir.file("card.bin") + ": the card holds no game named OTHER\n");
+        r = run_program({VMU, "run", "--card", dir.file("card.bin"), "NOTES"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err,
+                  "vmurx-vmu: " + dir.file("card.bin") + ": the card holds no game named NOTES\n");
+    }
 }
 
 TEST(VmuTool, FaultsAndErrorsEndWithTheirStatus) {
