@@ -8,8 +8,9 @@
 #include <cerrno>
 
 #include "platform/gpio/gpio_lines.h"
-#include "platform/host/host_sleep.h"
 #include "platform/gpio/gpio_platform.h"
+#include "platform/host/cpu_pin.h"
+#include "platform/host/host_sleep.h"
 #include "platform/platform.h"
 
 namespace {
@@ -25,6 +26,7 @@ struct gpio_port {
     std::uint16_t status_address = 1;
     gpio_lines lines;
     priority_plan priority;
+    cpu_pin pin;  // the polling thread kept on one processor while the port is held
     bool memory_locked = false;
 };
 
@@ -75,6 +77,7 @@ bool port_acquire(std::uint16_t base) {
     port.status_address = static_cast<std::uint16_t>(base + 1);
     priority_prepare(port.priority);
     port.memory_locked = lock_memory();
+    cpu_pin_current(port.pin);
     if (port.notice != nullptr)
         port.notice(port.setup);
     return true;
@@ -82,6 +85,7 @@ bool port_acquire(std::uint16_t base) {
 
 void port_release() {
     priority_restore(port.priority);
+    cpu_unpin(port.pin);
     if (!port.acquired)
         return;
     gpio_release(port.lines);

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "platform/host/cpu_pin.h"
 #include "platform/host/host_sleep.h"
 #include "platform/host/process_priority.h"
 #include "platform/linux/direct_io.h"
@@ -25,6 +26,7 @@ struct linux_port {
     int ppdev_number = -1;
     ppdev_port ppdev;
     priority_plan priority;
+    cpu_pin pin;  // the polling thread kept on one processor while the port is held
     bool memory_locked = false;
 };
 
@@ -63,6 +65,7 @@ void prepare_for_transfer(mechanism via, std::uint16_t base) {
     port.base = base;
     priority_prepare(port.priority);
     port.memory_locked = lock_memory();
+    cpu_pin_current(port.pin);
 }
 
 }  // namespace
@@ -112,6 +115,7 @@ bool port_acquire(std::uint16_t base) {
 void port_release() {
     // Back to normal first: releasing is no longer timing-critical.
     priority_restore(port.priority);
+    cpu_unpin(port.pin);
     switch (port.via) {
         case mechanism::ppdev:
             ppdev_release(port.ppdev);
