@@ -135,7 +135,7 @@ int read_options(int count, char** own, const char* invoked, const gpio_program&
                 usage(invoked, program, out);
                 return 0;
             case 'V':
-                std::fprintf(out, "%s %s\n", name, program.version);
+                std::fprintf(out, "%s (vmurx) %s\n", name, program.version);
                 return 0;
             default:  // getopt has named the fault
                 usage(invoked, program, err);
