@@ -53,14 +53,16 @@ cpu_realtime& cpu_realtime_card() {
     return rt;
 }
 
-// The processor card in real time: memory locked and the tool's priority
-// prepared as for the real-time card, then the card's thread.
-bool start_cpu_realtime() {
+// Starts a card's thread as on real hardware, where a page fault in a frame
+// is a pause: memory locked and, where `raise_tool`, the tool's priority
+// prepared first. On failure both are undone and errno tells why.
+template <typename Start>
+bool start_card_thread(bool raise_tool, Start start) {
     backend.memory_locked = lock_memory();
-    priority_prepare(backend.priority);
-    cpu_realtime_card().prepare_thread = priority_raise_for_good;
+    if (raise_tool)
+        priority_prepare(backend.priority);
     try {
-        cpu_realtime_start(cpu_realtime_card(), *backend.cpu_card);
+        start();
     } catch (const std::system_error& failure) {
         priority_restore(backend.priority);
         if (backend.memory_locked)
@@ -69,8 +71,17 @@ bool start_cpu_realtime() {
         errno = failure.code().value();
         return false;
     }
-    backend.cpu_running = true;
     return true;
+}
+
+// The processor card in real time, the tool's priority prepared as for the
+// real-time card.
+bool start_cpu_realtime() {
+    backend.cpu_running = start_card_thread(true, [] {
+        cpu_realtime_card().prepare_thread = priority_raise_for_good;
+        cpu_realtime_start(cpu_realtime_card(), *backend.cpu_card);
+    });
+    return backend.cpu_running;
 }
 
 }  // namespace
@@ -106,20 +117,9 @@ bool port_acquire(std::uint16_t base) {
     vmu.base = base;
     vmu.acquired = true;
     if (backend.realtime) {
-        // As on real hardware: a page fault in a frame is a pause.
-        backend.memory_locked = lock_memory();
-        if (realtime_card().config.raise_tool)
-            priority_prepare(backend.priority);
-        try {
-            vmu_realtime_start(realtime_card(), vmu);
-        } catch (const std::system_error& failure) {
-            priority_restore(backend.priority);
-            if (backend.memory_locked)
-                munlockall();
-            backend.memory_locked = false;
-            errno = failure.code().value();
+        if (!start_card_thread(realtime_card().config.raise_tool,
+                               [&vmu] { vmu_realtime_start(realtime_card(), vmu); }))
             return false;
-        }
         backend.running = true;
     }
     return true;
