@@ -129,7 +129,7 @@ TEST(RealTimeCard, WritesItsReportLikeEveryOtherOutput) {
             temp_dir dir;
             write_file(dir.file("empty"), "");
             write_file(dir.file("old"), "old");
-            symlink("old", dir.file("link").c_str());
+            ASSERT_EQ(symlink("old", dir.file("link").c_str()), 0);
             std::vector<std::string> report = c.report;
             for (std::string& word : report) {
                 if (word.starts_with("@"))

@@ -63,7 +63,7 @@ TEST(ConvertForce, ReplacesOnlyRegularFilesAndAPairAllOrNone) {
         {"a symbolic link, and what it names",
          [](const temp_dir& d) {
              write_file(d.file("real"), "old");
-             symlink("real", d.file("o").c_str());
+             ASSERT_EQ(symlink("real", d.file("o").c_str()), 0);
          },
          "convert --force CARD o",
          "o: not replaced: it is a symbolic link",
