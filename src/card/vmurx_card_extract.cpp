@@ -38,9 +38,15 @@ bool outputs_of(const std::string& as, const std::string& path, const card_file&
     in.protect = entry.protection == CARD_PROTECTED;
     const save_analysis analysis = analyse_save(in.content, in.kind, *in.name);
     file_error error;
-    if (!save_card_outputs(path, in, analysis, path + (as == "dci" ? ".DCI" : ".VMS"), {}, outputs,
-                           error)) {
+    const std::string out_path = path + (as == "dci" ? ".DCI" : ".VMS");
+    if (!save_card_outputs(path, in, analysis, out_path, {}, outputs, error)) {
         reason = error.reason;
+        // Most card names have 12 bytes, more than a VMI can name its .vms
+        // by (the refusal names the .vms); the user chooses a shorter name.
+        if (error.object == out_path && as == "vms")
+            reason +=
+                " (extract it --as dci, or --as raw and give vmurx-save convert a shorter "
+                ".vms name)";
         return false;
     }
     return true;

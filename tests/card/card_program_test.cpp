@@ -92,6 +92,21 @@ TEST(Extract, AsDciOrVmsWritesWhatVmurxSaveConvertWrites) {
     EXPECT_EQ(stat_of(dir.file("SONIC.DCI")).st_mtime, STAMP_2002_UTC);
 }
 
+TEST(Extract, LeavesAVmsNameTheVmiCannotHoldToTheUser) {
+    temp_dir dir;
+    card_with(dir, "c.bin", {{"SONIC2___S01", make_save({})}});
+    run_result r = run(dir, "extract --as vms c.bin");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "vmurx-card: c.bin: #0 SONIC2___S01: the VMI's resource name 'SONIC2___S01' "
+              "(the name without .vms) must have 1 to 8 bytes (extract it --as dci, or "
+              "--as raw and give vmurx-save convert a shorter .vms name); not extracted\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("SONIC2___S01.VMS")));
+    r = run(dir, "extract --as dci c.bin");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(read_bytes(dir, "SONIC2___S01.DCI").empty());
+}
+
 TEST(RoundTrip, StampsAreLocalStandardTimeAlsoInSummer) {
     temp_dir dir;
     const std::string zone = "CET-1CEST,M3.5.0,M10.5.0/3";
