@@ -77,20 +77,16 @@ void take_writes(vmu_realtime& rt, card_timing& t, std::int64_t now) {
             t.next_sample = now + period;  // the thread was paused: skip what was missed
     }
     int latest = -1;
+    std::uint8_t value = 0;
     while (true) {
-        const std::uint32_t slot =
-            rt.writes[t.next_write % VMU_WRITE_RING].load(std::memory_order_acquire);
-        const auto lap = static_cast<std::uint32_t>(t.next_write / VMU_WRITE_RING + 1) & 0xFFFFFF;
-        if ((slot >> 8) != lap) {
-            if ((slot >> 8) != ((lap - 1) & 0xFFFFFF)) {
-                // The tool has written a whole ring since: the card is lost.
-                rt.result.ring_overrun = true;
-                rt.card->stalled = true;
-            }
-            break;
+        const write_ring_take take = write_ring_next(rt.writes, t.next_write, value);
+        if (take == write_ring_take::overrun) {
+            // The tool has written a whole ring since: the card is lost.
+            rt.result.ring_overrun = true;
+            rt.card->stalled = true;
         }
-        ++t.next_write;
-        const auto value = static_cast<std::uint8_t>(slot & 0xFF);
+        if (take != write_ring_take::taken)
+            break;
         if (period == 0) {
             feed(rt, t, value);
         } else {
@@ -251,8 +247,7 @@ void vmu_realtime_start(vmu_realtime& rt, vmu_sim& card) {
     // page is written now, and the record gets room for a whole transfer:
     // an echo write and an echo bit per bit the card sends, 16 writes per
     // byte from the PC.
-    for (std::atomic<std::uint32_t>& slot : rt.writes)
-        slot.store(0, std::memory_order_relaxed);
+    write_ring_reset(rt.writes);
     std::size_t card_bytes = 0;
     std::size_t pc_bytes = 0;
     for (std::int16_t step : card.script)

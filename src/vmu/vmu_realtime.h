@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "vmu/vmu_sim.h"
+#include "vmu/write_ring.h"
 
 /// How the real-time card is set up (vmurx-emu --realtime).
 struct vmu_realtime_config {
@@ -37,10 +38,6 @@ struct vmu_realtime_config {
     /// knows nothing of the machine); nothing when null.
     void (*prepare_thread)() = nullptr;
 };
-
-/// Writes the ring holds: far more than the tool makes while the card
-/// thread may be paused on a loaded machine.
-inline constexpr std::size_t VMU_WRITE_RING = std::size_t{1} << 16;
 
 /// What the card measured, valid after vmu_realtime_stop.
 struct vmu_realtime_result {
@@ -60,12 +57,11 @@ struct vmu_realtime {
     // tool's reads do not contend with the card's stores.
     alignas(64) std::atomic<std::uint8_t> status{0xFF};
     alignas(64) std::atomic<std::uint64_t> reads{0};
-    alignas(64) std::array<std::atomic<std::uint32_t>, VMU_WRITE_RING> writes{};
+    write_ring writes;
     alignas(64) std::atomic<bool> stop{false};
 
     // The tool's side: only the tool's thread touches these.
     alignas(64) std::uint64_t tool_reads = 0;
-    std::uint64_t tool_writes = 0;
     std::uint64_t tool_stray = 0;  // accesses at another address, which the link must not make
 
     std::thread thread;
@@ -80,13 +76,10 @@ inline std::uint8_t vmu_realtime_read(vmu_realtime& rt) {
     return rt.status.load(std::memory_order_acquire);
 }
 
-/// The PC writes the data register: one atomic store into the ring. A slot
-/// holds the value in its low 8 bits and the lap of the ring (from 1) above,
-/// so the card knows a fresh write from one it has taken. Tool thread only.
+/// The PC writes the data register: one atomic store into the ring. Tool
+/// thread only.
 inline void vmu_realtime_write(vmu_realtime& rt, std::uint8_t value) {
-    const std::uint64_t number = rt.tool_writes++;
-    const auto lap = static_cast<std::uint32_t>(number / VMU_WRITE_RING + 1);
-    rt.writes[number % VMU_WRITE_RING].store(lap << 8 | value, std::memory_order_release);
+    write_ring_put(rt.writes, value);
 }
 
 /// Starts the card thread on `card`, which it then owns until

@@ -42,14 +42,20 @@ void card_loop(cpu_realtime& rt) {
     publish(rt, published);
 
     while (!rt.stop.load(std::memory_order_relaxed)) {
-        const std::uint32_t slot =
-            rt.writes[next_write % CPU_REALTIME_RING].load(std::memory_order_acquire);
-        if (slot >> 8 == next_write / CPU_REALTIME_RING + 1) {
-            if (card.opened_ps < 0)
-                card.opened_ps = static_cast<std::int64_t>(card.cpu.time_ps);
-            cpu_card_set_data(card, static_cast<std::uint8_t>(slot));
-            ++card.data_writes;
-            ++next_write;
+        std::uint8_t value = 0;
+        switch (rt.ring_overrun ? write_ring_take::none
+                                : write_ring_next(rt.writes, next_write, value)) {
+            case write_ring_take::taken:
+                if (card.opened_ps < 0)
+                    card.opened_ps = static_cast<std::int64_t>(card.cpu.time_ps);
+                cpu_card_set_data(card, value);
+                ++card.data_writes;
+                break;
+            case write_ring_take::overrun:
+                rt.ring_overrun = true;  // the writes since are lost: take none
+                break;
+            case write_ring_take::none:
+                break;
         }
         if (card.cpu.state != vmu_cpu_state::running) {
             nanosleep(&ENDED_NAP, nullptr);
@@ -80,9 +86,8 @@ void card_loop(cpu_realtime& rt) {
 void cpu_realtime_start(cpu_realtime& rt, vmu_cpu_card& card) {
     rt.card = &card;
     rt.stop.store(false);
-    rt.tool_writes = 0;
-    for (std::atomic<std::uint32_t>& slot : rt.writes)
-        slot.store(0, std::memory_order_relaxed);
+    rt.ring_overrun = false;
+    write_ring_reset(rt.writes);
     rt.status.store(cpu_card_status_lines(card), std::memory_order_release);
     rt.thread = std::thread(card_loop, std::ref(rt));
 }

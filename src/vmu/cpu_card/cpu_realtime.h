@@ -18,9 +18,7 @@
 #include <thread>
 
 #include "vmu/cpu_card/cpu_card.h"
-
-/// Writes the ring holds.
-inline constexpr std::size_t CPU_REALTIME_RING = std::size_t{1} << 16;
+#include "vmu/write_ring.h"
 
 struct cpu_realtime {
     /// Called first on the card's thread, to raise its scheduling; nothing
@@ -29,17 +27,17 @@ struct cpu_realtime {
     vmu_cpu_card* card = nullptr;
 
     alignas(64) std::atomic<std::uint8_t> status{0xFF};
-    alignas(64) std::array<std::atomic<std::uint32_t>, CPU_REALTIME_RING> writes{};
+    write_ring writes;
     alignas(64) std::atomic<bool> stop{false};
-
-    // The tool's side.
-    alignas(64) std::uint64_t tool_writes = 0;
 
     std::thread thread;
     /// Measured by the card's thread, valid after cpu_realtime_stop: the
     /// longest pause of the card's thread, beyond a few µs, during which the
     /// card's time stood still.
     std::int64_t longest_lag_ns = 0;
+    /// The card fell more than a ring behind the PC and took no write since:
+    /// its input pins hold the last level it took.
+    bool ring_overrun = false;
 };
 
 /// The raw status register: one atomic load. Tool thread only.
@@ -47,13 +45,10 @@ inline std::uint8_t cpu_realtime_read(cpu_realtime& rt) {
     return rt.status.load(std::memory_order_acquire);
 }
 
-/// The PC writes the data register: one atomic store into the ring, the
-/// value in the low 8 bits and the ring's lap (from 1) above. Tool thread
-/// only.
+/// The PC writes the data register: one atomic store into the ring. Tool
+/// thread only.
 inline void cpu_realtime_write(cpu_realtime& rt, std::uint8_t value) {
-    const std::uint64_t number = rt.tool_writes++;
-    const auto lap = static_cast<std::uint32_t>(number / CPU_REALTIME_RING + 1);
-    rt.writes[number % CPU_REALTIME_RING].store(lap << 8 | value, std::memory_order_release);
+    write_ring_put(rt.writes, value);
 }
 
 /// Starts the card's thread on `card`, which it owns until cpu_realtime_stop.
