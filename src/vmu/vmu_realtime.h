@@ -17,7 +17,6 @@
 // after it: starting and joining the thread order those accesses.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>

@@ -11,7 +11,6 @@
 // every level the PC held, in order, even after its thread was paused.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
