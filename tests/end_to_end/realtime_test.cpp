@@ -5,13 +5,14 @@
 //
 // The card and the tool each need a core of their own for the length of a
 // transfer. The runs are made real-time (chrt), so that other work on a
-// loaded machine cannot pause either; the file is empty, so a transfer lasts
-// only about a hundred milliseconds. Even so the virtual machine's own pauses
-// end many runs (60 of 100 completed on an idle 2-core machine here), so a
-// run is tried up to ATTEMPTS times: the rule is that the floor makes a
-// completion possible at all. Where real-time scheduling is not permitted, a
-// completion cannot be relied on and is not checked, nor where a failed run
-// stopped; that it fails still is.
+// loaded machine pauses them only for the share of each core the kernel
+// still gives it; the file is empty, so a transfer lasts only about a
+// hundred milliseconds. Even so the virtual machine's own pauses end many
+// runs (60 of 100 completed on an idle 2-core machine here), so a run is
+// tried up to ATTEMPTS times: the rule is that the floor makes a completion
+// possible at all. Where real-time scheduling is not permitted, a completion
+// cannot be relied on and is not checked, nor where a failed run stopped;
+// that it fails still is.
 #include <gtest/gtest.h>
 
 #include <cstdio>
