@@ -4,19 +4,14 @@
 
 #include <cstdint>
 
+#include "cable/cable.h"
+
 struct lpt_port;
 
 // Bytes the PC sends in a frame.
-inline constexpr int HEADER_REPLY = 0xE0;
-inline constexpr int BLOCK_ACK = 0x0C;
-inline constexpr int BLOCK_NAK = 0x0A;
-
-/// Header bytes: 0x50 announces 128 payload bytes, 0x10 to 0x1F announce
-/// 1 to 16 (the header byte minus 15).
-inline constexpr int HEADER_FULL_BLOCK = 0x50;
-inline constexpr int HEADER_FULL_LENGTH = 128;
-inline constexpr int HEADER_SHORT_FIRST = 0x10;
-inline constexpr int HEADER_SHORT_LAST = 0x1F;
+inline constexpr int HEADER_REPLY = CABLE_HEADER_REPLY;
+inline constexpr int BLOCK_ACK = CABLE_BLOCK_ACK;
+inline constexpr int BLOCK_NAK = CABLE_BLOCK_NAK;
 
 /// An expected block code that accepts every block code.
 inline constexpr int ANY_BLOCK_CODE = -1;

@@ -6,19 +6,6 @@
 #include "lpt/lpt.h"
 #include "platform/platform.h"
 
-namespace {
-
-// The payload length a header byte announces, or 0 for an invalid header.
-int announced_length(int header) {
-    if (header == HEADER_FULL_BLOCK)
-        return HEADER_FULL_LENGTH;
-    if (header >= HEADER_SHORT_FIRST && header <= HEADER_SHORT_LAST)
-        return header - 15;
-    return 0;
-}
-
-}  // namespace
-
 int receive_block(lpt_port& port, int payload_size, const int& expected_code, std::uint8_t* buffer,
                   int timeout, int ack_mode) {
     mask_interrupts();
@@ -28,7 +15,8 @@ int receive_block(lpt_port& port, int payload_size, const int& expected_code, st
     int header = lpt_read_byte(port, timeout);
     if (header == READ_TIMEOUT)
         return RESULT_TIMEOUT;
-    int length = announced_length(header);
+    // 0 for a byte that is no header.
+    const int length = static_cast<int>(cable_length_for(static_cast<std::uint8_t>(header)));
     if (length == 0)
         return RESULT_PROTOCOL_ERROR;
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cable/cable.h"
 #include "save/stamp.h"
 
 inline constexpr std::size_t CARD_BLOCK_SIZE = 512;
@@ -33,8 +34,9 @@ inline constexpr std::uint16_t FAT_END = 0xFFFA;
 inline constexpr std::uint16_t FAT_DAMAGED = 0xFFFF;
 
 inline constexpr std::uint8_t CARD_TYPE_NONE = 0x00;
-inline constexpr std::uint8_t CARD_TYPE_DATA = 0x33;
-inline constexpr std::uint8_t CARD_TYPE_GAME = 0xCC;
+// A directory entry's type byte: the file types the cable carries.
+inline constexpr std::uint8_t CARD_TYPE_DATA = CABLE_TYPE_DATA;
+inline constexpr std::uint8_t CARD_TYPE_GAME = CABLE_TYPE_GAME;
 inline constexpr std::uint8_t CARD_PROTECTED = 0xFF;
 
 /// How a card file keeps its bytes: as on the card, or every four reversed.

@@ -459,7 +459,7 @@ bool apply_fault(const fault& f, vmu_sim& vmu, std::string& error) {
         }
         const std::size_t length = size == 128 ? 16 : size - 1;
         frame.payload.resize(length);
-        frame.header = vmu_header_for(length);
+        frame.header = cable_header_for(length);
     } else {  // stop
         vmu.frames.resize(static_cast<std::size_t>(f.value));
     }

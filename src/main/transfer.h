@@ -1,16 +1,18 @@
 // The transfer sequence: from the VMU's ready signal to the stored file.
 #pragma once
 
+#include "cable/cable.h"
+
 // Block codes of the frames of a transfer.
-inline constexpr int BLOCK_CODE_START = 2;
-inline constexpr int BLOCK_CODE_NAME = 6;
-inline constexpr int BLOCK_CODE_DATA = 4;
-inline constexpr int BLOCK_CODE_FLASH = 8;
-inline constexpr int BLOCK_CODE_DIRECTORY = 3;
+inline constexpr int BLOCK_CODE_START = CABLE_CODE_START;
+inline constexpr int BLOCK_CODE_NAME = CABLE_CODE_NAME;
+inline constexpr int BLOCK_CODE_DATA = CABLE_CODE_DATA;
+inline constexpr int BLOCK_CODE_FLASH = CABLE_CODE_FLASH;
+inline constexpr int BLOCK_CODE_DIRECTORY = CABLE_CODE_DIRECTORY;
 
 // File types in byte 0 of the start block.
-inline constexpr int TYPE_GAME = 0xCC;
-inline constexpr int TYPE_DATA = 0x33;
+inline constexpr int TYPE_GAME = CABLE_TYPE_GAME;
+inline constexpr int TYPE_DATA = CABLE_TYPE_DATA;
 
 /// Receives one file over the opened `vmu_port` and stores it under
 /// `name_option`, or under the VMU's own name when it is null. Never returns:

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cable/cable.h"
 #include "save/stamp.h"
 
 /// Bytes of a fixed-size text field up to the first NUL, trailing spaces
@@ -39,8 +40,8 @@ std::optional<vmi_record> parse_vmi(std::span<const std::uint8_t> bytes,
 std::vector<std::uint8_t> build_vmi(const vmi_record& vmi);
 
 inline constexpr std::size_t DCI_ENTRY_SIZE = 32;
-inline constexpr std::uint8_t DCI_TYPE_DATA = 0x33;
-inline constexpr std::uint8_t DCI_TYPE_GAME = 0xCC;
+inline constexpr std::uint8_t DCI_TYPE_DATA = CABLE_TYPE_DATA;
+inline constexpr std::uint8_t DCI_TYPE_GAME = CABLE_TYPE_GAME;
 
 /// The card's directory entry of a file.
 struct card_entry {

@@ -25,7 +25,6 @@
 
 namespace {
 
-constexpr std::uint8_t PIN_D3 = 0x08;
 constexpr std::int64_t NS_PER_US = 1'000;
 constexpr timespec IDLE_NAP{0, 1'000'000};  // 1 ms between looks once the card has nothing to do
 
@@ -60,7 +59,7 @@ void publish(vmu_realtime& rt, card_timing& t) {
 
 void feed(vmu_realtime& rt, card_timing& t, std::uint8_t value) {
     t.fed = value;
-    if ((value & PIN_D3) != 0)
+    if ((value & CABLE_D3) != 0)
         t.open = true;
     vmu_sim_data_write(*rt.card, value);
 }

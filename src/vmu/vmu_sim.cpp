@@ -8,18 +8,6 @@
 
 namespace {
 
-// Pin levels to the raw status register. The port presents Busy inverted on
-// bit 7; the unused bits 0 to 3 read high, as on most ports.
-constexpr std::uint8_t RAW_UNUSED_HIGH = 0x0F;
-constexpr std::uint8_t RAW_SELECT = 0x10;
-constexpr std::uint8_t RAW_ACK = 0x40;
-constexpr std::uint8_t RAW_NOT_BUSY = 0x80;
-
-constexpr std::uint8_t PIN_D0 = 0x01;
-constexpr std::uint8_t PIN_D1 = 0x02;
-constexpr std::uint8_t PIN_D2 = 0x04;
-constexpr std::uint8_t PIN_D3 = 0x08;
-
 std::string hex_byte(std::uint8_t value) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%02X", value);
@@ -29,13 +17,13 @@ std::string hex_byte(std::uint8_t value) {
 void script_frames(vmu_sim& vmu) {
     for (const vmu_frame& frame : vmu.frames) {
         vmu.script.push_back(frame.header);
-        vmu.script.push_back(vmu_await(VMU_HEADER_REPLY));
+        vmu.script.push_back(vmu_await(CABLE_HEADER_REPLY));
         vmu.script.push_back(frame.code);
         for (std::uint8_t byte : frame.payload)
             vmu.script.push_back(byte);
         vmu.script.push_back(frame.trailer);
         if (frame.await_answer)
-            vmu.script.push_back(vmu_await(VMU_BLOCK_ACK));
+            vmu.script.push_back(vmu_await(CABLE_BLOCK_ACK));
     }
     vmu.frames_scripted = true;
     vmu.rng = vmu.seed != 0 ? vmu.seed : 1;
@@ -82,7 +70,7 @@ void vmu_sim_next_level(vmu_sim& vmu) {
             // bit is on D2 by now.
             vmu.ack_high = true;
             vmu.busy = ((vmu.send_value >> vmu.bit) & 1) != 0;
-            vmu.echo_bits.push_back((vmu.last_data & PIN_D2) != 0 ? 1 : 0);
+            vmu.echo_bits.push_back((vmu.last_data & CABLE_D2) != 0 ? 1 : 0);
             vmu.half = 2;
             vmu.level_left = level_length(vmu);
             return;
@@ -130,15 +118,9 @@ bool take_pc_byte(vmu_sim& vmu) {
 
 }  // namespace
 
-std::uint8_t vmu_header_for(std::size_t length) {
-    if (length == 128)
-        return 0x50;
-    return static_cast<std::uint8_t>(0x0F + length);
-}
-
 vmu_frame vmu_make_frame(std::uint8_t code, std::vector<std::uint8_t> payload) {
     vmu_frame frame;
-    frame.header = vmu_header_for(payload.size());
+    frame.header = cable_header_for(payload.size());
     frame.code = code;
     frame.payload = std::move(payload);
     return frame;
@@ -147,26 +129,25 @@ vmu_frame vmu_make_frame(std::uint8_t code, std::vector<std::uint8_t> payload) {
 std::vector<vmu_frame> vmu_transfer_frames(const vmu_file& file) {
     std::vector<vmu_frame> frames;
     const auto blocks = static_cast<std::uint8_t>(file.image.size() / 512);
-    frames.push_back(vmu_make_frame(2, {file.type, blocks}));
+    frames.push_back(vmu_make_frame(CABLE_CODE_START, {file.type, blocks}));
 
-    std::vector<std::uint8_t> name(12, ' ');
+    std::vector<std::uint8_t> name(CABLE_NAME_LENGTH, ' ');
     for (std::size_t i = 0; i < name.size() && i < file.name.size(); ++i) {
         name[i] = static_cast<std::uint8_t>(file.name[i]);
     }
-    frames.push_back(vmu_make_frame(6, name));
+    frames.push_back(vmu_make_frame(CABLE_CODE_NAME, name));
 
-    for (std::size_t offset = 0; offset + 128 <= file.image.size(); offset += 128) {
-        frames.push_back(
-            vmu_make_frame(4, std::vector<std::uint8_t>(
-                                  file.image.begin() + static_cast<std::ptrdiff_t>(offset),
-                                  file.image.begin() + static_cast<std::ptrdiff_t>(offset + 128))));
-        frames.push_back(vmu_make_frame(8, {0x00}));
+    constexpr std::size_t piece = CABLE_FULL_LENGTH;
+    for (std::size_t offset = 0; offset + piece <= file.image.size(); offset += piece) {
+        const auto from = file.image.begin() + static_cast<std::ptrdiff_t>(offset);
+        frames.push_back(vmu_make_frame(CABLE_CODE_DATA, {from, from + piece}));
+        frames.push_back(vmu_make_frame(CABLE_CODE_FLASH, {0x00}));
     }
 
     std::vector<std::uint8_t> directory(std::begin(file.stamp), std::end(file.stamp));
-    directory.resize(12, 0x00);
-    frames.push_back(vmu_make_frame(3, directory));
-    frames.push_back(vmu_make_frame(8, {0x00}));
+    directory.resize(CABLE_DIRECTORY_LENGTH, 0x00);
+    frames.push_back(vmu_make_frame(CABLE_CODE_DIRECTORY, directory));
+    frames.push_back(vmu_make_frame(CABLE_CODE_FLASH, {0x00}));
     return frames;
 }
 
@@ -175,19 +156,8 @@ void vmu_sim_prepare(vmu_sim& vmu) {
         script_frames(vmu);
 }
 
-std::uint8_t vmu_status_byte(bool select_low, bool ack_high, bool busy_high) {
-    std::uint8_t raw = RAW_UNUSED_HIGH;
-    if (!select_low)
-        raw |= RAW_SELECT;
-    if (ack_high)
-        raw |= RAW_ACK;
-    if (!busy_high)
-        raw |= RAW_NOT_BUSY;
-    return raw;
-}
-
 std::uint8_t vmu_sim_status_lines(const vmu_sim& vmu, bool ready) {
-    return vmu_status_byte(ready, vmu.ack_high, vmu.busy);
+    return cable_status_byte(!ready, vmu.ack_high, vmu.busy);
 }
 
 std::uint8_t vmu_sim_status_read(vmu_sim& vmu) {
@@ -213,22 +183,23 @@ void vmu_sim_data_write(vmu_sim& vmu, std::uint8_t value) {
     vmu.data_writes.push_back({value, vmu.masked});
     const std::uint8_t before = vmu.last_data;
     vmu.last_data = value;
-    if ((value & 0xF0) != 0)
+    if ((value & ~CABLE_DATA_LINES) != 0)
         vmu.complaints.push_back("data write " + hex_byte(value) + " sets D4-D7");
     // The PC's bits count only while D3 says the port is open: raising D3
     // and D0 together on opening is not a clock edge.
-    if ((before & PIN_D3) == 0 || (value & PIN_D3) == 0)
+    if ((before & CABLE_D3) == 0 || (value & CABLE_D3) == 0)
         return;
 
-    const bool clock_before = (before & PIN_D0) != 0;
-    const bool clock_now = (value & PIN_D0) != 0;
-    if (!clock_before && !clock_now && ((before ^ value) & PIN_D1) != 0) {
+    const bool clock_before = (before & CABLE_D0) != 0;
+    const bool clock_now = (value & CABLE_D0) != 0;
+    if (!clock_before && !clock_now && ((before ^ value) & CABLE_D1) != 0) {
         vmu.complaints.push_back("D1 changed while D0 was low");
     }
     if (clock_before && !clock_now && vmu.pc_bits == 0)
         vmu.pc_masked = vmu.masked;
     if (!clock_before && clock_now) {
-        vmu.pc_value = static_cast<std::uint8_t>((vmu.pc_value << 1) | ((value & PIN_D1) ? 1 : 0));
+        vmu.pc_value =
+            static_cast<std::uint8_t>((vmu.pc_value << 1) | ((value & CABLE_D1) ? 1 : 0));
         if (++vmu.pc_bits == 8) {
             vmu.pc_bytes.push_back({vmu.pc_value, vmu.pc_masked});
             if (take_pc_byte(vmu)) {

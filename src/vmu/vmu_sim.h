@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "cable/cable.h"
+
 /// One block frame as the card sends it: header byte, (PC's reply), block
 /// code, payload, trailer byte, and optionally a wait for the PC's answer.
 struct vmu_frame {
@@ -23,17 +25,14 @@ struct vmu_frame {
     bool await_answer = true;  // wait for the PC's ACK/NAK after the trailer
 };
 
-/// The header byte that announces `length` payload bytes (128, or 1..16).
-std::uint8_t vmu_header_for(std::size_t length);
-
 /// A frame whose header announces exactly its payload.
 vmu_frame vmu_make_frame(std::uint8_t code, std::vector<std::uint8_t> payload);
 
 /// What a card sends for one whole file, in the order the PC expects it.
 struct vmu_file {
     std::vector<std::uint8_t> image;  // whole 512-byte blocks, at most 255
-    std::uint8_t type = 0x33;         // 0xCC game, 0x33 data
-    std::string name;                 // at most 12 characters, padded with spaces
+    std::uint8_t type = CABLE_TYPE_DATA;
+    std::string name;  // at most 12 characters, padded with spaces
     std::uint8_t stamp[7] = {0x19, 0x99, 0x12, 0x31, 0x23, 0x59, 0x58};  // BCD
 };
 
@@ -66,10 +65,6 @@ constexpr std::int16_t STEP_AWAIT_PC = -1;
 constexpr std::int16_t vmu_await(std::uint8_t byte) {
     return static_cast<std::int16_t>(-0x100 - byte);
 }
-/// What the PC answers in a frame: after the header, and after the trailer
-/// when the frame is accepted.
-constexpr std::uint8_t VMU_HEADER_REPLY = 0xE0;
-constexpr std::uint8_t VMU_BLOCK_ACK = 0x0C;
 
 /// The whole state of the simulated card: configuration, script, progress and
 /// what the PC did. Reset it by assigning a fresh record.
@@ -142,10 +137,6 @@ void vmu_sim_next_level(vmu_sim& vmu);
 
 /// The raw status register that the card's lines give.
 std::uint8_t vmu_sim_status_lines(const vmu_sim& vmu, bool ready);
-
-/// The raw status register of any card's three lines at these levels (high
-/// when true): the port presents Busy inverted, and its unused bits high.
-std::uint8_t vmu_status_byte(bool select_low, bool ack_high, bool busy_high);
 
 /// The PC writes the data register.
 void vmu_sim_data_write(vmu_sim& vmu, std::uint8_t value);

@@ -225,7 +225,7 @@ void apply_edit(std::vector<vmu_frame>& frames, input_reader& in) {
             break;
         default:  // a different length, announced truthfully
             frame.payload.resize(a % 2 == 0 ? 128 : 1 + a % 16, b);
-            frame.header = vmu_header_for(frame.payload.size());
+            frame.header = cable_header_for(frame.payload.size());
             break;
     }
 }

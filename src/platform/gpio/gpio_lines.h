@@ -9,16 +9,13 @@
 #include <array>
 #include <cstdint>
 
+#include "cable/cable.h"
 #include "platform/gpio/gpio_chip.h"
 
 /// The data register at open: D0 (the PC's clock, idle high) and D3 (port
 /// open) high, D1 and D2 low. The lines take these levels as they are
 /// claimed, so the card never sees a glitch.
-inline constexpr std::uint8_t GPIO_INITIAL_DATA = 0x09;
-
-/// The status register's bits that no line drives, as an idle PC port reads
-/// them: bits 0 to 3 high, bit 5 low.
-inline constexpr std::uint8_t GPIO_STATUS_UNUSED = 0x0F;
+inline constexpr std::uint8_t GPIO_INITIAL_DATA = CABLE_DATA_IDLE;
 
 /// Claimed lines.
 struct gpio_lines {
@@ -57,6 +54,5 @@ bool gpio_read_levels(const gpio_lines& lines, std::array<bool, GPIO_ROLES>& lev
 /// (Select bit 4, Ack bit 5, Busy bit 6): Select stays in place, Ack moves to
 /// bit 6 and Busy to bit 7, inverted.
 constexpr std::uint8_t gpio_status_from_bits(std::uint64_t bits) {
-    return static_cast<std::uint8_t>(GPIO_STATUS_UNUSED | (bits & 0x10U) | ((bits & 0x20U) << 1) |
-                                     ((~bits & 0x40U) << 1));
+    return cable_status_byte((bits & 0x10U) != 0, (bits & 0x20U) != 0, (bits & 0x40U) != 0);
 }

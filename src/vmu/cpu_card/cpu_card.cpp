@@ -9,17 +9,13 @@ namespace {
 
 // The PC's data lines on the card's input pins; the pins nothing drives
 // read high.
-constexpr std::uint8_t PC_D0 = 0x01;
-constexpr std::uint8_t PC_D1 = 0x02;
-constexpr std::uint8_t PC_D3 = 0x08;
-
 std::uint8_t input_pins(std::uint8_t data) {
     std::uint8_t pins = 0xFF & ~(CPU_CARD_D0 | CPU_CARD_D1 | CPU_CARD_D3);
-    if ((data & PC_D0) != 0)
+    if ((data & CABLE_D0) != 0)
         pins |= CPU_CARD_D0;
-    if ((data & PC_D1) != 0)
+    if ((data & CABLE_D1) != 0)
         pins |= CPU_CARD_D1;
-    if ((data & PC_D3) != 0)
+    if ((data & CABLE_D3) != 0)
         pins |= CPU_CARD_D3;
     return pins;
 }
@@ -101,7 +97,7 @@ std::uint8_t cpu_card_status_lines(const vmu_cpu_card& card) {
     const std::uint8_t latch = vmu_cpu_p1_outputs(card.cpu).latch;
     // A line the card does not drive is pulled high at the PC.
     const auto line = [&](std::uint8_t bit) { return (driven & bit) == 0 || (latch & bit) != 0; };
-    return vmu_status_byte(!line(CPU_CARD_SELECT), line(CPU_CARD_ACK), line(CPU_CARD_BUSY));
+    return cable_status_byte(line(CPU_CARD_SELECT), line(CPU_CARD_ACK), line(CPU_CARD_BUSY));
 }
 
 std::uint8_t cpu_card_status_read(vmu_cpu_card& card) {
@@ -117,7 +113,7 @@ void cpu_card_data_write(vmu_cpu_card& card, std::uint8_t value) {
     ++card.data_writes;
     if (card.opened_ps < 0)
         card.opened_ps = static_cast<std::int64_t>(card.cpu.time_ps);
-    const bool clock_moved = ((card.data ^ value) & PC_D0) != 0;
+    const bool clock_moved = ((card.data ^ value) & CABLE_D0) != 0;
     // A write that moves D0 sends a bit, and the tool holds it for a delay
     // unit, having waited the lead before a byte's first bit; any other (the
     // echo on D2) is followed by the next status read at once, and costs
@@ -131,7 +127,7 @@ void cpu_card_data_write(vmu_cpu_card& card, std::uint8_t value) {
     const unsigned floor = card.delay_floor_us != nullptr ? *card.delay_floor_us : 0;
     const std::uint64_t delay = floor != 0 ? cycles_for_us(card, floor) : card.cycles_per_delay;
     if (!card.pc_sending)
-        cpu_card_run(card, CPU_CARD_LEAD_DELAYS * delay);
+        cpu_card_run(card, CABLE_SEND_LEAD_DELAYS * delay);
     card.pc_sending = true;
     cpu_card_set_data(card, value);
     cpu_card_run(card, delay);

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "cable/cable.h"
 #include "vmu/cpu/cpu.h"
 
 /// P1's bits on the cable.
@@ -33,9 +34,6 @@ inline constexpr std::uint8_t CPU_CARD_SELECT = 0x08;  // P13, out
 inline constexpr std::uint8_t CPU_CARD_D1 = 0x10;      // P14, in
 inline constexpr std::uint8_t CPU_CARD_D0 = 0x20;      // P15, in
 inline constexpr std::uint8_t CPU_CARD_OUTPUTS = CPU_CARD_BUSY | CPU_CARD_ACK | CPU_CARD_SELECT;
-
-/// The delay units the tool waits before the first bit of a byte it sends.
-inline constexpr unsigned CPU_CARD_LEAD_DELAYS = 5;
 
 /// A button held down for the user from `at_ms` of the card's time, for
 /// `hold_ms`.

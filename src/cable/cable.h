@@ -1,0 +1,103 @@
+// The cable between a PC's parallel port and the card: what both ends of the
+// wire agree on. The tool's core, the software cards, the backends and the
+// tests all take these facts from here, so that a change of the wiring or of
+// the protocol is one edit.
+//
+// Lines are named from the PC's side: the data register (base) carries the
+// PC's four lines to the card, the status register (base + 1) the card's
+// three lines to the PC.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The PC's data register. Bits 4 to 7 are never set.
+inline constexpr std::uint8_t CABLE_D0 = 0x01;  // clock of the bits the PC sends; high when idle
+inline constexpr std::uint8_t CABLE_D1 = 0x02;  // the bit the PC sends
+inline constexpr std::uint8_t CABLE_D2 = 0x04;  // the PC's echo while the card sends a bit
+inline constexpr std::uint8_t CABLE_D3 = 0x08;  // high while the PC holds the port
+inline constexpr std::uint8_t CABLE_DATA_LINES = CABLE_D0 | CABLE_D1 | CABLE_D2 | CABLE_D3;
+/// The data register while the PC holds the port and nothing moves: the
+/// clock idle high and the port marked as held.
+inline constexpr std::uint8_t CABLE_DATA_IDLE = CABLE_D0 | CABLE_D3;
+
+// The status register as the port presents it (raw, before any inversion is
+// undone).
+inline constexpr std::uint8_t CABLE_SELECT = 0x10;  // pin 13: low = the card is ready
+inline constexpr std::uint8_t CABLE_ACK = 0x40;     // pin 10: clock of the bits the card sends
+inline constexpr std::uint8_t CABLE_BUSY = 0x80;    // pin 11: the bit the card sends
+/// The port's hardware presents the Busy pin inverted: a high pin reads 0.
+inline constexpr std::uint8_t CABLE_STATUS_INVERTED = CABLE_BUSY;
+/// The status bits no line of the cable drives, as an idle port reads them:
+/// bits 0 to 3 high, bit 5 low.
+inline constexpr std::uint8_t CABLE_STATUS_UNUSED = 0x0F;
+
+/// The raw status register for the card's three lines at these pin levels
+/// (true = high): Busy inverted, the unused bits as an idle port reads them.
+constexpr std::uint8_t cable_status_byte(bool select_high, bool ack_high, bool busy_high) {
+    std::uint8_t raw = CABLE_STATUS_UNUSED;
+    if (select_high)
+        raw |= CABLE_SELECT;
+    if (ack_high)
+        raw |= CABLE_ACK;
+    if (!busy_high)
+        raw |= CABLE_BUSY;
+    return raw;
+}
+
+/// Delay units the PC waits before the first bit of every byte it sends, so
+/// that the card is listening again after the byte before.
+inline constexpr int CABLE_SEND_LEAD_DELAYS = 5;
+
+// A frame: header byte, the reply, block code, payload, trailer, the answer.
+// The header announces the payload's length: CABLE_HEADER_FULL 128 bytes,
+// CABLE_HEADER_SHORT_FIRST to CABLE_HEADER_SHORT_LAST 1 to 16 (the header
+// minus 15).
+inline constexpr std::uint8_t CABLE_HEADER_FULL = 0x50;
+inline constexpr std::size_t CABLE_FULL_LENGTH = 128;
+inline constexpr std::uint8_t CABLE_HEADER_SHORT_FIRST = 0x10;
+inline constexpr std::uint8_t CABLE_HEADER_SHORT_LAST = 0x1F;
+inline constexpr std::size_t CABLE_SHORT_LONGEST = 16;
+
+/// The header byte that announces `length` payload bytes: 128, or 1 to 16.
+constexpr std::uint8_t cable_header_for(std::size_t length) {
+    if (length == CABLE_FULL_LENGTH)
+        return CABLE_HEADER_FULL;
+    return static_cast<std::uint8_t>(CABLE_HEADER_SHORT_FIRST - 1 + length);
+}
+
+/// The payload length a header byte announces, or 0 for a byte that is no
+/// header.
+constexpr std::size_t cable_length_for(std::uint8_t header) {
+    if (header == CABLE_HEADER_FULL)
+        return CABLE_FULL_LENGTH;
+    if (header >= CABLE_HEADER_SHORT_FIRST && header <= CABLE_HEADER_SHORT_LAST)
+        return std::size_t{header} - CABLE_HEADER_SHORT_FIRST + 1U;
+    return 0;
+}
+
+// The receiver's answers: to a header, and to a frame after its trailer.
+inline constexpr std::uint8_t CABLE_HEADER_REPLY = 0xE0;
+inline constexpr std::uint8_t CABLE_BLOCK_ACK = 0x0C;  // frame accepted
+inline constexpr std::uint8_t CABLE_BLOCK_NAK = 0x0A;  // frame refused
+
+// Block codes, in the order of a transfer: start (type and size), name, then
+// data and flash for each 128-byte piece, the directory entry (time stamp),
+// and a last flash.
+inline constexpr std::uint8_t CABLE_CODE_START = 2;
+inline constexpr std::uint8_t CABLE_CODE_NAME = 6;
+inline constexpr std::uint8_t CABLE_CODE_DATA = 4;
+inline constexpr std::uint8_t CABLE_CODE_FLASH = 8;
+inline constexpr std::uint8_t CABLE_CODE_DIRECTORY = 3;
+
+/// Bytes of the name frame's payload: the card's file name, space padded.
+inline constexpr std::size_t CABLE_NAME_LENGTH = 12;
+/// Bytes of the directory frame's payload; the first seven are the time
+/// stamp in BCD (century, year, month, day, hour, minute, second).
+inline constexpr std::size_t CABLE_DIRECTORY_LENGTH = 12;
+inline constexpr std::size_t CABLE_STAMP_LENGTH = 7;
+
+// File types in byte 0 of the start frame's payload; byte 1 is the size in
+// 512-byte blocks.
+inline constexpr std::uint8_t CABLE_TYPE_GAME = 0xCC;
+inline constexpr std::uint8_t CABLE_TYPE_DATA = 0x33;

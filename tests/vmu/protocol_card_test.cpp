@@ -1,0 +1,264 @@
+// The protocol-level card on its own, against transcripts written from the
+// link's rules rather than from the tool: every other suite checks the tool
+// through this card, so a mistake the two shared would pass them all. The PC
+// here is a few lines of its own, and the expected bytes and levels are
+// written out by hand.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "vmu/vmu_sim.h"
+
+namespace {
+
+// The raw status register: Select bit 4 and Ack bit 6 as their pins, Busy
+// bit 7 inverted by the port.
+bool select_high(std::uint8_t raw) {
+    return (raw & 0x10) != 0;
+}
+bool ack_high(std::uint8_t raw) {
+    return (raw & 0x40) != 0;
+}
+bool busy_high(std::uint8_t raw) {
+    return (raw & 0x80) == 0;
+}
+
+// A PC that follows the link's rules: it receives a byte as eight Ack
+// pulses, echoing the previous byte's bit on D2 while Ack is low and taking
+// Busy when Ack rises; it sends a byte MSB first with the bit on D1 and a
+// rising D0.
+struct rule_pc {
+    vmu_sim& card;
+    std::uint8_t data = 0x09;  // D0 (idle clock) and D3 (port held) high
+    std::uint8_t echo = 0x50;
+
+    std::uint8_t read() { return vmu_sim_status_read(card); }
+    void write(std::uint8_t value) {
+        data = value;
+        vmu_sim_data_write(card, value);
+    }
+
+    bool wait_ready() {
+        for (int i = 0; i < 1000; ++i) {
+            if (!select_high(read()))
+                return true;
+        }
+        return false;
+    }
+
+    // The byte received, or -1 when Ack stops moving.
+    int receive() {
+        int value = 0;
+        for (int bit = 7; bit >= 0; --bit) {
+            if (!wait_ack(false))
+                return -1;
+            write(static_cast<std::uint8_t>((data & ~0x04) | (((echo >> bit) & 1) << 2)));
+            std::uint8_t raw = 0;
+            if (!wait_ack(true, &raw))
+                return -1;
+            value = (value << 1) | (busy_high(raw) ? 1 : 0);
+        }
+        echo = static_cast<std::uint8_t>(value);
+        return value;
+    }
+
+    void send(std::uint8_t value) {
+        for (int bit = 7; bit >= 0; --bit) {
+            const auto d1 = static_cast<std::uint8_t>(((value >> bit) & 1) << 1);
+            write(static_cast<std::uint8_t>((data & ~0x03) | d1));         // D0 low, bit on D1
+            write(static_cast<std::uint8_t>((data & ~0x03) | d1 | 0x01));  // D0 rises
+        }
+    }
+
+    bool wait_ack(bool high, std::uint8_t* raw = nullptr) {
+        for (int i = 0; i < 1000; ++i) {
+            const std::uint8_t status = read();
+            if (ack_high(status) == high) {
+                if (raw != nullptr)
+                    *raw = status;
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+std::vector<int> bytes_of(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+}  // namespace
+
+TEST(ProtocolCard, SendsAWholeFileFrameByFrameAsTheLinkOrdersIt) {
+    vmu_file file;
+    file.image.assign(512, 0);
+    for (std::size_t i = 0; i < file.image.size(); ++i)
+        file.image[i] = static_cast<std::uint8_t>(i * 13 + 1);
+    file.type = 0xCC;
+    file.name = "HELLO";
+    vmu_sim card;
+    card.frames = vmu_transfer_frames(file);
+
+    // Header, reply E0, code, payload, trailer 00, answer 0C, frame by frame.
+    std::vector<int> expected;
+    const auto frame = [&](int header, int code, std::vector<int> payload) {
+        expected.push_back(header);
+        expected.push_back(code);
+        expected.insert(expected.end(), payload.begin(), payload.end());
+        expected.push_back(0x00);
+    };
+    frame(0x11, 0x02, {0xCC, 0x01});
+    frame(0x1B, 0x06, bytes_of("HELLO       "));
+    for (int piece = 0; piece < 4; ++piece) {
+        std::vector<int> data(file.image.begin() + piece * 128,
+                              file.image.begin() + (piece + 1) * 128);
+        frame(0x50, 0x04, data);
+        frame(0x10, 0x08, {0x00});
+    }
+    frame(0x1B, 0x03, {0x19, 0x99, 0x12, 0x31, 0x23, 0x59, 0x58, 0, 0, 0, 0, 0});
+    frame(0x10, 0x08, {0x00});
+
+    rule_pc pc{card};
+    ASSERT_TRUE(pc.wait_ready());
+    std::vector<int> received;
+    std::size_t in_frame = 0;  // bytes of the current frame so far
+    std::size_t length = 0;
+    while (received.size() < expected.size()) {
+        const int byte = pc.receive();
+        ASSERT_GE(byte, 0) << "the card stopped after " << received.size() << " bytes";
+        received.push_back(byte);
+        if (in_frame == 0) {
+            length = byte == 0x50 ? 128 : static_cast<std::size_t>(byte - 0x0F);
+            pc.send(0xE0);
+        }
+        if (++in_frame == length + 3) {
+            pc.send(0x0C);
+            in_frame = 0;
+        }
+    }
+    EXPECT_EQ(received, expected);
+    EXPECT_TRUE(vmu_sim_finished(card));
+    EXPECT_TRUE(card.complaints.empty()) << card.complaints.front();
+}
+
+TEST(ProtocolCard, HoldsEachAckLevelItsTimeWithTheBitOnBusyAsAckRises) {
+    const struct {
+        const char* rule;
+        int hold;
+        std::uint8_t byte;
+    } cases[] = {
+        {"one read per level", 1, 0xA5},
+        {"three reads per level", 3, 0x3C},
+        {"all ones", 2, 0xFF},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        vmu_sim card;
+        card.hold = c.hold;
+        card.script = {c.byte};
+        card.frames_scripted = true;  // the script alone, no frames
+        // Read 1: ready, the card idle (Ack high, Busy low). The card starts
+        // the byte one read later.
+        const std::uint8_t first = vmu_sim_status_read(card);
+        EXPECT_FALSE(select_high(first));
+        EXPECT_TRUE(ack_high(first));
+        // Then 16 levels of `hold` reads each: Ack low, then Ack high with
+        // the bit on Busy, MSB first; then Ack stays high.
+        for (int bit = 7; bit >= 0; --bit) {
+            for (int half = 0; half < 2; ++half) {
+                for (int read = 0; read < c.hold; ++read) {
+                    const std::uint8_t raw = vmu_sim_status_read(card);
+                    ASSERT_EQ(ack_high(raw), half == 1) << "bit " << bit << " read " << read;
+                    if (half == 1) {
+                        ASSERT_EQ(busy_high(raw), ((c.byte >> bit) & 1) != 0) << "bit " << bit;
+                    }
+                }
+            }
+        }
+        for (int read = 0; read < 5; ++read)
+            EXPECT_TRUE(ack_high(vmu_sim_status_read(card)));
+        EXPECT_EQ(card.bytes_sent, 1);
+    }
+}
+
+TEST(ProtocolCard, HearsThePcOnlyOnRisingD0WhileD3IsHighAndNamesWhatItBreaks) {
+    const struct {
+        const char* rule;
+        std::vector<std::uint8_t> writes;
+        std::vector<std::uint8_t> bytes;  // what the card assembled
+        std::vector<std::string> complaints;
+    } cases[] = {
+        {"0xE0, MSB first",
+         {0x0B, 0x0A, 0x0B, 0x0A, 0x0B, 0x0A, 0x0B, 0x08, 0x09, 0x08, 0x09, 0x08, 0x09, 0x08, 0x09,
+          0x08, 0x09},
+         {0xE0},
+         {"PC sent 0xE0 while the card was not listening"}},
+        {"no edge counts while D3 is low",
+         {0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01,
+          0x00, 0x01},
+         {},
+         {}},
+        {"D1 moved while D0 was low", {0x09, 0x08, 0x0A}, {}, {"D1 changed while D0 was low"}},
+        {"a line above D3", {0x19}, {}, {"data write 0x19 sets D4-D7"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        vmu_sim card;
+        card.frames_scripted = true;
+        for (std::uint8_t value : c.writes)
+            vmu_sim_data_write(card, value);
+        std::vector<std::uint8_t> bytes;
+        for (const vmu_pc_byte& byte : card.pc_bytes)
+            bytes.push_back(byte.value);
+        EXPECT_EQ(bytes, c.bytes);
+        EXPECT_EQ(card.complaints, c.complaints);
+    }
+}
+
+TEST(ProtocolCard, RecordsThePcsEchoAtEveryRisingAck) {
+    vmu_sim card;
+    card.script = {0x12, 0x34};
+    card.frames_scripted = true;
+    rule_pc pc{card};
+    pc.echo = 0x81;
+    ASSERT_TRUE(pc.wait_ready());
+    ASSERT_EQ(pc.receive(), 0x12);
+    ASSERT_EQ(pc.receive(), 0x34);
+    // The first byte's echo is 0x81, the second's the first byte.
+    const std::vector<std::uint8_t> expected = {1, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 1, 0};
+    EXPECT_EQ(card.echo_bits, expected);
+}
+
+TEST(ProtocolCard, StopsAtTheChosenBitWithAckWhereItWasAsked) {
+    for (const bool ack_low : {false, true}) {
+        SCOPED_TRACE(ack_low ? "Ack low" : "Ack high");
+        vmu_sim card;
+        card.script = {0xFF, 0x00};
+        card.frames_scripted = true;
+        card.stall_byte = 1;
+        card.stall_bit = 3;  // before the fourth bit from the top
+        card.stall_ack_low = ack_low;
+        rule_pc pc{card};
+        ASSERT_TRUE(pc.wait_ready());
+        ASSERT_EQ(pc.receive(), 0xFF);
+        int rises = 0;
+        bool was_high = true;
+        for (int read = 0; read < 200; ++read) {
+            const bool high = ack_high(vmu_sim_status_read(card));
+            rises += (high && !was_high) ? 1 : 0;
+            was_high = high;
+        }
+        EXPECT_EQ(rises, 3);
+        EXPECT_EQ(was_high, !ack_low);
+    }
+}
+
+TEST(ProtocolCard, NeverSignalsReadyWhenToldNever) {
+    vmu_sim card;
+    card.ready_after = VMU_NEVER;
+    rule_pc pc{card};
+    EXPECT_FALSE(pc.wait_ready());
+    EXPECT_EQ(card.bytes_sent, 0);
+}
