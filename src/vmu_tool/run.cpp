@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "vmu/cpu/cpu.h"
+#include "cardcpu/cpu/cpu.h"
 #include "vmu_tool/card_game.h"
 #include "vmu_tool/vmu_tool.h"
 

@@ -1,5 +1,5 @@
 // The instruction table and the 256-entry decoding table derived from it.
-#include "vmu/cpu/isa.h"
+#include "cardcpu/cpu/isa.h"
 
 #include <array>
 

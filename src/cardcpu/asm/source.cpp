@@ -1,5 +1,5 @@
 // Reading source and included files, and the include search.
-#include "vmu/asm/source.h"
+#include "cardcpu/asm/source.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,5 +1,5 @@
 // Choosing an instruction form by its operand syntax, and encoding it.
-#include "vmu/asm/encode.h"
+#include "cardcpu/asm/encode.h"
 
 #include <algorithm>
 #include <cstdio>

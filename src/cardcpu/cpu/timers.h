@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "vmu/cpu/cpu.h"
+#include "cardcpu/cpu/cpu.h"
 
 inline constexpr std::uint64_t BASE_TIMER_PERIOD_PS = 500'000'000'000ULL;
 

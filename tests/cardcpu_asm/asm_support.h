@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "vmu/asm/assembler.h"
+#include "cardcpu/asm/assembler.h"
 
 using asm_bytes = std::vector<std::uint8_t>;
 

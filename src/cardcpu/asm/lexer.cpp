@@ -1,5 +1,5 @@
 // The assembler's tokenizer, one line at a time.
-#include "vmu/asm/lexer.h"
+#include "cardcpu/asm/lexer.h"
 
 #include <cctype>
 #include <limits>

@@ -9,10 +9,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "vmu/asm/assembler.h"
-#include "vmu/asm/encode.h"
-#include "vmu/asm/expr.h"
-#include "vmu/asm/lexer.h"
+#include "cardcpu/asm/assembler.h"
+#include "cardcpu/asm/encode.h"
+#include "cardcpu/asm/expr.h"
+#include "cardcpu/asm/lexer.h"
 
 /// The program space: addresses 0 to 0xFFFF.
 inline constexpr std::int64_t vmu_asm_space = 0x10000;

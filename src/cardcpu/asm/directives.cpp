@@ -5,8 +5,8 @@
 #include <array>
 #include <utility>
 
-#include "vmu/asm/assembly.h"
-#include "vmu/asm/source.h"
+#include "cardcpu/asm/assembly.h"
+#include "cardcpu/asm/source.h"
 
 namespace {
 

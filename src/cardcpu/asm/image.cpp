@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <array>
 
-#include "vmu/asm/assembly.h"
+#include "cardcpu/asm/assembly.h"
 
 namespace {
 

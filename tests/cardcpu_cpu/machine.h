@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "vmu/cpu/cpu.h"
+#include "cardcpu/cpu/cpu.h"
 
 struct machine {
     vmu_cpu cpu;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "vmu/cpu/isa.h"
+#include "cardcpu/cpu/isa.h"
 
 namespace {
 

@@ -2,13 +2,13 @@
 // table, executed, and the clock and timers advanced by its cycles. It also
 // takes interrupts, waits out HALT and hands ROM entries to the BIOS
 // routines.
-#include "vmu/cpu/cpu.h"
+#include "cardcpu/cpu/cpu.h"
 
 #include <array>
 
-#include "vmu/cpu/cpu_internal.h"
-#include "vmu/cpu/isa.h"
-#include "vmu/cpu/timers.h"
+#include "cardcpu/cpu/cpu_internal.h"
+#include "cardcpu/cpu/isa.h"
+#include "cardcpu/cpu/timers.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The expression parser (recursive descent, one function per precedence
 // level) and the evaluator over its postfix output.
-#include "vmu/asm/expr.h"
+#include "cardcpu/asm/expr.h"
 
 #include <array>
 

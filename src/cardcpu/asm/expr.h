@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "vmu/asm/lexer.h"
+#include "cardcpu/asm/lexer.h"
 
 enum class vmu_asm_expr_op : std::uint8_t {
     number,

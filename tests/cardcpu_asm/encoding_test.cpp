@@ -6,7 +6,7 @@
 #include <set>
 
 #include "asm_support.h"
-#include "vmu/cpu/isa.h"
+#include "cardcpu/cpu/isa.h"
 
 namespace {
 

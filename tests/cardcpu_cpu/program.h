@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "vmu/asm/assembler.h"
-#include "vmu/cpu/cpu.h"
+#include "cardcpu/asm/assembler.h"
+#include "cardcpu/cpu/cpu.h"
 
 /// The frame of a game: `main` at 0x200, `handlers` placed by their own .org
 /// lines (0x13, 0x1B when the test sets none of its own: a base timer tick

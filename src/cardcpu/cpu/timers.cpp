@@ -8,9 +8,9 @@
 // (bit 1 for the low half, bit 3 for the high half or the 16-bit counter);
 // with the flag's enable bit (0 or 2) the interrupt is due. The base timer
 // raises BTCR bit 1 every 0.5 s of the card's time while bit 6 runs it.
-#include "vmu/cpu/timers.h"
+#include "cardcpu/cpu/timers.h"
 
-#include "vmu/cpu/cpu_internal.h"
+#include "cardcpu/cpu/cpu_internal.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "vmu/cpu/isa.h"
+#include "cardcpu/cpu/isa.h"
 
 /// How an operand is written: a plain value (an address, a bit number, a
 /// branch target), `#value`, or `@R0`-`@R3`.

@@ -2,12 +2,12 @@
 // reads the lines, defines the labels and fixes every statement's address
 // and size; pass 2 works out the values of the definitions that refer
 // forward, then encodes each statement into the image (image.cpp).
-#include "vmu/asm/assembler.h"
+#include "cardcpu/asm/assembler.h"
 
 #include <utility>
 
-#include "vmu/asm/assembly.h"
-#include "vmu/asm/source.h"
+#include "cardcpu/asm/assembly.h"
+#include "cardcpu/asm/source.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdio>
 
-#include "vmu/cpu/cpu_internal.h"
+#include "cardcpu/cpu/cpu_internal.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "vmu/cpu/cpu.h"
+#include "cardcpu/cpu/cpu.h"
 
 inline constexpr std::uint8_t PSW_CY = 0x80;
 inline constexpr std::uint8_t PSW_AC = 0x40;

@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "vmu/cpu/cpu_internal.h"
+#include "cardcpu/cpu/cpu_internal.h"
 
 namespace {
 
