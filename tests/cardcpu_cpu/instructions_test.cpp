@@ -39,11 +39,12 @@ const arith_case arith_cases[] = {
 TEST(VmuInstructions, ArithmeticFlagsAroundTheCarries) {
     for (const arith_case& c : arith_cases) {
         machine m({c.opcode, c.operand});
-        m.write(VMU_ACC, c.acc);
-        m.write(VMU_PSW, c.carry_in ? CY : 0);
+        m.write(vmu_sfr("ACC"), c.acc);
+        m.write(vmu_sfr("PSW"), c.carry_in ? CY : 0);
         EXPECT_EQ(m.step(), 1U);
-        EXPECT_EQ(m.read(VMU_ACC), c.result) << std::hex << int{c.opcode} << " " << int{c.acc};
-        EXPECT_EQ(m.read(VMU_PSW) & (CY | AC | OV), c.flags)
+        EXPECT_EQ(m.read(vmu_sfr("ACC")), c.result)
+            << std::hex << int{c.opcode} << " " << int{c.acc};
+        EXPECT_EQ(m.read(vmu_sfr("PSW")) & (CY | AC | OV), c.flags)
             << std::hex << int{c.opcode} << " " << int{c.acc} << " " << int{c.operand};
     }
 }
@@ -52,9 +53,9 @@ TEST(VmuInstructions, ParityFollowsAcc) {
     for (const auto& [acc, parity] :
          {std::pair{0x00, 0}, {0x01, 1}, {0x03, 0}, {0x80, 1}, {0xFE, 1}, {0xFF, 0}}) {
         machine m({});
-        m.write(VMU_ACC, static_cast<std::uint8_t>(acc));
-        m.write(VMU_PSW, 0x01);  // read-only: the write does not set it
-        EXPECT_EQ(m.read(VMU_PSW) & 1, parity) << acc;
+        m.write(vmu_sfr("ACC"), static_cast<std::uint8_t>(acc));
+        m.write(vmu_sfr("PSW"), 0x01);  // read-only: the write does not set it
+        EXPECT_EQ(m.read(vmu_sfr("PSW")) & 1, parity) << acc;
     }
 }
 
@@ -77,16 +78,16 @@ const muldiv_case muldiv_cases[] = {
 TEST(VmuInstructions, MulAndDiv) {
     for (const muldiv_case& t : muldiv_cases) {
         machine m({t.opcode});
-        m.write(VMU_ACC, t.acc);
-        m.write(VMU_C, t.c);
-        m.write(VMU_B, t.b);
-        m.write(VMU_PSW, CY);
+        m.write(vmu_sfr("ACC"), t.acc);
+        m.write(vmu_sfr("C"), t.c);
+        m.write(vmu_sfr("B"), t.b);
+        m.write(vmu_sfr("PSW"), CY);
         EXPECT_EQ(m.step(), 7U);
-        EXPECT_EQ(m.read(VMU_ACC), t.out_acc) << std::hex << int{t.opcode} << int{t.b};
-        EXPECT_EQ(m.read(VMU_C), t.out_c) << std::hex << int{t.opcode} << int{t.b};
-        EXPECT_EQ(m.read(VMU_B), t.out_b) << std::hex << int{t.opcode} << int{t.b};
-        EXPECT_EQ((m.read(VMU_PSW) & OV) != 0, t.ov);
-        EXPECT_EQ(m.read(VMU_PSW) & CY, 0);
+        EXPECT_EQ(m.read(vmu_sfr("ACC")), t.out_acc) << std::hex << int{t.opcode} << int{t.b};
+        EXPECT_EQ(m.read(vmu_sfr("C")), t.out_c) << std::hex << int{t.opcode} << int{t.b};
+        EXPECT_EQ(m.read(vmu_sfr("B")), t.out_b) << std::hex << int{t.opcode} << int{t.b};
+        EXPECT_EQ((m.read(vmu_sfr("PSW")) & OV) != 0, t.ov);
+        EXPECT_EQ(m.read(vmu_sfr("PSW")) & CY, 0);
     }
 }
 
@@ -129,12 +130,12 @@ TEST(VmuInstructions, CallsPushLowThenHighAndReturn) {
     m.cpu.flash[0x0302] = 0xA0;
     EXPECT_EQ(m.step(), 4U);
     EXPECT_EQ(m.cpu.pc, 0x0302);
-    EXPECT_EQ(m.read(VMU_SP), 0x81);
+    EXPECT_EQ(m.read(vmu_sfr("SP")), 0x81);
     EXPECT_EQ(m.cpu.ram[0x80], 0x03);  // low byte of the return address first
     EXPECT_EQ(m.cpu.ram[0x81], 0x02);
     EXPECT_EQ(m.step(), 2U);
     EXPECT_EQ(m.cpu.pc, 0x0203);
-    EXPECT_EQ(m.read(VMU_SP), 0x7F);
+    EXPECT_EQ(m.read(vmu_sfr("SP")), 0x7F);
 }
 
 TEST(VmuInstructions, CompareBranchesSetCarryAlike) {
@@ -147,10 +148,11 @@ TEST(VmuInstructions, CompareBranchesSetCarryAlike) {
     };
     for (const auto& c : cases) {
         machine m({c.opcode, c.operand, 0x10});
-        m.write(VMU_ACC, c.acc);
+        m.write(vmu_sfr("ACC"), c.acc);
         EXPECT_EQ(m.step(), 2U);
         EXPECT_EQ(m.cpu.pc, c.taken ? 0x13 : 0x03) << std::hex << int{c.opcode} << int{c.acc};
-        EXPECT_EQ((m.read(VMU_PSW) & CY) != 0, c.carry) << std::hex << int{c.opcode} << int{c.acc};
+        EXPECT_EQ((m.read(vmu_sfr("PSW")) & CY) != 0, c.carry)
+            << std::hex << int{c.opcode} << int{c.acc};
     }
 }
 
@@ -159,7 +161,7 @@ TEST(VmuInstructions, IndirectThroughEachRegisterBank) {
     for (unsigned irbk = 0; irbk < 4; ++irbk) {
         for (unsigned i = 0; i < 4; ++i) {
             machine m({static_cast<std::uint8_t>(0x04 | i)});  // ld @Ri
-            m.write(VMU_PSW, static_cast<std::uint8_t>(irbk << 3));
+            m.write(vmu_sfr("PSW"), static_cast<std::uint8_t>(irbk << 3));
             const std::uint16_t pointer = static_cast<std::uint16_t>(irbk * 4 + i);
             // R0/R1 point into RAM, R2/R3 at B (0x102) or into XRAM.
             const std::uint8_t low = i < 2 ? 0x40 : (i == 2 ? 0x02 : 0x90);
@@ -167,14 +169,14 @@ TEST(VmuInstructions, IndirectThroughEachRegisterBank) {
             const std::uint16_t target = static_cast<std::uint16_t>(low | (i >= 2 ? 0x100 : 0));
             m.write(target, static_cast<std::uint8_t>(0xA0 + irbk * 4 + i));
             EXPECT_EQ(m.step(), 1U);
-            EXPECT_EQ(m.read(VMU_ACC), 0xA0 + irbk * 4 + i) << irbk << " " << i;
+            EXPECT_EQ(m.read(vmu_sfr("ACC")), 0xA0 + irbk * 4 + i) << irbk << " " << i;
         }
     }
 }
 
 TEST(VmuInstructions, RamBankFollowsPswBit1) {
     machine m({0x22, 0x40, 0x11});  // mov #$11,$040
-    m.write(VMU_PSW, 0x02);
+    m.write(vmu_sfr("PSW"), 0x02);
     m.step();
     EXPECT_EQ(m.cpu.ram[0x140], 0x11);
     EXPECT_EQ(m.cpu.ram[0x040], 0x00);
@@ -200,14 +202,14 @@ TEST(VmuInstructions, PortLatchAgainstPinReads) {
     };
     for (const auto& c : cases) {
         machine m(c.code);
-        m.write(VMU_P1DDR, 0x0F);
-        m.write(VMU_P1, 0x3C);
+        m.write(vmu_sfr("P1DDR"), 0x0F);
+        m.write(vmu_sfr("P1"), 0x3C);
         vmu_cpu_set_p1_pins(m.cpu, 0xC5);
         m.step();
         EXPECT_EQ(vmu_cpu_p1_outputs(m.cpu).latch, c.latch_after) << std::hex << int{c.code[0]};
         EXPECT_EQ(vmu_cpu_p1_outputs(m.cpu).ddr, 0x0F);
-        EXPECT_EQ(m.read(VMU_ACC), c.acc_after) << std::hex << int{c.code[0]};
-        EXPECT_EQ(m.read(VMU_P1DDR), 0xFF);  // write-only
+        EXPECT_EQ(m.read(vmu_sfr("ACC")), c.acc_after) << std::hex << int{c.code[0]};
+        EXPECT_EQ(m.read(vmu_sfr("P1DDR")), 0xFF);  // write-only
     }
 }
 

@@ -1,10 +1,12 @@
 // The instruction table: every opcode byte decodes to the form the opcode
-// map gives it, with the size and the cycle count of that form.
+// map gives it, with the size and the cycle count of that form, and the step
+// function has a handler for every opcode the table defines.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "cardcpu/cpu/isa.h"
+#include "machine.h"
 
 namespace {
 
@@ -84,6 +86,17 @@ TEST(VmuIsa, RowsAndDecodingAgree) {
                     << row.mnemonic;
             }
         }
+    }
+}
+
+// The model runs each operation through a handler looked up by operation: a
+// defined opcode without one would run as undefined.
+TEST(VmuIsa, EveryDefinedOpcodeRunsAndNoOtherDoes) {
+    for (unsigned opcode = 0; opcode < 256; ++opcode) {
+        machine m({static_cast<std::uint8_t>(opcode), 0x00, 0x00});
+        const bool defined = vmu_decode(static_cast<std::uint8_t>(opcode)) != nullptr;
+        EXPECT_EQ(m.step() != 0, defined) << std::hex << opcode;
+        EXPECT_EQ(m.cpu.fault == "undefined opcode", !defined) << std::hex << opcode;
     }
 }
 

@@ -20,7 +20,7 @@ TEST(VmuMachine, CycleLengthFollowsOcr) {
     };
     for (const auto& [ocr, ps] : cases) {
         machine m({0x00});
-        m.write(VMU_OCR, ocr);
+        m.write(vmu_sfr("OCR"), ocr);
         EXPECT_EQ(vmu_cpu_cycle_ps(m.cpu), ps) << std::hex << int{ocr};
         m.step();
         EXPECT_EQ(m.cpu.time_ps, ps) << std::hex << int{ocr};
@@ -46,18 +46,23 @@ struct timer_case {
 
 const timer_case timer_cases[] = {
     // T0 counts every 256 - T0PRR cycles: 2 here, 3 counts to overflow.
-    {"T0L", VMU_T0CNT, 0x40, {{VMU_T0PRR, 0xFE}, {VMU_T0LR, 0xFD}}, 5, 0x02},
-    {"T0H", VMU_T0CNT, 0x80, {{VMU_T0PRR, 0xFE}, {VMU_T0HR, 0xFE}}, 3, 0x08},
+    {"T0L", vmu_sfr("T0CNT"), 0x40, {{vmu_sfr("T0PRR"), 0xFE}, {vmu_sfr("T0LR"), 0xFD}}, 5, 0x02},
+    {"T0H", vmu_sfr("T0CNT"), 0x80, {{vmu_sfr("T0PRR"), 0xFE}, {vmu_sfr("T0HR"), 0xFE}}, 3, 0x08},
     {"T0 16-bit",
-     VMU_T0CNT,
+     vmu_sfr("T0CNT"),
      0x60,
-     {{VMU_T0PRR, 0xFF}, {VMU_T0LR, 0xFC}, {VMU_T0HR, 0xFF}},
+     {{vmu_sfr("T0PRR"), 0xFF}, {vmu_sfr("T0LR"), 0xFC}, {vmu_sfr("T0HR"), 0xFF}},
      3,
      0x08},
     // T1 counts every 2 cycles.
-    {"T1L", VMU_T1CNT, 0x40, {{VMU_T1L, 0xFE}}, 3, 0x02},
-    {"T1H", VMU_T1CNT, 0x80, {{VMU_T1H, 0xFF}}, 1, 0x08},
-    {"T1 16-bit", VMU_T1CNT, 0x60, {{VMU_T1L, 0xFD}, {VMU_T1H, 0xFF}}, 5, 0x08},
+    {"T1L", vmu_sfr("T1CNT"), 0x40, {{vmu_sfr("T1L"), 0xFE}}, 3, 0x02},
+    {"T1H", vmu_sfr("T1CNT"), 0x80, {{vmu_sfr("T1H"), 0xFF}}, 1, 0x08},
+    {"T1 16-bit",
+     vmu_sfr("T1CNT"),
+     0x60,
+     {{vmu_sfr("T1L"), 0xFD}, {vmu_sfr("T1H"), 0xFF}},
+     5,
+     0x08},
 };
 
 TEST(VmuMachine, TimersOverflowAfterTheirCounts) {
@@ -78,17 +83,17 @@ TEST(VmuMachine, TimersOverflowAfterTheirCounts) {
 
 TEST(VmuMachine, TimerReadsCountAndReloads) {
     machine m(std::vector<std::uint8_t>(64, 0x00));
-    m.write(VMU_T1L, 0xF0);    // the reload
-    m.write(VMU_T1CNT, 0x40);  // start: the counter takes the reload
-    EXPECT_EQ(m.read(VMU_T1L), 0xF0);
+    m.write(vmu_sfr("T1L"), 0xF0);    // the reload
+    m.write(vmu_sfr("T1CNT"), 0x40);  // start: the counter takes the reload
+    EXPECT_EQ(m.read(vmu_sfr("T1L")), 0xF0);
     for (int i = 0; i < 10; ++i) {
         m.step();
     }
-    EXPECT_EQ(m.read(VMU_T1L), 0xF5);
+    EXPECT_EQ(m.read(vmu_sfr("T1L")), 0xF5);
     for (int i = 0; i < 22; ++i) {
         m.step();
     }
-    EXPECT_EQ(m.read(VMU_T1L), 0xF0);  // overflowed at 16 counts and reloaded
+    EXPECT_EQ(m.read(vmu_sfr("T1L")), 0xF0);  // overflowed at 16 counts and reloaded
 }
 
 // One instruction after RETI runs before the next interrupt, even when one
@@ -98,8 +103,8 @@ TEST(VmuMachine, OneInstructionAfterReti) {
     m.cpu.flash[0x200] = 0x00;
     m.cpu.flash[0x201] = 0x00;
     m.cpu.pc = 0x200;
-    m.write(VMU_IE, 0x80);
-    m.write(VMU_T0CNT, 0x03);  // T0L's flag and its enable: always due
+    m.write(vmu_sfr("IE"), 0x80);
+    m.write(vmu_sfr("T0CNT"), 0x03);  // T0L's flag and its enable: always due
     EXPECT_EQ(m.step(), 2U);
     EXPECT_EQ(m.cpu.pc, 0x13);
     EXPECT_EQ(m.step(), 2U);  // reti
@@ -108,26 +113,26 @@ TEST(VmuMachine, OneInstructionAfterReti) {
     EXPECT_EQ(m.cpu.pc, 0x201);  // the one instruction
     m.step();
     EXPECT_EQ(m.cpu.pc, 0x13);
-    EXPECT_EQ(m.read(VMU_SP), 0x81);
+    EXPECT_EQ(m.read(vmu_sfr("SP")), 0x81);
 }
 
 TEST(VmuMachine, NoInterruptWithoutTheMasterEnable) {
     machine m({0x00, 0x00});
-    m.write(VMU_T0CNT, 0x03);
+    m.write(vmu_sfr("T0CNT"), 0x03);
     m.step();
     EXPECT_EQ(m.cpu.pc, 1);
 }
 
 TEST(VmuMachine, ButtonsReadLowAndRaiseP3sFlag) {
     machine m({});
-    m.write(VMU_P3INT, 0xFC);  // flag and enable clear
+    m.write(vmu_sfr("P3INT"), 0xFC);  // flag and enable clear
     vmu_cpu_set_buttons(m.cpu, VMU_BUTTON_A | VMU_BUTTON_UP);
-    EXPECT_EQ(m.read(VMU_P3), 0xEE);
-    EXPECT_EQ(m.read(VMU_P3INT) & 0x02, 0x02);
-    m.write(VMU_P3INT, 0xFC);
+    EXPECT_EQ(m.read(vmu_sfr("P3")), 0xEE);
+    EXPECT_EQ(m.read(vmu_sfr("P3INT")) & 0x02, 0x02);
+    m.write(vmu_sfr("P3INT"), 0xFC);
     vmu_cpu_set_buttons(m.cpu, VMU_BUTTON_A);  // a release raises nothing
-    EXPECT_EQ(m.read(VMU_P3INT) & 0x02, 0);
-    EXPECT_EQ(m.read(VMU_P3), 0xEF);
+    EXPECT_EQ(m.read(vmu_sfr("P3INT")) & 0x02, 0);
+    EXPECT_EQ(m.read(vmu_sfr("P3")), 0xEF);
 }
 
 }  // namespace

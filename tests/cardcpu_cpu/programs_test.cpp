@@ -63,8 +63,8 @@ TEST(VmuPrograms, TimerInterruptWakesHalt) {
     run_to_end(cpu, 4096 * 7 + 100);
     ASSERT_EQ(cpu.state, vmu_cpu_state::running) << cpu.fault;
     EXPECT_EQ(cpu.ram[0x40], 7);
-    EXPECT_EQ(cpu.sfr[VMU_SP - 0x100], 0x7F);    // every interrupt returned
-    EXPECT_LT(cpu.time_ps, 500'000'000'000ULL);  // the base timer never ticked
+    EXPECT_EQ(cpu.sfr[vmu_sfr("SP") - 0x100], 0x7F);  // every interrupt returned
+    EXPECT_LT(cpu.time_ps, 500'000'000'000ULL);       // the base timer never ticked
 }
 
 TEST(VmuPrograms, BaseTimerTicksEveryHalfSecondOfCardTime) {
@@ -81,7 +81,7 @@ TEST(VmuPrograms, BaseTimerTicksEveryHalfSecondOfCardTime) {
     run_to_end(cpu, cycles);
     ASSERT_EQ(cpu.state, vmu_cpu_state::running) << cpu.fault;
     EXPECT_EQ(cpu.ram[0x41], 2);
-    EXPECT_EQ(cpu.sfr[VMU_BTCR - 0x100] & 0x02, 0);  // timer_ex cleared the flag
+    EXPECT_EQ(cpu.sfr[vmu_sfr("BTCR") - 0x100] & 0x02, 0);  // timer_ex cleared the flag
 }
 
 TEST(VmuPrograms, LdfReadsFlashBank1) {

@@ -36,11 +36,11 @@ long page_address(const vmu_cpu& cpu) {
 
 // The routines leave ACC with their result and TRH:TRL past the page.
 void finish_page_routine(vmu_cpu& cpu, bool ok) {
-    sfr_at(cpu, VMU_ACC) = ok ? 0x00 : 0xFF;
+    sfr_at(cpu, vmu_sfr("ACC")) = ok ? 0x00 : 0xFF;
     const unsigned end =
         ((unsigned{cpu.ram[ARG_ADDRESS_HIGH]} << 8) | cpu.ram[ARG_ADDRESS_LOW]) + VMU_FLASH_PAGE;
-    sfr_at(cpu, VMU_TRL) = static_cast<std::uint8_t>(end);
-    sfr_at(cpu, VMU_TRH) = static_cast<std::uint8_t>(end >> 8);
+    sfr_at(cpu, vmu_sfr("TRL")) = static_cast<std::uint8_t>(end);
+    sfr_at(cpu, vmu_sfr("TRH")) = static_cast<std::uint8_t>(end >> 8);
 }
 
 unsigned page_routine(vmu_cpu& cpu, std::uint16_t entry) {
@@ -52,8 +52,8 @@ unsigned page_routine(vmu_cpu& cpu, std::uint16_t entry) {
         switch (entry) {
             case VMU_BIOS_FM_WRT_EX:
                 std::copy_n(data, VMU_FLASH_PAGE, page);
-                sfr_at(cpu, VMU_B) = 0;
-                sfr_at(cpu, VMU_C) = 0;
+                sfr_at(cpu, vmu_sfr("B")) = 0;
+                sfr_at(cpu, vmu_sfr("C")) = 0;
                 break;
             case VMU_BIOS_FM_VRF_EX:
                 ok = std::equal(data, data + VMU_FLASH_PAGE, page);
@@ -80,7 +80,7 @@ unsigned bios_call(vmu_cpu& cpu) {
             break;
         case VMU_BIOS_TIMER_EX:
             // The game forwards the base timer's interrupt: its flags clear.
-            sfr_at(cpu, VMU_BTCR) &= static_cast<std::uint8_t>(~0x0A);
+            sfr_at(cpu, vmu_sfr("BTCR")) &= static_cast<std::uint8_t>(~0x0A);
             cycles = TIMER_ROUTINE_CYCLES;
             break;
         case VMU_BIOS_GAME_END:
@@ -95,7 +95,7 @@ unsigned bios_call(vmu_cpu& cpu) {
             return 0;
         }
     }
-    sfr_at(cpu, VMU_EXT) ^= 1;
+    sfr_at(cpu, vmu_sfr("EXT")) ^= 1;
     cpu.rom_source = false;
     cpu.pc = static_cast<std::uint16_t>(entry + 5);
     return cycles;

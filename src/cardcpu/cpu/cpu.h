@@ -16,56 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "cardcpu/cpu/sfr.h"
+
 inline constexpr std::size_t VMU_FLASH_SIZE = 0x20000;  // two 64 KiB banks
 inline constexpr std::size_t VMU_FLASH_PAGE = 128;      // the BIOS routines' unit
 inline constexpr int VMU_LCD_WIDTH = 48;
 inline constexpr int VMU_LCD_HEIGHT = 32;
-
-/// Addresses in the data space of the registers the model gives a meaning to.
-enum vmu_sfr : std::uint16_t {
-    VMU_ACC = 0x100,
-    VMU_PSW = 0x101,
-    VMU_B = 0x102,
-    VMU_C = 0x103,
-    VMU_TRL = 0x104,
-    VMU_TRH = 0x105,
-    VMU_SP = 0x106,
-    VMU_PCON = 0x107,
-    VMU_IE = 0x108,
-    VMU_IP = 0x109,
-    VMU_EXT = 0x10D,
-    VMU_OCR = 0x10E,
-    VMU_T0CNT = 0x110,
-    VMU_T0PRR = 0x111,
-    VMU_T0L = 0x112,
-    VMU_T0LR = 0x113,
-    VMU_T0H = 0x114,
-    VMU_T0HR = 0x115,
-    VMU_T1CNT = 0x118,
-    VMU_T1LC = 0x11A,
-    VMU_T1L = 0x11B,
-    VMU_T1HC = 0x11C,
-    VMU_T1H = 0x11D,
-    VMU_MCR = 0x120,
-    VMU_STAD = 0x122,
-    VMU_CNR = 0x123,
-    VMU_TDR = 0x124,
-    VMU_XBNK = 0x125,
-    VMU_VCCR = 0x127,
-    VMU_P1 = 0x144,
-    VMU_P1DDR = 0x145,
-    VMU_P1FCR = 0x146,
-    VMU_P3 = 0x14C,
-    VMU_P3DDR = 0x14D,
-    VMU_P3INT = 0x14E,
-    VMU_FPR = 0x154,
-    VMU_P7 = 0x15C,
-    VMU_I01CR = 0x15D,
-    VMU_I23CR = 0x15E,
-    VMU_ISL = 0x15F,
-    VMU_VSEL = 0x163,
-    VMU_BTCR = 0x17F,
-};
 
 /// The BIOS routines the model performs itself when the program enters the
 /// ROM there (games reach them through a stub `not1 EXT,0` + `jmpf` at the
@@ -198,7 +154,7 @@ inline void vmu_cpu_set_p7(vmu_cpu& cpu, std::uint8_t pins) {
 
 /// What the program drives on P1: its latch and its direction register.
 inline vmu_p1_outputs vmu_cpu_p1_outputs(const vmu_cpu& cpu) {
-    return {cpu.sfr[VMU_P1 - 0x100], cpu.sfr[VMU_P1DDR - 0x100]};
+    return {cpu.sfr[vmu_sfr("P1") - 0x100U], cpu.sfr[vmu_sfr("P1DDR") - 0x100U]};
 }
 
 /// Whether the LCD shows pixel (x, y) dark: 0 <= x < 48 from the left,

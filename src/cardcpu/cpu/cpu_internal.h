@@ -7,11 +7,11 @@
 
 #include "cardcpu/cpu/cpu.h"
 
-inline constexpr std::uint8_t PSW_CY = 0x80;
-inline constexpr std::uint8_t PSW_AC = 0x40;
-inline constexpr std::uint8_t PSW_IRBK = 0x18;
-inline constexpr std::uint8_t PSW_OV = 0x04;
-inline constexpr std::uint8_t PSW_RAMBK0 = 0x02;
+inline constexpr std::uint8_t PSW_CY = vmu_sfr_bit_mask("CY");
+inline constexpr std::uint8_t PSW_AC = vmu_sfr_bit_mask("AC");
+inline constexpr std::uint8_t PSW_IRBK = vmu_sfr_bit_mask("IRBK1") | vmu_sfr_bit_mask("IRBK0");
+inline constexpr std::uint8_t PSW_OV = vmu_sfr_bit_mask("OV");
+inline constexpr std::uint8_t PSW_RAMBK0 = vmu_sfr_bit_mask("RAMBK0");
 
 /// A register's storage in the record.
 inline std::uint8_t& sfr_at(vmu_cpu& cpu, std::uint16_t address) {
@@ -23,12 +23,12 @@ inline std::uint8_t sfr_at(const vmu_cpu& cpu, std::uint16_t address) {
 
 /// Where an address below 0x100 lies in `ram`: the bank PSW bit 1 selects.
 inline unsigned ram_index(const vmu_cpu& cpu, unsigned address) {
-    return ((sfr_at(cpu, VMU_PSW) & PSW_RAMBK0) << 7) | address;
+    return ((sfr_at(cpu, vmu_sfr("PSW")) & PSW_RAMBK0) << 7) | address;
 }
 
 /// Where an address from 0x180 lies in `xram`; XBNK above 2 reads bank 2.
 inline unsigned xram_index(const vmu_cpu& cpu, unsigned address) {
-    const unsigned bank = sfr_at(cpu, VMU_XBNK) > 2 ? 2U : sfr_at(cpu, VMU_XBNK);
+    const unsigned bank = sfr_at(cpu, vmu_sfr("XBNK")) > 2 ? 2U : sfr_at(cpu, vmu_sfr("XBNK"));
     return bank * 0x80 + (address - 0x180);
 }
 
@@ -50,7 +50,7 @@ inline std::uint8_t data_read(vmu_cpu& cpu, std::uint16_t address) {
 
 /// The read of a read-modify-write instruction: P1 and P3 give their latch.
 inline std::uint8_t data_read_latch(vmu_cpu& cpu, std::uint16_t address) {
-    if (address == VMU_P1 || address == VMU_P3) {
+    if (address == vmu_sfr("P1") || address == vmu_sfr("P3")) {
         return sfr_at(cpu, address);
     }
     return data_read(cpu, address);
@@ -80,12 +80,12 @@ unsigned bios_call(vmu_cpu& cpu);
 
 /// Pushes a byte on the system stack (RAM bank 0 from SP + 1).
 inline void stack_push(vmu_cpu& cpu, std::uint8_t value) {
-    std::uint8_t& sp = sfr_at(cpu, VMU_SP);
+    std::uint8_t& sp = sfr_at(cpu, vmu_sfr("SP"));
     ++sp;
     cpu.ram[sp] = value;
 }
 inline std::uint8_t stack_pop(vmu_cpu& cpu) {
-    std::uint8_t& sp = sfr_at(cpu, VMU_SP);
+    std::uint8_t& sp = sfr_at(cpu, vmu_sfr("SP"));
     const std::uint8_t value = cpu.ram[sp];
     --sp;
     return value;

@@ -54,9 +54,9 @@ void count_timer(std::uint8_t& control, std::uint8_t& low, std::uint8_t& high,
 }  // namespace
 
 void count_t0_t1(vmu_cpu& cpu, unsigned cycles) {
-    std::uint8_t& t0cnt = sfr_at(cpu, VMU_T0CNT);
+    std::uint8_t& t0cnt = sfr_at(cpu, vmu_sfr("T0CNT"));
     if ((t0cnt & 0xC0) != 0) {
-        const unsigned period = 256U - sfr_at(cpu, VMU_T0PRR);
+        const unsigned period = 256U - sfr_at(cpu, vmu_sfr("T0PRR"));
         unsigned prescale = cpu.t0_prescale + cycles;
         unsigned ticks = 0;
         while (prescale >= period) {
@@ -65,26 +65,26 @@ void count_t0_t1(vmu_cpu& cpu, unsigned cycles) {
         }
         cpu.t0_prescale = static_cast<std::uint16_t>(prescale);
         if (ticks != 0) {
-            count_timer(t0cnt, cpu.t0l, cpu.t0h, sfr_at(cpu, VMU_T0LR), sfr_at(cpu, VMU_T0HR),
-                        ticks);
+            count_timer(t0cnt, cpu.t0l, cpu.t0h, sfr_at(cpu, vmu_sfr("T0LR")),
+                        sfr_at(cpu, vmu_sfr("T0HR")), ticks);
         }
     }
-    std::uint8_t& t1cnt = sfr_at(cpu, VMU_T1CNT);
+    std::uint8_t& t1cnt = sfr_at(cpu, vmu_sfr("T1CNT"));
     if ((t1cnt & 0xC0) != 0) {
         const unsigned prescale = cpu.t1_prescale + cycles;
         cpu.t1_prescale = static_cast<std::uint8_t>(prescale & 1);
         if (prescale >= 2) {
-            count_timer(t1cnt, cpu.t1l, cpu.t1h, sfr_at(cpu, VMU_T1L), sfr_at(cpu, VMU_T1H),
-                        prescale >> 1);
+            count_timer(t1cnt, cpu.t1l, cpu.t1h, sfr_at(cpu, vmu_sfr("T1LR")),
+                        sfr_at(cpu, vmu_sfr("T1HR")), prescale >> 1);
         }
     }
 }
 
 std::uint16_t interrupt_due(const vmu_cpu& cpu) {
-    const std::uint8_t t0cnt = sfr_at(cpu, VMU_T0CNT);
-    const std::uint8_t t1cnt = sfr_at(cpu, VMU_T1CNT);
-    const std::uint8_t btcr = sfr_at(cpu, VMU_BTCR);
-    const std::uint8_t p3int = sfr_at(cpu, VMU_P3INT);
+    const std::uint8_t t0cnt = sfr_at(cpu, vmu_sfr("T0CNT"));
+    const std::uint8_t t1cnt = sfr_at(cpu, vmu_sfr("T1CNT"));
+    const std::uint8_t btcr = sfr_at(cpu, vmu_sfr("BTCR"));
+    const std::uint8_t p3int = sfr_at(cpu, vmu_sfr("P3INT"));
     // A flag and its enable bit, one place to the right.
     auto raised = [](std::uint8_t control, std::uint8_t flag) {
         return (control & flag) != 0 && (control & (flag >> 1)) != 0;

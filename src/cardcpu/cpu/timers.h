@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "cardcpu/cpu/cpu.h"
+#include "cardcpu/cpu/cpu_internal.h"
 
 inline constexpr std::uint64_t BASE_TIMER_PERIOD_PS = 500'000'000'000ULL;
 
@@ -14,10 +14,10 @@ void count_t0_t1(vmu_cpu& cpu, unsigned cycles);
 /// Counts T0, T1 and the base timer on by `cycles`. Inline: it runs after
 /// every instruction, and mostly finds nothing to do.
 inline void timers_advance(vmu_cpu& cpu, unsigned cycles) {
-    if (((cpu.sfr[VMU_T0CNT - 0x100] | cpu.sfr[VMU_T1CNT - 0x100]) & 0xC0) != 0) {
+    if (((sfr_at(cpu, vmu_sfr("T0CNT")) | sfr_at(cpu, vmu_sfr("T1CNT"))) & 0xC0) != 0) {
         count_t0_t1(cpu, cycles);
     }
-    std::uint8_t& btcr = cpu.sfr[VMU_BTCR - 0x100];
+    std::uint8_t& btcr = sfr_at(cpu, vmu_sfr("BTCR"));
     if ((btcr & 0x40) != 0) {
         cpu.base_timer_ps += static_cast<std::uint64_t>(cycles) * cpu.cycle_ps;
         if (cpu.base_timer_ps >= BASE_TIMER_PERIOD_PS) {
