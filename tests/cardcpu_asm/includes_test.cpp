@@ -3,9 +3,13 @@
 // file they are in.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
+#include <utility>
 
 #include "asm_support.h"
+#include "cardcpu/asm/source.h"
+#include "cardcpu/cpu/sfr.h"
 #include "run_program.h"
 
 namespace {
@@ -140,6 +144,42 @@ TEST(BuiltInRegisters, IncludedTwiceAndUsedByName) {
         ".include \"sfr.i\"\n.include \"sfr.i\"\n mov #$80, vccr\n set1 psw, cy\n bp p3, 4, 0\n");
     ASSERT_EQ(error_lines(result), "");
     EXPECT_EQ(result.image, (asm_bytes{0x23, 0x27, 0x80, 0xFF, 0x01, 0x7C, 0x4C, 0xF8}));
+}
+
+// sfr.i is generated from the model's register list: each register, second
+// name and bit of the list stands there with its value, and nothing else.
+TEST(BuiltInRegisters, AreTheModelsListAndNothingElse) {
+    std::vector<std::pair<std::string_view, unsigned>> listed;
+    for (const vmu_sfr_info& row : vmu_sfr_infos) {
+        listed.emplace_back(row.name, row.address);
+    }
+    for (const vmu_sfr_alias& alias : vmu_sfr_aliases) {
+        listed.emplace_back(alias.name, alias.address);
+    }
+    for (const vmu_sfr_bit_info& bit : vmu_sfr_bits) {
+        listed.emplace_back(bit.name, bit.bit);
+    }
+    std::string source = ".include \"sfr.i\"\n";
+    asm_bytes expected;
+    for (const auto& [name, value] : listed) {
+        std::string lower(name);
+        for (char& c : lower) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        source += ".word " + lower + "\n";
+        expected.push_back(static_cast<std::uint8_t>(value));
+        expected.push_back(static_cast<std::uint8_t>(value >> 8));
+    }
+    const vmu_asm_result result = assemble(source);
+    ASSERT_EQ(error_lines(result), "");
+    EXPECT_EQ(result.image, expected);
+
+    std::size_t definitions = 0;
+    for (std::size_t at = 0; (at = vmu_asm_builtin_sfr.find(" equ ", at)) != std::string::npos;
+         ++at) {
+        ++definitions;
+    }
+    EXPECT_EQ(definitions, listed.size());
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-/// The text of sfr.i, compiled into the library from the file beside this
-/// one.
+/// The text of sfr.i, which the build generates from the model's register
+/// list (cardcpu/cpu/sfr.h) and compiles into the library.
 extern const std::string_view vmu_asm_builtin_sfr;
 
 /// The name under which the built-in register file is included.
