@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "card/card_edit.h"
-#include "vmu/sample_save.h"
+#include "save/sample_save.h"
 
 namespace {
 
@@ -117,7 +117,7 @@ card_image cpu_card_sample_card() {
     card_new_file file;
     file.name = "VMURX_DEMO";
     file.stamp = save_stamp{1999, 12, 31, 23, 59, 58};
-    file.content = vmu_sample_save();
+    file.content = sample_save();
     std::size_t slot = 0;
     std::string reason;
     card_add(card, file, slot, reason);  // a blank card has room for two blocks

@@ -1,4 +1,4 @@
-// The save the software VMU sends when it is given no file.
+// The save the software cards send when they are given no file.
 #pragma once
 
 #include <cstdint>
@@ -6,4 +6,4 @@
 
 /// A genuine two-block data save: a valid header, one drawn 32x32 icon with
 /// its palette, a payload and a correct CRC.
-std::vector<std::uint8_t> vmu_sample_save();
+std::vector<std::uint8_t> sample_save();

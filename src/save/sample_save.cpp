@@ -1,7 +1,7 @@
 // The built-in sample save: a little picture of the card itself as its icon,
 // and a payload whose bytes show their offsets, so a damaged transfer is easy
 // to spot even without the CRC.
-#include "vmu/sample_save.h"
+#include "save/sample_save.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -61,6 +61,7 @@ void draw_card(icon_pixels& icon) {
     }
 }
 
+// A text field of the header, zero-padded.
 void put_text(std::span<std::uint8_t> field, const char* text) {
     std::fill(field.begin(), field.end(), 0);
     for (std::size_t i = 0; text[i] != '\0' && i < field.size(); ++i)
@@ -69,19 +70,18 @@ void put_text(std::span<std::uint8_t> field, const char* text) {
 
 }  // namespace
 
-std::vector<std::uint8_t> vmu_sample_save() {
+std::vector<std::uint8_t> sample_save() {
     std::vector<std::uint8_t> file(2 * SAVE_BLOCK_SIZE, 0);
-    const std::span<std::uint8_t> bytes(file);
-    put_text(bytes.subspan(0x00, 16), "VMURX DEMO");
-    put_text(bytes.subspan(0x10, 32), "vmurx sample save");
-    put_text(bytes.subspan(0x30, 16), "VMURX");
-    put_u16(bytes, 0x40, 1);   // icons
-    put_u16(bytes, 0x42, 10);  // animation speed
-    put_u16(bytes, 0x44, 0);   // no eyecatch
-    const std::size_t payload_at = SAVE_HEADER_SIZE + SAVE_ICON_SIZE;
-    put_u32(bytes, 0x48, static_cast<std::uint32_t>(file.size() - payload_at));
-    for (std::size_t i = 0; i < std::size(PALETTE); ++i)
-        put_u16(bytes, 0x60 + 2 * i, PALETTE[i]);
+    save_header header;
+    put_text(header.description, "VMURX DEMO");
+    put_text(header.boot_description, "vmurx sample save");
+    put_text(header.application, "VMURX");
+    header.icon_count = 1;
+    header.icon_speed = 10;
+    header.eyecatch_type = 0;  // none
+    const std::size_t payload_at = header_extent(header);
+    header.payload_length = static_cast<std::uint32_t>(file.size() - payload_at);
+    std::copy(std::begin(PALETTE), std::end(PALETTE), header.palette.begin());
 
     icon_pixels icon{};
     draw_card(icon);
@@ -98,6 +98,9 @@ std::vector<std::uint8_t> vmu_sample_save() {
         file[i] = at < sizeof title - 1 ? static_cast<std::uint8_t>(title[at])
                                         : static_cast<std::uint8_t>(i & 0xFF);
     }
-    put_u16(bytes, CRC_OFFSET, data_file_crc(file, file.size()));
+    // The CRC covers the header with its own field counted as zero.
+    write_save_header(file, 0, header);
+    header.crc = data_file_crc(file, file.size());
+    write_save_header(file, 0, header);
     return file;
 }
