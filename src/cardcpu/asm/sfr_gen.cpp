@@ -6,6 +6,7 @@
 //
 //   cardcpu_sfr_gen OUTPUT
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
@@ -42,13 +43,11 @@ constexpr section SECTIONS[] = {
 constexpr std::size_t NAME_WIDTH = 8;  // "name    equ ..."
 constexpr std::size_t NOTE_COLUMN = 24;
 
+// The list's names are upper case letters and digits (sfr.h checks it).
 std::string lower(std::string_view name) {
     std::string text(name);
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
 }
 

@@ -1,6 +1,7 @@
 // What the model's own files share: the fast paths of the data space, the
-// PSW bits and the hooks between the step function, the registers and the
-// BIOS routines. Not for callers of the model.
+// PSW bits (by their names in sfr.h) and the hooks between the step
+// function, the registers and the BIOS routines. Not for callers of the
+// model.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +33,7 @@ inline unsigned xram_index(const vmu_cpu& cpu, unsigned address) {
     return bank * 0x80 + (address - 0x180);
 }
 
-/// Reads and writes of 0x100-0x17F (memory.cpp). The instruction's read
+/// Reads and writes of 0x100-0x17F (registers.cpp). The instruction's read
 /// marks registers the model does not give their meaning.
 std::uint8_t sfr_read(vmu_cpu& cpu, std::uint16_t address);
 void sfr_write(vmu_cpu& cpu, std::uint16_t address, std::uint8_t value);
