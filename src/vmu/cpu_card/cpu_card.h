@@ -1,5 +1,5 @@
 // The software card that runs the card's own program: the processor model
-// (vmu/cpu) with its port 1 joined to the simulated cable the way the sender
+// (cardcpu/cpu) with its port 1 joined to the simulated cable the way the sender
 // wires it, so that the unchanged tool talks to the very program a user puts
 // on a real card.
 //
@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "cable/cable.h"
-#include "vmu/cpu/cpu.h"
+#include "cardcpu/cpu/cpu.h"
 
 /// P1's bits on the cable.
 inline constexpr std::uint8_t CPU_CARD_BUSY = 0x01;    // P10, out
