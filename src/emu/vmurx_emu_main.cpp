@@ -49,7 +49,7 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "%s: %s\n", argv[0], error.c_str());
             return 1;
         }
-        cpu_card().delay_floor_us = &delay_floor_us;
+        cpu_card().delay_floor_us = delay_floor_us;
         emu_use_cpu_card(cpu_card());
         if (options.cpu.screen)
             std::atexit(show_cpu_card);
@@ -58,7 +58,7 @@ int main(int argc, char* argv[]) {
     // The counting card needs no real time, so the delay unit is the bare
     // loop unless VMURX_DELAY_US, which vmurx_main reads, says otherwise. The
     // sender in real time needs the PC's levels as long as on real hardware.
-    delay_floor_us = options.cpu.enabled && options.realtime ? DEFAULT_DELAY_FLOOR_US : 0;
+    set_delay_floor_us(options.cpu.enabled && options.realtime ? DEFAULT_DELAY_FLOOR_US : 0);
     // The tool ends through end_program (emu_end_program.cpp).
     return vmurx_main(static_cast<int>(tool_argv.size()) - 1, tool_argv.data());
 }

@@ -39,12 +39,12 @@ void print_grant(const char* what, probe_grant grant, const probe_port_facts& fa
 }
 
 // The floor vmurx would put under one delay unit in this environment: the
-// program's default (delay_floor_us before any measurement: 0 against the
+// program's default (delay_floor_us() before any measurement: 0 against the
 // software card, as in vmurx-emu), or what VMURX_DELAY_US says, read as vmurx
 // reads it.
 void print_delay_floor(std::FILE* out) {
     const char* text = std::getenv(DELAY_FLOOR_VARIABLE);
-    unsigned floor_us = delay_floor_us;
+    unsigned floor_us = delay_floor_us();
     if (text != nullptr && !parse_delay_floor(text, floor_us)) {
         std::fprintf(out, "  delay floor:    %s is not valid; vmurx refuses to run with it\n",
                      DELAY_FLOOR_VARIABLE);
