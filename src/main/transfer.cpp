@@ -13,7 +13,7 @@
 #include "lpt/byte_exchange.h"
 #include "lpt/comm_log.h"
 #include "main/output_file.h"
-#include "main/program.h"
+#include "block/program.h"
 #include "platform/platform.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "lpt/byte_exchange.h"
-#include "main/program.h"
+#include "block/program.h"
 #include "main/transfer.h"
 
 namespace {
