@@ -83,11 +83,9 @@ void apply_edit(std::vector<vmu_frame>& frames, input_reader& in) {
     }
 }
 
-}  // namespace
-
-cable_case decode(const std::uint8_t* data, std::size_t size) {
-    input_reader in(data, size);
-    cable_case c;
+// The options byte and what it announces: the tool's command line, what
+// stands in the way, a refused port. Returns whether glitches follow later.
+bool read_options(input_reader& in, cable_case& c) {
     const std::uint8_t options = in.byte();
     if ((options & 0x01) != 0)
         c.arguments.emplace_back("-v");
@@ -107,33 +105,39 @@ cable_case decode(const std::uint8_t* data, std::size_t size) {
         c.arguments.emplace_back("-d");
         c.arguments.push_back(device);
     }
-    const bool glitched = (options & 0x40) != 0;
     if ((options & 0x80) != 0)
         c.card.refuse_errno = 1 + in.byte() % 133;
+    return (options & 0x40) != 0;
+}
 
+// When the card signals ready, its clock's timing, and where it stalls.
+void read_timing(input_reader& in, vmu_sim& card) {
     const std::uint8_t ready = in.byte();
     if (ready < 250) {
-        c.card.ready_after = ready;
+        card.ready_after = ready;
     } else if (ready == 250) {
-        c.card.ready_after = READY_BUDGET - 1;  // Select low at the budget's last read
+        card.ready_after = READY_BUDGET - 1;  // Select low at the budget's last read
     } else if (ready == 251) {
-        c.card.ready_after = READY_BUDGET;
+        card.ready_after = READY_BUDGET;
     } else if (ready == 252) {
-        c.card.ready_after = VMU_NEVER;
+        card.ready_after = VMU_NEVER;
     } else {
-        c.card.ready_after = in.number(3);
+        card.ready_after = in.number(3);
     }
     const std::uint8_t timing = in.byte();
-    c.card.hold = 1 + timing % 3;
-    c.card.jitter = timing / 3 % 3;
-    c.card.seed = in.byte();
+    card.hold = 1 + timing % 3;
+    card.jitter = timing / 3 % 3;
+    card.seed = in.byte();
     const std::uint8_t stall = in.byte();
     if (stall != 0) {
-        c.card.stall_byte = in.number(2);
-        c.card.stall_bit = stall % 8;
-        c.card.stall_ack_low = (stall & 0x08) != 0;
+        card.stall_byte = in.number(2);
+        card.stall_bit = stall % 8;
+        card.stall_ack_low = (stall & 0x08) != 0;
     }
+}
 
+// The file the card sends, as the frames of a whole transfer.
+std::vector<vmu_frame> read_file(input_reader& in) {
     vmu_file file;
     file.type = in.byte();
     const std::uint8_t size_byte = in.byte();
@@ -144,20 +148,34 @@ cable_case decode(const std::uint8_t* data, std::size_t size) {
     for (std::uint8_t& digits : file.stamp)
         digits = in.byte();
     file.image = seeded_image(blocks, in.byte());
-    c.card.frames = vmu_transfer_frames(file);
+    return vmu_transfer_frames(file);
+}
 
-    if (glitched) {
-        for (int count = in.byte() % 9; count > 0; --count) {
-            const std::uint64_t read = 1 + in.number(3);
-            c.glitches.push_back({read, in.byte()});
-        }
-        std::sort(c.glitches.begin(), c.glitches.end(),
-                  [](const glitch& x, const glitch& y) { return x.read < y.read; });
-        c.glitches.erase(
-            std::unique(c.glitches.begin(), c.glitches.end(),
-                        [](const glitch& x, const glitch& y) { return x.read == y.read; }),
-            c.glitches.end());
+// Raw status values at chosen reads, by read, each read at most once.
+std::vector<glitch> read_glitches(input_reader& in) {
+    std::vector<glitch> glitches;
+    for (int count = in.byte() % 9; count > 0; --count) {
+        const std::uint64_t read = 1 + in.number(3);
+        glitches.push_back({read, in.byte()});
     }
+    std::sort(glitches.begin(), glitches.end(),
+              [](const glitch& x, const glitch& y) { return x.read < y.read; });
+    glitches.erase(std::unique(glitches.begin(), glitches.end(),
+                               [](const glitch& x, const glitch& y) { return x.read == y.read; }),
+                   glitches.end());
+    return glitches;
+}
+
+}  // namespace
+
+cable_case decode(const std::uint8_t* data, std::size_t size) {
+    input_reader in(data, size);
+    cable_case c;
+    const bool glitched = read_options(in, c);
+    read_timing(in, c.card);
+    c.card.frames = read_file(in);
+    if (glitched)
+        c.glitches = read_glitches(in);
     while (!in.empty())
         apply_edit(c.card.frames, in);
     return c;
