@@ -124,7 +124,7 @@ void cpu_card_data_write(vmu_cpu_card& card, std::uint8_t value) {
         cpu_card_run(card, card.cycles_per_read);
         return;
     }
-    const unsigned floor = card.delay_floor_us != nullptr ? *card.delay_floor_us : 0;
+    const unsigned floor = card.delay_floor_us != nullptr ? card.delay_floor_us() : 0;
     const std::uint64_t delay = floor != 0 ? cycles_for_us(card, floor) : card.cycles_per_delay;
     if (!card.pc_sending)
         cpu_card_run(card, CABLE_SEND_LEAD_DELAYS * delay);

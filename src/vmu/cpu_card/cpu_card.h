@@ -49,9 +49,10 @@ struct vmu_cpu_card {
     // Configuration.
     unsigned cycles_per_read = 2;
     unsigned cycles_per_delay = 50;
-    /// The tool's delay floor in µs, read at every data write; null or 0:
-    /// cycles_per_delay.
-    const unsigned* delay_floor_us = nullptr;
+    /// Gives the tool's delay floor in µs, asked at every data write that
+    /// moves D0 (the floor may be set after the card is); null, or a floor
+    /// of 0: cycles_per_delay.
+    unsigned (*delay_floor_us)() = nullptr;
     std::vector<cpu_card_press> presses;  // in order of at_ms
     bool docked = false;
 
