@@ -41,7 +41,7 @@ endif()
 # The register names card programs include, with the program that assembles
 # them (which has the same file built in): for users to read and to copy.
 if(TARGET vmurx-vmu)
-  install(FILES ${PROJECT_SOURCE_DIR}/src/vmu/asm/sfr.i
+  install(FILES ${VMURX_SFR_I}
           DESTINATION ${CMAKE_INSTALL_DATADIR}/vmurx/include)
 endif()
 # udev and the module loader read these under /usr/lib (or /lib) whatever the

@@ -13,7 +13,7 @@
 #include <ctime>
 #include <vector>
 
-#include "vmu/cpu/cpu.h"
+#include "cardcpu/cpu/cpu.h"
 
 namespace {
 

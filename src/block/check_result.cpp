@@ -2,8 +2,8 @@
 #include <cstdio>
 
 #include "block/block.h"
+#include "block/program.h"
 #include "lpt/lpt.h"
-#include "main/program.h"
 #include "platform/platform.h"
 
 namespace {

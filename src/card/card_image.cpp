@@ -10,6 +10,7 @@
 namespace {
 
 constexpr std::size_t ROOT_OFFSET = CARD_ROOT_BLOCK * CARD_BLOCK_SIZE;
+constexpr std::size_t ROOT_USER_BLOCKS = 0x50;  // the root's count of user blocks
 constexpr std::size_t MARK_SIZE = 16;
 constexpr std::uint8_t MARK_BYTE = 0x55;
 // One emulator's own gzip container starts with these 16 bytes.
@@ -112,7 +113,7 @@ bool card_read_layout(const card_image& card, card_layout& layout, std::string& 
     for (std::size_t i = 0; i < size; ++i)
         layout.directory.push_back(static_cast<std::uint16_t>(highest - i));
 
-    layout.user_blocks = get_u16(root, 0x50);
+    layout.user_blocks = get_u16(root, ROOT_USER_BLOCKS);
     std::size_t lowest_system = std::min<std::size_t>(fat, highest + 1 - size);
     layout.user_end = static_cast<std::uint16_t>(std::min<std::size_t>(
         {layout.user_blocks, lowest_system, static_cast<std::size_t>(CARD_ROOT_BLOCK)}));
@@ -125,6 +126,10 @@ bool card_read_layout(const card_image& card, card_layout& layout, std::string& 
     if (layout.stamp && !stamp_is_valid(*layout.stamp))
         layout.stamp.reset();
     return true;
+}
+
+void card_set_user_blocks(card_image& card, std::uint16_t blocks) {
+    put_u16(card_block(card, CARD_ROOT_BLOCK), ROOT_USER_BLOCKS, blocks);
 }
 
 std::uint16_t card_fat(const card_image& card, const card_layout& layout, std::size_t block) {

@@ -75,6 +75,11 @@ bool card_has_mark(const card_image& card);
 /// the FAT or the directory lie outside the card.
 bool card_read_layout(const card_image& card, card_layout& layout, std::string& reason);
 
+/// Sets the root's count of user blocks (card_layout::user_blocks). The
+/// usable user area still ends at the lowest system block: a count up to the
+/// directory lets files use the blocks a standard card leaves unused there.
+void card_set_user_blocks(card_image& card, std::uint16_t blocks);
+
 std::uint16_t card_fat(const card_image& card, const card_layout& layout, std::size_t block);
 void card_set_fat(card_image& card, const card_layout& layout, std::size_t block,
                   std::uint16_t value);

@@ -13,9 +13,9 @@
 #include <optional>
 
 #include "card/card_disk.h"
+#include "save/sample_save.h"
 #include "save/save_files.h"
 #include "save/stamp.h"
-#include "vmu/sample_save.h"
 
 namespace {
 
@@ -521,7 +521,7 @@ std::string emu_options_help(const std::string& tool) {
 bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_options& options,
                        std::string& error) {
     emu_setup setup{vmu, options, {}, {}, std::nullopt, false, false, false, {}, {}};
-    setup.file.image = vmu_sample_save();
+    setup.file.image = sample_save();
     setup.file.name = "VMURX_DEMO";
     std::string realtime_only;  // the last option that needs --realtime
     std::string counting_only;  // the last option that only the counting card has

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "block/program.h"
 #include "emu/emu_cpu.h"
 #include "emu/emu_options.h"
 #include "lpt/byte_exchange.h"
@@ -19,6 +20,14 @@ namespace {
 vmu_cpu_card& cpu_card() {
     static vmu_cpu_card card;
     return card;
+}
+
+// The real-time card's report is an output like the received file, so a run
+// whose report could not be written ends with status 1 even where the
+// transfer succeeded. The reason went to standard error when the port was
+// released.
+void end_emu_run(int status) {
+    std::exit(status == 0 && emu_report_failed() ? 1 : status);
 }
 
 // --screen: the tool ends the process itself, so the card is shown on the
@@ -49,7 +58,7 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "%s: %s\n", argv[0], error.c_str());
             return 1;
         }
-        cpu_card().delay_floor_us = &delay_floor_us;
+        cpu_card().delay_floor_us = delay_floor_us;
         emu_use_cpu_card(cpu_card());
         if (options.cpu.screen)
             std::atexit(show_cpu_card);
@@ -58,7 +67,7 @@ int main(int argc, char* argv[]) {
     // The counting card needs no real time, so the delay unit is the bare
     // loop unless VMURX_DELAY_US, which vmurx_main reads, says otherwise. The
     // sender in real time needs the PC's levels as long as on real hardware.
-    delay_floor_us = options.cpu.enabled && options.realtime ? DEFAULT_DELAY_FLOOR_US : 0;
-    // The tool ends through end_program (emu_end_program.cpp).
+    set_delay_floor_us(options.cpu.enabled && options.realtime ? DEFAULT_DELAY_FLOOR_US : 0);
+    set_program_end(end_emu_run);
     return vmurx_main(static_cast<int>(tool_argv.size()) - 1, tool_argv.data());
 }

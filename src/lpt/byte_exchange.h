@@ -40,23 +40,40 @@ extern std::uint8_t echo_byte;
 /// The least time a delay unit lasts, in microseconds, however fast the loop
 /// runs: on today's processors the loop alone takes a few microseconds, far
 /// shorter than the levels a card built for the protocol's time may expect.
-/// 0 leaves the bare loop. Program-wide; vmurx_main sets it once at start-up
-/// from DELAY_FLOOR_VARIABLE.
+/// 0 leaves the bare loop. Program-wide, DEFAULT_DELAY_FLOOR_US until a
+/// program sets another: vmurx_main sets it once at start-up from
+/// DELAY_FLOOR_VARIABLE, the software card's programs before that.
 inline constexpr unsigned DEFAULT_DELAY_FLOOR_US = 50;
 inline constexpr unsigned MAX_DELAY_FLOOR_US = 10'000;
 inline constexpr const char* DELAY_FLOOR_VARIABLE = "VMURX_DELAY_US";
-extern unsigned delay_floor_us;
+void set_delay_floor_us(unsigned floor_us);
+unsigned delay_floor_us();
 
 /// Reads the text of DELAY_FLOOR_VARIABLE: a whole number of microseconds
 /// from 0 to MAX_DELAY_FLOOR_US, digits only (no sign, space or unit). False
 /// for anything else, and `floor_us` is left as it was.
 bool parse_delay_floor(const char* text, unsigned& floor_us);
 
-/// Waits one delay unit: DELAY_LOOPS iterations of an empty loop, then, when
-/// less than delay_floor_us has passed since the unit began, a spin on the
-/// monotonic clock until it has. No sleep and no system call where the C
-/// library reads the clock in user space.
+/// Waits one delay unit by calling the delay function in use: lpt_delay_unit
+/// unless a program has set another.
 void lpt_delay();
+
+/// What lpt_delay calls. Set once at start-up, before the port is opened; a
+/// null function puts lpt_delay_unit back. A build that must not wait (the
+/// fuzz target, whose card counts time in status reads) sets one that
+/// returns at once.
+using delay_function = void (*)();
+void set_delay_function(delay_function delay);
+
+/// The tool's delay unit: lpt_delay_loop, then, when less than the delay
+/// floor has passed since the unit began, a spin on the monotonic clock
+/// until it has. No sleep and no system call where the C library reads the
+/// clock in user space.
+void lpt_delay_unit();
+
+/// The bare loop: DELAY_LOOPS iterations of an empty loop, whose length
+/// follows the speed of the processor.
+void lpt_delay_loop();
 
 /// The first call after lpt_open waits for the ready signal and gives
 /// READY_BYTE; every later call receives one byte (0 to 255). Either gives

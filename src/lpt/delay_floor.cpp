@@ -1,8 +1,5 @@
-// The delay floor: the shortest time one delay unit may last, and the text of
-// the variable that sets it.
+// The text of the variable that sets the delay floor.
 #include "lpt/byte_exchange.h"
-
-unsigned delay_floor_us = DEFAULT_DELAY_FLOOR_US;
 
 bool parse_delay_floor(const char* text, unsigned& floor_us) {
     // Digits only: strtoul would also take leading spaces, a sign and a

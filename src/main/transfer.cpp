@@ -10,10 +10,10 @@
 #include <cstdlib>
 
 #include "block/block.h"
+#include "block/program.h"
 #include "lpt/byte_exchange.h"
 #include "lpt/comm_log.h"
 #include "main/output_file.h"
-#include "main/program.h"
 #include "platform/platform.h"
 
 namespace {
@@ -71,24 +71,24 @@ int receive(int payload_size, int expected_code, std::uint8_t* buffer, int ack_m
     return receive_block(vmu_port, payload_size, expected_code, buffer, BLOCK_TIMEOUT, ack_mode);
 }
 
-}  // namespace
-
-void run_transfer(const char* name_option) {
-    std::uint8_t small_block[SMALL_BLOCK_SIZE] = {};
-    char name_buffer[NAME_BLOCK_SIZE + 1] = {};
-    std::uint8_t last_flash = 0;
-
+// The ready signal: the first read after opening waits for Select low.
+void wait_until_ready() {
     progress("Waiting for VM ready ");
     if (lpt_read_byte(vmu_port, READY_TIMEOUT) == READ_TIMEOUT) {
         fail(answer::none, "Error: Timeout getting VM ready\n");
     }
     progress("OK\n");
     sleep_ms(1);
+}
 
+// The start block: the file's type and size. Allocates the image and
+// returns its size in bytes.
+std::size_t receive_start_block() {
+    std::uint8_t start_block[SMALL_BLOCK_SIZE] = {};
     progress("Waiting for start block ");
-    check_result(receive(START_PAYLOAD_SIZE, BLOCK_CODE_START, small_block, 0));
-    const int file_type = small_block[0];
-    const int size_in_blocks = small_block[1];
+    check_result(receive(START_PAYLOAD_SIZE, BLOCK_CODE_START, start_block, 0));
+    const int file_type = start_block[0];
+    const int size_in_blocks = start_block[1];
     const std::size_t image_size = static_cast<std::size_t>(size_in_blocks) * IMAGE_BLOCK_SIZE;
     if (file_type != TYPE_GAME && file_type != TYPE_DATA) {
         fail(answer::nak, "Error: File type 0x%02x is neither Game nor Data\n", file_type);
@@ -100,8 +100,14 @@ void run_transfer(const char* name_option) {
     acknowledge();
     progress("OK\nType: %s, size %d blocks\n", file_type == TYPE_DATA ? "Data" : "Game",
              size_in_blocks);
-    progress("Waiting for name block ");
+    return image_size;
+}
 
+// The name block, and the output file created under `name_option` or the
+// card's name. Returns the file's stream.
+std::FILE* receive_name_block(const char* name_option) {
+    char name_buffer[NAME_BLOCK_SIZE + 1] = {};
+    progress("Waiting for name block ");
     int name_result =
         receive(NAME_BLOCK_SIZE, BLOCK_CODE_NAME, reinterpret_cast<std::uint8_t*>(name_buffer), 0);
     decode_vmu_name(name_buffer);
@@ -118,7 +124,13 @@ void run_transfer(const char* name_option) {
     }
     acknowledge();
     progress("OK\nName: %s\n", output_name);
+    return output;
+}
 
+// The data blocks of the image, each followed by a flash block, then the
+// directory block into `directory_block` and the last flash block.
+void receive_image(std::size_t image_size, std::uint8_t* directory_block) {
+    std::uint8_t last_flash = 0;
     const int data_blocks = static_cast<int>(image_size / DATA_BLOCK_SIZE);
     for (int n = 1; n <= data_blocks; ++n) {
         comm_log_append(vmu_port, LOG_MARK_DATA + n);
@@ -126,20 +138,31 @@ void run_transfer(const char* name_option) {
         check_result(receive(DATA_BLOCK_SIZE, BLOCK_CODE_DATA,
                              file_buffer + static_cast<std::size_t>(DATA_BLOCK_SIZE) * (n - 1), 1));
         progress("\r");
-        check_result(receive(FLASH_PAYLOAD_SIZE, BLOCK_CODE_FLASH, small_block, 1));
+        check_result(receive(FLASH_PAYLOAD_SIZE, BLOCK_CODE_FLASH, directory_block, 1));
     }
 
     comm_log_append(vmu_port, LOG_MARK_DIRECTORY);
     progress("\nReceiving directory block ");
-    check_result(receive(DIRECTORY_BLOCK_SIZE, BLOCK_CODE_DIRECTORY, small_block, 1));
+    check_result(receive(DIRECTORY_BLOCK_SIZE, BLOCK_CODE_DIRECTORY, directory_block, 1));
     progress("OK\n");
 
     progress("Receiving last flash block ");
     comm_log_append(vmu_port, LOG_MARK_LAST_FLASH);
     check_result(receive(FLASH_PAYLOAD_SIZE, BLOCK_CODE_FLASH, &last_flash, 1));
     progress("OK\n");
+}
 
-    if (!store_image(output, {file_buffer, image_size}, small_block)) {
+}  // namespace
+
+void run_transfer(const char* name_option) {
+    wait_until_ready();
+    const std::size_t image_size = receive_start_block();
+    std::FILE* output = receive_name_block(name_option);
+    // The flash blocks' payload lands here too, until the directory block
+    // overwrites it.
+    std::uint8_t directory_block[SMALL_BLOCK_SIZE] = {};
+    receive_image(image_size, directory_block);
+    if (!store_image(output, {file_buffer, image_size}, directory_block)) {
         flush_before_error();
         std::perror("Error writing file");
         finish(1);

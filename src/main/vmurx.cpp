@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "lpt/byte_exchange.h"
-#include "main/program.h"
+#include "block/program.h"
 #include "main/transfer.h"
 
 namespace {
@@ -62,12 +62,14 @@ int vmurx_main(int argc, char* argv[]) {
     // Read once, after the command line (so that -h and its errors stay as
     // they are) and before the port is touched.
     if (const char* floor_text = std::getenv(DELAY_FLOOR_VARIABLE)) {
-        if (!parse_delay_floor(floor_text, delay_floor_us)) {
+        unsigned floor_us = 0;
+        if (!parse_delay_floor(floor_text, floor_us)) {
             std::fputs(
                 "Error: VMURX_DELAY_US must be a whole number of microseconds from 0 to 10000\n",
                 stderr);
             end_program(1);
         }
+        set_delay_floor_us(floor_us);
     }
     if (lpt_open(device_name, vmu_port) != 1)
         fail_with_errno("Can't open serial port");

@@ -45,7 +45,7 @@ int main(int argc, char* argv[]) {
     }
     // The floor vmurx-emu runs with, so that the probe reports what a
     // transfer against the same card would use.
-    delay_floor_us = options.cpu.enabled && options.realtime ? DEFAULT_DELAY_FLOOR_US : 0;
+    set_delay_floor_us(options.cpu.enabled && options.realtime ? DEFAULT_DELAY_FLOOR_US : 0);
     const int probe_status = probe_main(static_cast<int>(probe_argv.size()) - 1, probe_argv.data(),
                                         describe_software_card);
     return probe_status == 0 && emu_report_failed() ? 1 : probe_status;

@@ -39,12 +39,12 @@ void print_grant(const char* what, probe_grant grant, const probe_port_facts& fa
 }
 
 // The floor vmurx would put under one delay unit in this environment: the
-// program's default (delay_floor_us before any measurement: 0 against the
+// program's default (delay_floor_us() before any measurement: 0 against the
 // software card, as in vmurx-emu), or what VMURX_DELAY_US says, read as vmurx
 // reads it.
 void print_delay_floor(std::FILE* out) {
     const char* text = std::getenv(DELAY_FLOOR_VARIABLE);
-    unsigned floor_us = delay_floor_us;
+    unsigned floor_us = delay_floor_us();
     if (text != nullptr && !parse_delay_floor(text, floor_us)) {
         std::fprintf(out, "  delay floor:    %s is not valid; vmurx refuses to run with it\n",
                      DELAY_FLOOR_VARIABLE);
@@ -58,25 +58,15 @@ void print_delay_floor(std::FILE* out) {
     }
 }
 
-}  // namespace
-
-int probe_bar_length(std::uint64_t count, std::uint64_t largest, int width) {
-    if (count == 0 || largest == 0)
-        return 0;
-    const double scaled =
-        width * std::log1p(static_cast<double>(count)) / std::log1p(static_cast<double>(largest));
-    return std::clamp(static_cast<int>(std::lround(scaled)), 1, width);
-}
-
-void probe_report(const probe_measurement& m, const probe_port_facts& facts, bool watch,
-                  std::FILE* out) {
-    const std::uint64_t measured = m.reads - 1 - m.excluded;
+// The rate of the status reads and the cost of one. `measured` is the number
+// of gaps measured.
+void print_reads(const probe_measurement& m, const probe_port_facts& facts, std::uint64_t measured,
+                 std::FILE* out) {
     const double seconds = static_cast<double>(m.elapsed_ns) / 1e9;
     const double round_ns = measured > 0 ? static_cast<double>(m.elapsed_ns - m.excluded_ns) /
                                                static_cast<double>(measured)
                                          : 0.0;
     const double read_ns = std::max(0.0, round_ns - m.clock_read_ns);
-
     std::fprintf(out, "  status reads:   %llu in %.3f s, %.0f per second\n",
                  static_cast<unsigned long long>(m.reads), seconds,
                  seconds > 0 ? static_cast<double>(m.reads) / seconds : 0.0);
@@ -84,7 +74,10 @@ void probe_report(const probe_measurement& m, const probe_port_facts& facts, boo
                  "  read cost:      %.0f ns per read via %s (%.0f ns per round, less %.0f ns for "
                  "the clock)\n",
                  read_ns, facts.path.c_str(), round_ns, m.clock_read_ns);
+}
 
+// The histogram of the gaps, how many were measured and the longest.
+void print_gaps(const probe_measurement& m, std::uint64_t measured, std::FILE* out) {
     std::fputs("Gaps between consecutive reads:\n", out);
     std::uint64_t largest = 0;
     for (std::uint64_t count : m.gaps)
@@ -112,12 +105,11 @@ void probe_report(const probe_measurement& m, const probe_port_facts& facts, boo
     } else {
         std::fputs("  longest gap:    none measured\n", out);
     }
-    std::fprintf(out, "Line changes%s: Select %llu, Ack %llu, Busy %llu\n",
-                 watch ? " (printed above)" : "",
-                 static_cast<unsigned long long>(m.changes[PROBE_SELECT]),
-                 static_cast<unsigned long long>(m.changes[PROBE_ACK]),
-                 static_cast<unsigned long long>(m.changes[PROBE_BUSY]));
+}
 
+// The permissions the run had, the remedy where one was refused, the delay
+// unit and its floor.
+void print_machine(const probe_measurement& m, const probe_port_facts& facts, std::FILE* out) {
     std::fputs("This machine:\n", out);
     print_grant("priority raise:", facts.priority, facts, out);
     if (facts.priority == probe_grant::granted && !facts.priority_setting.empty())
@@ -134,7 +126,10 @@ void probe_report(const probe_measurement& m, const probe_port_facts& facts, boo
     std::fprintf(out, "  delay unit:     %.2f µs (the bare delay loop, measured)\n",
                  m.delay_unit_us);
     print_delay_floor(out);
+}
 
+// The verdict: how briskly a card may clock on this machine.
+void print_verdict(const probe_measurement& m, std::uint64_t measured, std::FILE* out) {
     if (measured == 0) {
         std::fputs("No verdict: no gap between two reads was measured.\n", out);
         return;
@@ -151,4 +146,28 @@ void probe_report(const probe_measurement& m, const probe_port_facts& facts, boo
                      "bits (see \"A reliable transfer\" in the README)\n",
                      static_cast<long long>(WARN_ABOVE_US));
     }
+}
+
+}  // namespace
+
+int probe_bar_length(std::uint64_t count, std::uint64_t largest, int width) {
+    if (count == 0 || largest == 0)
+        return 0;
+    const double scaled =
+        width * std::log1p(static_cast<double>(count)) / std::log1p(static_cast<double>(largest));
+    return std::clamp(static_cast<int>(std::lround(scaled)), 1, width);
+}
+
+void probe_report(const probe_measurement& m, const probe_port_facts& facts, bool watch,
+                  std::FILE* out) {
+    const std::uint64_t measured = m.reads - 1 - m.excluded;
+    print_reads(m, facts, measured, out);
+    print_gaps(m, measured, out);
+    std::fprintf(out, "Line changes%s: Select %llu, Ack %llu, Busy %llu\n",
+                 watch ? " (printed above)" : "",
+                 static_cast<unsigned long long>(m.changes[PROBE_SELECT]),
+                 static_cast<unsigned long long>(m.changes[PROBE_ACK]),
+                 static_cast<unsigned long long>(m.changes[PROBE_BUSY]));
+    print_machine(m, facts, out);
+    print_verdict(m, measured, out);
 }

@@ -1,5 +1,5 @@
-// Reading save headers, the data file CRC, and telling intact files from
-// damaged ones.
+// Reading and writing save headers, the data file CRC, and telling intact
+// files from damaged ones.
 #include "save/save_header.h"
 
 #include <algorithm>
@@ -41,6 +41,24 @@ std::optional<save_header> read_save_header(std::span<const std::uint8_t> file,
     for (std::size_t i = 0; i < 16; ++i)
         header.palette[i] = get_u16(h, 0x60 + 2 * i);
     return header;
+}
+
+bool write_save_header(std::span<std::uint8_t> file, std::size_t offset,
+                       const save_header& header) {
+    if (offset > file.size() || file.size() - offset < SAVE_HEADER_SIZE)
+        return false;
+    const auto h = file.subspan(offset, SAVE_HEADER_SIZE);
+    std::copy(header.description.begin(), header.description.end(), h.begin());
+    std::copy(header.boot_description.begin(), header.boot_description.end(), h.begin() + 0x10);
+    std::copy(header.application.begin(), header.application.end(), h.begin() + 0x30);
+    put_u16(h, 0x40, header.icon_count);
+    put_u16(h, 0x42, header.icon_speed);
+    put_u16(h, 0x44, header.eyecatch_type);
+    put_u16(h, CRC_OFFSET, header.crc);
+    put_u32(h, 0x48, header.payload_length);
+    for (std::size_t i = 0; i < 16; ++i)
+        put_u16(h, 0x60 + 2 * i, header.palette[i]);
+    return true;
 }
 
 bool header_is_plausible(const save_header& header) {

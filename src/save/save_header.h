@@ -33,6 +33,8 @@ struct save_header {
     std::uint16_t crc = 0;
     std::uint32_t payload_length = 0;
     std::array<std::uint16_t, 16> palette{};  // ARGB4444
+
+    friend bool operator==(const save_header&, const save_header&) = default;
 };
 
 std::uint16_t get_u16(std::span<const std::uint8_t> bytes, std::size_t offset);
@@ -42,6 +44,11 @@ void put_u32(std::span<std::uint8_t> bytes, std::size_t offset, std::uint32_t va
 
 /// The header at `offset`, or nothing when the bytes end before it does.
 std::optional<save_header> read_save_header(std::span<const std::uint8_t> file, std::size_t offset);
+
+/// Writes the header's fields at `offset`, where read_save_header reads them;
+/// the reserved bytes 0x4C-0x5F keep what they hold. False, with nothing
+/// written, when the bytes end before the header does.
+bool write_save_header(std::span<std::uint8_t> file, std::size_t offset, const save_header& header);
 
 /// Whether a header looks like one: 1 to 3 icons and an eyecatch type 0 to 3.
 bool header_is_plausible(const save_header& header);

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cardcpu/asm/assembler.h"
 #include "save/save_files.h"
-#include "vmu/asm/assembler.h"
 #include "vmu_tool/vmu_tool.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "vmu/cpu/cpu.h"
+#include "cardcpu/cpu/cpu.h"
 #include "vmu_tool/card_game.h"
 #include "vmu_tool/vmu_tool.h"
 
@@ -194,9 +194,10 @@ void run(vmu_cpu& cpu, const run_options& o) {
 
 void print_regs(const vmu_cpu& cpu) {
     std::printf("ACC=%02X PSW=%02X B=%02X C=%02X TRL=%02X TRH=%02X SP=%02X PC=%04X\n",
-                vmu_cpu_read(cpu, VMU_ACC), vmu_cpu_read(cpu, VMU_PSW), vmu_cpu_read(cpu, VMU_B),
-                vmu_cpu_read(cpu, VMU_C), vmu_cpu_read(cpu, VMU_TRL), vmu_cpu_read(cpu, VMU_TRH),
-                vmu_cpu_read(cpu, VMU_SP), cpu.pc);
+                vmu_cpu_read(cpu, vmu_sfr("ACC")), vmu_cpu_read(cpu, vmu_sfr("PSW")),
+                vmu_cpu_read(cpu, vmu_sfr("B")), vmu_cpu_read(cpu, vmu_sfr("C")),
+                vmu_cpu_read(cpu, vmu_sfr("TRL")), vmu_cpu_read(cpu, vmu_sfr("TRH")),
+                vmu_cpu_read(cpu, vmu_sfr("SP")), cpu.pc);
 }
 
 void print_lcd(const vmu_cpu& cpu) {

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "block/block.h"
-#include "main/program.h"
+#include "block/program.h"
 #include "platform/emu/emu_platform.h"
 
 namespace {

@@ -209,4 +209,25 @@ TEST(Layout, ReadsADirectoryNamedByItsLowestBlockFromTheSystemChain) {
     EXPECT_EQ(card_files(card, layout).size(), 1u);
 }
 
+// The root keeps the count of user blocks at 0x50, low byte first; the user
+// area a file may take ends there or at the lowest system block (the
+// directory's 241 on a blank card), whichever comes first.
+TEST(Layout, TheUserBlockCountIsWrittenToTheRootAndBoundsWhereDataGoes) {
+    const struct {
+        std::uint16_t count;
+        std::uint16_t user_end;
+    } cases[] = {{200, 200}, {100, 100}, {241, 241}, {0x0120, 241}, {1, 1}};
+    for (const auto& c : cases) {
+        card_image card = blank_card();
+        card_set_user_blocks(card, c.count);
+        EXPECT_EQ(root_byte(card, 0x50), c.count & 0xFF) << c.count;
+        EXPECT_EQ(root_byte(card, 0x51), c.count >> 8) << c.count;
+        const card_layout layout = layout_of(card);
+        EXPECT_EQ(layout.user_blocks, c.count);
+        EXPECT_EQ(layout.user_end, c.user_end) << c.count;
+        const std::size_t slot = put(card, test_file("DATA", 1));
+        EXPECT_EQ(card_read_entry(card, layout, slot).first_block, c.user_end - 1) << c.count;
+    }
+}
+
 }  // namespace

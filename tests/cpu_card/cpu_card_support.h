@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "card/card_edit.h"
-#include "vmu/cpu/cpu.h"
+#include "cardcpu/cpu/cpu.h"
 #include "vmu/cpu_card/sender_image.h"
 
 namespace cpu_card_test {

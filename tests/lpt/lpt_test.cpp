@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
+#include "block/program.h"
 #include "lpt/byte_exchange.h"
 #include "lpt/lpt.h"
-#include "main/program.h"
 #include "platform/emu/emu_platform.h"
 
 namespace {
@@ -259,6 +259,35 @@ TEST_F(Link, SendClocksEachBitOnD0WithTheBitOnD1) {
     EXPECT_EQ(vmu_port.comm_log[0], 0x0C);
     ASSERT_EQ(card.pc_bytes.size(), 1u);
     EXPECT_EQ(card.pc_bytes[0].value, 0x0C);
+}
+
+// The data writes made before each call of the delay function in use.
+std::vector<std::size_t>& writes_at_delays() {
+    static std::vector<std::size_t> writes;
+    return writes;
+}
+
+void record_delay() {
+    writes_at_delays().push_back(emu_vmu().data_writes.size());
+}
+
+// A sent byte waits through the delay function a program set: the lead of
+// five units before its first bit, then one unit after each of the 16 levels
+// it puts on D0. A null function puts the tool's own unit back.
+TEST_F(Link, SentBytesWaitThroughTheDelayFunctionInUse) {
+    open({}, 0);
+    card.data_writes.clear();
+    writes_at_delays().clear();
+    set_delay_function(record_delay);
+    lpt_write_byte(vmu_port, 0xA5);
+    set_delay_function(nullptr);
+    std::vector<std::size_t> expected(SEND_LEAD_DELAYS, 0);
+    for (std::size_t level = 1; level <= 16; ++level)
+        expected.push_back(level);
+    EXPECT_EQ(writes_at_delays(), expected);
+
+    lpt_delay();
+    EXPECT_EQ(writes_at_delays().size(), expected.size());
 }
 
 TEST_F(Link, DelayLoopSpendsTime) {

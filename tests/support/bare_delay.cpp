@@ -5,9 +5,9 @@
 
 namespace {
 
-// Runs before main; delay_floor_us is constant-initialised, so it is set by then.
+// Runs before main; the floor is constant-initialised, so it is set by then.
 const bool floor_off = [] {
-    delay_floor_us = 0;
+    set_delay_floor_us(0);
     return true;
 }();
 

@@ -1,24 +1,26 @@
 // The platform seam over the software VMU of src/vmu/: the seven functions
-// and nothing else. Reads of the status register and writes of the data
-// register go to the card; any other access is recorded as stray.
+// and nothing else. Each of the four ways to run a card is one record of
+// operations, chosen when the port is acquired; each function of the seam
+// calls the chosen record's and does nothing else. Until the first
+// port_acquire the counting protocol card is the one in use.
 //
-// Counting mode (the default, for the tests): the card advances one tick per
-// status read, masking is a flag the card records with every access, and the
-// sleep only counts.
+// The counting protocol card (the default, for the tests): the card advances
+// one tick per status read, masking is a flag the card records with every
+// access, and the sleep only counts. Reads of the status register and writes
+// of the data register go to the card; any other access is recorded as
+// stray.
+//
+// The real-time protocol card: the card runs on its own thread, and the
+// registers are the atomics of vmu_realtime; a status read is one atomic
+// load. The port is held as on a real machine (platform/host: memory locked,
+// the raise prepared), masking raises the polling thread's priority and the
+// sleep sleeps. The card thread owns the vmu_sim record from port_acquire to
+// port_release, so this side touches it only outside that stretch.
 //
 // The processor card: the card running its own program on the processor
-// model (vmu/cpu_card), counting the tool's accesses or, with real time, on
-// its own thread paced by the clock. Accesses at another address are
-// ignored; the tool never makes them.
-//
-// Real-time mode: the card runs on its own thread, and the registers are the
-// atomics of vmu_realtime; a status read is one atomic load. Memory is
-// locked, masking raises the polling thread's priority and the sleep sleeps,
-// through platform/host as on real hardware. The card thread owns the vmu_sim
-// record from port_acquire to port_release, so this side touches it only
-// outside that stretch.
-#include <sys/mman.h>
-
+// model (vmu/cpu_card), counting the tool's accesses or, in real time, on
+// its own thread paced by the clock, held as the real-time protocol card is.
+// Accesses at another address are ignored; the tool never makes them.
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
@@ -26,19 +28,30 @@
 #include "clock/monotonic_clock.h"
 #include "platform/emu/emu_platform.h"
 #include "platform/host/host_sleep.h"
-#include "platform/host/process_priority.h"
+#include "platform/host/port_hold.h"
 #include "platform/platform.h"
 
 namespace {
 
+// What the seam's functions do with one kind of card.
+struct emu_mode {
+    bool (*acquire)(std::uint16_t base);
+    void (*release)();
+    std::uint8_t (*read)(std::uint16_t address);
+    void (*write)(std::uint16_t address, std::uint8_t value);
+    void (*set_masked)(bool masked);
+    void (*sleep)(unsigned milliseconds);
+};
+
 struct emu_backend {
+    // What the program asked for before the port was opened.
     bool realtime = false;
-    bool running = false;  // the card thread owns the card
-    std::uint16_t base = 0;
-    priority_plan priority;
-    bool memory_locked = false;
     vmu_cpu_card* cpu_card = nullptr;
-    bool cpu_running = false;  // the processor card's thread owns it
+
+    std::uint16_t base = 0;
+    std::uint16_t status_address = 1;
+    port_hold hold;        // the real-time cards' hold, as on a real machine
+    bool running = false;  // a card's thread owns the card
 };
 
 emu_backend backend;
@@ -53,35 +66,211 @@ cpu_realtime& cpu_realtime_card() {
     return rt;
 }
 
-// Starts a card's thread as on real hardware, where a page fault in a frame
-// is a pause: memory locked and, where `raise_tool`, the tool's priority
-// prepared first. On failure both are undone and errno tells why.
+void take_base(std::uint16_t base) {
+    backend.base = base;
+    backend.status_address = static_cast<std::uint16_t>(base + 1);
+}
+
+// Starts a card's thread on a held port: a page fault in a frame is a pause,
+// as on real hardware, so memory is locked first and, where `raise_tool`,
+// the tool's raise prepared. On failure the hold is undone and errno tells
+// why.
 template <typename Start>
 bool start_card_thread(bool raise_tool, Start start) {
-    backend.memory_locked = lock_memory();
-    if (raise_tool)
-        priority_prepare(backend.priority);
+    port_hold_begin(backend.hold, {.raise = raise_tool, .pin = false});
     try {
         start();
     } catch (const std::system_error& failure) {
-        priority_restore(backend.priority);
-        if (backend.memory_locked)
-            munlockall();
-        backend.memory_locked = false;
+        port_hold_end(backend.hold);
         errno = failure.code().value();
         return false;
     }
+    backend.running = true;
     return true;
 }
 
-// The processor card in real time, the tool's priority prepared as for the
-// real-time card.
-bool start_cpu_realtime() {
-    backend.cpu_running = start_card_thread(true, [] {
+// Masking for the cards on a thread: the polling thread's raise.
+void raise_while_masked(bool masked) {
+    if (masked) {
+        priority_raise(backend.hold.priority);
+    } else {
+        priority_lower(backend.hold.priority);
+    }
+}
+
+// --- The counting protocol card -------------------------------------------
+
+bool counting_card_acquire(std::uint16_t base) {
+    vmu_sim& vmu = emu_vmu();
+    if (vmu.refuse_errno != 0) {
+        errno = vmu.refuse_errno;
+        return false;
+    }
+    take_base(base);
+    vmu.base = base;
+    vmu.acquired = true;
+    return true;
+}
+
+void counting_card_release() {
+    emu_vmu().released = true;
+}
+
+// The card's own base, not the backend's: a test may put a card behind the
+// port without opening it.
+std::uint8_t counting_card_read(std::uint16_t address) {
+    vmu_sim& vmu = emu_vmu();
+    if (address != static_cast<std::uint16_t>(vmu.base + 1)) {
+        vmu.stray.push_back({address, false});
+        return 0xFF;
+    }
+    return vmu_sim_status_read(vmu);
+}
+
+void counting_card_write(std::uint16_t address, std::uint8_t value) {
+    vmu_sim& vmu = emu_vmu();
+    if (address != vmu.base) {
+        vmu.stray.push_back({address, true});
+        return;
+    }
+    vmu_sim_data_write(vmu, value);
+}
+
+void counting_card_set_masked(bool masked) {
+    emu_vmu().masked = masked;
+}
+
+void counting_card_sleep(unsigned milliseconds) {
+    emu_vmu().slept_ms += milliseconds;
+}
+
+// --- The real-time protocol card ------------------------------------------
+
+bool realtime_card_acquire(std::uint16_t base) {
+    vmu_sim& vmu = emu_vmu();
+    if (!counting_card_acquire(base))
+        return false;
+    return start_card_thread(realtime_card().config.raise_tool,
+                             [&vmu] { vmu_realtime_start(realtime_card(), vmu); });
+}
+
+void realtime_card_release() {
+    if (backend.running) {
+        vmu_realtime_stop(realtime_card());
+        if (emu_report_failed()) {
+            std::fprintf(stderr, "%s: --report %s\n", program_invocation_short_name,
+                         realtime_card().report_error.c_str());
+        }
+        port_hold_end(backend.hold);
+        backend.running = false;
+    }
+    emu_vmu().released = true;
+}
+
+std::uint8_t realtime_card_read(std::uint16_t address) {
+    if (address == backend.status_address)
+        return vmu_realtime_read(realtime_card());
+    ++realtime_card().tool_stray;
+    return 0xFF;
+}
+
+void realtime_card_write(std::uint16_t address, std::uint8_t value) {
+    if (address == backend.base) {
+        vmu_realtime_write(realtime_card(), value);
+    } else {
+        ++realtime_card().tool_stray;
+    }
+}
+
+// --- The counting processor card ------------------------------------------
+
+bool counting_cpu_acquire(std::uint16_t base) {
+    take_base(base);
+    return true;
+}
+
+void counting_cpu_release() {}
+
+std::uint8_t counting_cpu_read(std::uint16_t address) {
+    if (address != backend.status_address)
+        return 0xFF;
+    return cpu_card_status_read(*backend.cpu_card);
+}
+
+void counting_cpu_write(std::uint16_t address, std::uint8_t value) {
+    if (address == backend.base)
+        cpu_card_data_write(*backend.cpu_card, value);
+}
+
+void counting_cpu_set_masked(bool masked) {
+    backend.cpu_card->masked = masked;
+}
+
+void counting_cpu_sleep(unsigned milliseconds) {
+    cpu_card_sleep(*backend.cpu_card, milliseconds);
+}
+
+// --- The real-time processor card -----------------------------------------
+
+bool realtime_cpu_acquire(std::uint16_t base) {
+    take_base(base);
+    return start_card_thread(true, [] {
         cpu_realtime_card().prepare_thread = priority_raise_for_good;
         cpu_realtime_start(cpu_realtime_card(), *backend.cpu_card);
     });
-    return backend.cpu_running;
+}
+
+void realtime_cpu_release() {
+    if (!backend.running)
+        return;
+    cpu_realtime_stop(cpu_realtime_card());
+    port_hold_end(backend.hold);
+    backend.running = false;
+}
+
+std::uint8_t realtime_cpu_read(std::uint16_t address) {
+    if (address != backend.status_address)
+        return 0xFF;
+    // A port read takes time: the card's cycles per read, in µs at the
+    // sender's clock, spent before the read.
+    const std::int64_t until =
+        monotonic_ns() + std::int64_t{backend.cpu_card->cycles_per_read} * 1000;
+    while (monotonic_ns() < until) {
+    }
+    return cpu_realtime_read(cpu_realtime_card());
+}
+
+void realtime_cpu_write(std::uint16_t address, std::uint8_t value) {
+    if (address == backend.base)
+        cpu_realtime_write(cpu_realtime_card(), value);
+}
+
+// --- The four records -------------------------------------------------------
+
+const emu_mode counting_card_mode = {
+    counting_card_acquire, counting_card_release,    counting_card_read,
+    counting_card_write,   counting_card_set_masked, counting_card_sleep,
+};
+const emu_mode realtime_card_mode = {
+    realtime_card_acquire, realtime_card_release, realtime_card_read,
+    realtime_card_write,   raise_while_masked,    host_sleep_ms,
+};
+const emu_mode counting_cpu_mode = {
+    counting_cpu_acquire, counting_cpu_release,    counting_cpu_read,
+    counting_cpu_write,   counting_cpu_set_masked, counting_cpu_sleep,
+};
+const emu_mode realtime_cpu_mode = {
+    realtime_cpu_acquire, realtime_cpu_release, realtime_cpu_read,
+    realtime_cpu_write,   raise_while_masked,   host_sleep_ms,
+};
+
+// The record in use: the counting protocol card until port_acquire chooses.
+const emu_mode* chosen_mode = &counting_card_mode;
+
+const emu_mode& configured_mode() {
+    if (backend.cpu_card != nullptr)
+        return backend.realtime ? realtime_cpu_mode : counting_cpu_mode;
+    return backend.realtime ? realtime_card_mode : counting_card_mode;
 }
 
 }  // namespace
@@ -101,155 +290,37 @@ void emu_use_cpu_card(vmu_cpu_card& card) {
     backend.cpu_card = &card;
 }
 
-bool port_acquire(std::uint16_t base) {
-    if (backend.cpu_card != nullptr) {
-        backend.base = base;
-        return !backend.realtime || start_cpu_realtime();
-    }
-    vmu_sim& vmu = emu_vmu();
-    if (backend.running)
-        port_release();
-    if (vmu.refuse_errno != 0) {
-        errno = vmu.refuse_errno;
-        return false;
-    }
-    backend.base = base;
-    vmu.base = base;
-    vmu.acquired = true;
-    if (backend.realtime) {
-        if (!start_card_thread(realtime_card().config.raise_tool,
-                               [&vmu] { vmu_realtime_start(realtime_card(), vmu); }))
-            return false;
-        backend.running = true;
-    }
-    return true;
-}
-
 bool emu_report_failed() {
     return !realtime_card().report_error.empty();
 }
 
+bool port_acquire(std::uint16_t base) {
+    if (backend.running)
+        port_release();  // a card's thread from an earlier acquire
+    chosen_mode = &configured_mode();
+    return chosen_mode->acquire(base);
+}
+
 void port_release() {
-    if (backend.cpu_running) {
-        cpu_realtime_stop(cpu_realtime_card());
-        priority_restore(backend.priority);
-        if (backend.memory_locked)
-            munlockall();
-        backend.memory_locked = false;
-        backend.cpu_running = false;
-        return;
-    }
-    if (backend.running) {
-        vmu_realtime_stop(realtime_card());
-        if (emu_report_failed()) {
-            std::fprintf(stderr, "%s: --report %s\n", program_invocation_short_name,
-                         realtime_card().report_error.c_str());
-        }
-        priority_restore(backend.priority);
-        if (backend.memory_locked)
-            munlockall();
-        backend.memory_locked = false;
-        backend.running = false;
-    }
-    emu_vmu().released = true;
+    chosen_mode->release();
 }
 
 std::uint8_t port_read(std::uint16_t address) {
-    if (backend.cpu_card != nullptr) {
-        if (address != static_cast<std::uint16_t>(backend.base + 1))
-            return 0xFF;
-        if (backend.cpu_running) {
-            // A port read takes time: the card's cycles per read, in µs at
-            // the sender's clock, spent before the read.
-            const std::int64_t until =
-                monotonic_ns() + std::int64_t{backend.cpu_card->cycles_per_read} * 1000;
-            while (monotonic_ns() < until) {
-            }
-            return cpu_realtime_read(cpu_realtime_card());
-        }
-        return cpu_card_status_read(*backend.cpu_card);
-    }
-    if (backend.running) {
-        if (address == static_cast<std::uint16_t>(backend.base + 1))
-            return vmu_realtime_read(realtime_card());
-        ++realtime_card().tool_stray;
-        return 0xFF;
-    }
-    vmu_sim& vmu = emu_vmu();
-    if (address != static_cast<std::uint16_t>(vmu.base + 1)) {
-        vmu.stray.push_back({address, false});
-        return 0xFF;
-    }
-    return vmu_sim_status_read(vmu);
+    return chosen_mode->read(address);
 }
 
 void port_write(std::uint16_t address, std::uint8_t value) {
-    if (backend.cpu_card != nullptr) {
-        if (address != backend.base)
-            return;
-        if (backend.cpu_running) {
-            cpu_realtime_write(cpu_realtime_card(), value);
-        } else {
-            cpu_card_data_write(*backend.cpu_card, value);
-        }
-        return;
-    }
-    if (backend.running) {
-        if (address == backend.base) {
-            vmu_realtime_write(realtime_card(), value);
-        } else {
-            ++realtime_card().tool_stray;
-        }
-        return;
-    }
-    vmu_sim& vmu = emu_vmu();
-    if (address != vmu.base) {
-        vmu.stray.push_back({address, true});
-        return;
-    }
-    vmu_sim_data_write(vmu, value);
+    chosen_mode->write(address, value);
 }
 
 void mask_interrupts() {
-    if (backend.cpu_running) {
-        priority_raise(backend.priority);
-        return;
-    }
-    if (backend.cpu_card != nullptr) {
-        backend.cpu_card->masked = true;
-        return;
-    }
-    if (backend.running) {
-        priority_raise(backend.priority);
-        return;
-    }
-    emu_vmu().masked = true;
+    chosen_mode->set_masked(true);
 }
 
 void unmask_interrupts() {
-    if (backend.cpu_running) {
-        priority_lower(backend.priority);
-        return;
-    }
-    if (backend.cpu_card != nullptr) {
-        backend.cpu_card->masked = false;
-        return;
-    }
-    if (backend.running) {
-        priority_lower(backend.priority);
-        return;
-    }
-    emu_vmu().masked = false;
+    chosen_mode->set_masked(false);
 }
 
 void sleep_ms(unsigned milliseconds) {
-    if (backend.cpu_card != nullptr && !backend.realtime) {
-        cpu_card_sleep(*backend.cpu_card, milliseconds);
-        return;
-    }
-    if (!backend.realtime) {
-        emu_vmu().slept_ms += milliseconds;
-        return;
-    }
-    host_sleep_ms(milliseconds);
+    chosen_mode->sleep(milliseconds);
 }

@@ -3,14 +3,12 @@
 // D0-D3 and the status register at base + 1 the three inputs, each reached
 // with one ioctl. Masking and the sleep are the host's, as for a parallel
 // port: interrupts cannot be masked from user space here either.
-#include <sys/mman.h>
-
 #include <cerrno>
 
 #include "platform/gpio/gpio_lines.h"
 #include "platform/gpio/gpio_platform.h"
-#include "platform/host/cpu_pin.h"
 #include "platform/host/host_sleep.h"
+#include "platform/host/port_hold.h"
 #include "platform/platform.h"
 
 namespace {
@@ -25,9 +23,7 @@ struct gpio_port {
     std::uint16_t base = 0;
     std::uint16_t status_address = 1;
     gpio_lines lines;
-    priority_plan priority;
-    cpu_pin pin;  // the polling thread kept on one processor while the port is held
-    bool memory_locked = false;
+    port_hold hold;
 };
 
 gpio_port port;
@@ -55,8 +51,8 @@ gpio_port_state gpio_port_state_now() {
     state.acquired = true;
     state.setup = port.setup;
     state.levels_read = gpio_read_levels(port.lines, state.levels);
-    state.priority = priority_describe(port.priority);
-    state.memory_locked = port.memory_locked;
+    state.priority = priority_describe(port.hold.priority);
+    state.memory_locked = port.hold.memory_locked;
     return state;
 }
 
@@ -75,24 +71,18 @@ bool port_acquire(std::uint16_t base) {
     port.acquired = true;
     port.base = base;
     port.status_address = static_cast<std::uint16_t>(base + 1);
-    priority_prepare(port.priority);
-    port.memory_locked = lock_memory();
-    cpu_pin_current(port.pin);
+    port_hold_begin(port.hold);
     if (port.notice != nullptr)
         port.notice(port.setup);
     return true;
 }
 
 void port_release() {
-    priority_restore(port.priority);
-    cpu_unpin(port.pin);
+    port_hold_end(port.hold);
     if (!port.acquired)
         return;
     gpio_release(port.lines);
-    if (port.memory_locked)
-        munlockall();
     port.acquired = false;
-    port.memory_locked = false;
 }
 
 std::uint8_t port_read(std::uint16_t address) {
@@ -109,11 +99,11 @@ void port_write(std::uint16_t address, std::uint8_t value) {
 }
 
 void mask_interrupts() {
-    priority_raise(port.priority);
+    priority_raise(port.hold.priority);
 }
 
 void unmask_interrupts() {
-    priority_lower(port.priority);
+    priority_lower(port.hold.priority);
 }
 
 void sleep_ms(unsigned milliseconds) {

@@ -3,13 +3,10 @@
 // where ppdev cannot have the port, it falls back to direct port I/O (x86
 // only). Masking raises the scheduling of the polling thread, since a process
 // cannot mask interrupts, and the sleep is a plain nanosleep.
-#include <sys/mman.h>
-
 #include <cerrno>
 
-#include "platform/host/cpu_pin.h"
 #include "platform/host/host_sleep.h"
-#include "platform/host/process_priority.h"
+#include "platform/host/port_hold.h"
 #include "platform/linux/direct_io.h"
 #include "platform/linux/linux_port_state.h"
 #include "platform/linux/parport_discovery.h"
@@ -25,9 +22,7 @@ struct linux_port {
     std::uint16_t base = 0;
     int ppdev_number = -1;
     ppdev_port ppdev;
-    priority_plan priority;
-    cpu_pin pin;  // the polling thread kept on one processor while the port is held
-    bool memory_locked = false;
+    port_hold hold;
 };
 
 linux_port port;
@@ -63,9 +58,7 @@ bool may_be_parallel_port(std::uint16_t base) {
 void prepare_for_transfer(mechanism via, std::uint16_t base) {
     port.via = via;
     port.base = base;
-    priority_prepare(port.priority);
-    port.memory_locked = lock_memory();
-    cpu_pin_current(port.pin);
+    port_hold_begin(port.hold);
 }
 
 }  // namespace
@@ -114,8 +107,7 @@ bool port_acquire(std::uint16_t base) {
 
 void port_release() {
     // Back to normal first: releasing is no longer timing-critical.
-    priority_restore(port.priority);
-    cpu_unpin(port.pin);
+    port_hold_end(port.hold);
     switch (port.via) {
         case mechanism::ppdev:
             ppdev_release(port.ppdev);
@@ -126,8 +118,6 @@ void port_release() {
         case mechanism::none:
             return;
     }
-    if (port.memory_locked)
-        munlockall();
     port = linux_port{};
 }
 
@@ -157,11 +147,11 @@ void port_write(std::uint16_t address, std::uint8_t value) {
 }
 
 void mask_interrupts() {
-    priority_raise(port.priority);
+    priority_raise(port.hold.priority);
 }
 
 void unmask_interrupts() {
-    priority_lower(port.priority);
+    priority_lower(port.hold.priority);
 }
 
 void sleep_ms(unsigned milliseconds) {
@@ -175,10 +165,10 @@ linux_port_state linux_port_state_now() {
     state.acquired = true;
     state.ppdev_number = port.via == mechanism::ppdev ? port.ppdev_number : -1;
     state.direct_io = port.via == mechanism::direct_io;
-    const priority_report priority = priority_describe(port.priority);
+    const priority_report priority = priority_describe(port.hold.priority);
     state.priority_raised = priority.raised;
     state.priority_already_high = priority.already_high;
     state.raised = priority.setting;
-    state.memory_locked = port.memory_locked;
+    state.memory_locked = port.hold.memory_locked;
     return state;
 }

@@ -5,13 +5,9 @@
 #include <algorithm>
 
 #include "card/card_edit.h"
-#include "save/save_header.h"
-#include "vmu/sample_save.h"
+#include "save/sample_save.h"
 
 namespace {
-
-// The root's count of user blocks.
-constexpr std::size_t ROOT_USER_BLOCKS = 0x50;
 
 // When the sender starts, when the first press comes, and how far apart the
 // presses are: the sender reads the whole directory at the RC clock before
@@ -30,7 +26,7 @@ struct set_aside {
 void widen_user_area(card_image& card, const card_layout& layout) {
     const std::vector<std::uint16_t> system = card_system_blocks(layout);
     const std::uint16_t lowest = *std::min_element(system.begin(), system.end());
-    put_u16(card_block(card, CARD_ROOT_BLOCK), ROOT_USER_BLOCKS, lowest);
+    card_set_user_blocks(card, lowest);
 }
 
 // Puts a game that was set aside back as an ordinary file elsewhere, then
@@ -121,7 +117,7 @@ card_image cpu_card_sample_card() {
     card_new_file file;
     file.name = "VMURX_DEMO";
     file.stamp = save_stamp{1999, 12, 31, 23, 59, 58};
-    file.content = vmu_sample_save();
+    file.content = sample_save();
     std::size_t slot = 0;
     std::string reason;
     card_add(card, file, slot, reason);  // a blank card has room for two blocks

@@ -88,7 +88,7 @@ void cpu_card_run(vmu_cpu_card& card, std::uint64_t cycles) {
 
 std::uint8_t cpu_card_driven(const vmu_cpu_card& card) {
     const vmu_p1_outputs outputs = vmu_cpu_p1_outputs(card.cpu);
-    const std::uint8_t function = card.cpu.sfr[VMU_P1FCR - 0x100];
+    const std::uint8_t function = card.cpu.sfr[vmu_sfr("P1FCR") - 0x100];
     return static_cast<std::uint8_t>(outputs.ddr & ~function);
 }
 
@@ -124,7 +124,7 @@ void cpu_card_data_write(vmu_cpu_card& card, std::uint8_t value) {
         cpu_card_run(card, card.cycles_per_read);
         return;
     }
-    const unsigned floor = card.delay_floor_us != nullptr ? *card.delay_floor_us : 0;
+    const unsigned floor = card.delay_floor_us != nullptr ? card.delay_floor_us() : 0;
     const std::uint64_t delay = floor != 0 ? cycles_for_us(card, floor) : card.cycles_per_delay;
     if (!card.pc_sending)
         cpu_card_run(card, CABLE_SEND_LEAD_DELAYS * delay);

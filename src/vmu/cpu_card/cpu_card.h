@@ -1,5 +1,5 @@
 // The software card that runs the card's own program: the processor model
-// (vmu/cpu) with its port 1 joined to the simulated cable the way the sender
+// (cardcpu/cpu) with its port 1 joined to the simulated cable the way the sender
 // wires it, so that the unchanged tool talks to the very program a user puts
 // on a real card.
 //
@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "cable/cable.h"
-#include "vmu/cpu/cpu.h"
+#include "cardcpu/cpu/cpu.h"
 
 /// P1's bits on the cable.
 inline constexpr std::uint8_t CPU_CARD_BUSY = 0x01;    // P10, out
@@ -49,9 +49,10 @@ struct vmu_cpu_card {
     // Configuration.
     unsigned cycles_per_read = 2;
     unsigned cycles_per_delay = 50;
-    /// The tool's delay floor in µs, read at every data write; null or 0:
-    /// cycles_per_delay.
-    const unsigned* delay_floor_us = nullptr;
+    /// Gives the tool's delay floor in µs, asked at every data write that
+    /// moves D0 (the floor may be set after the card is); null, or a floor
+    /// of 0: cycles_per_delay.
+    unsigned (*delay_floor_us)() = nullptr;
     std::vector<cpu_card_press> presses;  // in order of at_ms
     bool docked = false;
 

@@ -14,11 +14,11 @@ namespace {
 
 // Puts the floor back however a test ends: a failed ASSERT returns at once.
 struct floor_restorer {
-    unsigned saved = delay_floor_us;
+    unsigned saved = delay_floor_us();
     floor_restorer() = default;
     floor_restorer(const floor_restorer&) = delete;
     floor_restorer& operator=(const floor_restorer&) = delete;
-    ~floor_restorer() { delay_floor_us = saved; }
+    ~floor_restorer() { set_delay_floor_us(saved); }
 };
 
 TEST(DelayFloor, EveryD0LevelOfASentByteLastsAtLeastTheFloor) {
@@ -31,7 +31,7 @@ TEST(DelayFloor, EveryD0LevelOfASentByteLastsAtLeastTheFloor) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "floor " << c.floor_us << " byte " << c.byte);
-        delay_floor_us = c.floor_us;
+        set_delay_floor_us(c.floor_us);
         lpt_port port{};
         port.base = 0x378;
         port.data_shadow = DATA_SEND_CLOCK | DATA_OPEN;

@@ -8,7 +8,7 @@
 #include "lpt/byte_exchange.h"
 
 int main() {
-    delay_floor_us = 0;
+    set_delay_floor_us(0);
     constexpr int calls = 2000;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < calls; ++i)

@@ -1,0 +1,131 @@
+// The step function: one instruction decoded through the shared instruction
+// table and run by the handler of its operation (execute_*.cpp), and the
+// clock and timers advanced by its cycles. It also takes interrupts, waits
+// out HALT and hands ROM entries to the BIOS routines.
+#include "cardcpu/cpu/cpu.h"
+
+#include <array>
+
+#include "cardcpu/cpu/cpu_internal.h"
+#include "cardcpu/cpu/execute.h"
+#include "cardcpu/cpu/isa.h"
+#include "cardcpu/cpu/timers.h"
+
+namespace {
+
+// Every operation's handler, by the operation's number.
+std::array<vmu_handler, 256> handlers_by_op() {
+    std::array<vmu_handler, 256> by_op{};
+    for (const auto family : {vmu_data_handlers(), vmu_alu_handlers(), vmu_branch_handlers()}) {
+        for (const vmu_op_handler& entry : family) {
+            by_op[static_cast<std::uint8_t>(entry.op)] = entry.run;
+        }
+    }
+    return by_op;
+}
+
+std::array<vmu_decoded, 256> make_decode_table() noexcept {
+    const std::array<vmu_handler, 256> by_op = handlers_by_op();
+    std::array<vmu_decoded, 256> t{};
+    for (unsigned opcode = 0; opcode < 256; ++opcode) {
+        const vmu_insn_form* row = vmu_decode(static_cast<std::uint8_t>(opcode));
+        const vmu_handler run =
+            row == nullptr ? nullptr : by_op[static_cast<std::uint8_t>(row->op)];
+        if (run == nullptr) {
+            continue;  // cycles 0: the step function faults on it
+        }
+        vmu_decoded& d = t[opcode];
+        d = {run, row->form, row->size, row->cycles, 0, 0, false};
+        switch (row->form) {
+            case vmu_form::d9:
+            case vmu_form::imm_d9:
+            case vmu_form::d9_r8:
+                d.address_bit = 0x01;
+                d.address_scale = 0x80;  // with the x 2: bit 0 to bit 8
+                break;
+            case vmu_form::bit_d9:
+            case vmu_form::bit_d9_r8:
+                d.address_bit = 0x10;
+                d.address_scale = 0x08;  // bit 4 to bit 8
+                break;
+            case vmu_form::ri:
+            case vmu_form::imm_ri:
+            case vmu_form::ri_imm_r8:
+            case vmu_form::ri_r8:
+                d.indirect = true;
+                break;
+            default:
+                break;
+        }
+    }
+    return t;
+}
+
+// Built before main(), so that the step function pays no guard for it.
+const std::array<vmu_decoded, 256> decode_table = make_decode_table();
+
+// Cycles an interrupt's entry takes: the pushes and the jump of a CALLF.
+constexpr unsigned INTERRUPT_CYCLES = 2;
+
+// The master enable of every interrupt.
+constexpr std::uint8_t IE_ALL = 0x80;
+
+unsigned take_interrupt(vmu_cpu& cpu, std::uint16_t vector) {
+    push_return(cpu, cpu.pc);
+    cpu.pc = vector;
+    cpu.in_interrupt = true;
+    sfr_at(cpu, vmu_sfr("PCON")) &= static_cast<std::uint8_t>(~vmu_sfr_bit_mask("HALT"));
+    return INTERRUPT_CYCLES;
+}
+
+// Runs the instruction at cpu.pc; its cycles, or 0 when it is undefined.
+unsigned execute(vmu_cpu& cpu) {
+    cpu.after_reti = false;
+    // Three bytes from the PC on; the flash reaches past 0xFFFF, so an
+    // instruction at the end of bank 0 reads no further than bank 1.
+    const std::uint8_t* code = cpu.flash.data() + cpu.pc;
+    const vmu_decoded& d = decode_table[code[0]];
+    if (d.cycles == 0) {
+        cpu_fault(cpu, "undefined opcode");
+        return 0;
+    }
+    const std::uint16_t start = cpu.pc;
+    cpu.pc = static_cast<std::uint16_t>(start + d.size);
+    d.run(cpu, d, code);
+    if (cpu.state == vmu_cpu_state::fault) {
+        cpu.fault_pc = start;
+    }
+    return d.cycles;
+}
+
+}  // namespace
+
+unsigned vmu_cpu_step(vmu_cpu& cpu) {
+    if (cpu.state != vmu_cpu_state::running) {
+        return 0;
+    }
+    unsigned cycles = 0;
+    // No interrupt between a stub's jump and the BIOS routine it reaches.
+    if ((sfr_at(cpu, vmu_sfr("IE")) & IE_ALL) != 0 && !cpu.in_interrupt && !cpu.after_reti &&
+        !cpu.rom_source && interrupt_due(cpu) != 0) {
+        cycles = take_interrupt(cpu, interrupt_due(cpu));
+    } else if ((sfr_at(cpu, vmu_sfr("PCON")) & vmu_sfr_bit_mask("HALT")) != 0) {
+        cycles = 1;  // HALT: time passes until an interrupt
+    } else if (cpu.rom_source) {
+        cycles = bios_call(cpu);
+    } else {
+        cycles = execute(cpu);
+        if (cycles == 0) {
+            return 0;
+        }
+    }
+    cpu.cycles += cycles;
+    cpu.time_ps += static_cast<std::uint64_t>(cycles) * cpu.cycle_ps;
+    timers_advance(cpu, cycles);
+    return cycles;
+}
+
+void vmu_cpu_run_until(vmu_cpu& cpu, std::uint64_t until_cycle) {
+    while (cpu.cycles < until_cycle && vmu_cpu_step(cpu) != 0) {
+    }
+}
