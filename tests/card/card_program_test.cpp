@@ -384,7 +384,13 @@ TEST(CommandLine, HelpVersionAndBadOptions) {
     EXPECT_EQ(r.err.rfind("vmurx-card: unrecognized option '--force'\nUsage:", 0), 0u) << r.err;
     r = run(dir, "extract c.bin -o");
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err.rfind("vmurx-card: option '-o' needs a value\n", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("vmurx-card: option requires an argument -- 'o'\n", 0), 0u) << r.err;
+    for (const char* help : {"-h", "list -h", "new --help c.bin", "extract --he"}) {
+        r = run(dir, help);
+        EXPECT_EQ(r.status, 0) << help;
+        EXPECT_EQ(r.out.rfind("Usage: vmurx-card COMMAND", 0), 0u) << help;
+        EXPECT_EQ(r.err, "") << help;
+    }
     const struct {
         const char* command;
         const char* message;
@@ -396,6 +402,9 @@ TEST(CommandLine, HelpVersionAndBadOptions) {
         {"add --name A c.bin F G", "--name, --type, --stamp and --protect need exactly one FILE"},
         {"new --color fff c.bin", "bad color 'fff' (RRGGBBAA, eight hex digits)"},
         {"new --icon 124 c.bin", "bad icon '124' (0 to 123)"},
+        {"new --icon=-1 c.bin", "bad icon '-1' (0 to 123)"},
+        {"new --color ffffffff0 c.bin", "bad color 'ffffffff0' (RRGGBBAA, eight hex digits)"},
+        {"new --color 0xffffff c.bin", "bad color '0xffffff' (RRGGBBAA, eight hex digits)"},
         {"extract --as vmu c.bin", "--as takes raw, dci or vms"},
         {"list", "no CARD given"},
     };
