@@ -46,8 +46,7 @@ std::string usage() {
            "  check [--json] CARD...        look for damage, a line per finding\n"
            "  defrag CARD                   pack the files so that a game finds room\n"
            "  new [--color RRGGBBAA] [--icon N] CARD\n"
-           "                                write a blank card (a name ending in .dcm: Nexus "
-           "order)\n"
+           "                                write a blank card (a .dcm name: Nexus order)\n"
            "\n"
            "Options:\n" +
            cli_options_help(OPTIONS) +

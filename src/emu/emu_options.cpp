@@ -52,18 +52,17 @@ constexpr emu_option OPTIONS[] = {
      card_mode::any,
      false,
      emu_set_type},
-    {{EMU_STAMP, "stamp", '\0', "STAMP", "its time stamp, YYYYMMDDhhmmss (default 19991231235958)",
+    {{EMU_STAMP, "stamp", '\0', "STAMP", "its stamp, YYYYMMDDhhmmss (default 19991231235958)",
       nullptr},
      card_mode::any,
      false,
      emu_set_stamp},
     {{EMU_READY_AFTER, "ready-after", '\0', "N",
-      "status reads before the card signals ready (default 0)", nullptr},
+      "status reads before the card is ready (default 0)", nullptr},
      card_mode::any,
      false,
      emu_set_number},
-    {{EMU_HOLD, "hold", '\0', "N", "status reads per level of the card's clock (default 1)",
-      nullptr},
+    {{EMU_HOLD, "hold", '\0', "N", "status reads per level of the card clock (default 1)", nullptr},
      card_mode::counting,
      false,
      emu_set_number},
@@ -83,9 +82,9 @@ constexpr emu_option OPTIONS[] = {
       "  never-ready    never signal ready\n"
       "  stall=N        stop clocking before the first bit of the Nth byte the card sends "
       "(counted from 0)\n"
-      "  wrong-code=K   send frame K with a wrong block code\n"
-      "  bad-trailer=K  end frame K with the trailer byte 0x01\n"
-      "  short=K        announce and send a shorter payload in frame K\n"
+      "  wrong-code=K   send frame K with a wrong code\n"
+      "  bad-trailer=K  end frame K with trailer byte 0x01\n"
+      "  short=K        announce and send less in frame K\n"
       "  stop=K         send nothing after frame K\n"
       "Frames count from 1: start, name, then data and flash blocks alternately, then the "
       "directory and the last flash block.",
@@ -172,8 +171,8 @@ constexpr emu_option OPTIONS[] = {
      card_mode::cpu,
      false,
      emu_set_path},
-    {{EMU_DOCKED, "docked", '\0', nullptr,
-      "with --cpu: the card sits in a controller (5 V present)", nullptr},
+    {{EMU_DOCKED, "docked", '\0', nullptr, "with --cpu: the card is in a controller, 5 V present",
+      nullptr},
      card_mode::cpu,
      false,
      emu_set_switch},

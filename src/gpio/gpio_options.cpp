@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <sstream>
+#include <string_view>
 
 #include "cli/cli.h"
 #include "platform/gpio/gpio_platform.h"
@@ -27,10 +28,11 @@ const cli_option OPTIONS[] = {
 };
 
 std::string usage(const gpio_program& program) {
-    return std::string("Usage: ") + program.name +
-           " [--chip CHIP] [--lines ROLE=LINE,...] [--bias pull-up|none] [-- " + program.tool +
-           " options]\n" + program.summary + "\n\n" + cli_options_help(OPTIONS) + "\n" +
-           program.tool + " options: as for " + program.tool + ", see '" + program.tool_help +
+    const std::string indent(std::string_view(program.name).size() + 8, ' ');
+    return std::string("Usage: ") + program.name + " [--chip CHIP] [--lines ROLE=LINE,...]\n" +
+           indent + "[--bias pull-up|none] [-- " + program.tool + " options]\n" + program.summary +
+           "\n\n" + cli_options_help(OPTIONS) + "\n" + program.tool + " options: as for " +
+           program.tool + ", see '" + program.tool_help +
            "'.\n"
            "Exit status 2 for a wrong command line, or a chip or line that is not there.\n";
 }

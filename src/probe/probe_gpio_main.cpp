@@ -48,7 +48,7 @@ probe_port_facts describe_gpio_port() {
 int main(int argc, char* argv[]) {
     std::vector<char*> probe_argv;
     const gpio_program program{"vmurx-probe-gpio", "vmurx-probe", "vmurx-probe --help",
-                               "Runs vmurx-probe on a GPIO header: check the wiring and this "
+                               "Runs vmurx-probe on a GPIO header: check the wiring and this\n"
                                "machine's timing before a transfer.",
                                false};
     const int status = gpio_split_command_line(argc, argv, program, probe_argv, stdout, stderr);
