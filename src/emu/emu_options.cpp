@@ -252,6 +252,7 @@ bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_o
     std::vector<std::string> words{options.tool + "-emu"};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(words.size());
     for (std::string& word : words)
         argv.push_back(word.data());
     const emu_syntax syntax(options.tool);

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "text_lines.h"
+
 namespace {
 
 enum { OUTPUT = 1, FORCE, FORCE_TYPE, NAME, JSON, STAMP, SEED };
@@ -227,14 +229,6 @@ TEST(CliParseHexBytes, TakesExactlyTwoDigitsPerByte) {
         EXPECT_EQ(cli_parse_hex_bytes(c.text, c.count, bytes), !c.bytes.empty());
         EXPECT_EQ(bytes, c.bytes.empty() ? std::vector<std::uint8_t>{9} : c.bytes);
     }
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
 }
 
 TEST(CliOptionsHelp, OneTextColumnAndNoLineOverEighty) {

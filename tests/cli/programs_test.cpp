@@ -7,9 +7,9 @@
 
 #include <regex>
 #include <set>
-#include <sstream>
 
 #include "run_program.h"
+#include "text_lines.h"
 
 namespace {
 
@@ -39,14 +39,6 @@ const program_row PROGRAMS[] = {
     {"vmurx-card", VMURX_CARD_PATH, {"--frob"}, "unrecognized option '--frob'"},
     {"vmurx-vmu", VMURX_VMU_PATH, {"run", "--ms=0", "f.vms"}, "bad --ms '0'"},
 };
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 TEST(Companions, AWrongCommandLineIsStatusTwoWithTheUsageOnStandardError) {
     for (const program_row& p : PROGRAMS) {
