@@ -76,8 +76,33 @@ bool card_store(const std::string& path, const card_image& card, bool replace, f
     return true;
 }
 
+namespace {
+
+std::string without_trailing_spaces(std::string name) {
+    while (!name.empty() && name.back() == ' ')
+        name.pop_back();
+    return name;
+}
+
+// The slots of the files named `entry`: exactly, or with the trailing
+// spaces of both names dropped.
+std::vector<std::size_t> slots_named(const card_image& card, const card_layout& layout,
+                                     const std::string& entry, bool trim_spaces) {
+    std::vector<std::size_t> found;
+    const std::string wanted = trim_spaces ? without_trailing_spaces(entry) : entry;
+    for (const card_file& file : card_files(card, layout)) {
+        const std::string name = card_file_name(file);
+        if ((trim_spaces ? without_trailing_spaces(name) : name) == wanted)
+            found.push_back(file.slot);
+    }
+    return found;
+}
+
+}  // namespace
+
 bool card_find_entry(const card_image& card, const card_layout& layout, const std::string& entry,
                      std::size_t& slot, std::string& reason) {
+    // "#N" names a slot, whatever the names on the card.
     if (entry.size() > 1 && entry[0] == '#' &&
         entry.find_first_not_of("0123456789", 1) == std::string::npos && entry.size() < 6) {
         slot = std::stoul(entry.substr(1));
@@ -88,11 +113,9 @@ bool card_find_entry(const card_image& card, const card_layout& layout, const st
         }
         return true;
     }
-    std::vector<std::size_t> found;
-    for (const card_file& file : card_files(card, layout)) {
-        if (card_file_name(file) == entry)
-            found.push_back(file.slot);
-    }
+    std::vector<std::size_t> found = slots_named(card, layout, entry, false);
+    if (found.empty())
+        found = slots_named(card, layout, entry, true);
     if (found.empty()) {
         reason = "no file of this name on the card";
         return false;

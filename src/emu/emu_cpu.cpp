@@ -80,7 +80,7 @@ bool emu_prepare_cpu_card(const emu_cpu_options& options, vmu_cpu_card& card, st
         return false;
     }
     std::size_t index = 0;
-    if (chosen && !cpu_card_list_index(image, chosen->name, index)) {
+    if (chosen && !cpu_card_list_index(image, *chosen, index)) {
         error = "the sender does not list " + card_file_name(*chosen);
         return false;
     }

@@ -10,18 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
 #include "save/save_files.h"
 #include "save/save_header.h"
 
 /// The program's name in its messages.
 inline constexpr const char* PROGRAM = "vmurx-save";
 
-/// The whole help text.
-extern const char* const USAGE;
+/// The program, with its whole help text, for the command-line layer.
+const cli_program& save_program();
 
 /// The command line of one command: its options and its operands.
 struct command_line {
-    bool help = false;
     bool json = false;
     bool force = false;
     bool protect = false;
@@ -30,7 +30,6 @@ struct command_line {
     std::size_t scale = 1;
     std::optional<std::string> name, stamp, type, description, copyright;
     std::vector<std::string> operands;
-    std::string error;  // a value that is not acceptable (status 2, with the usage)
 };
 
 /// A file read and looked at.

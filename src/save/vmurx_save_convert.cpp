@@ -17,7 +17,7 @@ struct convert_values {
 // 0, or the status after the message on a value that is not acceptable.
 int read_values(const command_line& cl, convert_values& values) {
     if (cl.name && (cl.name->empty() || cl.name->size() > 12))
-        return fail(*cl.name, "a card name has 1 to 12 bytes");
+        return usage_error(*cl.name + ": a card name has 1 to 12 bytes");
     if (cl.stamp) {
         values.stamp = parse_stamp_text(*cl.stamp);
         if (!values.stamp) {
@@ -31,9 +31,9 @@ int read_values(const command_line& cl, convert_values& values) {
         values.kind = *cl.type == "game" ? save_kind::game : save_kind::data;
     }
     if (cl.description && cl.description->size() > 32)
-        return fail("--description", "at most 32 bytes");
+        return usage_error("--description: at most 32 bytes");
     if (cl.copyright && cl.copyright->size() > 32)
-        return fail("--copyright", "at most 32 bytes");
+        return usage_error("--copyright: at most 32 bytes");
     return 0;
 }
 

@@ -1,8 +1,6 @@
 // vmurx-vmu asm: assembles one source file into a program image, written to
 // a temporary file beside the output and renamed into place, so that a
 // failed run leaves the previous image as it was.
-#include <getopt.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -24,42 +22,19 @@ std::string default_output(const std::string& source) {
 
 }  // namespace
 
-int vmu_tool_asm(int argc, char* argv[]) {
-    static const option options[] = {
-        {"include", required_argument, nullptr, 'I'},
-        {"output", required_argument, nullptr, 'o'},
-        {"help", no_argument, nullptr, 'h'},
-        {nullptr, 0, nullptr, 0},
-    };
+int vmu_tool_asm(const cli_parsed& cl) {
     std::vector<std::string> include_dirs;
     std::string output;
-    opterr = 0;  // the messages below name this program
-    optind = 1;
-    int id = 0;
-    while ((id = getopt_long(argc, argv, "+I:o:", options, nullptr)) != -1) {
-        switch (id) {
-            case 'I':
-                include_dirs.emplace_back(optarg);
-                break;
-            case 'o':
-                output = optarg;
-                break;
-            case 'h':
-                std::fputs(VMU_TOOL_USAGE, stdout);
-                return 0;
-            default:
-                if (optopt == 'I' || optopt == 'o') {
-                    return vmu_tool_usage_error(std::string("option '") + argv[optind - 1] +
-                                                "' needs a value");
-                }
-                return vmu_tool_usage_error(std::string("unrecognized option '") +
-                                            argv[optind - 1] + "'");
-        }
+    for (const cli_given& given : cl.options) {
+        if (given.id == VMU_TOOL_INCLUDE)
+            include_dirs.push_back(given.value);
+        else  // VMU_TOOL_OUTPUT
+            output = given.value;
     }
-    if (argc - optind != 1) {
-        return vmu_tool_usage_error(argc == optind ? "asm: no SOURCE" : "asm: one SOURCE only");
-    }
-    const std::string source = argv[optind];
+    if (cl.operands.size() != 1)
+        return vmu_tool_usage_error(cl.operands.empty() ? "asm: no SOURCE"
+                                                        : "asm: one SOURCE only");
+    const std::string& source = cl.operands.front();
     if (output.empty()) {
         output = default_output(source);
     }

@@ -374,42 +374,4 @@ TEST(Emu, SendsAFileOfACardImageWithItsEntry) {
     }
 }
 
-TEST(CommandLine, HelpVersionAndBadOptions) {
-    temp_dir dir;
-    run_result r = run(dir, "--help");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("Usage: vmurx-card COMMAND", 0), 0u);
-    r = run(dir, "list --force c.bin");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err.rfind("vmurx-card: unrecognized option '--force'\nUsage:", 0), 0u) << r.err;
-    r = run(dir, "extract c.bin -o");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err.rfind("vmurx-card: option '-o' needs a value\n", 0), 0u) << r.err;
-    const struct {
-        const char* command;
-        const char* message;
-    } bad_values[] = {
-        {"add --type toy c.bin F", "bad type 'toy' (game or data)"},
-        {"add --stamp 20020230000000 c.bin F",
-         "bad stamp '20020230000000' (YYYYMMDDhhmmss between the years 1900 and 9999)"},
-        {"add --name THIRTEEN_LONG c.bin F", "bad name 'THIRTEEN_LONG' (1 to 12 bytes)"},
-        {"add --name A c.bin F G", "--name, --type, --stamp and --protect need exactly one FILE"},
-        {"new --color fff c.bin", "bad color 'fff' (RRGGBBAA, eight hex digits)"},
-        {"new --icon 124 c.bin", "bad icon '124' (0 to 123)"},
-        {"extract --as vmu c.bin", "--as takes raw, dci or vms"},
-        {"list", "no CARD given"},
-    };
-    for (const auto& c : bad_values) {
-        r = run(dir, c.command);
-        EXPECT_EQ(r.status, 2) << c.command;
-        EXPECT_EQ(r.err.rfind("vmurx-card: " + std::string(c.message) + "\nUsage:", 0), 0u)
-            << c.command << "\n"
-            << r.err;
-    }
-    EXPECT_FALSE(std::filesystem::exists(dir.file("c.bin")));
-    r = run(dir, "--version");
-    EXPECT_EQ(r.out.rfind("vmurx-card (vmurx) ", 0), 0u);
-    EXPECT_EQ(run(dir, "frobnicate c.bin").status, 2);
-}
-
 }  // namespace

@@ -195,7 +195,9 @@ TEST(Convert, RefusesWithoutWritingAnything) {
             write_file(dir.file(c.before), "keep");
         const run_result r = run(dir, c.command);
         // A malformed option value is a bad option, with the usage.
-        EXPECT_EQ(r.status, c.command.find("--stamp") != std::string::npos ? 2 : 1);
+        const bool bad_value = c.command.find("--") != std::string::npos;
+        EXPECT_EQ(r.status, bad_value ? 2 : 1);
+        EXPECT_EQ(r.err.find("\nUsage: vmurx-save") != std::string::npos, bad_value) << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         if (!c.before.empty()) {
             EXPECT_EQ(read_file(dir.file(c.before)), "keep");
@@ -315,6 +317,12 @@ TEST(CommandLine, HelpOnStdoutBadUsageOnStderr) {
         {"convert --name", 2, false},
         {"convert --type foo IN x.dci", 2, false},
         {"convert --stamp 2001 IN x.dci", 2, false},
+        {"convert --description 123456789012345678901234567890123 IN x.dci", 2, false},
+        {"convert --copyright 123456789012345678901234567890123 IN x.dci", 2, false},
+        {"icon --frame 0x2 --scale 17 IN x.png", 2, false},
+        {"icon --frame 4 IN x.png", 2, false},
+        {"eyecatch --frame 1 IN x.png", 2, false},
+        {"check --help --json", 0, true},
     };
     for (const auto& c : cases) {
         const run_result r = run(dir, c.args);
