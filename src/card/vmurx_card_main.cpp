@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "card/vmurx_card.h"
-#include "save/text.h"
+#include "files/text.h"
 
 namespace {
 

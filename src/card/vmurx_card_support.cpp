@@ -5,7 +5,7 @@
 #include "card/card_check.h"
 #include "card/card_disk.h"
 #include "card/vmurx_card.h"
-#include "save/text.h"
+#include "files/text.h"
 
 int card_fail(const std::string& object, const std::string& reason, int status) {
     std::fflush(stdout);

@@ -42,9 +42,6 @@ struct examined {
 /// Reads `path` and analyses its content.
 bool examine(const std::string& path, examined& file, file_error& error);
 
-/// "0x1234".
-std::string hex16(std::uint16_t value);
-
 /// Prints "vmurx-save: MESSAGE" (unless empty) and the usage to standard
 /// error; returns 2.
 int usage_error(const std::string& message);

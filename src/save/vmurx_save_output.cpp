@@ -2,7 +2,7 @@
 // and reading a file with its analysis, as every command does.
 #include <cstdio>
 
-#include "save/text.h"
+#include "files/text.h"
 #include "save/vmurx_save.h"
 
 const char* const USAGE =
@@ -76,10 +76,4 @@ bool examine(const std::string& path, examined& file, file_error& error) {
         return false;
     file.analysis = analyse_save(file.input.content, file.input.kind, file.input.name.value_or(""));
     return true;
-}
-
-std::string hex16(std::uint16_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", value);
-    return text;
 }

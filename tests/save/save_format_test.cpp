@@ -3,10 +3,10 @@
 // and VMI descriptors read leniently and written exactly, stamps and icons.
 #include <gtest/gtest.h>
 
+#include "files/text.h"
 #include "save/containers.h"
 #include "save/images.h"
 #include "save/save_header.h"
-#include "save/text.h"
 #include "save_files.h"
 
 namespace {
