@@ -102,7 +102,7 @@ int card_extract_command(const card_command_line& cl) {
         }
         file_error error;
         if (!write_outputs(outputs, cl.force, error))
-            status = card_fail(error.object, error.reason);
+            status = card_fail_write(error);
     }
     return status;
 }

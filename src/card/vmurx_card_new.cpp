@@ -2,12 +2,12 @@
 // local standard time; never over an existing file.
 #include <sys/stat.h>
 
-#include <cctype>
 #include <ctime>
 
 #include "card/card_disk.h"
 #include "card/card_edit.h"
 #include "card/vmurx_card.h"
+#include "files/text.h"
 
 namespace {
 
@@ -18,15 +18,6 @@ bool parse_colour(const std::string& text, std::array<std::uint8_t, 4>& colour) 
     for (std::size_t i = 0; i < 4; ++i)
         colour[i] = static_cast<std::uint8_t>(std::stoul(text.substr(2 * i, 2), nullptr, 16));
     return true;
-}
-
-bool ends_with_dcm(const std::string& path) {
-    if (path.size() < 4)
-        return false;
-    std::string ext = path.substr(path.size() - 4);
-    for (char& c : ext)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".dcm";
 }
 
 }  // namespace
@@ -51,9 +42,9 @@ int card_new_command(const card_command_line& cl) {
         return card_fail(path, "File exists (new never replaces a file)");
     const card_image card =
         card_new(colour, static_cast<std::uint8_t>(icon), standard_time_stamp(std::time(nullptr)),
-                 ends_with_dcm(path) ? card_order::dcm : card_order::raw);
+                 ascii_lower(path).ends_with(".dcm") ? card_order::dcm : card_order::raw);
     file_error error;
     if (!card_store(path, card, false, error))
-        return card_fail(error.object, error.reason);
+        return card_fail_write(error);
     return 0;
 }

@@ -13,6 +13,12 @@ int card_fail(const std::string& object, const std::string& reason, int status) 
     return status;
 }
 
+int card_fail_write(const file_error& error) {
+    if (error.cause == file_failure::exists)
+        return card_fail(error.object, error.reason + " (use --force to replace it)");
+    return card_fail(error.object, error.reason);
+}
+
 bool card_open(const std::string& path, card_image& card, card_layout& layout) {
     file_error error;
     if (!card_load(path, card, error)) {
@@ -40,7 +46,7 @@ int card_write_changed(const std::string& path, const card_image& card, bool was
     }
     file_error error;
     if (!card_store(path, card, true, error))
-        return card_fail(error.object, error.reason);
+        return card_fail_write(error);
     return 0;
 }
 

@@ -109,14 +109,15 @@ bool set_file(emu_setup& s, const emu_arg& a, std::string& error) {
     file_error failure;
     const bool loaded = load_save(a.value, input, failure);
     s.card.clear();
-    if (!loaded && failure.too_large && card_is_image(a.value)) {
+    if (!loaded && failure.cause == file_failure::too_large && card_is_image(a.value)) {
         // A whole card: which of its files is for --entry to say.
         s.card = a.value;
         return true;
     }
     if (!loaded) {
-        error = failure.too_large ? a.value + " is larger than 255 blocks of 512 bytes"
-                                  : "cannot read " + failure.object + ": " + failure.reason;
+        error = failure.cause == file_failure::too_large
+                    ? a.value + " is larger than 255 blocks of 512 bytes"
+                    : "cannot read " + failure.object + ": " + failure.reason;
         return false;
     }
     s.file.image = input.content;

@@ -126,6 +126,14 @@ std::string printable(const std::string& utf8) {
     return out;
 }
 
+std::string ascii_lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 std::string hex_string(std::span<const std::uint8_t> bytes) {
     std::string out;
     for (std::uint8_t byte : bytes) {

@@ -22,6 +22,9 @@ std::string json_quote(const std::string& utf8);
 /// print on a terminal.
 std::string printable(const std::string& utf8);
 
+/// The text with ASCII letters in lower case, every other byte as it is.
+std::string ascii_lower(std::string text);
+
 /// Lowercase hex digits of the bytes.
 std::string hex_string(std::span<const std::uint8_t> bytes);
 

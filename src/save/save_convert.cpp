@@ -1,29 +1,23 @@
 // Building the DCI, or the .vms and its .vmi, of a conversion.
 #include "save/save_convert.h"
 
+#include "files/paths.h"
 #include "save/containers.h"
 #include "save/stamp.h"
 
 namespace {
-
-std::string out_base(const std::string& path) {
-    const auto slash = path.rfind('/');
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    const auto dot = base.rfind('.');
-    return dot == std::string::npos || dot == 0 ? base : base.substr(0, dot);
-}
 
 // The .vms and the .vmi beside it, in the letter case of the .vms.
 bool vms_outputs(const std::string& out_path, const save_input& in, const save_analysis& analysis,
                  const convert_options& options, bool game, bool protect,
                  std::vector<output_file>& outputs, file_error& error) {
     vmi_record vmi;
-    vmi.resource_name = out_base(out_path);
+    vmi.resource_name = without_extension(base_name(out_path));
     if (vmi.resource_name.empty() || vmi.resource_name.size() > 8) {
         error = {out_path,
                  "the VMI's resource name '" + vmi.resource_name +
                      "' (the name without .vms) must have 1 to 8 bytes",
-                 false};
+                 file_failure::content};
         return false;
     }
     if (options.description) {
@@ -54,7 +48,7 @@ bool save_card_outputs(const std::string& in_path, const save_input& in,
                        const convert_options& options, std::vector<output_file>& outputs,
                        file_error& error) {
     const auto refuse = [&](const std::string& object, const std::string& reason) {
-        error = {object, reason, false};
+        error = {object, reason, file_failure::content};
         return false;
     };
     if (!in.name && !in.long_name.empty()) {

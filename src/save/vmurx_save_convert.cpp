@@ -89,6 +89,6 @@ int run_convert(const command_line& cl) {
         return fail(error.object, error.reason);
     }
     if (!write_outputs(outputs, cl.force, error))
-        return fail(error.object, error.reason);
+        return fail_write(error);
     return 0;
 }

@@ -67,6 +67,12 @@ int fail(const std::string& object, const std::string& reason) {
     return 1;
 }
 
+int fail_write(const file_error& error) {
+    if (error.cause == file_failure::exists)
+        return fail(error.object, error.reason + " (use --force to replace it)");
+    return fail(error.object, error.reason);
+}
+
 void warn(const std::string& object, const std::string& reason) {
     report("warning: " + object, reason);
 }

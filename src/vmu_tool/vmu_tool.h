@@ -1,10 +1,8 @@
-// What the commands of vmurx-vmu share: the program's name and usage, its
-// messages, and reading a whole file.
+// What the commands of vmurx-vmu share: the program's name and usage, and its
+// messages.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 inline constexpr const char* VMU_TOOL_PROGRAM = "vmurx-vmu";
 
@@ -16,11 +14,6 @@ int vmu_tool_usage_error(const std::string& message);
 
 /// Prints "vmurx-vmu: OBJECT: REASON" on stderr; returns 1.
 int vmu_tool_fail(const std::string& object, const std::string& reason);
-
-/// The whole file at `path`; false with the system's reason when it cannot
-/// be read or is larger than `limit` bytes.
-bool vmu_tool_read_file(const std::string& path, std::size_t limit,
-                        std::vector<std::uint8_t>& bytes, std::string& reason);
 
 /// The commands: argv[0] is the command's name, options and operands follow.
 int vmu_tool_asm(int argc, char* argv[]);

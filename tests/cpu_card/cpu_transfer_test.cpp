@@ -202,6 +202,10 @@ TEST(SenderTransfer, OptionsOfTheProcessorCard) {
         {{"--cpu", "--cycles-per-read", "0"}, 2, "bad value for --cycles-per-read: '0'"},
         {{"--cpu", "--card", "missing.bin"}, 1, "missing.bin"},
         {{"--cpu", "--entry", "NOT_THERE"}, 1, "NOT_THERE"},
+        // A sender that cannot be read, or is no game, is refused without
+        // reading more than a game's worth.
+        {{"--cpu", "--sender", "."}, 1, "vmurx-emu: cannot read .\n"},
+        {{"--cpu", "--sender", "/dev/zero"}, 1, "/dev/zero is no game the card can hold"},
     };
     for (const row& r : rows) {
         std::vector<std::string> argv = {VMURX_EMU_PATH};

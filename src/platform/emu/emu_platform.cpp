@@ -24,6 +24,7 @@
 #include <system_error>
 
 #include "clock/monotonic_clock.h"
+#include "files/file_error.h"
 #include "platform/emu/emu_platform.h"
 #include "platform/host/host_sleep.h"
 #include "platform/host/process_priority.h"
@@ -126,7 +127,7 @@ bool port_acquire(std::uint16_t base) {
 }
 
 bool emu_report_failed() {
-    return !realtime_card().report_error.empty();
+    return realtime_card().report_error.has_value();
 }
 
 void port_release() {
@@ -142,8 +143,10 @@ void port_release() {
     if (backend.running) {
         vmu_realtime_stop(realtime_card());
         if (emu_report_failed()) {
-            std::fprintf(stderr, "%s: --report %s\n", program_invocation_short_name,
-                         realtime_card().report_error.c_str());
+            const file_error& error = *realtime_card().report_error;
+            std::fprintf(stderr, "%s: --report %s: %s%s\n", program_invocation_short_name,
+                         error.object.c_str(), error.reason.c_str(),
+                         error.cause == file_failure::exists ? " (use --force to replace it)" : "");
         }
         priority_restore(backend.priority);
         if (backend.memory_locked)

@@ -11,10 +11,18 @@
 
 #include <gtest/gtest.h>
 
-#include "save/safe_write.h"
-#include "save_program.h"
+#include "files/atomic_write.h"
+#include "run_program.h"
 
 namespace {
+
+// "" when every file is written, else "PATH: reason".
+std::string write_all(const std::vector<file_to_write>& files, bool replace) {
+    file_error error;
+    if (write_files_atomically(files, replace, error))
+        return "";
+    return error.object + ": " + error.reason;
+}
 
 std::vector<std::uint8_t> bytes_of(const std::string& text) {
     return {text.begin(), text.end()};
@@ -32,7 +40,7 @@ mode_t mode_of(const std::string& path) {
     return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-TEST(SaveWriteAll, WritesEveryFileOrNone) {
+TEST(WriteFilesAtomically, WritesEveryFileOrNone) {
     const std::string long_name(250, 'n');
     const struct {
         const char* rule;
@@ -109,10 +117,10 @@ TEST(SaveWriteAll, WritesEveryFileOrNone) {
         if (c.before)
             c.before(dir);
         const std::size_t entries = entries_in(dir.path());
-        std::vector<save_output> outputs;
+        std::vector<file_to_write> outputs;
         for (std::size_t i = 0; i < c.targets.size(); ++i)
             outputs.push_back({dir.file(c.targets[i]), bytes_of("new " + std::to_string(i)), {}});
-        const std::string message = save_write_all(outputs, c.replace);
+        const std::string message = write_all(outputs, c.replace);
         if (c.message.empty())
             EXPECT_EQ(message, "");
         else
@@ -124,20 +132,20 @@ TEST(SaveWriteAll, WritesEveryFileOrNone) {
     }
 }
 
-TEST(SaveWriteAll, RefusesADeviceNode) {
-    const std::string message = save_write_all({{"/dev/null", bytes_of("x"), {}}}, true);
+TEST(WriteFilesAtomically, RefusesADeviceNode) {
+    const std::string message = write_all({{"/dev/null", bytes_of("x"), {}}}, true);
     EXPECT_EQ(message,
               "/dev/null: not replaced: it is a character device "
               "(only a regular file is ever replaced)");
 }
 
-TEST(SaveWriteAll, KeepsTheModeOfAReplacedFileAndSetsTheTimes) {
+TEST(WriteFilesAtomically, KeepsTheModeOfAReplacedFileAndSetsTheTimes) {
     temp_dir dir;
     const struct { mode_t mode; } cases[] = {{0600}, {0640}, {0755}};
     for (const auto& c : cases) {
         write_file(dir.file("f"), "old");
         chmod(dir.file("f").c_str(), c.mode);
-        ASSERT_EQ(save_write_all({{dir.file("f"), bytes_of("new"), 1015218367}}, true), "");
+        ASSERT_EQ(write_all({{dir.file("f"), bytes_of("new"), 1015218367}}, true), "");
         struct stat st {};
         stat(dir.file("f").c_str(), &st);  // before reading it sets the access time
         EXPECT_EQ(st.st_mtime, 1015218367);
@@ -147,12 +155,12 @@ TEST(SaveWriteAll, KeepsTheModeOfAReplacedFileAndSetsTheTimes) {
     }
     // A new file gets what the umask leaves of 0666.
     const mode_t mask = umask(027);
-    EXPECT_EQ(save_write_all({{dir.file("g"), bytes_of("new"), {}}}, false), "");
+    EXPECT_EQ(write_all({{dir.file("g"), bytes_of("new"), {}}}, false), "");
     umask(mask);
     EXPECT_EQ(mode_of(dir.file("g")), 0640u);
 }
 
-TEST(SaveWriteAll, AReadOnlyDirectoryLeavesEveryFileAsItWas) {
+TEST(WriteFilesAtomically, AReadOnlyDirectoryLeavesEveryFileAsItWas) {
     if (geteuid() == 0)
         GTEST_SKIP() << "root writes into read-only directories";
     temp_dir dir;
@@ -166,7 +174,7 @@ TEST(SaveWriteAll, AReadOnlyDirectoryLeavesEveryFileAsItWas) {
     } cases[] = {{false, "n", "ro/c"}, {true, "a", "ro/b"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.replace);
-        const std::string message = save_write_all(
+        const std::string message = write_all(
             {{dir.file(c.first), bytes_of("new"), {}}, {dir.file(c.second), bytes_of("new"), {}}},
             c.replace);
         EXPECT_EQ(message, dir.file(c.second + ": Permission denied"));
@@ -179,7 +187,7 @@ TEST(SaveWriteAll, AReadOnlyDirectoryLeavesEveryFileAsItWas) {
     EXPECT_EQ(entries_in(dir.path()), 3u);
 }
 
-TEST(SaveWriteAll, AFailedWriteOfTheSecondFileLeavesTheFirstAsItWas) {
+TEST(WriteFilesAtomically, AFailedWriteOfTheSecondFileLeavesTheFirstAsItWas) {
     // A file size limit makes the second, longer file fail to write, even
     // for root, for whom no directory is read-only.
     temp_dir dir;
@@ -192,7 +200,7 @@ TEST(SaveWriteAll, AFailedWriteOfTheSecondFileLeavesTheFirstAsItWas) {
     small.rlim_cur = 1024;
     setrlimit(RLIMIT_FSIZE, &small);
     const std::string message =
-        save_write_all({{dir.file("a"), bytes_of("new a"), {}}, {dir.file("b"), big, {}}}, true);
+        write_all({{dir.file("a"), bytes_of("new a"), {}}, {dir.file("b"), big, {}}}, true);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, handler);
     EXPECT_EQ(message, dir.file("b: File too large"));
