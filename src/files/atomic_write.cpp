@@ -215,7 +215,7 @@ bool check_target(const file_to_write& out, bool replace, target& t, file_error&
         return false;
     }
     if (!replace) {
-        error = {out.path, std::strerror(EEXIST), file_failure::exists};
+        error = {out.path, "File exists", file_failure::exists};
         return false;
     }
     return true;

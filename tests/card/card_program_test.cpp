@@ -107,6 +107,20 @@ TEST(Extract, LeavesAVmsNameTheVmiCannotHoldToTheUser) {
     EXPECT_FALSE(read_bytes(dir, "SONIC2___S01.DCI").empty());
 }
 
+TEST(Extract, AnEntryOfNoKnownTypeThatHoldsNoSaveIsLeftAsItIs) {
+    temp_dir dir;
+    card_with(dir, "c.bin", {{"ZEROS", bytes(512, 0)}});
+    bytes image = read_bytes(dir, "c.bin");
+    image[253 * 512] = 0x77;  // the first directory entry's type
+    write_bytes(dir, "c.bin", image);
+    const run_result r = run(dir, "extract --as dci c.bin");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "vmurx-card: c.bin: #0 ZEROS: not a save, so its type is unknown (give --type); "
+              "not extracted\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("ZEROS.DCI")));
+}
+
 TEST(RoundTrip, StampsAreLocalStandardTimeAlsoInSummer) {
     temp_dir dir;
     const std::string zone = "CET-1CEST,M3.5.0,M10.5.0/3";
