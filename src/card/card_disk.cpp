@@ -3,51 +3,19 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <memory>
-
-#include "save/safe_write.h"
-
-namespace {
-
-struct file_closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-bool read_card_bytes(const std::string& path, std::vector<std::uint8_t>& bytes, file_error& error) {
-    error = {path, "", false};
-    const std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "rbe"));
-    if (!file) {
-        error.reason = std::strerror(errno);
-        return false;
-    }
-    // One byte more than a card tells a larger file, and an endless device
-    // cannot exhaust memory.
-    bytes.assign(CARD_SIZE + 1, 0);
-    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
-    if (std::ferror(file.get())) {
-        error.reason = std::strerror(errno);
-        return false;
-    }
-    bytes.resize(got);
-    return true;
-}
-
-}  // namespace
+#include "files/atomic_write.h"
+#include "files/bounded_read.h"
 
 bool card_load(const std::string& path, card_image& card, file_error& error) {
-    std::vector<std::uint8_t> bytes;
-    if (!read_card_bytes(path, bytes, error))
+    bounded_file file;
+    if (!read_file_bounded(path, CARD_SIZE, file, error)) {
+        if (error.cause == file_failure::too_large)
+            error.reason = "not a card image: " + error.reason;
         return false;
+    }
     std::string reason;
-    if (!card_from_file(bytes, card, reason)) {
-        error = {path,
-                 bytes.size() > CARD_SIZE
-                     ? "not a card image: larger than " + std::to_string(CARD_SIZE) + " bytes"
-                     : reason,
-                 bytes.size() > CARD_SIZE};
+    if (!card_from_file(file.bytes, card, reason)) {
+        error = {path, reason, file_failure::content};
         return false;
     }
     return true;
@@ -59,18 +27,16 @@ bool card_store(const std::string& path, const card_image& card, bool replace, f
     const bool existed = lstat(path.c_str(), &before) == 0;
     // All or nothing, through a temporary file renamed over the card, which
     // keeps the card's mode.
-    save_write_error failure;
-    if (!save_write_all({{path, bytes, std::nullopt}}, replace, failure)) {
-        error = {failure.path, failure.reason, false};
+    if (!write_files_atomically({{path, bytes, std::nullopt}}, replace, error)) {
         if (existed && replace)
             error.reason += "; the card is unchanged";
         return false;
     }
-    std::vector<std::uint8_t> back;
-    if (!read_card_bytes(path, back, error))
+    bounded_file back;
+    if (!read_file_bounded(path, CARD_SIZE, back, error) && error.cause != file_failure::too_large)
         return false;
-    if (back != bytes) {
-        error = {path, "the card read back differs from what was written", false};
+    if (back.bytes != bytes) {
+        error = {path, "the card read back differs from what was written", file_failure::content};
         return false;
     }
     return true;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "card/card_image.h"
-#include "save/save_files.h"
+#include "files/file_error.h"
 
 /// Reads the card file at `path` (no more than one byte past a card's size).
 bool card_load(const std::string& path, card_image& card, file_error& error);

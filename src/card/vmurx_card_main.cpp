@@ -8,7 +8,7 @@
 
 #include "card/vmurx_card.h"
 #include "cli/cli.h"
-#include "save/text.h"
+#include "files/text.h"
 
 namespace {
 

@@ -2,26 +2,13 @@
 // local standard time; never over an existing file.
 #include <sys/stat.h>
 
-#include <cctype>
 #include <ctime>
 
 #include "card/card_disk.h"
 #include "card/card_edit.h"
 #include "card/vmurx_card.h"
 #include "cli/cli.h"
-
-namespace {
-
-bool ends_with_dcm(const std::string& path) {
-    if (path.size() < 4)
-        return false;
-    std::string ext = path.substr(path.size() - 4);
-    for (char& c : ext)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".dcm";
-}
-
-}  // namespace
+#include "files/text.h"
 
 int card_new_command(const card_command_line& cl) {
     if (cl.operands.size() != 1)
@@ -38,9 +25,9 @@ int card_new_command(const card_command_line& cl) {
     const card_image card =
         card_new({colour[0], colour[1], colour[2], colour[3]}, static_cast<std::uint8_t>(icon),
                  standard_time_stamp(std::time(nullptr)),
-                 ends_with_dcm(path) ? card_order::dcm : card_order::raw);
+                 ascii_lower(path).ends_with(".dcm") ? card_order::dcm : card_order::raw);
     file_error error;
     if (!card_store(path, card, false, error))
-        return card_fail(error.object, error.reason);
+        return card_fail_write(error);
     return 0;
 }

@@ -27,11 +27,11 @@ bool load_file(const std::string& path, sent_file& sent, std::string& error) {
     save_input input;
     file_error failure;
     if (!load_save(path, input, failure)) {
-        if (failure.too_large && card_is_image(path)) {
+        if (failure.cause == file_failure::too_large && card_is_image(path)) {
             sent.card = path;
             return true;
         }
-        error = failure.too_large ? path + " is larger than 255 blocks of 512 bytes"
+        error = failure.cause == file_failure::too_large ? path + " is larger than 255 blocks of 512 bytes"
                                   : "cannot read " + failure.object + ": " + failure.reason;
         return false;
     }

@@ -41,15 +41,16 @@ struct examined {
 /// Reads `path` and analyses its content.
 bool examine(const std::string& path, examined& file, file_error& error);
 
-/// "0x1234".
-std::string hex16(std::uint16_t value);
-
 /// Prints "vmurx-save: MESSAGE" (unless empty) and the usage to standard
 /// error; returns 2.
 int usage_error(const std::string& message);
 
 /// Prints "vmurx-save: OBJECT: REASON" to standard error; returns 1.
 int fail(const std::string& object, const std::string& reason);
+
+/// fail() for files that could not be written: an existing file's reason
+/// says that --force replaces it.
+int fail_write(const file_error& error);
 
 /// Prints "vmurx-save: warning: OBJECT: REASON" to standard error.
 void warn(const std::string& object, const std::string& reason);

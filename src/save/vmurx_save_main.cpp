@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "save/text.h"
+#include "files/text.h"
 #include "save/vmurx_save.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // file with its analysis, as every command does.
 #include <cstdio>
 
-#include "save/text.h"
+#include "files/text.h"
 #include "save/vmurx_save.h"
 
 // Names and values in messages come from the command line or from a file's
@@ -23,6 +23,12 @@ int fail(const std::string& object, const std::string& reason) {
     return 1;
 }
 
+int fail_write(const file_error& error) {
+    if (error.cause == file_failure::exists)
+        return fail(error.object, error.reason + " (use --force to replace it)");
+    return fail(error.object, error.reason);
+}
+
 void warn(const std::string& object, const std::string& reason) {
     report("warning: " + object, reason);
 }
@@ -32,10 +38,4 @@ bool examine(const std::string& path, examined& file, file_error& error) {
         return false;
     file.analysis = analyse_save(file.input.content, file.input.kind, file.input.name.value_or(""));
     return true;
-}
-
-std::string hex16(std::uint16_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", value);
-    return text;
 }

@@ -6,18 +6,15 @@
 #include <vector>
 
 #include "cardcpu/asm/assembler.h"
-#include "save/save_files.h"
+#include "files/atomic_write.h"
+#include "files/paths.h"
 #include "vmu_tool/vmu_tool.h"
 
 namespace {
 
 // SOURCE with its extension replaced by .vms (or .vms added).
 std::string default_output(const std::string& source) {
-    const std::size_t slash = source.find_last_of('/');
-    const std::size_t dot = source.find_last_of('.');
-    const bool has_extension =
-        dot != std::string::npos && dot > 0 && (slash == std::string::npos || dot > slash + 1);
-    return (has_extension ? source.substr(0, dot) : source) + ".vms";
+    return without_extension(source) + ".vms";
 }
 
 }  // namespace
@@ -54,7 +51,7 @@ int vmu_tool_asm(const cli_parsed& cl) {
         return 1;
     }
     file_error error;
-    if (!write_outputs({{output, result.image, std::nullopt}}, true, error)) {
+    if (!write_files_atomically({{output, result.image, std::nullopt}}, true, error)) {
         return vmu_tool_fail(error.object, error.reason);
     }
     return 0;

@@ -4,11 +4,7 @@
 //
 //   vmurx-vmu asm [-I DIR]... [-o OUT] SOURCE
 //   vmurx-vmu run [OPTION]... FILE
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "vmu_tool/vmu_tool.h"
@@ -72,25 +68,6 @@ int vmu_tool_usage_error(const std::string& message) {
 int vmu_tool_fail(const std::string& object, const std::string& reason) {
     std::fprintf(stderr, "%s: %s: %s\n", VMU_TOOL_PROGRAM, object.c_str(), reason.c_str());
     return 1;
-}
-
-bool vmu_tool_read_file(const std::string& path, std::size_t limit,
-                        std::vector<std::uint8_t>& bytes, std::string& reason) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    if (bytes.size() > limit) {
-        reason = "larger than " + std::to_string(limit) + " bytes";
-        return false;
-    }
-    return true;
 }
 
 int main(int argc, char* argv[]) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cardcpu/cpu/cpu.h"
+#include "files/bounded_read.h"
 #include "vmu_tool/card_game.h"
 #include "vmu_tool/vmu_tool.h"
 
@@ -101,18 +102,19 @@ int parse_run(const cli_parsed& cl, run_options& o, std::string& file) {
 
 // Fills the flash from FILE, or from the card image that holds the game FILE.
 bool load(vmu_cpu& cpu, const run_options& o, const std::string& file) {
-    std::vector<std::uint8_t> bytes;
-    std::string reason;
+    bounded_file read;
+    file_error error;
     const std::string& path = o.card.empty() ? file : o.card;
-    if (!vmu_tool_read_file(path, VMU_FLASH_SIZE, bytes, reason)) {
-        vmu_tool_fail(path, reason);
+    if (!read_file_bounded(path, VMU_FLASH_SIZE, read, error)) {
+        vmu_tool_fail(path, error.reason);
         return false;
     }
     if (o.card.empty()) {
-        return vmu_cpu_load_game(cpu, bytes);
+        return vmu_cpu_load_game(cpu, read.bytes);
     }
     std::vector<std::uint8_t> flash;
-    if (!card_game_flash(bytes, file, flash, reason) || !vmu_cpu_load_card(cpu, flash)) {
+    std::string reason;
+    if (!card_game_flash(read.bytes, file, flash, reason) || !vmu_cpu_load_card(cpu, flash)) {
         vmu_tool_fail(path, reason.empty() ? "not a 131072-byte card image" : reason);
         return false;
     }

@@ -1,10 +1,8 @@
 // What the commands of vmurx-vmu share: the program's name, its options (the
-// table is in main.cpp), its messages, and reading a whole file.
+// table is in main.cpp) and its messages.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "cli/cli.h"
 
@@ -28,11 +26,6 @@ int vmu_tool_usage_error(const std::string& message);
 
 /// Prints "vmurx-vmu: OBJECT: REASON" on stderr; returns 1.
 int vmu_tool_fail(const std::string& object, const std::string& reason);
-
-/// The whole file at `path`; false with the system's reason when it cannot
-/// be read or is larger than `limit` bytes.
-bool vmu_tool_read_file(const std::string& path, std::size_t limit,
-                        std::vector<std::uint8_t>& bytes, std::string& reason);
 
 /// The commands, on their command line as read; each returns the exit status.
 int vmu_tool_asm(const cli_parsed& command_line);

@@ -171,6 +171,9 @@ TEST(VmuTool, FaultsAndErrorsEndWithTheirStatus) {
         {{"run", dir.file("missing.vms")},
          1,
          "vmurx-vmu: " + dir.file("missing.vms") + ": No such file or directory"},
+        // Read no further than a whole card's flash.
+        {{"run", dir.path()}, 1, "vmurx-vmu: " + dir.path() + ": Is a directory\n"},
+        {{"run", "/dev/zero"}, 1, "vmurx-vmu: /dev/zero: larger than 131072 bytes\n"},
         {{"run", "--ms", "5", "--cycles", "5", rom}, 2, "vmurx-vmu: --ms and --cycles exclude"},
         {{"run", "--press", "x@5", rom}, 2, "vmurx-vmu: bad --press 'x@5'"},
         {{"run", "--bogus", rom}, 2, "vmurx-vmu: unrecognized option '--bogus'"},

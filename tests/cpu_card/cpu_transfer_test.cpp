@@ -236,10 +236,13 @@ TEST(SenderTransfer, OptionsOfTheProcessorCard) {
         {{"--cpu", "--entry="}, 2, "bad value for --entry: ''"},
         {{"--cpu", "--cycles-per-read", "0"}, 2, "bad value for --cycles-per-read: '0'"},
         // What the options name and the card cannot give: status 2, as for the
-        // protocol-level card.
+        // protocol-level card. A sender that cannot be read, or is no game,
+        // is refused without reading more than a game's worth.
         {{"--cpu", "--card", "missing.bin"}, 2, "vmurx-emu: missing.bin: No such file"},
         {{"--cpu", "--entry", "NOT_THERE"}, 2, "vmurx-emu: --entry NOT_THERE: no file of this"},
         {{"--cpu", "--sender", "missing.vms"}, 2, "vmurx-emu: cannot read missing.vms"},
+        {{"--cpu", "--sender", "."}, 2, "vmurx-emu: cannot read .\n"},
+        {{"--cpu", "--sender", "/dev/zero"}, 2, "/dev/zero is no game the card can hold"},
     };
     for (const row& r : rows) {
         std::vector<std::string> argv = {VMURX_EMU_PATH};
