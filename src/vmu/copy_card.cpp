@@ -352,6 +352,7 @@ std::int64_t copy_card_cycle_ps(const copy_card& card) {
 }
 
 void copy_card_start(copy_card& card) {
+    card.started = true;
     card.now_ps = 0;
     card.phase = copy_phase::before_press;
     card.next_event_ps = card.config.press_ps;
@@ -416,12 +417,15 @@ void copy_card_data_write(copy_card& card, std::uint8_t value) {
     }
     // A bit the PC sends: the units it waits before a byte's first bit, the
     // write, then the unit it holds the level.
+    const std::int64_t delay_ps = card.pc.floor_us != nullptr
+                                      ? std::int64_t{card.pc.floor_us()} * 1'000'000
+                                      : card.pc.delay_ps;
     if (!card.pc.sending)
-        pc_access(card, CABLE_SEND_LEAD_DELAYS * card.pc.delay_ps);
+        pc_access(card, CABLE_SEND_LEAD_DELAYS * delay_ps);
     card.pc.sending = true;
-    pc_access(card, 0);
+    pc_access(card, card.pc.access_ps);
     copy_card_set_data(card, value);
-    pc_access(card, card.pc.delay_ps);
+    pc_access(card, delay_ps);
 }
 
 void copy_card_sleep(copy_card& card, unsigned milliseconds) {

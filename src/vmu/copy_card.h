@@ -114,8 +114,12 @@ struct copy_pc_byte {
 struct copy_pc_time {
     std::int64_t access_ps = 2'000'000;  // one status read or data write
     std::int64_t delay_ps = 50'000'000;  // one delay unit of the PC (its floor)
-    pc_pause pause;                      // the PC's own pauses, if any
-    bool sending = false;                // the last access was a bit the PC sent
+    /// The PC's delay floor in µs, asked at every write the PC sends a bit
+    /// with (the floor may change after the card was set up); null:
+    /// delay_ps.
+    unsigned (*floor_us)() = nullptr;
+    pc_pause pause;        // the PC's own pauses, if any
+    bool sending = false;  // the last access was a bit the PC sent
 };
 
 /// The whole card: configuration, the frames, its progress and what it saw.
@@ -126,6 +130,7 @@ struct copy_card {
     copy_pc_time pc;  // counting mode only
 
     // The card's time and what it does next.
+    bool started = false;  // copy_card_start has run
     std::int64_t now_ps = 0;
     std::int64_t next_event_ps = 0;  // set by copy_card_start
     copy_phase phase = copy_phase::before_press;
@@ -177,7 +182,8 @@ std::int64_t copy_card_cycle_ps(const copy_card& card);
 
 // Counting mode: the card's time is what the PC's accesses cost (`pc`), so
 // the same tool run gives the same card run. A bit the PC sends costs its
-// delay unit; the first bit of a byte also the units the PC waits before it.
+// write and the delay unit it holds the level; the first bit of a byte also
+// the units the PC waits before it.
 
 /// The PC reads the status register.
 std::uint8_t copy_card_status_read(copy_card& card);

@@ -234,8 +234,9 @@ TEST(probe_program, reports_the_delay_floor_vmurx_would_use) {
         const char* variable;  // nullptr: unset
         std::string line;
     } cases[] = {
-        // vmurx-emu's own default, which a transfer against this card uses.
-        {nullptr, "  delay floor:    none (the default): the bare loop\n"},
+        // vmurx-emu's own default, which a transfer against the card's own
+        // Copy uses.
+        {nullptr, "  delay floor:    50 µs (the default)\n"},
         {"10000", "  delay floor:    10000 µs (VMURX_DELAY_US)\n"},
         {"0", "  delay floor:    none (VMURX_DELAY_US): the bare loop\n"},
         {"50us", "  delay floor:    VMURX_DELAY_US is not valid; vmurx refuses to run with it\n"},

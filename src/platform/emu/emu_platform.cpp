@@ -295,7 +295,7 @@ void counting_copy_sleep(unsigned milliseconds) {
 bool realtime_copy_acquire(std::uint16_t base) {
     take_base(base);
     copy_card_start(*backend.copy);
-    return start_card_thread(true, [] {
+    return start_card_thread(realtime_card().config.raise_tool, [] {
         copy_realtime_card().prepare_thread = priority_raise_for_good;
         copy_realtime_start(copy_realtime_card(), *backend.copy);
     });
