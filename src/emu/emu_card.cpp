@@ -20,6 +20,10 @@ vmu_cpu_card& cpu_card() {
     return card;
 }
 
+// What the card does after the tool has ended: long enough to time out a
+// wait for the PC (six base-timer ticks, at most 3 s).
+constexpr std::int64_t COPY_RUN_ON_PS = 4'000'000'000'000;
+
 // Counting, the card's own Copy keeps the PC's time itself.
 void no_wait() {}
 
@@ -54,15 +58,18 @@ bool emu_put_card(emu_options& options, std::string& error) {
     return true;
 }
 
-void emu_show_card(const emu_options& options, const char* program, std::FILE* out) {
+void emu_show_card(emu_options& options, const char* program, std::FILE* out) {
     std::fflush(stdout);
     if (options.card == emu_card::cpu && options.cpu.screen) {
         emu_print_cpu_card(cpu_card(), out);
         return;
     }
-    const copy_card& card = options.copy;
+    copy_card& card = options.copy;
     if (options.card != emu_card::copy || !card.started)
         return;
+    // The tool may have ended in the middle of the card's frame or wait:
+    // the card goes on to where a user would find it.
+    copy_card_run_to(card, card.now_ps + COPY_RUN_ON_PS);
     std::fprintf(out, "%s: the card shows \"%s\"\n", program, copy_screen_text(card.screen));
     for (const std::string& note : card.notes)
         std::fprintf(out, "%s: the card: %s\n", program, note.c_str());

@@ -16,8 +16,9 @@
 /// the run.
 bool emu_put_card(emu_options& options, std::string& error);
 
-/// After the run: the card's own Copy's screen and what it noted of the PC,
-/// each line begun with `program`, once the port was opened; or with --cpu
-/// --screen the processor card's screen and pins. Nothing for the scripted
-/// card. On `out`, after standard output is flushed.
-void emu_show_card(const emu_options& options, const char* program, std::FILE* out);
+/// After the run: the card's own Copy's screen, once it has gone on to where
+/// a user would find it, and what it noted of the PC, each line begun with
+/// `program`, once the port was opened; or with --cpu --screen the
+/// processor card's screen and pins. Nothing for the scripted card. On
+/// `out`, after standard output is flushed.
+void emu_show_card(emu_options& options, const char* program, std::FILE* out);

@@ -3,6 +3,7 @@
 // base-timer tick), and the PC's writes as they come.
 #include "vmu/copy_card.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "save/stamp.h"
@@ -177,6 +178,8 @@ void byte_done(copy_card& card) {
 // The PC's byte arrived while the card listened.
 void took_byte(copy_card& card, std::uint8_t value) {
     card.pc_bytes.push_back({value, card.now_ps});
+    if (!card.awaiting_reply)
+        card.answered_ps = card.now_ps;
     if (card.awaiting_reply) {
         if (value != CABLE_HEADER_REPLY) {
             fail(card, copy_screen::copy_failed,
@@ -404,6 +407,10 @@ void pc_access(copy_card& card, std::int64_t cost_ps) {
 std::uint8_t copy_card_status_read(copy_card& card) {
     card.pc.sending = false;
     pc_access(card, card.pc.access_ps);
+    if (card.answered_ps >= 0) {
+        card.longest_turn_ps = std::max(card.longest_turn_ps, card.now_ps - card.answered_ps);
+        card.answered_ps = -1;
+    }
     return copy_card_status_lines(card);
 }
 

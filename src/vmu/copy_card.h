@@ -158,7 +158,11 @@ struct copy_card {
     // Recording.
     std::vector<std::uint8_t> echoes;  // the byte taken on SI0 during each byte sent
     std::vector<copy_pc_byte> pc_bytes;
-    std::int64_t ended_ps = -1;      // when Copy ended (or stalled)
+    std::int64_t ended_ps = -1;  // when Copy ended (or stalled)
+    // Counting mode: the longest time from the PC's answer to a frame to its
+    // next status read, by which it must be listening for the next header.
+    std::int64_t answered_ps = -1;
+    std::int64_t longest_turn_ps = 0;
     std::vector<std::string> notes;  // what went wrong, in words, for a report
 };
 
