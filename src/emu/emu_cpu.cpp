@@ -107,6 +107,6 @@ void emu_print_cpu_card(vmu_cpu_card& card, std::FILE* out) {
     }
     if (card.cpu.state == vmu_cpu_state::fault)
         std::fprintf(out, "card: fault at %04X: %s\n", card.cpu.fault_pc, card.cpu.fault.c_str());
-    for (const std::string& warning : vmu_cpu_warnings(card.cpu))
-        std::fprintf(out, "card: %s\n", warning.c_str());
+    for (const std::string& note : vmu_cpu_notes(card.cpu))
+        std::fprintf(out, "card: note: %s\n", note.c_str());
 }
