@@ -23,15 +23,16 @@ link_up:
         st battery_saved
         mov #P1_IDLE, p1
         mov #P1FCR_LINK, p1fcr
-        mov #P1_OUTPUTS, p1ddr
+        mov #P1DDR_LINK, p1ddr
         mov #1, link_taken
         ret
 
-; link_down: gives the cable back (P1's registers as the system keeps them),
-; the battery check and the clock as they were, interrupts on. Clobbers ACC.
+; link_down: gives the cable back (P1's registers as the system keeps them:
+; the PC's lines are all inputs again, only the buzzer driven), the battery
+; check and the clock as they were, interrupts on. Clobbers ACC.
 link_down:
-        mov #P1FCR_RESET, p1fcr         ; the pins to their functions first, so
-        mov #P1DDR_RESET, p1ddr         ; that no input is driven in between
+        mov #P1DDR_SYSTEM, p1ddr        ; the PC's lines inputs first, then
+        mov #P1FCR_SYSTEM, p1fcr        ; the pins back to their functions
         mov #0, p1
         ld battery_saved
         clr1 psw, rambk0

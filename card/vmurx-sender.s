@@ -1,20 +1,22 @@
 ; vmurx-sender: the card's end of the vmurx cable. It lists the files on the
 ; card, one a screen, and sends the one chosen with A to a PC running vmurx,
-; over five lines of the card's port 1 wired to the PC's parallel port (or a
-; GPIO header). B or MODE returns to the card's menu.
+; over the card's port 1 wired to the PC's parallel port (or a GPIO header).
+; B or MODE returns to the card's menu.
 ;
 ; Build (CMake does all three):
 ;     vmurx-vmu asm -o vmurx-sender.vms vmurx-sender.s
 ;     vmurx-save convert --type game ... vmurx-sender.vms vmurx-sender.vmi
 ;     vmurx-save convert --type game ... vmurx-sender.vms vmurx-sender.dci
 ;
-; The cable, on port 1 (the PC's lines named as on its DB-25 connector):
+; The cable (the PC's lines named as on its DB-25 connector), wired for
+; the card's own Copy; the sender uses the pins as plain ports:
 ;     P10 (SO0)  out  Busy,   pin 11   the bit the card sends
-;     P11 (SI0)  in   D3,     pin 5    high while the PC has the port open
+;     P11 (SI0)  in   D2,     pin 4    the PC's echo of the bit before
 ;     P12 (SCK0) out  Ack,    pin 10   the card's bit clock
 ;     P13 (SO1)  out  Select, pin 13   low: the card is ready
 ;     P14 (SI1)  in   D1,     pin 3    the bit the PC sends
 ;     P15 (SCK1) in   D0,     pin 2    the PC's bit clock
+;     P73        in   D3,     pin 5    high while the PC has the port open
 ;
 ; A transfer: the card pulls Select low, then sends block frames (header,
 ; the PC's reply $E0, block code, payload, trailer, the PC's ACK $0C or NAK
@@ -32,9 +34,14 @@
         .include "sfr.i"
 
 ; ---------------------------------------------------------------------------
-; Clocks and timing.
-
-; While sending, the 6 MHz ceramic divided by 6: one cycle a microsecond.
+; Clocks and timing. The system starts a game on the 32 kHz quartz (183 us
+; a cycle), too slow for the screen: the card needs the RC or the ceramic
+; oscillator for writes to it. The sender runs its list on the RC clock
+; divided by 6 (about 7 us a cycle; 600 to 1200 kHz from card to card) and
+; sends on the 6 MHz ceramic divided by 6, one cycle a microsecond. Leaving,
+; it puts the system's clock back.
+OCR_RC_STARTED  = %10100001     ; /6, still the quartz, the RC running, ceramic stopped
+OCR_RC          = %10000001     ; /6, the RC, ceramic stopped
 OCR_CERAMIC     = %10010000     ; bit 7: /6, bits 5-4 = 01: ceramic
 CYCLES_PER_US   = 1
 
@@ -67,13 +74,14 @@ FRAME_GAP       = FRAME_GAP_US * CYCLES_PER_US / PAUSE_CYCLES
 ; After Select goes low the PC sleeps a millisecond before it listens; the
 ; card waits 10 ms before its first bit.
 READY_LEAD      = 10000 * CYCLES_PER_US / PAUSE_CYCLES
-; A key is looked at every 512 cycles (7 ms at the RC clock).
+; A key is looked at every 516 cycles (3.5 ms at the RC clock /6), so a
+; press of 150 ms is seen some 40 times.
 
 ; ---------------------------------------------------------------------------
 ; Port 1 and the buttons.
 
 P1_BUSY         = 0             ; P10, out
-P1_D3           = 1             ; P11, in
+P1_D2           = 1             ; P11, in
 P1_ACK          = 2             ; P12, out
 P1_SELECT       = 3             ; P13, out
 P1_D1           = 4             ; P14, in
@@ -81,9 +89,13 @@ P1_D0           = 5             ; P15, in
 P1_OUTPUTS      = (1 << P1_BUSY) | (1 << P1_ACK) | (1 << P1_SELECT)
 P1_IDLE         = (1 << P1_ACK) | (1 << P1_SELECT)     ; not ready, Ack high
 P1_READY        = (1 << P1_ACK)                        ; Select low
-P1FCR_RESET     = $BF           ; as the system leaves them, restored after
-P1DDR_RESET     = $A4
-P1FCR_LINK      = P1FCR_RESET & ($FF ^ $3F)    ; P10-P15 plain ports
+; Port 1 as the system keeps it, restored after: the pins given to their
+; functions, only P17 (the buzzer) an output, so that the card drives none
+; of the PC's lines.
+P1FCR_SYSTEM    = $BF
+P1DDR_SYSTEM    = $80
+P1FCR_LINK      = P1FCR_SYSTEM & ($FF ^ $3F)   ; P10-P15 plain ports
+P1DDR_LINK      = P1DDR_SYSTEM | P1_OUTPUTS
 
 KEY_UP          = 0             ; P3 bits, active low on the pins
 KEY_DOWN        = 1
@@ -92,7 +104,13 @@ KEY_B           = 5
 KEY_MODE        = 6
 KEYS_USED       = (1 << KEY_UP) | (1 << KEY_DOWN) | (1 << KEY_A) | (1 << KEY_B) | (1 << KEY_MODE)
 
-DOCKED          = 0             ; P7 bit: 5 V from a controller
+DOCKED          = 0             ; P7 bits: 5 V from a controller,
+PC_HOLDS_PORT   = 3             ; and D3, high while the PC has the port open
+
+; P3INT while the sender runs: no key interrupts, the keys being polled (in
+; the system's continuous mode a held key would interrupt after every
+; instruction).
+P3INT_POLLED    = $00
 
 ; The system's low-battery check, in RAM bank 0: $FF switches it off.
 LOW_BATTERY_CHECK = $6E
@@ -146,7 +164,7 @@ dir_top         = $24           ; highest directory block
 dir_slots       = $25           ; directory slots, 16 a block
 fat_block       = $26
 keys_held       = $27           ; buttons held at the last look (1: held)
-ocr_saved       = $28
+ocr_saved       = $28           ; the clock before link_up
 battery_saved   = $29
 link_taken      = $2A           ; 1 while P1, clock and battery check are changed
 tmp0            = $2B
@@ -200,6 +218,9 @@ fall_lo         = $5B           ; recv_byte's poll count at a fall of D0
 fall_hi         = $5C
 level_lo        = $5D           ; the length of the last low level, in polls
 level_hi        = $5E
+system_ocr      = $5F           ; the system's clock, P3INT and IE, as the
+system_p3int    = $60           ; sender found them
+system_ie       = $61
 STACK_TOP       = $7F           ; the stack runs from $80 up in bank 0
 
 ; ---------------------------------------------------------------------------
@@ -214,7 +235,7 @@ STACK_TOP       = $7F           ; the stack runs from $80 up in bank 0
         .org $13
         reti
         .org $1B
-        jmp base_timer
+        jmp timer_ex            ; the half-second tick, to the system's clock
         .org $23
         reti
         .org $2B
@@ -226,17 +247,14 @@ STACK_TOP       = $7F           ; the stack runs from $80 up in bank 0
         .org $43
         reti
         .org $4B
-        clr1 p3int, 1           ; a button went down: wait_key sees it anyway
+        clr1 p3int, 1           ; a button (the sender polls them instead)
         reti
 
-base_timer:                     ; the half-second tick, to the system's clock
-        push ie
-        clr1 ie, 7
-        jmp timer_ex
-
 ; ---------------------------------------------------------------------------
-; The BIOS stubs: the system's routine runs at the same address in ROM and
-; comes back to the instruction after the stub.
+; The BIOS stubs, laid out as the card maker's: the page routines come back
+; to the instruction after their stub's jump ($105, $115, $125); the clock
+; routine always comes back to $139, where the stub's `pop ie` stands, the
+; stub having kept IE and masked interrupts before it jumps.
 
         .org $100
 fm_wrt_ex:
@@ -255,9 +273,11 @@ fm_prd_ex:
         ret
         .org $130
 timer_ex:
-        not1 ext, 0
-        jmpf timer_ex
-        pop ie
+        push ie                 ; $130
+        clr1 ie, 7              ; $132
+        not1 ext, 0             ; $134
+        jmpf timer_ex           ; $136
+        pop ie                  ; $139: where the system's routine returns
         reti
         .org $1F0
 game_end:
@@ -284,9 +304,18 @@ game_end:
 
 start:
         mov #STACK_TOP, sp
-        set1 psw, rambk0
+        set1 psw, rambk0        ; the game's RAM bank, as the system gives it
+        ld ie
+        st system_ie
+        clr1 ie, 7
         mov #0, link_taken
         mov #$FF, keys_held     ; the A that started us may still be down
+        ld p3int
+        st system_p3int
+        mov #P3INT_POLLED, p3int
+        ld ocr
+        st system_ocr
+        call clock_rc
         set1 ie, 7              ; the base timer keeps the system's clock
         call wait_undocked
         call read_root
@@ -327,14 +356,32 @@ start:
 .leave:
         jmp leave
 
-; leave: back to the card's menu, with the cable, the clock and the system's
-; battery check as they were.
+; leave: back to the card's menu, with the cable, the clock, the keys' mode
+; and the system's battery check as they were.
 leave:
         ld link_taken
         bz .gone
         call link_down
 .gone:
+        clr1 ie, 7
+        ld system_p3int
+        st p3int
+        ld system_ocr
+        st ocr
+        ld system_ie
+        st ie
         jmp game_end
+
+; clock_rc: the RC clock /6, started on the clock in use, which runs on
+; while it settles (the RC oscillator settles within microseconds; this
+; waits 60 cycles of whichever clock runs). Clobbers ACC, tmp2.
+clock_rc:
+        mov #OCR_RC_STARTED, ocr
+        mov #30, tmp2
+.settle:
+        dbnz tmp2, .settle      ; 2 each
+        mov #OCR_RC, ocr
+        ret
 
 ; wait_undocked: while the card sits in a controller, says so and waits to
 ; be taken out; B or MODE leaves.
