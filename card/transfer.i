@@ -290,6 +290,8 @@ txt_reasons:
         .string 16 "NO REPLY"
         .string 16 "BAD REPLY"
         .string 16 "PC REFUSED"
+        .string 16 "NO D2 ECHO"
+        .string 16 "ECHO WRONG"
         .string 16 "BAD FAT CHAIN"
         .string 16 "FILE TOO BIG"
         .string 16 "CANCELLED"

@@ -23,11 +23,16 @@
 ; $0A): the start block (type, size), the name block, a data block and a
 ; flash block for every 128-byte piece of the file, the directory block (the
 ; time stamp) and a last flash block. Each bit it sends is Ack low with the
-; bit on Busy, then Ack high, most significant bit first, each level held
-; HOLD_US; each bit it receives is a fall and a rise of D0 with the bit on D1.
+; bit on Busy, then Ack high, most significant bit first; the PC answers
+; each low with its echo on D2, which the card waits for where it can see it
+; and checks (send.i). Each bit it receives is a fall and a rise of D0 with
+; the bit on D1. On the list, left and right choose the speed: FAST holds
+; the levels the echo cannot confirm 20 us, SAFE 250 us, for a PC that
+; pauses now and then for up to 200 us.
 ;
 ; Files: vmurx-sender.s (this: layout, start, the list and its keys),
-; card.i (root, directory and FAT), link.i (pins, bytes, frames),
+; card.i (root, directory and FAT), link.i (pins, the PC's bytes, frames),
+; send.i (the card's bytes and the rules of the PC's echo),
 ; transfer.i (a whole file and its screens), lcd.i (text on the screen),
 ; font.i, icon.i.
 
@@ -44,15 +49,6 @@ OCR_RC_STARTED  = %10100001     ; /6, still the quartz, the RC running, ceramic 
 OCR_RC          = %10000001     ; /6, the RC, ceramic stopped
 OCR_CERAMIC     = %10010000     ; bit 7: /6, bits 5-4 = 01: ceramic
 CYCLES_PER_US   = 1
-
-; Each level of Ack lasts at least this long, so that a PC polling the
-; status register every 1 to 2 us sees it ten times or more.
-HOLD_US         = 20
-HOLD_CYCLES     = HOLD_US * CYCLES_PER_US
-; send_byte's Ack-low level is 4 + 2 * HOLD_LOW_LOOPS cycles and its Ack-high
-; level 9 + 2 * HOLD_HIGH_LOOPS (see there); both rounded up.
-HOLD_LOW_LOOPS  = (HOLD_CYCLES - 4 + 1) / 2
-HOLD_HIGH_LOOPS = (HOLD_CYCLES - 9 + 1) / 2
 
 ; How long the card waits for a byte from the PC. recv_byte's poll is 5
 ; cycles and counts 65536 polls per unit of RECV_UNITS.
@@ -99,10 +95,12 @@ P1DDR_LINK      = P1DDR_SYSTEM | P1_OUTPUTS
 
 KEY_UP          = 0             ; P3 bits, active low on the pins
 KEY_DOWN        = 1
+KEY_LEFT        = 2
+KEY_RIGHT       = 3
 KEY_A           = 4
 KEY_B           = 5
 KEY_MODE        = 6
-KEYS_USED       = (1 << KEY_UP) | (1 << KEY_DOWN) | (1 << KEY_A) | (1 << KEY_B) | (1 << KEY_MODE)
+KEYS_USED       = $7F
 
 DOCKED          = 0             ; P7 bits: 5 V from a controller,
 PC_HOLDS_PORT   = 3             ; and D3, high while the PC has the port open
@@ -131,13 +129,16 @@ TYPE_GAME       = $CC
 
 ; Why a transfer failed (fail_reason) and in which block (fail_block): the
 ; indexes of the texts in transfer.i.
+; Those below FAIL_BAD_CHAIN happen within a frame, and the screen names it.
 FAIL_NONE       = 0
 FAIL_NO_REPLY   = 1
 FAIL_BAD_REPLY  = 2
 FAIL_REFUSED    = 3
-FAIL_BAD_CHAIN  = 4
-FAIL_TOO_LARGE  = 5
-FAIL_CANCELLED  = 6
+FAIL_NO_ECHO    = 4
+FAIL_BAD_ECHO   = 5
+FAIL_BAD_CHAIN  = 6
+FAIL_TOO_LARGE  = 7
+FAIL_CANCELLED  = 8
 BLK_START       = 0
 BLK_NAME        = 1
 BLK_DATA        = 2
@@ -221,6 +222,17 @@ level_hi        = $5E
 system_ocr      = $5F           ; the system's clock, P3INT and IE, as the
 system_p3int    = $60           ; sender found them
 system_ie       = $61
+speed           = $62           ; 0: FAST, 1: SAFE (send.i)
+hold_unconfirmed = $63          ; send.i's rule 3, in loops, from speed
+echo_value      = $64           ; the byte sent before: the PC echoes it
+echo_flags      = $65
+busy_bits       = $66           ; P1 with the bit on Busy and Ack low
+prev_busy       = $67           ; P1 as the bit before was raised
+d2_expect       = $68           ; the echo of the bit in hand, as D2's bit
+d2_prev         = $69           ; and of the bit before
+retry_lo        = $6A
+retry_hi        = $6B
+pending_hold    = $6C           ; the loops the last high still lasts
 STACK_TOP       = $7F           ; the stack runs from $80 up in bank 0
 
 ; ---------------------------------------------------------------------------
@@ -309,6 +321,7 @@ start:
         st system_ie
         clr1 ie, 7
         mov #0, link_taken
+        mov #0, speed           ; FAST
         mov #$FF, keys_held     ; the A that started us may still be down
         ld p3int
         st system_p3int
@@ -335,6 +348,8 @@ start:
         bp acc, KEY_B, .leave
         bp acc, KEY_MODE, .leave
         bp acc, KEY_DOWN, .down
+        bp acc, KEY_LEFT, .speed
+        bp acc, KEY_RIGHT, .speed
         bn acc, KEY_UP, .keys
         ld file_index           ; up: the one before, or the last
         bnz .up
@@ -349,6 +364,10 @@ start:
         bne file_count, .page
         mov #0, file_index
         br .page
+.speed:
+        not1 speed, 0           ; FAST <-> SAFE
+        call show_speed
+        br .keys
 .send:
         call send_file
         call wait_key
@@ -448,7 +467,7 @@ pause:
 ;     FILE 001/012
 ;     NAME________
 ;     DATA 012 BLK
-;
+;     <> FAST          (or SAFE: left and right switch)
 ;     A:SEND B:END
 show_page:
         ld file_index
@@ -489,6 +508,18 @@ show_page:
         call put_text
         mov #<txt_send_end, trl
         mov #>txt_send_end, trh
+        call put_text
+        ; on into show_speed
+
+; show_speed: "<> FAST" or "<> SAFE" on line 3.
+show_speed:
+        mov #<txt_fast, trl
+        mov #>txt_fast, trh
+        ld speed
+        bz .shown
+        mov #<txt_safe, trl
+        mov #>txt_safe, trh
+.shown:
         jmp put_text
 
 show_docked:
@@ -520,6 +551,10 @@ txt_blocks_unit: .byte 2, 8
                 .string 5 " BLK"
 txt_send_end:   .byte 4, 0
                 .string 13 "A:SEND B:END"
+txt_fast:       .byte 3, 0
+                .string 8 "<> FAST"
+txt_safe:       .byte 3, 0
+                .string 8 "<> SAFE"
 txt_docked:     .byte 0, 0
                 .string 12 "CARD DOCKED"
 txt_take_out:   .byte 2, 0
@@ -531,5 +566,6 @@ txt_no_files:   .byte 0, 0
 
         .include "card.i"
         .include "link.i"
+        .include "send.i"
         .include "transfer.i"
         .include "lcd.i"

@@ -77,7 +77,7 @@ TEST(SenderScreens, ListsTheFilesOnePerPageAndLeavesItselfOut) {
               "FILE 001/002\n"
               "FIRST_SAVE\n"
               "DATA 003 BLK\n"
-              "\n"
+              "<> FAST\n"
               "A:SEND B:END\n");
 
     // Down once, then look before A: the game, moved aside, is a file too.
@@ -87,7 +87,7 @@ TEST(SenderScreens, ListsTheFilesOnePerPageAndLeavesItselfOut) {
               "FILE 002/002\n"
               "A_GAME\n"
               "GAME 002 BLK\n"
-              "\n"
+              "<> FAST\n"
               "A:SEND B:END\n");
 }
 

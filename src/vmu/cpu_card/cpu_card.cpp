@@ -69,6 +69,17 @@ std::uint64_t cycles_for_us(const vmu_cpu_card& card, std::uint64_t us) {
     return cycles != 0 ? cycles : 1;
 }
 
+// A PC's access at the card's present time comes later when one of its
+// pauses fell due: the card runs on to it first.
+void pc_access(vmu_cpu_card& card) {
+    const auto now = static_cast<std::int64_t>(card.cpu.time_ps);
+    const std::int64_t at = pc_pause_apply(card.pause, now);
+    if (at > now) {
+        const std::uint64_t cycle_ps = card.cpu.cycle_ps != 0 ? card.cpu.cycle_ps : 1;
+        cpu_card_run(card, (static_cast<std::uint64_t>(at - now) + cycle_ps - 1) / cycle_ps);
+    }
+}
+
 }  // namespace
 
 void cpu_card_reset(vmu_cpu_card& card) {
@@ -115,12 +126,14 @@ std::uint8_t cpu_card_status_read(vmu_cpu_card& card) {
     card.pc_sending = false;
     if (!card.masked)
         ++card.unmasked_reads;
+    pc_access(card);
     cpu_card_run(card, card.cycles_per_read);
     return cpu_card_status_lines(card);
 }
 
 void cpu_card_data_write(vmu_cpu_card& card, std::uint8_t value) {
     ++card.data_writes;
+    pc_access(card);
     if (card.opened_ps < 0)
         card.opened_ps = static_cast<std::int64_t>(card.cpu.time_ps);
     const bool clock_moved = ((card.data ^ value) & CABLE_D0) != 0;

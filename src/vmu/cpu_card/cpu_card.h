@@ -18,7 +18,8 @@
 // units the tool waits before it, with the lines unchanged. The PC's other
 // writes (its echo on D2) cost what a read does, and a sleep advances the
 // card by the time slept. The same tool run gives the same card run, cycle
-// for cycle.
+// for cycle. A seeded pause (vmu/pc_pause) makes an access now and then come
+// late, the card running on meanwhile, as on a loaded PC.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,7 @@
 
 #include "cable/cable.h"
 #include "cardcpu/cpu/cpu.h"
+#include "vmu/pc_pause.h"
 
 /// A button held down for the user from `at_ms` of the card's time, for
 /// `hold_ms`.
@@ -48,6 +50,7 @@ struct vmu_cpu_card {
     unsigned (*delay_floor_us)() = nullptr;
     std::vector<cpu_card_press> presses;  // in order of at_ms
     bool docked = false;
+    pc_pause pause;  // the PC's pauses; none unless set
 
     // Recording.
     std::uint8_t data = 0;         // the PC's data register as last written
