@@ -2,19 +2,12 @@
 #include "card/card_check.h"
 
 #include <array>
-#include <cstdio>
 #include <map>
 
+#include "files/text.h"
 #include "save/save_header.h"
-#include "save/text.h"
 
 namespace {
-
-std::string hex(unsigned value, int digits) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
-    return text;
-}
 
 // Who holds each block: -1 none, -2 the system, else a slot.
 using owners = std::array<long, CARD_BLOCKS>;
@@ -27,8 +20,8 @@ void check_system_chain(const card_image& card, const card_layout& layout, owner
         const std::uint16_t found = card_fat(card, layout, block);
         if (found != next) {
             report.errors.push_back("the system chain is broken at block " + std::to_string(block) +
-                                    ": its FAT entry is " + hex(found, 4) + ", not " +
-                                    hex(next, 4));
+                                    ": its FAT entry is " + hex_number(found, 4) + ", not " +
+                                    hex_number(next, 4));
         }
     };
     expect(CARD_ROOT_BLOCK, FAT_END);
@@ -77,9 +70,9 @@ void check_data_save(const card_image& card, const card_file& file, const card_c
     const auto content = card_chain_bytes(card, chain);
     const save_analysis a = analyse_save(content, save_kind::data, card_file_name(file));
     if (a.verdict == save_verdict::checksum_mismatch) {
-        report.warnings.push_back(card_entry_label(file) +
-                                  ": vmurx-save check fails it (checksum " + hex(a.crc->stored, 4) +
-                                  ", computed " + hex(a.crc->computed, 4) + ")");
+        report.warnings.push_back(
+            card_entry_label(file) + ": vmurx-save check fails it (checksum " +
+            hex_number(a.crc->stored, 4) + ", computed " + hex_number(a.crc->computed, 4) + ")");
     } else if (a.verdict == save_verdict::truncated) {
         report.warnings.push_back(card_entry_label(file) + ": vmurx-save check fails it (" +
                                   a.reason + ")");
@@ -94,7 +87,7 @@ void check_files(const card_image& card, const card_layout& layout, owners& owne
         const std::string label = card_entry_label(file);
         by_name[card_file_name(file)].push_back(file.slot);
         if (file.type != CARD_TYPE_DATA && file.type != CARD_TYPE_GAME)
-            report.errors.push_back(label + ": unknown entry type " + hex(file.type, 2));
+            report.errors.push_back(label + ": unknown entry type " + hex_number(file.type, 2));
         const card_chain chain = card_follow_chain(card, layout, file.first_block, file.blocks);
         if (!chain.fault.empty())
             report.errors.push_back(label + ": " + chain.fault);

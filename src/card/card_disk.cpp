@@ -3,51 +3,19 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <memory>
-
-#include "save/safe_write.h"
-
-namespace {
-
-struct file_closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-bool read_card_bytes(const std::string& path, std::vector<std::uint8_t>& bytes, file_error& error) {
-    error = {path, "", false};
-    const std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "rbe"));
-    if (!file) {
-        error.reason = std::strerror(errno);
-        return false;
-    }
-    // One byte more than a card tells a larger file, and an endless device
-    // cannot exhaust memory.
-    bytes.assign(CARD_SIZE + 1, 0);
-    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
-    if (std::ferror(file.get())) {
-        error.reason = std::strerror(errno);
-        return false;
-    }
-    bytes.resize(got);
-    return true;
-}
-
-}  // namespace
+#include "files/atomic_write.h"
+#include "files/bounded_read.h"
 
 bool card_load(const std::string& path, card_image& card, file_error& error) {
-    std::vector<std::uint8_t> bytes;
-    if (!read_card_bytes(path, bytes, error))
+    bounded_file file;
+    if (!read_file_bounded(path, CARD_SIZE, file, error)) {
+        if (error.cause == file_failure::too_large)
+            error.reason = "not a card image: " + error.reason;
         return false;
+    }
     std::string reason;
-    if (!card_from_file(bytes, card, reason)) {
-        error = {path,
-                 bytes.size() > CARD_SIZE
-                     ? "not a card image: larger than " + std::to_string(CARD_SIZE) + " bytes"
-                     : reason,
-                 bytes.size() > CARD_SIZE};
+    if (!card_from_file(file.bytes, card, reason)) {
+        error = {path, reason, file_failure::content};
         return false;
     }
     return true;
@@ -59,25 +27,48 @@ bool card_store(const std::string& path, const card_image& card, bool replace, f
     const bool existed = lstat(path.c_str(), &before) == 0;
     // All or nothing, through a temporary file renamed over the card, which
     // keeps the card's mode.
-    save_write_error failure;
-    if (!save_write_all({{path, bytes, std::nullopt}}, replace, failure)) {
-        error = {failure.path, failure.reason, false};
+    if (!write_files_atomically({{path, bytes, std::nullopt}}, replace, error)) {
         if (existed && replace)
             error.reason += "; the card is unchanged";
         return false;
     }
-    std::vector<std::uint8_t> back;
-    if (!read_card_bytes(path, back, error))
+    bounded_file back;
+    if (!read_file_bounded(path, CARD_SIZE, back, error) && error.cause != file_failure::too_large)
         return false;
-    if (back != bytes) {
-        error = {path, "the card read back differs from what was written", false};
+    if (back.bytes != bytes) {
+        error = {path, "the card read back differs from what was written", file_failure::content};
         return false;
     }
     return true;
 }
 
+namespace {
+
+std::string without_trailing_spaces(std::string name) {
+    while (!name.empty() && name.back() == ' ')
+        name.pop_back();
+    return name;
+}
+
+// The slots of the files named `entry`: exactly, or with the trailing
+// spaces of both names dropped.
+std::vector<std::size_t> slots_named(const card_image& card, const card_layout& layout,
+                                     const std::string& entry, bool trim_spaces) {
+    std::vector<std::size_t> found;
+    const std::string wanted = trim_spaces ? without_trailing_spaces(entry) : entry;
+    for (const card_file& file : card_files(card, layout)) {
+        const std::string name = card_file_name(file);
+        if ((trim_spaces ? without_trailing_spaces(name) : name) == wanted)
+            found.push_back(file.slot);
+    }
+    return found;
+}
+
+}  // namespace
+
 bool card_find_entry(const card_image& card, const card_layout& layout, const std::string& entry,
                      std::size_t& slot, std::string& reason) {
+    // "#N" names a slot, whatever the names on the card.
     if (entry.size() > 1 && entry[0] == '#' &&
         entry.find_first_not_of("0123456789", 1) == std::string::npos && entry.size() < 6) {
         slot = std::stoul(entry.substr(1));
@@ -88,11 +79,9 @@ bool card_find_entry(const card_image& card, const card_layout& layout, const st
         }
         return true;
     }
-    std::vector<std::size_t> found;
-    for (const card_file& file : card_files(card, layout)) {
-        if (card_file_name(file) == entry)
-            found.push_back(file.slot);
-    }
+    std::vector<std::size_t> found = slots_named(card, layout, entry, false);
+    if (found.empty())
+        found = slots_named(card, layout, entry, true);
     if (found.empty()) {
         reason = "no file of this name on the card";
         return false;

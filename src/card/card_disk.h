@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "card/card_image.h"
-#include "save/save_files.h"
+#include "files/file_error.h"
 
 /// Reads the card file at `path` (no more than one byte past a card's size).
 bool card_load(const std::string& path, card_image& card, file_error& error);
@@ -18,9 +18,11 @@ bool card_load(const std::string& path, card_image& card, file_error& error);
 /// existing card is replaced; without it an existing file is refused.
 bool card_store(const std::string& path, const card_image& card, bool replace, file_error& error);
 
-/// The slot an ENTRY names: "#N", or a name (the 12 bytes, trailing NULs
-/// ignored, compared exactly). False with the reason when nothing or several
-/// entries match.
+/// The slot an ENTRY names: "#N", that slot whatever the names; or a name
+/// (the 12 bytes, trailing NULs ignored, compared exactly; when no name
+/// matches so, trailing spaces are ignored too). False with the reason when
+/// nothing or several entries match. Every program that takes an ENTRY
+/// finds it here.
 bool card_find_entry(const card_image& card, const card_layout& layout, const std::string& entry,
                      std::size_t& slot, std::string& reason);
 

@@ -45,7 +45,8 @@ std::string needs(std::size_t blocks, std::size_t free) {
 
 // The blocks for a file, or false with why none fit.
 bool choose_blocks(const card_image& card, const card_layout& layout, bool game, std::size_t count,
-                   std::vector<std::uint16_t>& blocks, std::string& reason) {
+                   std::vector<std::uint16_t>& blocks, card_add_error& error) {
+    std::string& reason = error.reason;
     const std::size_t free = free_user_blocks(card, layout);
     if (!game) {
         for (std::size_t block = layout.user_end; block-- > 0 && blocks.size() < count;) {
@@ -77,7 +78,8 @@ bool choose_blocks(const card_image& card, const card_layout& layout, bool game,
     for (std::size_t block = 0; block < count; ++block) {
         if (card_fat(card, layout, block) != FAT_FREE) {
             reason = "a game needs blocks 0 to " + std::to_string(count - 1) + ", but block " +
-                     std::to_string(block) + " is taken (--defrag packs the data files to the top)";
+                     std::to_string(block) + " is taken";
+            error.defrag_helps = true;
             return false;
         }
         blocks.push_back(static_cast<std::uint16_t>(block));
@@ -115,7 +117,10 @@ card_image card_new(const std::array<std::uint8_t, 4>& colour, std::uint8_t icon
     return card;
 }
 
-bool card_add(card_image& card, const card_new_file& file, std::size_t& slot, std::string& reason) {
+bool card_add(card_image& card, const card_new_file& file, std::size_t& slot,
+              card_add_error& error) {
+    error = {};
+    std::string& reason = error.reason;
     card_layout layout;
     if (!card_read_layout(card, layout, reason))
         return false;
@@ -143,7 +148,7 @@ bool card_add(card_image& card, const card_new_file& file, std::size_t& slot, st
     }
     const std::size_t count = blocks_for(file.content.size());
     std::vector<std::uint16_t> blocks;
-    if (!choose_blocks(card, layout, file.game, count, blocks, reason))
+    if (!choose_blocks(card, layout, file.game, count, blocks, error))
         return false;
     place_chain(card, layout, blocks, file.content);
 
@@ -159,6 +164,13 @@ bool card_add(card_image& card, const card_new_file& file, std::size_t& slot, st
     card_put_entry(card, layout, entry);
     slot = entry.slot;
     return true;
+}
+
+bool card_add(card_image& card, const card_new_file& file, std::size_t& slot, std::string& reason) {
+    card_add_error error;
+    const bool added = card_add(card, file, slot, error);
+    reason = error.reason;
+    return added;
 }
 
 bool card_remove(card_image& card, std::size_t slot, std::string& reason) {

@@ -26,8 +26,19 @@ struct card_new_file {
     std::vector<std::uint8_t> content;  // padded to whole blocks when placed
 };
 
+/// Why card_add refused a file: the reason in words, and whether packing the
+/// data files (card_defrag) would make room for it.
+struct card_add_error {
+    std::string reason;
+    bool defrag_helps = false;
+};
+
 /// Places the file in the first free slot; the slot taken, or false with
 /// what is needed.
+bool card_add(card_image& card, const card_new_file& file, std::size_t& slot,
+              card_add_error& error);
+
+/// The same, with the reason alone.
 bool card_add(card_image& card, const card_new_file& file, std::size_t& slot, std::string& reason);
 
 /// Frees the entry's chain and clears its 32 bytes; the blocks keep their

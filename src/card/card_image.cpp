@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "files/text.h"
 #include "save/containers.h"
 #include "save/save_header.h"
 
@@ -230,18 +231,14 @@ card_chain card_follow_chain(const card_image& card, const card_layout& layout, 
     card_chain chain;
     std::array<bool, CARD_BLOCKS> seen{};
     std::size_t block = first;
-    const auto hex = [](std::size_t value) {
-        char text[8];
-        std::snprintf(text, sizeof text, "0x%04zX", value);
-        return std::string(text);
-    };
     while (true) {
         if (block >= CARD_BLOCKS) {
             chain.fault =
                 chain.blocks.empty()
                     ? "the first block " + std::to_string(block) + " lies outside the card"
                     : "the chain leaves the card after block " +
-                          std::to_string(chain.blocks.back()) + " (next " + hex(block) + ")";
+                          std::to_string(chain.blocks.back()) + " (next " +
+                          hex_number(static_cast<unsigned>(block), 4) + ")";
             return chain;
         }
         const std::uint16_t next = card_fat(card, layout, block);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "card/card_image.h"
+#include "files/file_error.h"
 
 inline constexpr char CARD_PROGRAM[] = "vmurx-card";
 
@@ -23,6 +24,10 @@ struct card_command_line {
 
 /// Prints "vmurx-card: OBJECT: REASON" on standard error; returns `status`.
 int card_fail(const std::string& object, const std::string& reason, int status = 1);
+
+/// card_fail() for files that could not be written: an existing file's
+/// reason says that --force replaces it.
+int card_fail_write(const file_error& error);
 
 /// Prints the usage, after a message if any, on standard error; returns 2.
 int card_usage_error(const std::string& message);

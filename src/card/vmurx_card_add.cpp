@@ -81,8 +81,11 @@ int card_add_command(const card_command_line& cl) {
         if (!file_to_add(cl.operands[i], cl, file))
             return 1;
         std::size_t slot = 0;
-        if (!card_add(card, file, slot, reason)) {
-            return card_fail(path, cl.operands[i] + " (" + file.name + "): " + reason +
+        card_add_error error;
+        if (!card_add(card, file, slot, error)) {
+            const std::string hint =
+                error.defrag_helps ? " (--defrag packs the data files to the top)" : "";
+            return card_fail(path, cl.operands[i] + " (" + file.name + "): " + error.reason + hint +
                                        "; the card is unchanged");
         }
     }

@@ -7,7 +7,7 @@
 #include "card/card_check.h"
 #include "card/card_disk.h"
 #include "card/vmurx_card.h"
-#include "save/text.h"
+#include "files/text.h"
 
 int card_check_command(const card_command_line& cl) {
     using json = nlohmann::ordered_json;

@@ -37,10 +37,15 @@ bool outputs_of(const std::string& as, const std::string& path, const card_file&
         in.kind = save_kind::data;
     in.protect = entry.protection == CARD_PROTECTED;
     const save_analysis analysis = analyse_save(in.content, in.kind, *in.name);
-    file_error error;
+    convert_error error;
     const std::string out_path = path + (as == "dci" ? ".DCI" : ".VMS");
     if (!save_card_outputs(path, in, analysis, out_path, {}, outputs, error)) {
         reason = error.reason;
+        // The entry gives the name and the stamp; only the type can be
+        // missing, of an entry of an unknown type whose content is no save.
+        // The words are vmurx-save convert's, as they have always been.
+        if (error.missing == convert_missing::type)
+            reason += " (give --type)";
         // Most card names have 12 bytes, more than a VMI can name its .vms
         // by (the refusal names the .vms); the user chooses a shorter name.
         if (error.object == out_path && as == "vms")
@@ -102,7 +107,7 @@ int card_extract_command(const card_command_line& cl) {
         }
         file_error error;
         if (!write_outputs(outputs, cl.force, error))
-            status = card_fail(error.object, error.reason);
+            status = card_fail_write(error);
     }
     return status;
 }

@@ -6,8 +6,8 @@
 
 #include "card/card_check.h"
 #include "card/vmurx_card.h"
+#include "files/text.h"
 #include "save/save_header.h"
-#include "save/text.h"
 
 namespace {
 
@@ -44,9 +44,7 @@ std::string type_text(std::uint8_t type) {
         return "data";
     if (type == CARD_TYPE_GAME)
         return "game";
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", type);
-    return text;
+    return hex_number(type, 2);
 }
 
 std::size_t free_blocks(const card_image& card, const card_layout& layout) {

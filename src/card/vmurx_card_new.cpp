@@ -2,58 +2,32 @@
 // local standard time; never over an existing file.
 #include <sys/stat.h>
 
-#include <cctype>
 #include <ctime>
 
 #include "card/card_disk.h"
 #include "card/card_edit.h"
 #include "card/vmurx_card.h"
-
-namespace {
-
-bool parse_colour(const std::string& text, std::array<std::uint8_t, 4>& colour) {
-    if (text.size() != 8 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-        return false;
-    }
-    for (std::size_t i = 0; i < 4; ++i)
-        colour[i] = static_cast<std::uint8_t>(std::stoul(text.substr(2 * i, 2), nullptr, 16));
-    return true;
-}
-
-bool ends_with_dcm(const std::string& path) {
-    if (path.size() < 4)
-        return false;
-    std::string ext = path.substr(path.size() - 4);
-    for (char& c : ext)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".dcm";
-}
-
-}  // namespace
+#include "cli/cli.h"
+#include "files/text.h"
 
 int card_new_command(const card_command_line& cl) {
     if (cl.operands.size() != 1)
         return card_usage_error("new takes one CARD");
-    std::array<std::uint8_t, 4> colour{0xFF, 0xFF, 0xFF, 0xFF};
-    if (cl.colour && !parse_colour(*cl.colour, colour))
+    std::vector<std::uint8_t> colour{0xFF, 0xFF, 0xFF, 0xFF};
+    if (cl.colour && !cli_parse_hex_bytes(*cl.colour, colour.size(), colour))
         return card_usage_error("bad color '" + *cl.colour + "' (RRGGBBAA, eight hex digits)");
-    unsigned long icon = 0;
-    if (cl.icon) {
-        const std::string& text = *cl.icon;
-        if (text.empty() || text.size() > 3 ||
-            text.find_first_not_of("0123456789") != std::string::npos ||
-            (icon = std::stoul(text)) > 123) {
-            return card_usage_error("bad icon '" + text + "' (0 to 123)");
-        }
-    }
+    std::uint64_t icon = 0;
+    if (cl.icon && !cli_parse_uint(*cl.icon, 0, 123, icon))
+        return card_usage_error("bad icon '" + *cl.icon + "' (0 to 123)");
     const std::string& path = cl.operands.front();
     if (struct stat st{}; lstat(path.c_str(), &st) == 0)
         return card_fail(path, "File exists (new never replaces a file)");
     const card_image card =
-        card_new(colour, static_cast<std::uint8_t>(icon), standard_time_stamp(std::time(nullptr)),
-                 ends_with_dcm(path) ? card_order::dcm : card_order::raw);
+        card_new({colour[0], colour[1], colour[2], colour[3]}, static_cast<std::uint8_t>(icon),
+                 standard_time_stamp(std::time(nullptr)),
+                 ascii_lower(path).ends_with(".dcm") ? card_order::dcm : card_order::raw);
     file_error error;
     if (!card_store(path, card, false, error))
-        return card_fail(error.object, error.reason);
+        return card_fail_write(error);
     return 0;
 }

@@ -5,12 +5,18 @@
 #include "card/card_check.h"
 #include "card/card_disk.h"
 #include "card/vmurx_card.h"
-#include "save/text.h"
+#include "files/text.h"
 
 int card_fail(const std::string& object, const std::string& reason, int status) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s: %s: %s\n", CARD_PROGRAM, printable(object).c_str(), reason.c_str());
     return status;
+}
+
+int card_fail_write(const file_error& error) {
+    if (error.cause == file_failure::exists)
+        return card_fail(error.object, error.reason + " (use --force to replace it)");
+    return card_fail(error.object, error.reason);
 }
 
 bool card_open(const std::string& path, card_image& card, card_layout& layout) {
@@ -40,7 +46,7 @@ int card_write_changed(const std::string& path, const card_image& card, bool was
     }
     file_error error;
     if (!card_store(path, card, true, error))
-        return card_fail(error.object, error.reason);
+        return card_fail_write(error);
     return 0;
 }
 

@@ -1,12 +1,11 @@
 // Building the processor card of vmurx-emu --cpu and showing it at the end.
 #include "emu/emu_cpu.h"
 
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <vector>
 
 #include "card/card_disk.h"
+#include "files/bounded_read.h"
 #include "vmu/cpu_card/card_setup.h"
 #include "vmu/cpu_card/sender_image.h"
 
@@ -18,13 +17,15 @@ bool read_sender(const std::string& path, std::vector<std::uint8_t>& image, std:
         image.assign(built_in.begin(), built_in.end());
         return true;
     }
-    std::ifstream in(path, std::ios::binary);
-    image.assign(std::istreambuf_iterator<char>(in), {});
-    if (!in.eof() && !in) {
+    bounded_file file;
+    file_error failure;
+    if (!read_file_bounded(path, VMU_FLASH_SIZE / 2, file, failure) &&
+        failure.cause != file_failure::too_large) {
         error = "cannot read " + path;
         return false;
     }
-    if (image.empty() || image.size() > VMU_FLASH_SIZE / 2) {
+    image = std::move(file.bytes);  // empty when too large
+    if (image.empty()) {
         error = path + " is no game the card can hold";
         return false;
     }
@@ -80,7 +81,7 @@ bool emu_prepare_cpu_card(const emu_cpu_options& options, vmu_cpu_card& card, st
         return false;
     }
     std::size_t index = 0;
-    if (chosen && !cpu_card_list_index(image, chosen->name, index)) {
+    if (chosen && !cpu_card_list_index(image, *chosen, index)) {
         error = "the sender does not list " + card_file_name(*chosen);
         return false;
     }

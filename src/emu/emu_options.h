@@ -2,7 +2,8 @@
 // (vmurx-emu, vmurx-probe-emu, and the kernel stand-in of the end-to-end
 // tests): which file the card sends, how fast it clocks, and which fault it
 // shows. The options are a table (emu_options.cpp): adding one is a row and
-// the function that takes its value.
+// the function that takes its value (emu_option_values.cpp); the files they
+// name are read once all are (emu_setup.cpp).
 #pragma once
 
 #include <string>
@@ -30,8 +31,6 @@ struct emu_options {
     /// which never sends the card a byte and has no frames to raise its
     /// priority in, so the options about those are not its own.
     std::string tool = "vmurx";
-    bool help = false;
-    bool version = false;
     bool realtime = false;  // --realtime: keep real time on a thread of its own
     vmu_realtime_config realtime_config;
     emu_cpu_options cpu;
@@ -50,8 +49,9 @@ bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_o
 /// `program [VMU options] [-- tool options]`. Sets up `vmu` and `options`
 /// from the options before "--" and gives the tool's own command line in
 /// `tool_argv`: the program name, what follows "--", and a null pointer.
-/// Returns -1 to go on, or the status to exit with after printing the help
-/// or the version (0) or a wrong VMU option (2). `tool` names the tool, whose
-/// program against the card is `tool`-emu; `summary` is the help's first line.
+/// The program is `tool`-emu; `summary` is the help's first line. Returns -1
+/// to go on, or the status to exit with: 0 after the help or the version, 2
+/// after a wrong VMU option (with the usage) or a file the options name that
+/// cannot be sent (without it).
 int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& options,
                            const char* tool, const char* summary, std::vector<char*>& tool_argv);

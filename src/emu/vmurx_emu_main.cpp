@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "block/program.h"
+#include "cli/cli.h"
 #include "emu/emu_cpu.h"
 #include "emu/emu_options.h"
 #include "lpt/byte_exchange.h"
@@ -55,8 +56,9 @@ int main(int argc, char* argv[]) {
     if (options.cpu.enabled) {
         std::string error;
         if (!emu_prepare_cpu_card(options.cpu, cpu_card(), error)) {
-            std::fprintf(stderr, "%s: %s\n", argv[0], error.c_str());
-            return 1;
+            // As for the protocol card's files: what the options name is unusable.
+            std::fprintf(stderr, "vmurx-emu: %s\n", error.c_str());
+            return CLI_USAGE;
         }
         cpu_card().delay_floor_us = delay_floor_us;
         emu_use_cpu_card(cpu_card());

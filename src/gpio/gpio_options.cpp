@@ -2,40 +2,39 @@
 // the GPIO backend.
 #include "gpio/gpio_options.h"
 
-#include <getopt.h>
-
 #include <cstring>
 #include <sstream>
+#include <string_view>
 
+#include "cli/cli.h"
 #include "platform/gpio/gpio_platform.h"
 
 namespace {
 
-constexpr int USAGE = 2;
+enum { CHIP, LINES, BIAS };
 
-void usage(const char* name, const gpio_program& program, std::FILE* stream) {
-    std::fprintf(stream,
-                 "Usage: %s [--chip CHIP] [--lines ROLE=LINE,...] [--bias pull-up|none] "
-                 "[-- %s options]\n%s\n\n",
-                 name, program.tool, program.summary);
-    std::fputs(
-        "  --chip=CHIP      the GPIO chip: a path (/dev/gpiochip0), a name (gpiochip0) or\n"
-        "                   a label (pinctrl-rp1); default: the chip with a line GPIO17\n"
-        "  --lines=LIST     the cable's lines as ROLE=LINE, separated by commas. ROLE is\n"
-        "                   d0, d1, d2, d3, select, ack or busy; LINE is the line's\n"
-        "                   offset on the chip or its name. Roles not given keep\n"
-        "                   d0=GPIO17,d1=GPIO27,d2=GPIO22,d3=GPIO23,\n"
-        "                   select=GPIO24,ack=GPIO25,busy=GPIO5\n"
-        "  --bias=BIAS      pull-up (default) or none: the chip's own bias on Select,\n"
-        "                   Ack and Busy\n"
-        "  -h, --help       this help text\n"
-        "      --version    the version\n"
-        "\n",
-        stream);
-    std::fprintf(stream,
-                 "%s options: as for %s, see '%s'.\n"
-                 "Exit status 2 for a wrong command line, or a chip or line that is not there.\n",
-                 program.tool, program.tool, program.tool_help);
+const cli_option OPTIONS[] = {
+    {CHIP, "chip", '\0', "CHIP",
+     "the GPIO chip: a path (/dev/gpiochip0), a name (gpiochip0) or a label (pinctrl-rp1); "
+     "default: the chip with a line GPIO17",
+     nullptr},
+    {LINES, "lines", '\0', "LIST",
+     "the cable's lines as ROLE=LINE, separated by commas. ROLE is d0, d1, d2, d3, select, ack "
+     "or busy; LINE is the line's offset on the chip or its name. Roles not given keep "
+     "d0=GPIO17,d1=GPIO27,d2=GPIO22,d3=GPIO23, select=GPIO24,ack=GPIO25,busy=GPIO5",
+     nullptr},
+    {BIAS, "bias", '\0', "BIAS",
+     "pull-up (default) or none: the chip's own bias on Select, Ack and Busy", nullptr},
+};
+
+std::string usage(const gpio_program& program) {
+    const std::string indent(std::string_view(program.name).size() + 8, ' ');
+    return std::string("Usage: ") + program.name + " [--chip CHIP] [--lines ROLE=LINE,...]\n" +
+           indent + "[--bias pull-up|none] [-- " + program.tool + " options]\n" + program.summary +
+           "\n\n" + cli_options_help(OPTIONS) + "\n" + program.tool + " options: as for " +
+           program.tool + ", see '" + program.tool_help +
+           "'.\n"
+           "Exit status 2 for a wrong command line, or a chip or line that is not there.\n";
 }
 
 int role_of(const std::string& name) {
@@ -96,59 +95,32 @@ bool gpio_parse_lines(const std::string& list, gpio_wanted& wanted, bool (&given
 
 namespace {
 
-// The GPIO options in `own` (`count` words, the first the program's name for
-// getopt's messages) into `wanted`. Returns -1 to go on, or the status to
-// exit with; the usage names the program as `invoked`.
-int read_options(int count, char** own, const char* invoked, const gpio_program& program,
-                 gpio_wanted& wanted, std::FILE* out, std::FILE* err) {
-    static const option LONG_OPTIONS[] = {
-        {"chip", required_argument, nullptr, 'c'}, {"lines", required_argument, nullptr, 'l'},
-        {"bias", required_argument, nullptr, 'b'}, {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},    {nullptr, 0, nullptr, 0},
-    };
-    const char* name = program.name;
+// The GPIO options into `wanted`. Returns -1 to go on, or the status to exit
+// with.
+int read_options(int count, char* own[], const gpio_program& program, gpio_wanted& wanted,
+                 std::FILE* out, std::FILE* err) {
+    const std::string hint = std::string("the ") + program.tool + " options follow '--'";
+    const cli_program cli{program.name, usage(program)};
+    cli_parsed parsed;
+    const int status = cli_read(cli, {.options = OPTIONS, .operands = false, .hint = hint.c_str()},
+                                count, own, parsed, out, err);
+    if (status >= 0)
+        return status;
     bool given[GPIO_ROLES] = {};
     std::string error;
-    optind = 0;  // from the start, whoever parsed before
-    int option;
-    while ((option = getopt_long(count, own, "h", LONG_OPTIONS, nullptr)) != -1) {
-        switch (option) {
-            case 'c':
-                wanted.chip = optarg;
-                break;
-            case 'l':
-                if (!gpio_parse_lines(optarg, wanted, given, error)) {
-                    std::fprintf(err, "%s: invalid --lines: %s\n", name, error.c_str());
-                    usage(invoked, program, err);
-                    return USAGE;
-                }
-                break;
-            case 'b':
-                if (std::strcmp(optarg, "pull-up") != 0 && std::strcmp(optarg, "none") != 0) {
-                    std::fprintf(err, "%s: invalid bias '%s': pull-up or none\n", name, optarg);
-                    usage(invoked, program, err);
-                    return USAGE;
-                }
-                wanted.pull_up = std::strcmp(optarg, "pull-up") == 0;
-                break;
-            case 'h':
-                usage(invoked, program, out);
-                return 0;
-            case 'V':
-                std::fprintf(out, "%s (vmurx) %s\n", name, program.version);
-                return 0;
-            default:  // getopt has named the fault
-                usage(invoked, program, err);
-                return USAGE;
+    for (const cli_given& option : parsed.options) {
+        if (option.id == CHIP) {
+            wanted.chip = option.value;
+        } else if (option.id == LINES) {
+            if (!gpio_parse_lines(option.value, wanted, given, error))
+                return cli_usage_error(cli, "invalid --lines: " + error, err);
+        } else if (option.value == "pull-up" || option.value == "none") {
+            wanted.pull_up = option.value == "pull-up";
+        } else {
+            return cli_usage_error(cli, "invalid bias '" + option.value + "': pull-up or none",
+                                   err);
         }
     }
-    if (optind < count) {
-        std::fprintf(err, "%s: unexpected argument '%s' (the %s options follow '--')\n", name,
-                     own[optind], program.tool);
-        usage(invoked, program, err);
-        return USAGE;
-    }
-    optind = 0;  // the tool parses its own options from the start
     return -1;
 }
 
@@ -157,16 +129,9 @@ int read_options(int count, char** own, const char* invoked, const gpio_program&
 int gpio_split_command_line(int argc, char* argv[], const gpio_program& program,
                             std::vector<char*>& tool_argv, std::FILE* out, std::FILE* err,
                             const std::string& node_dir) {
-    int separator = 1;
-    while (separator < argc && std::strcmp(argv[separator], "--") != 0)
-        ++separator;
-    // getopt names the program by the first word of what it parses.
-    std::string own_name = program.name;
-    std::vector<char*> own(argv, argv + separator);
-    own[0] = own_name.data();
-    own.push_back(nullptr);
+    const int own = cli_split(argc, argv, tool_argv);
     gpio_wanted wanted;
-    const int status = read_options(separator, own.data(), argv[0], program, wanted, out, err);
+    const int status = read_options(own, argv, program, wanted, out, err);
     if (status >= 0)
         return status;
 
@@ -185,12 +150,7 @@ int gpio_split_command_line(int argc, char* argv[], const gpio_program& program,
             break;
         case gpio_found::unusable:
             std::fprintf(err, "%s: %s\n", program.name, found.message.c_str());
-            return USAGE;
+            return CLI_USAGE;
     }
-
-    tool_argv.assign({argv[0]});
-    for (int i = separator + 1; i < argc; ++i)
-        tool_argv.push_back(argv[i]);
-    tool_argv.push_back(nullptr);
     return -1;
 }

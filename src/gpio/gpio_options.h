@@ -22,11 +22,10 @@ struct gpio_program {
     const char* tool;       // the tool whose options follow "--", e.g. "vmurx"
     const char* tool_help;  // the command that lists them, e.g. "vmurx -h"
     const char* summary;    // the first line of the help
-    const char* version;
-    bool announce_claim;  // say on standard error which chip and lines were claimed
+    bool announce_claim;    // say on standard error which chip and lines were claimed
 };
 
-/// The whole command line `program [GPIO options] [-- tool options]`: parses
+/// The whole command line `program [GPIO options] [-- tool options]`: reads
 /// the GPIO options, finds the chip and lines in `node_dir`, and hands them
 /// to the backend (or the system's refusal, which the tool then reports as
 /// for any refused port). Gives the tool's command line in `tool_argv`: the

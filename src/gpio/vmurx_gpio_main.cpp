@@ -7,16 +7,11 @@
 #include "gpio/gpio_options.h"
 #include "main/vmurx.h"
 
-#ifndef VMURX_VERSION
-#define VMURX_VERSION "unknown"
-#endif
-
 int main(int argc, char* argv[]) {
     std::vector<char*> tool_argv;
-    const gpio_program program{
-        "vmurx-gpio",  "vmurx",
-        "vmurx -h",    "Runs vmurx on a GPIO header, wired by the table in the README.",
-        VMURX_VERSION, true};
+    const gpio_program program{"vmurx-gpio", "vmurx", "vmurx -h",
+                               "Runs vmurx on a GPIO header, wired by the table in the README.",
+                               true};
     const int status = gpio_split_command_line(argc, argv, program, tool_argv, stdout, stderr);
     if (status >= 0)
         return status;

@@ -28,11 +28,13 @@ inline constexpr int PROBE_MEASURED = 0;
 inline constexpr int PROBE_FAILED = 1;  // no port, or nothing measured
 inline constexpr int PROBE_USAGE = 2;
 
-/// Reads the command line into `options`. Returns -1 to go on, or the status
-/// to exit with after --help or --version (0) or a wrong command line (2, the
+/// Reads the command line into `options`; the messages and the usage name
+/// the program `name`, whose usage line puts `before` ahead of the probe's
+/// options ("[VMU options] --", or ""). Returns -1 to go on, or the status to
+/// exit with after --help or --version (0) or a wrong command line (2, the
 /// usage having gone to `err`).
-int probe_parse_options(int argc, char* argv[], probe_options& options, std::FILE* out,
-                        std::FILE* err);
+int probe_parse_options(const char* name, const char* before, int argc, char* argv[],
+                        probe_options& options, std::FILE* out, std::FILE* err);
 
 /// Whether a permission the transfer would use was given.
 enum class probe_grant { granted, refused, not_applicable };
@@ -110,5 +112,7 @@ void probe_report(const probe_measurement& measurement, const probe_port_facts& 
 int probe_run(const probe_options& options, probe_describe_port describe, std::FILE* out,
               std::FILE* err, probe_measurement& measurement);
 
-/// The whole program: command line, then probe_run on standard output.
-int probe_main(int argc, char* argv[], probe_describe_port describe);
+/// The whole program: command line (as for probe_parse_options), then
+/// probe_run on standard output.
+int probe_main(const char* name, const char* before, int argc, char* argv[],
+               probe_describe_port describe);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
 #include "emu/emu_cpu.h"
 #include "emu/emu_options.h"
 #include "lpt/byte_exchange.h"
@@ -38,15 +39,16 @@ int main(int argc, char* argv[]) {
     if (options.cpu.enabled) {
         std::string error;
         if (!emu_prepare_cpu_card(options.cpu, cpu_card, error)) {
-            std::fprintf(stderr, "%s: %s\n", argv[0], error.c_str());
-            return 1;
+            std::fprintf(stderr, "vmurx-probe-emu: %s\n", error.c_str());
+            return CLI_USAGE;
         }
         emu_use_cpu_card(cpu_card);
     }
     // The floor vmurx-emu runs with, so that the probe reports what a
     // transfer against the same card would use.
     set_delay_floor_us(options.cpu.enabled && options.realtime ? DEFAULT_DELAY_FLOOR_US : 0);
-    const int probe_status = probe_main(static_cast<int>(probe_argv.size()) - 1, probe_argv.data(),
-                                        describe_software_card);
+    const int probe_status =
+        probe_main("vmurx-probe-emu", "[VMU options] --", static_cast<int>(probe_argv.size()) - 1,
+                   probe_argv.data(), describe_software_card);
     return probe_status == 0 && emu_report_failed() ? 1 : probe_status;
 }

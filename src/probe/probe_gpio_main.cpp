@@ -12,10 +12,6 @@
 #include "platform/gpio/gpio_platform.h"
 #include "probe/probe.h"
 
-#ifndef VMURX_VERSION
-#define VMURX_VERSION "unknown"
-#endif
-
 namespace {
 
 constexpr const char* ROLE_TITLES[GPIO_ROLES] = {"D0", "D1", "D2", "D3", "Select", "Ack", "Busy"};
@@ -51,16 +47,13 @@ probe_port_facts describe_gpio_port() {
 
 int main(int argc, char* argv[]) {
     std::vector<char*> probe_argv;
-    const gpio_program program{"vmurx-probe-gpio",
-                               "vmurx-probe",
-                               "vmurx-probe --help",
-                               "Runs vmurx-probe on a GPIO header: check the wiring and this "
+    const gpio_program program{"vmurx-probe-gpio", "vmurx-probe", "vmurx-probe --help",
+                               "Runs vmurx-probe on a GPIO header: check the wiring and this\n"
                                "machine's timing before a transfer.",
-                               VMURX_VERSION,
                                false};
     const int status = gpio_split_command_line(argc, argv, program, probe_argv, stdout, stderr);
     if (status >= 0)
         return status;
-    return probe_main(static_cast<int>(probe_argv.size()) - 1, probe_argv.data(),
-                      describe_gpio_port);
+    return probe_main(program.name, "[GPIO options] --", static_cast<int>(probe_argv.size()) - 1,
+                      probe_argv.data(), describe_gpio_port);
 }

@@ -20,5 +20,5 @@ probe_port_facts describe_linux_port() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    return probe_main(argc, argv, describe_linux_port);
+    return probe_main("vmurx-probe", "", argc, argv, describe_linux_port);
 }

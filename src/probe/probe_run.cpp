@@ -1,52 +1,38 @@
 // The command line of vmurx-probe and the run: open the port as vmurx does,
 // show the lines, measure, report.
-#include <getopt.h>
-
 #include <cerrno>
 #include <cstring>
 
+#include "cli/cli.h"
 #include "lpt/lpt.h"
 #include "platform/platform.h"
 #include "probe/probe.h"
 
-#ifndef VMURX_VERSION
-#define VMURX_VERSION "unknown"
-#endif
-
 namespace {
 
-void usage(const char* program, std::FILE* stream) {
-    std::fprintf(stream, "Usage: %s [-d device] [-t seconds] [-w] [-h]\n", program);
-    std::fputs(
-        "Check the parallel port, the cable and this machine's timing before a transfer.\n"
-        "Only the status register is read: the card never sees a transfer begin.\n"
-        "\n"
-        "  -d, --device=DEVICE   the port, as for vmurx: LPT1: (default), LPT2, LPT3,\n"
-        "                        or a base address such as 0x378 or 0xEC00\n"
-        "  -t, --time=SECONDS    how long to poll, whole seconds from 1 to 600 (default 5)\n"
-        "  -w, --watch           print every change of Select, Ack and Busy as it happens\n"
-        "  -h, --help            this help text\n"
-        "      --version         the version\n"
-        "\n"
-        "Exit status: 0 after a measurement, 1 when the port cannot be opened,\n"
-        "2 for a wrong command line.\n",
-        stream);
-}
+enum { DEVICE, TIME, WATCH };
 
-// Whole seconds in plain decimal digits, within 1 to PROBE_MAX_SECONDS.
-bool parse_seconds(const char* text, std::int64_t& seconds) {
-    if (*text == '\0')
-        return false;
-    std::int64_t value = 0;
-    for (const char* c = text; *c != '\0'; ++c) {
-        if (*c < '0' || *c > '9')
-            return false;
-        value = value * 10 + (*c - '0');
-        if (value > PROBE_MAX_SECONDS)
-            return false;
-    }
-    seconds = value;
-    return value >= 1;
+const cli_option OPTIONS[] = {
+    {DEVICE, "device", 'd', "DEVICE",
+     "the port, as for vmurx: LPT1: (default), LPT2, LPT3, or a base address such as 0x378 or "
+     "0xEC00",
+     nullptr},
+    {TIME, "time", 't', "SECONDS", "how long to poll, whole seconds from 1 to 600 (default 5)",
+     nullptr},
+    {WATCH, "watch", 'w', nullptr, "print every change of Select, Ack and Busy as it happens",
+     nullptr},
+};
+
+std::string usage(const char* name, const char* before) {
+    return std::string("Usage: ") + name + (*before != '\0' ? " " : "") + before +
+           " [-d device] [-t seconds] [-w] [-h]\n"
+           "Check the parallel port, the cable and this machine's timing before a transfer.\n"
+           "Only the status register is read: the card never sees a transfer begin.\n"
+           "\n" +
+           cli_options_help(OPTIONS) +
+           "\n"
+           "Exit status: 0 after a measurement, 1 when the port cannot be opened,\n"
+           "2 for a wrong command line.\n";
 }
 
 const char* pin_level(std::uint8_t pins, std::uint8_t line) {
@@ -65,48 +51,34 @@ void print_lines(std::uint8_t raw_status, std::FILE* out) {
 
 }  // namespace
 
-int probe_parse_options(int argc, char* argv[], probe_options& options, std::FILE* out,
-                        std::FILE* err) {
-    static const option LONG_OPTIONS[] = {
-        {"device", required_argument, nullptr, 'd'}, {"time", required_argument, nullptr, 't'},
-        {"watch", no_argument, nullptr, 'w'},        {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0},
-    };
-    int option;
-    while ((option = getopt_long(argc, argv, "d:t:wh", LONG_OPTIONS, nullptr)) != -1) {
-        switch (option) {
-            case 'd':
-                options.device = optarg;
+int probe_parse_options(const char* name, const char* before, int argc, char* argv[],
+                        probe_options& options, std::FILE* out, std::FILE* err) {
+    const cli_program program{name, usage(name, before)};
+    cli_parsed parsed;
+    const int status =
+        cli_read(program, {.options = OPTIONS, .operands = false}, argc, argv, parsed, out, err);
+    if (status >= 0)
+        return status;
+    for (const cli_given& given : parsed.options) {
+        std::uint64_t seconds = 0;
+        switch (given.id) {
+            case DEVICE:
+                options.device = given.value;
                 break;
-            case 't': {
-                std::int64_t seconds = 0;
-                if (!parse_seconds(optarg, seconds)) {
-                    std::fprintf(err, "%s: invalid time '%s': whole seconds from 1 to %d\n",
-                                 argv[0], optarg, PROBE_MAX_SECONDS);
-                    usage(argv[0], err);
-                    return PROBE_USAGE;
+            case TIME:
+                if (!cli_parse_uint(given.value, 1, PROBE_MAX_SECONDS, seconds)) {
+                    return cli_usage_error(program,
+                                           "invalid time '" + given.value +
+                                               "': whole seconds from 1 to " +
+                                               std::to_string(PROBE_MAX_SECONDS),
+                                           err);
                 }
-                options.duration_ms = seconds * 1'000;
+                options.duration_ms = static_cast<std::int64_t>(seconds) * 1'000;
                 break;
-            }
-            case 'w':
+            default:  // WATCH
                 options.watch = true;
                 break;
-            case 'h':
-                usage(argv[0], out);
-                return PROBE_MEASURED;
-            case 'V':
-                std::fprintf(out, "vmurx-probe %s\n", VMURX_VERSION);
-                return PROBE_MEASURED;
-            default:  // getopt has named the fault
-                usage(argv[0], err);
-                return PROBE_USAGE;
         }
-    }
-    if (optind < argc) {
-        std::fprintf(err, "%s: unexpected argument '%s'\n", argv[0], argv[optind]);
-        usage(argv[0], err);
-        return PROBE_USAGE;
     }
     return -1;
 }
@@ -169,9 +141,10 @@ int probe_run(const probe_options& options, probe_describe_port describe, std::F
     return measurement.reads - 1 - measurement.excluded > 0 ? PROBE_MEASURED : PROBE_FAILED;
 }
 
-int probe_main(int argc, char* argv[], probe_describe_port describe) {
+int probe_main(const char* name, const char* before, int argc, char* argv[],
+               probe_describe_port describe) {
     probe_options options;
-    const int status = probe_parse_options(argc, argv, options, stdout, stderr);
+    const int status = probe_parse_options(name, before, argc, argv, options, stdout, stderr);
     if (status >= 0)
         return status;
     probe_measurement measurement;

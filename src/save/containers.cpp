@@ -2,8 +2,8 @@
 #include "save/containers.h"
 
 #include <algorithm>
-#include <cstdio>
 
+#include "files/text.h"
 #include "save/save_header.h"
 
 namespace {
@@ -11,12 +11,6 @@ namespace {
 void put_text(std::span<std::uint8_t> field, const std::string& text) {
     std::fill(field.begin(), field.end(), 0);
     std::copy_n(text.begin(), std::min(text.size(), field.size()), field.begin());
-}
-
-std::string hex_byte(std::uint8_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", value);
-    return text;
 }
 
 }  // namespace
@@ -109,9 +103,9 @@ std::optional<dci_file> parse_dci(std::span<const std::uint8_t> bytes,
     entry.header_block = get_u16(bytes, 0x1A);
 
     if (entry.type != DCI_TYPE_DATA && entry.type != DCI_TYPE_GAME)
-        problems.push_back("unknown file type " + hex_byte(entry.type) + " in the DCI");
+        problems.push_back("unknown file type " + hex_number(entry.type, 2) + " in the DCI");
     if (entry.protection != 0x00 && entry.protection != 0xFF)
-        problems.push_back("unusual copy-protection byte " + hex_byte(entry.protection));
+        problems.push_back("unusual copy-protection byte " + hex_number(entry.protection, 2));
 
     const auto body = bytes.subspan(DCI_ENTRY_SIZE);
     const std::size_t whole = body.size() / SAVE_BLOCK_SIZE * SAVE_BLOCK_SIZE;

@@ -1,29 +1,21 @@
 // Building the DCI, or the .vms and its .vmi, of a conversion.
 #include "save/save_convert.h"
 
+#include "files/paths.h"
 #include "save/containers.h"
 #include "save/stamp.h"
 
 namespace {
 
-std::string out_base(const std::string& path) {
-    const auto slash = path.rfind('/');
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    const auto dot = base.rfind('.');
-    return dot == std::string::npos || dot == 0 ? base : base.substr(0, dot);
-}
-
 // The .vms and the .vmi beside it, in the letter case of the .vms.
 bool vms_outputs(const std::string& out_path, const save_input& in, const save_analysis& analysis,
                  const convert_options& options, bool game, bool protect,
-                 std::vector<output_file>& outputs, file_error& error) {
+                 std::vector<output_file>& outputs, convert_error& error) {
     vmi_record vmi;
-    vmi.resource_name = out_base(out_path);
+    vmi.resource_name = without_extension(base_name(out_path));
     if (vmi.resource_name.empty() || vmi.resource_name.size() > 8) {
-        error = {out_path,
-                 "the VMI's resource name '" + vmi.resource_name +
-                     "' (the name without .vms) must have 1 to 8 bytes",
-                 false};
+        error = {out_path, "the VMI's resource name '" + vmi.resource_name +
+                               "' (the name without .vms) must have 1 to 8 bytes"};
         return false;
     }
     if (options.description) {
@@ -52,21 +44,23 @@ bool vms_outputs(const std::string& out_path, const save_input& in, const save_a
 bool save_card_outputs(const std::string& in_path, const save_input& in,
                        const save_analysis& analysis, const std::string& out_path,
                        const convert_options& options, std::vector<output_file>& outputs,
-                       file_error& error) {
-    const auto refuse = [&](const std::string& object, const std::string& reason) {
-        error = {object, reason, false};
+                       convert_error& error) {
+    const auto refuse = [&](const std::string& object, const std::string& reason,
+                            convert_missing missing = convert_missing::nothing) {
+        error = {object, reason, missing};
         return false;
     };
     if (!in.name && !in.long_name.empty()) {
-        return refuse(in_path, "the file's name '" + in.long_name +
-                                   "' is longer than a card name's 12 bytes (give --name)");
+        return refuse(
+            in_path, "the file's name '" + in.long_name + "' is longer than a card name's 12 bytes",
+            convert_missing::name);
     }
     if (!in.name)
-        return refuse(in_path, "the card name is unknown (give --name)");
+        return refuse(in_path, "the card name is unknown", convert_missing::name);
     if (in.name->size() > 12)
         return refuse(*in.name, "a card name has 1 to 12 bytes");
     if (!in.stamp)
-        return refuse(in_path, "the time stamp is unknown (give --stamp)");
+        return refuse(in_path, "the time stamp is unknown", convert_missing::stamp);
     if (!stamp_is_valid(*in.stamp))
         return refuse(in_path, "the time stamp " + stamp_iso(*in.stamp) +
                                    " is not a date between the years 1900 and 9999");
@@ -76,7 +70,7 @@ bool save_card_outputs(const std::string& in_path, const save_input& in,
     if (options.force_type && in.kind)
         type = in.kind;
     if (!type)
-        return refuse(in_path, "not a save, so its type is unknown (give --type)");
+        return refuse(in_path, "not a save, so its type is unknown", convert_missing::type);
     const bool game = type == save_kind::game;
     const bool protect = in.protect.value_or(false);
     if (format_of(out_path) != file_format::dci)

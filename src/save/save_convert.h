@@ -19,12 +19,24 @@ struct convert_options {
     bool force_type = false;  // the declared type even where the header is another's
 };
 
+/// A value a conversion needs that neither the save nor its descriptor
+/// tells: the user can give it (vmurx-save convert's --name, --stamp, --type).
+enum class convert_missing { nothing, name, stamp, type };
+
+/// Why a conversion was refused: the object (the input or the name), the
+/// reason, and the value whose absence is the reason, if any.
+struct convert_error {
+    std::string object;
+    std::string reason;
+    convert_missing missing = convert_missing::nothing;
+};
+
 /// The files of `in` converted to `out_path`: a DCI when it names one, else
 /// a .vms with its .vmi. The type is the header's where the analysis found
 /// one, else the declared one (with `force_type`: the declared one). False
-/// with the object (`in_path` or the name) and the reason when the card name,
-/// stamp or type is unknown, or the .vms's name does not fit the VMI.
+/// with the error when the card name, stamp or type is unknown or not
+/// acceptable, or the .vms's name does not fit the VMI.
 bool save_card_outputs(const std::string& in_path, const save_input& in,
                        const save_analysis& analysis, const std::string& out_path,
                        const convert_options& options, std::vector<output_file>& outputs,
-                       file_error& error);
+                       convert_error& error);

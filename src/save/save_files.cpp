@@ -1,40 +1,14 @@
 // Reading and writing saves on disk.
 #include "save/save_files.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
-#include "save/safe_write.h"
+#include "files/atomic_write.h"
+#include "files/bounded_read.h"
+#include "files/paths.h"
+#include "files/text.h"
 
 namespace {
-
-std::string lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
-std::string base_name(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string extension(const std::string& path) {
-    const std::string base = base_name(path);
-    const auto dot = base.rfind('.');
-    return dot == std::string::npos || dot == 0 ? "" : base.substr(dot);
-}
-
-std::string without_extension(const std::string& path) {
-    return path.substr(0, path.size() - extension(path).size());
-}
 
 // The same name with `ext` (".vms" or ".vmi") in the letter case of the
 // extension it has.
@@ -54,55 +28,93 @@ bool exists(const std::string& path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
-// Reads at most `limit` bytes of `path`; a longer file is refused after
-// `limit` + 1 bytes, so endless devices cannot exhaust memory, with
-// `too_large` as the reason.
-bool read_limited(const std::string& path, std::size_t limit, const char* too_large,
-                  std::vector<std::uint8_t>& bytes, std::time_t& mtime, file_error& error) {
-    error = {path, "", false};
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error.reason = std::strerror(errno);
-        return false;
+// The file beside `path` with the extension `ext`: in the letter case of
+// the path's own extension first, then in lower case, then in upper case.
+// When none exists, the last, for the message that it cannot be read.
+std::string companion_path(const std::string& path, const std::string& ext) {
+    const std::string candidates[] = {
+        companion(path, ext),
+        companion(without_extension(path) + ".x", ext),
+        companion(without_extension(path) + ".X", ext),
+    };
+    for (const std::string& candidate : candidates) {
+        if (exists(candidate))
+            return candidate;
     }
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-        error.reason = std::strerror(errno);
-        close(fd);
-        return false;
-    }
-    mtime = st.st_mtime;
-    bytes.assign(limit + 1, 0);
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error.reason = std::strerror(errno);
-            close(fd);
-            return false;
-        }
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    close(fd);
-    if (got > limit) {
-        error.too_large = true;
-        error.reason = too_large;
-        return false;
-    }
-    bytes.resize(got);
-    return true;
+    return candidates[2];
 }
 
 const char* const TOO_LARGE = "larger than 255 blocks of 512 bytes";
+
+// Reads at most `limit` bytes of `path`, refusing a longer file with
+// `too_large` as the reason.
+bool read_limited(const std::string& path, std::size_t limit, const char* too_large,
+                  bounded_file& file, file_error& error) {
+    if (read_file_bounded(path, limit, file, error))
+        return true;
+    if (error.cause == file_failure::too_large)
+        error.reason = too_large;
+    return false;
+}
 
 std::optional<std::string> name_if_fits(const std::string& name) {
     if (name.empty() || name.size() > 12)
         return std::nullopt;
     return name;
+}
+
+bool load_dci(const std::string& path, save_input& input, file_error& error) {
+    bounded_file file;
+    if (!read_limited(path, DCI_ENTRY_SIZE + MAX_CARD_FILE_SIZE + SAVE_BLOCK_SIZE - 1, TOO_LARGE,
+                      file, error)) {
+        return false;
+    }
+    auto dci = parse_dci(file.bytes, input.problems);
+    if (!dci) {
+        error = {path, "too short for a DCI (" + std::to_string(file.bytes.size()) + " bytes)",
+                 file_failure::content};
+        return false;
+    }
+    if (dci->content.size() > MAX_CARD_FILE_SIZE) {
+        error = {path, TOO_LARGE, file_failure::too_large};
+        return false;
+    }
+    input.format = "dci";
+    input.content = std::move(dci->content);
+    input.name = name_if_fits(dci->entry.name);
+    input.stamp = dci->entry.stamp;
+    if (dci->entry.type == DCI_TYPE_GAME)
+        input.kind = save_kind::game;
+    else if (dci->entry.type == DCI_TYPE_DATA)
+        input.kind = save_kind::data;
+    input.protect = dci->entry.protection != 0x00;
+    return true;
+}
+
+// Reads the descriptor at `path` into `vmi`.
+bool read_descriptor(const std::string& path, std::optional<vmi_record>& vmi, save_input& input,
+                     file_error& error) {
+    bounded_file file;
+    if (!read_limited(path, 4096, "too large for a VMI (over 4096 bytes)", file, error))
+        return false;
+    vmi = parse_vmi(file.bytes, input.problems);
+    if (!vmi) {
+        error = {path, "too short for a VMI (" + std::to_string(file.bytes.size()) + " bytes)",
+                 file_failure::content};
+        return false;
+    }
+    input.descriptor = path;
+    return true;
+}
+
+// The card name the file's own name gives: all of a raw file's name, a
+// .vms's without the extension; when longer than a card name, kept apart.
+void take_file_name(file_format format, const std::string& data_path, save_input& input) {
+    const std::string base = base_name(data_path);
+    const std::string own_name = format == file_format::bytes ? base : without_extension(base);
+    input.name = name_if_fits(own_name);
+    if (!input.name && !own_name.empty())
+        input.long_name = own_name;
 }
 
 void take_vmi(const vmi_record& vmi, save_input& input) {
@@ -118,24 +130,10 @@ void take_vmi(const vmi_record& vmi, save_input& input) {
     }
 }
 
-bool read_vmi(const std::string& path, vmi_record& vmi, save_input& input, file_error& error) {
-    std::vector<std::uint8_t> bytes;
-    std::time_t ignored;
-    if (!read_limited(path, 4096, "too large for a VMI (over 4096 bytes)", bytes, ignored, error))
-        return false;
-    const auto parsed = parse_vmi(bytes, input.problems);
-    if (!parsed) {
-        error = {path, "too short for a VMI (" + std::to_string(bytes.size()) + " bytes)", false};
-        return false;
-    }
-    vmi = *parsed;
-    return true;
-}
-
 }  // namespace
 
 file_format format_of(const std::string& path) {
-    const std::string ext = lower(extension(path));
+    const std::string ext = ascii_lower(extension(path));
     if (ext == ".dci")
         return file_format::dci;
     if (ext == ".vmi")
@@ -148,74 +146,27 @@ file_format format_of(const std::string& path) {
 bool load_save(const std::string& path, save_input& input, file_error& error) {
     input = {};
     const file_format format = format_of(path);
-    std::time_t mtime = 0;
-
-    if (format == file_format::dci) {
-        std::vector<std::uint8_t> bytes;
-        if (!read_limited(path, DCI_ENTRY_SIZE + MAX_CARD_FILE_SIZE + SAVE_BLOCK_SIZE - 1,
-                          TOO_LARGE, bytes, mtime, error)) {
-            return false;
-        }
-        auto dci = parse_dci(bytes, input.problems);
-        if (!dci) {
-            error = {path, "too short for a DCI (" + std::to_string(bytes.size()) + " bytes)",
-                     false};
-            return false;
-        }
-        if (dci->content.size() > MAX_CARD_FILE_SIZE) {
-            error = {path, TOO_LARGE, true};
-            return false;
-        }
-        input.format = "dci";
-        input.content = std::move(dci->content);
-        input.name = name_if_fits(dci->entry.name);
-        input.stamp = dci->entry.stamp;
-        if (dci->entry.type == DCI_TYPE_GAME)
-            input.kind = save_kind::game;
-        else if (dci->entry.type == DCI_TYPE_DATA)
-            input.kind = save_kind::data;
-        input.protect = dci->entry.protection != 0x00;
-        return true;
-    }
+    if (format == file_format::dci)
+        return load_dci(path, input, error);
 
     input.format = "vms";
     std::string data_path = path;
     std::optional<vmi_record> vmi;
     if (format == file_format::vmi) {
-        vmi_record record;
-        if (!read_vmi(path, record, input, error))
+        if (!read_descriptor(path, vmi, input, error))
             return false;
-        vmi = record;
-        input.descriptor = path;
-        data_path = companion(path, ".vms");
-        if (!exists(data_path))
-            data_path = companion(without_extension(path) + ".x", ".vms");
-        if (!exists(data_path))
-            data_path = companion(without_extension(path) + ".X", ".vms");
+        data_path = companion_path(path, ".vms");
     } else if (format == file_format::vms) {
-        // The descriptor in the letter case of the .vms first, then in the other.
-        std::string vmi_path = companion(path, ".vmi");
-        if (!exists(vmi_path))
-            vmi_path = companion(without_extension(path) + ".x", ".vmi");
-        if (!exists(vmi_path))
-            vmi_path = companion(without_extension(path) + ".X", ".vmi");
-        if (exists(vmi_path)) {
-            vmi_record record;
-            if (!read_vmi(vmi_path, record, input, error))
-                return false;
-            vmi = record;
-            input.descriptor = vmi_path;
-        }
+        const std::string vmi_path = companion_path(path, ".vmi");
+        if (exists(vmi_path) && !read_descriptor(vmi_path, vmi, input, error))
+            return false;
     }
-    if (!read_limited(data_path, MAX_CARD_FILE_SIZE, TOO_LARGE, input.content, mtime, error))
+    bounded_file data;
+    if (!read_limited(data_path, MAX_CARD_FILE_SIZE, TOO_LARGE, data, error))
         return false;
-
-    const std::string base = base_name(data_path);
-    const std::string own_name = format == file_format::bytes ? base : without_extension(base);
-    input.name = name_if_fits(own_name);
-    if (!input.name && !own_name.empty())
-        input.long_name = own_name;
-    input.stamp = standard_time_stamp(mtime);
+    input.content = std::move(data.bytes);
+    take_file_name(format, data_path, input);
+    input.stamp = standard_time_stamp(data.mtime);
     // Without a descriptor nothing tells whether the card protects the file.
     if (vmi)
         take_vmi(*vmi, input);
@@ -223,15 +174,11 @@ bool load_save(const std::string& path, save_input& input, file_error& error) {
 }
 
 bool write_outputs(const std::vector<output_file>& files, bool force, file_error& error) {
-    std::vector<save_output> outputs;
+    std::vector<file_to_write> outputs;
     outputs.reserve(files.size());
     for (const auto& file : files) {
         outputs.push_back(
             {file.path, file.bytes, file.stamp ? stamp_time(*file.stamp) : std::nullopt});
     }
-    save_write_error failure;
-    if (save_write_all(outputs, force, failure))
-        return true;
-    error = {failure.path, failure.reason, false};
-    return false;
+    return write_files_atomically(outputs, force, error);
 }

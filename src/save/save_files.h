@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "files/file_error.h"
 #include "save/containers.h"
 #include "save/save_header.h"
 
@@ -30,12 +31,6 @@ struct save_input {
     std::vector<std::string> problems;
 };
 
-struct file_error {
-    std::string object;  // the file concerned
-    std::string reason;  // the system's reason, or what is wrong
-    bool too_large = false;
-};
-
 /// Reads `path` and, for a .vms or .vmi, its companion. The content of a card
 /// file is at most 255 blocks; no more than that (plus one byte to tell) is
 /// ever read.
@@ -47,6 +42,6 @@ struct output_file {
     std::optional<save_stamp> stamp;  // its modification time, if any
 };
 
-/// Writes all files or none, through save_write_all: without `force` no file
-/// that exists is replaced, with it only regular files are.
+/// Writes all files or none, through write_files_atomically: without `force`
+/// no file that exists is replaced, with it only regular files are.
 bool write_outputs(const std::vector<output_file>& files, bool force, file_error& error);

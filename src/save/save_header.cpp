@@ -3,7 +3,8 @@
 #include "save/save_header.h"
 
 #include <algorithm>
-#include <cstdio>
+
+#include "files/text.h"
 
 std::uint16_t get_u16(std::span<const std::uint8_t> bytes, std::size_t offset) {
     return static_cast<std::uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
@@ -172,6 +173,70 @@ save_analysis analyse_icondata(std::span<const std::uint8_t> file) {
     return result;
 }
 
+// The kind of save the file is: the declared one, unless the other kind's
+// header is there instead (reported in `result`, not obeyed); without a
+// declaration, the kind whose header is plausible, data first. Nothing, with
+// the reason in `result`, when neither header is.
+std::optional<save_kind> choose_kind(std::span<const std::uint8_t> file,
+                                     std::optional<save_kind> declared, bool data_ok, bool game_ok,
+                                     save_analysis& result) {
+    if (declared) {
+        const bool says_data = declared == save_kind::data;
+        if (says_data ? !data_ok && game_ok : !game_ok && data_ok) {
+            result.problems.push_back(std::string("the descriptor says ") + kind_name(*declared) +
+                                      ", but the header is a " + (says_data ? "game" : "data") +
+                                      " file's");
+            return says_data ? save_kind::game : save_kind::data;
+        }
+        return declared;
+    }
+    if (data_ok)
+        return save_kind::data;
+    if (game_ok)
+        return save_kind::game;
+    result.reason = file.size() < SAVE_HEADER_SIZE ? "too short for a save header"
+                                                   : "no save header at 0 or 0x200";
+    return std::nullopt;
+}
+
+// A game file is whole when its header, icons and eyecatch are there.
+void check_game(std::span<const std::uint8_t> file, const save_header& header,
+                save_analysis& result) {
+    if (header.crc != 0)
+        result.problems.push_back("a game file with a nonzero CRC field");
+    const std::size_t end = GAME_HEADER_OFFSET + header_extent(header);
+    if (end > file.size()) {
+        result.verdict = save_verdict::truncated;
+        result.reason = "header, icons and eyecatch need " + std::to_string(end) +
+                        " bytes, the file has " + std::to_string(file.size());
+    } else {
+        result.verdict = save_verdict::intact;
+    }
+}
+
+// A data file is whole when its checksum's range is there and matches; more
+// than a block beyond the range is more than padding.
+void check_data(std::span<const std::uint8_t> file, const save_header& header,
+                save_analysis& result) {
+    const std::size_t range = crc_range(header);
+    result.crc = crc_check{header.crc, data_file_crc(file, range)};
+    if (range > file.size()) {
+        result.verdict = save_verdict::truncated;
+        result.reason = "the checksum covers " + std::to_string(range) + " bytes, the file has " +
+                        std::to_string(file.size());
+    } else if (!result.crc->ok()) {
+        result.verdict = save_verdict::checksum_mismatch;
+        result.reason = "the stored CRC " + hex_number(result.crc->stored, 4) +
+                        " differs from the computed " + hex_number(result.crc->computed, 4);
+    } else {
+        result.verdict = save_verdict::intact;
+    }
+    if (range <= file.size() && file.size() - range >= SAVE_BLOCK_SIZE) {
+        result.problems.push_back(std::to_string(file.size() - range) +
+                                  " bytes beyond the checksum's range, more than padding");
+    }
+}
+
 }  // namespace
 
 save_analysis analyse_save(std::span<const std::uint8_t> file, std::optional<save_kind> declared,
@@ -182,30 +247,11 @@ save_analysis analyse_save(std::span<const std::uint8_t> file, std::optional<sav
     save_analysis result;
     const auto at_data = read_save_header(file, 0);
     const auto at_game = read_save_header(file, GAME_HEADER_OFFSET);
-    const bool data_ok = at_data && header_is_plausible(*at_data);
-    const bool game_ok = at_game && header_is_plausible(*at_game);
-
-    save_kind kind;
-    if (declared) {
-        kind = *declared;
-        // A descriptor that names the wrong kind is reported, not obeyed,
-        // when the other kind's header is there.
-        const bool says_data = kind == save_kind::data;
-        if (says_data ? !data_ok && game_ok : !game_ok && data_ok) {
-            result.problems.push_back(std::string("the descriptor says ") + kind_name(kind) +
-                                      ", but the header is a " + (says_data ? "game" : "data") +
-                                      " file's");
-            kind = says_data ? save_kind::game : save_kind::data;
-        }
-    } else if (data_ok) {
-        kind = save_kind::data;
-    } else if (game_ok) {
-        kind = save_kind::game;
-    } else {
-        result.reason = file.size() < SAVE_HEADER_SIZE ? "too short for a save header"
-                                                       : "no save header at 0 or 0x200";
+    const std::optional<save_kind> kind =
+        choose_kind(file, declared, at_data && header_is_plausible(*at_data),
+                    at_game && header_is_plausible(*at_game), result);
+    if (!kind)
         return result;
-    }
     const std::size_t offset = kind == save_kind::game ? GAME_HEADER_OFFSET : 0;
     const auto& header = kind == save_kind::game ? at_game : at_data;
     result.header_offset = offset;
@@ -219,7 +265,7 @@ save_analysis analyse_save(std::span<const std::uint8_t> file, std::optional<sav
         return result;
     }
     if (!header_is_plausible(*header)) {
-        result.reason = "the " + std::string(kind_name(kind)) + " file's header at " +
+        result.reason = "the " + std::string(kind_name(*kind)) + " file's header at " +
                         (offset == 0 ? "0" : "0x200") + " is not valid (" +
                         std::to_string(header->icon_count) + " icons, eyecatch type " +
                         std::to_string(header->eyecatch_type) + ")";
@@ -227,39 +273,9 @@ save_analysis analyse_save(std::span<const std::uint8_t> file, std::optional<sav
     }
     result.kind = kind;
     result.header = header;
-
-    if (kind == save_kind::game) {
-        if (header->crc != 0)
-            result.problems.push_back("a game file with a nonzero CRC field");
-        const std::size_t end = offset + header_extent(*header);
-        if (end > file.size()) {
-            result.verdict = save_verdict::truncated;
-            result.reason = "header, icons and eyecatch need " + std::to_string(end) +
-                            " bytes, the file has " + std::to_string(file.size());
-        } else {
-            result.verdict = save_verdict::intact;
-        }
-        return result;
-    }
-
-    const std::size_t range = crc_range(*header);
-    result.crc = crc_check{header->crc, data_file_crc(file, range)};
-    if (range > file.size()) {
-        result.verdict = save_verdict::truncated;
-        result.reason = "the checksum covers " + std::to_string(range) + " bytes, the file has " +
-                        std::to_string(file.size());
-    } else if (!result.crc->ok()) {
-        result.verdict = save_verdict::checksum_mismatch;
-        char text[64];
-        std::snprintf(text, sizeof text, "the stored CRC 0x%04X differs from the computed 0x%04X",
-                      result.crc->stored, result.crc->computed);
-        result.reason = text;
-    } else {
-        result.verdict = save_verdict::intact;
-    }
-    if (range <= file.size() && file.size() - range >= SAVE_BLOCK_SIZE) {
-        result.problems.push_back(std::to_string(file.size() - range) +
-                                  " bytes beyond the checksum's range, more than padding");
-    }
+    if (kind == save_kind::game)
+        check_game(file, *header, result);
+    else
+        check_data(file, *header, result);
     return result;
 }

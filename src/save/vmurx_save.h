@@ -10,18 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
 #include "save/save_files.h"
 #include "save/save_header.h"
 
 /// The program's name in its messages.
 inline constexpr const char* PROGRAM = "vmurx-save";
 
-/// The whole help text.
-extern const char* const USAGE;
+/// The program, with its whole help text, for the command-line layer.
+const cli_program& save_program();
 
 /// The command line of one command: its options and its operands.
 struct command_line {
-    bool help = false;
     bool json = false;
     bool force = false;
     bool protect = false;
@@ -30,7 +30,6 @@ struct command_line {
     std::size_t scale = 1;
     std::optional<std::string> name, stamp, type, description, copyright;
     std::vector<std::string> operands;
-    std::string error;  // a value that is not acceptable (status 2, with the usage)
 };
 
 /// A file read and looked at.
@@ -42,15 +41,16 @@ struct examined {
 /// Reads `path` and analyses its content.
 bool examine(const std::string& path, examined& file, file_error& error);
 
-/// "0x1234".
-std::string hex16(std::uint16_t value);
-
 /// Prints "vmurx-save: MESSAGE" (unless empty) and the usage to standard
 /// error; returns 2.
 int usage_error(const std::string& message);
 
 /// Prints "vmurx-save: OBJECT: REASON" to standard error; returns 1.
 int fail(const std::string& object, const std::string& reason);
+
+/// fail() for files that could not be written: an existing file's reason
+/// says that --force replaces it.
+int fail_write(const file_error& error);
 
 /// Prints "vmurx-save: warning: OBJECT: REASON" to standard error.
 void warn(const std::string& object, const std::string& reason);

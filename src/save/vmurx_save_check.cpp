@@ -2,7 +2,7 @@
 // exit status that scripts can rely on.
 #include <cstdio>
 
-#include "save/text.h"
+#include "files/text.h"
 #include "save/vmurx_save.h"
 
 int run_check(const command_line& cl) {
@@ -28,8 +28,8 @@ int run_check(const command_line& cl) {
                                                          : "OK (icon file, no checksum)";
                     break;
                 case save_verdict::checksum_mismatch:
-                    result = "FAILED (checksum " + hex16(a.crc->stored) + ", computed " +
-                             hex16(a.crc->computed) + ")";
+                    result = "FAILED (checksum " + hex_number(a.crc->stored, 4) + ", computed " +
+                             hex_number(a.crc->computed, 4) + ")";
                     failed = true;
                     break;
                 case save_verdict::truncated:

@@ -17,7 +17,7 @@ struct convert_values {
 // 0, or the status after the message on a value that is not acceptable.
 int read_values(const command_line& cl, convert_values& values) {
     if (cl.name && (cl.name->empty() || cl.name->size() > 12))
-        return fail(*cl.name, "a card name has 1 to 12 bytes");
+        return usage_error(*cl.name + ": a card name has 1 to 12 bytes");
     if (cl.stamp) {
         values.stamp = parse_stamp_text(*cl.stamp);
         if (!values.stamp) {
@@ -31,10 +31,29 @@ int read_values(const command_line& cl, convert_values& values) {
         values.kind = *cl.type == "game" ? save_kind::game : save_kind::data;
     }
     if (cl.description && cl.description->size() > 32)
-        return fail("--description", "at most 32 bytes");
+        return usage_error("--description: at most 32 bytes");
     if (cl.copyright && cl.copyright->size() > 32)
-        return fail("--copyright", "at most 32 bytes");
+        return usage_error("--copyright: at most 32 bytes");
     return 0;
+}
+
+// The refusal, with the option that gives what is missing.
+int fail_convert(const convert_error& error) {
+    std::string reason = error.reason;
+    switch (error.missing) {
+        case convert_missing::name:
+            reason += " (give --name)";
+            break;
+        case convert_missing::stamp:
+            reason += " (give --stamp)";
+            break;
+        case convert_missing::type:
+            reason += " (give --type)";
+            break;
+        case convert_missing::nothing:
+            break;
+    }
+    return fail(error.object, reason);
 }
 
 }  // namespace
@@ -84,11 +103,14 @@ int run_convert(const command_line& cl) {
     std::vector<output_file> outputs;
     if (format_of(out_path) == file_format::bytes) {
         outputs.push_back({out_path, in.content, in.stamp});
-    } else if (!save_card_outputs(in_path, in, f.analysis, out_path,
-                                  {cl.description, cl.copyright, cl.force_type}, outputs, error)) {
-        return fail(error.object, error.reason);
+    } else {
+        convert_error refusal;
+        if (!save_card_outputs(in_path, in, f.analysis, out_path,
+                               {cl.description, cl.copyright, cl.force_type}, outputs, refusal)) {
+            return fail_convert(refusal);
+        }
     }
     if (!write_outputs(outputs, cl.force, error))
-        return fail(error.object, error.reason);
+        return fail_write(error);
     return 0;
 }

@@ -7,9 +7,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "files/text.h"
 #include "save/images.h"
 #include "save/stamp.h"
-#include "save/text.h"
 #include "save/vmurx_save.h"
 
 namespace {
@@ -79,9 +79,7 @@ void put_name(json& object, const std::string& key, const std::optional<std::str
         return;
     }
     object[key] = *text;
-    try {
-        (void)object[key].dump();
-    } catch (const json::type_error&) {
+    if (!is_utf8(*text)) {
         object[key + "_bytes"] =
             hex_string({reinterpret_cast<const std::uint8_t*>(text->data()), text->size()});
     }
@@ -172,7 +170,8 @@ std::string info_text(const std::string& path, const examined& f) {
         line("Description:", description_of(f, false));
     }
     if (a.crc)
-        line("CRC:", "stored " + hex16(a.crc->stored) + ", computed " + hex16(a.crc->computed));
+        line("CRC:", "stored " + hex_number(a.crc->stored, 4) + ", computed " +
+                         hex_number(a.crc->computed, 4));
     line("Verdict:", verdict_name(a.verdict));
     for (const auto& p : all_problems(f))
         line("Problem:", p);

@@ -3,167 +3,157 @@
 // This file reads the command line and hands it to the command's own file.
 //
 //   vmurx-save COMMAND [OPTION]... FILE...
-#include <getopt.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
+#include "files/text.h"
 #include "save/vmurx_save.h"
 
 namespace {
 
 enum option_id {
-    OPT_HELP = 255,
-    OPT_JSON = 256,
-    OPT_FORCE,
-    OPT_PROTECT,
-    OPT_FRAME,
-    OPT_SCALE,
-    OPT_NAME,
-    OPT_STAMP,
-    OPT_TYPE,
-    OPT_DESCRIPTION,
-    OPT_COPYRIGHT,
-    OPT_FORCE_TYPE
+    JSON,
+    FRAME,
+    SCALE,
+    NAME,
+    STAMP,
+    TYPE,
+    PROTECT,
+    DESCRIPTION,
+    COPYRIGHT,
+    FORCE_TYPE,
+    FORCE,
 };
 
-bool parse_count(const char* text, unsigned long low, unsigned long high, unsigned long& value) {
-    char* end = nullptr;
-    if (text[0] < '0' || text[0] > '9')
-        return false;
-    value = std::strtoul(text, &end, 10);
-    return *end == '\0' && value >= low && value <= high;
+const cli_option OPTIONS[] = {
+    {JSON, "json", '\0', nullptr, "print JSON", "info"},
+    {FRAME, "frame", '\0', "K", "only frame K (1 to 3)", "icon"},
+    {SCALE, "scale", '\0', "N", "enlarge N times (1 to 16)", "icon eyecatch"},
+    {NAME, "name", '\0', "NAME", "the card's file name, 1 to 12 bytes", "convert"},
+    {STAMP, "stamp", '\0', "YYYYMMDDhhmmss", "the time stamp, local standard time", "convert"},
+    {TYPE, "type", '\0', "game|data", "the file's type", "convert"},
+    {PROTECT, "protect", '\0', nullptr, "mark the file copy-protected", "convert"},
+    {DESCRIPTION, "description", '\0', "TEXT",
+     "the VMI's description, at most 32 bytes (default: the VMU menu's description)", "convert"},
+    {COPYRIGHT, "copyright", '\0', "TEXT", "the VMI's copyright, at most 32 bytes", "convert"},
+    {FORCE_TYPE, "force-type", '\0', nullptr, "write a --type that contradicts the save's header",
+     "convert"},
+    {FORCE, "force", '\0', nullptr, "replace existing files", "icon eyecatch convert"},
+};
+
+std::string usage() {
+    return "Usage: vmurx-save COMMAND [OPTION]... FILE...\n"
+           "Inspect, check and convert a save received from a VMU.\n"
+           "\n"
+           "Commands:\n"
+           "  info [--json] FILE...       describe each file (--json: one JSON array)\n"
+           "  check FILE...               tell intact saves from damaged ones, a line each\n"
+           "  icon [--frame K] [--scale N] [--force] FILE OUT.png\n"
+           "                              write the frames side by side or frame K as a PNG\n"
+           "  eyecatch [--scale N] [--force] FILE OUT.png\n"
+           "                              write the 72x56 eyecatch as a PNG\n"
+           "  convert [OPTION]... IN OUT  write IN in the format that OUT's extension names:\n"
+           "                              .dci a DCI, .vms the bytes with a .vmi beside it,\n"
+           "                              anything else the bytes alone\n"
+           "\n"
+           "Options:\n" +
+           cli_options_help(OPTIONS) +
+           "\n"
+           "Files are read by extension, in any letter case: .dci is a DCI; .vmi is the .vms\n"
+           "beside it with this descriptor; anything else holds the bytes as on the card (a\n"
+           ".vms uses the .vmi of the same base name beside it when there is one). Without\n"
+           "a descriptor the card name is the file's name and the stamp its modification\n"
+           "time.\n"
+           "\n"
+           "Exit status:\n"
+           "  0  done; for check: every file is OK\n"
+           "  1  check: a file FAILED; other commands: the work could not be done\n"
+           "  2  a bad command, option or option value; check and info: a file cannot be\n"
+           "     read; check: a file is not a save\n";
 }
 
-// Parses argv[1..] with getopt_long; `allowed` lists the options of this
-// command. Returns false for an unknown option or a missing value.
-bool parse_command(int argc, char* argv[], const std::vector<int>& allowed, command_line& cl) {
-    static const option all[] = {
-        {"help", no_argument, nullptr, OPT_HELP},
-        {"json", no_argument, nullptr, OPT_JSON},
-        {"force", no_argument, nullptr, OPT_FORCE},
-        {"protect", no_argument, nullptr, OPT_PROTECT},
-        {"frame", required_argument, nullptr, OPT_FRAME},
-        {"scale", required_argument, nullptr, OPT_SCALE},
-        {"name", required_argument, nullptr, OPT_NAME},
-        {"stamp", required_argument, nullptr, OPT_STAMP},
-        {"type", required_argument, nullptr, OPT_TYPE},
-        {"description", required_argument, nullptr, OPT_DESCRIPTION},
-        {"copyright", required_argument, nullptr, OPT_COPYRIGHT},
-        {"force-type", no_argument, nullptr, OPT_FORCE_TYPE},
-    };
-    std::vector<option> options{all[0]};
-    for (const option& o : all) {
-        for (int id : allowed) {
-            if (o.val == id)
-                options.push_back(o);
-        }
-    }
-    options.push_back({nullptr, 0, nullptr, 0});
-    opterr = 0;  // the messages below name this program, not the command
-    optind = 1;
-    int id;
-    while ((id = getopt_long(argc, argv, "h", options.data(), nullptr)) != -1) {
-        unsigned long number = 0;
-        switch (id) {
-            case 'h':
-            case OPT_HELP:
-                cl.help = true;
-                break;
-            case OPT_JSON:
-                cl.json = true;
-                break;
-            case OPT_FORCE:
-                cl.force = true;
-                break;
-            case OPT_PROTECT:
-                cl.protect = true;
-                break;
-            case OPT_FORCE_TYPE:
-                cl.force_type = true;
-                break;
-            case OPT_FRAME:
-                if (!parse_count(optarg, 1, 3, number))
-                    cl.error = std::string("bad frame '") + optarg + "' (1 to 3)";
-                cl.frame = static_cast<unsigned>(number);
-                break;
-            case OPT_SCALE:
-                if (!parse_count(optarg, 1, 16, number))
-                    cl.error = std::string("bad scale '") + optarg + "' (1 to 16)";
-                cl.scale = number;
-                break;
-            case OPT_NAME:
-                cl.name = optarg;
-                break;
-            case OPT_STAMP:
-                cl.stamp = optarg;
-                break;
-            case OPT_TYPE:
-                cl.type = optarg;
-                break;
-            case OPT_DESCRIPTION:
-                cl.description = optarg;
-                break;
-            case OPT_COPYRIGHT:
-                cl.copyright = optarg;
-                break;
-            default:
-                if (optopt >= OPT_HELP) {
-                    cl.error = std::string("option '") + argv[optind - 1] + "' needs a value";
-                } else if (optopt != 0) {
-                    cl.error =
-                        std::string("unrecognized option '-") + static_cast<char>(optopt) + "'";
-                } else {
-                    cl.error = std::string("unrecognized option '") + argv[optind - 1] + "'";
-                }
+// A count from `low` to `high`, or the message for a bad one.
+bool take_count(const cli_given& given, std::uint64_t low, std::uint64_t high, const char* what,
+                std::uint64_t& count, std::string& error) {
+    if (cli_parse_uint(given.value, low, high, count))
+        return true;
+    error = std::string("bad ") + what + " '" + given.value + "' (" + std::to_string(low) + " to " +
+            std::to_string(high) + ")";
+    return false;
+}
+
+// One option's value into `cl`: false with the message for a bad one.
+bool take_option(const cli_given& given, command_line& cl, std::string& error) {
+    std::uint64_t count = 0;
+    switch (given.id) {
+        case JSON:
+            cl.json = true;
+            break;
+        case FRAME:
+            if (!take_count(given, 1, 3, "frame", count, error))
                 return false;
-        }
+            cl.frame = static_cast<unsigned>(count);
+            break;
+        case SCALE:
+            if (!take_count(given, 1, 16, "scale", count, error))
+                return false;
+            cl.scale = count;
+            break;
+        case NAME:
+            cl.name = given.value;
+            break;
+        case STAMP:
+            cl.stamp = given.value;
+            break;
+        case TYPE:
+            cl.type = given.value;
+            break;
+        case PROTECT:
+            cl.protect = true;
+            break;
+        case DESCRIPTION:
+            cl.description = given.value;
+            break;
+        case COPYRIGHT:
+            cl.copyright = given.value;
+            break;
+        case FORCE_TYPE:
+            cl.force_type = true;
+            break;
+        default:  // FORCE
+            cl.force = true;
+            break;
     }
-    for (int i = optind; i < argc; ++i)
-        cl.operands.emplace_back(argv[i]);
     return true;
 }
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
-    if (argc < 2)
-        return usage_error("missing command");
-    const std::string command = argv[1];
-    if (command == "--help" || command == "-h") {
-        std::fputs(USAGE, stdout);
-        return 0;
-    }
-    if (command == "--version") {
-        std::printf("vmurx-save (vmurx) %s\n", VMURX_VERSION);
-        return 0;
-    }
-    std::vector<int> allowed;
-    if (command == "info")
-        allowed = {OPT_JSON};
-    else if (command == "check")
-        allowed = {};
-    else if (command == "icon")
-        allowed = {OPT_FRAME, OPT_SCALE, OPT_FORCE};
-    else if (command == "eyecatch")
-        allowed = {OPT_SCALE, OPT_FORCE};
-    else if (command == "convert")
-        allowed = {OPT_NAME,        OPT_STAMP,     OPT_TYPE,  OPT_PROTECT,
-                   OPT_DESCRIPTION, OPT_COPYRIGHT, OPT_FORCE, OPT_FORCE_TYPE};
-    else
-        return usage_error("unknown command '" + command + "'");
+const cli_program& save_program() {
+    static const cli_program save{PROGRAM, usage(), printable};
+    return save;
+}
 
+int main(int argc, char* argv[]) {
+    const char* const commands[] = {"info", "check", "icon", "eyecatch", "convert"};
+    std::size_t which = 0;
+    if (const int status = cli_command(save_program(), commands, argc, argv, which); status >= 0)
+        return status;
+    const std::string command = commands[which];
+    cli_parsed parsed;
+    const int status = cli_read(save_program(), {.options = OPTIONS, .command = command.c_str()},
+                                argc - 1, argv + 1, parsed);
+    if (status >= 0)
+        return status;
     command_line cl;
-    if (!parse_command(argc - 1, argv + 1, allowed, cl))
-        return usage_error(cl.error);
-    if (cl.help) {
-        std::fputs(USAGE, stdout);
-        return 0;
+    std::string error;
+    for (const cli_given& given : parsed.options) {
+        if (!take_option(given, cl, error))
+            return usage_error(error);
     }
-    if (!cl.error.empty())
-        return usage_error(cl.error);
+    cl.operands = parsed.operands;
     if (command == "info" || command == "check") {
         if (cl.operands.empty())
             return usage_error("no FILE given");

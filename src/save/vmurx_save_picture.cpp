@@ -12,7 +12,7 @@ int write_picture(const std::string& path, const rgba_image& image, const comman
         return fail(path, reason);
     file_error error;
     if (!write_outputs({{path, png, std::nullopt}}, cl.force, error))
-        return fail(error.object, error.reason);
+        return fail_write(error);
     return 0;
 }
 

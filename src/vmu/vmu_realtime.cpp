@@ -21,7 +21,7 @@
 #include <functional>
 
 #include "clock/monotonic_clock.h"
-#include "save/safe_write.h"
+#include "files/atomic_write.h"
 
 namespace {
 
@@ -193,7 +193,7 @@ void run_card(vmu_realtime& rt) {
 }
 
 void write_report(vmu_realtime& rt) {
-    rt.report_error.clear();
+    rt.report_error.reset();
     if (rt.config.report_path.empty())
         return;
     const vmu_realtime_result& r = rt.result;
@@ -211,8 +211,11 @@ void write_report(vmu_realtime& rt) {
     text += "stray_accesses " + std::to_string(rt.tool_stray) + "\n";
     for (const std::string& complaint : rt.card->complaints)
         text += "complaint " + complaint + "\n";
-    rt.report_error = save_write_all({{rt.config.report_path, {text.begin(), text.end()}, {}}},
-                                     rt.config.replace_report);
+    file_error error;
+    if (!write_files_atomically({{rt.config.report_path, {text.begin(), text.end()}, {}}},
+                                rt.config.replace_report, error)) {
+        rt.report_error = error;
+    }
 }
 
 // The one running card, for the exit handler.

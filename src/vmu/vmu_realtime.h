@@ -20,9 +20,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "files/file_error.h"
 #include "vmu/vmu_sim.h"
 #include "vmu/write_ring.h"
 
@@ -65,7 +67,7 @@ struct vmu_realtime {
 
     std::thread thread;
     vmu_realtime_result result;
-    std::string report_error;  // "PATH: reason" when the report could not be written
+    std::optional<file_error> report_error;  // why the report could not be written
 };
 
 /// The raw status register: one atomic load, plus the relaxed store that
@@ -86,7 +88,7 @@ inline void vmu_realtime_write(vmu_realtime& rt, std::uint8_t value) {
 void vmu_realtime_start(vmu_realtime& rt, vmu_sim& card);
 
 /// Stops and joins the card thread, fills `rt.result` and writes the report
-/// as every output is written (save/safe_write.h): an existing file only with
+/// as every output is written (files/atomic_write.h): an existing file only with
 /// `replace_report`, never through a symbolic link. Why it could not be is
 /// left in `rt.report_error`. Does nothing when the thread is not running.
 void vmu_realtime_stop(vmu_realtime& rt);

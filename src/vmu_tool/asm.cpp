@@ -1,65 +1,37 @@
 // vmurx-vmu asm: assembles one source file into a program image, written to
 // a temporary file beside the output and renamed into place, so that a
 // failed run leaves the previous image as it was.
-#include <getopt.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cardcpu/asm/assembler.h"
-#include "save/save_files.h"
+#include "files/atomic_write.h"
+#include "files/paths.h"
 #include "vmu_tool/vmu_tool.h"
 
 namespace {
 
 // SOURCE with its extension replaced by .vms (or .vms added).
 std::string default_output(const std::string& source) {
-    const std::size_t slash = source.find_last_of('/');
-    const std::size_t dot = source.find_last_of('.');
-    const bool has_extension =
-        dot != std::string::npos && dot > 0 && (slash == std::string::npos || dot > slash + 1);
-    return (has_extension ? source.substr(0, dot) : source) + ".vms";
+    return without_extension(source) + ".vms";
 }
 
 }  // namespace
 
-int vmu_tool_asm(int argc, char* argv[]) {
-    static const option options[] = {
-        {"include", required_argument, nullptr, 'I'},
-        {"output", required_argument, nullptr, 'o'},
-        {"help", no_argument, nullptr, 'h'},
-        {nullptr, 0, nullptr, 0},
-    };
+int vmu_tool_asm(const cli_parsed& cl) {
     std::vector<std::string> include_dirs;
     std::string output;
-    opterr = 0;  // the messages below name this program
-    optind = 1;
-    int id = 0;
-    while ((id = getopt_long(argc, argv, "+I:o:", options, nullptr)) != -1) {
-        switch (id) {
-            case 'I':
-                include_dirs.emplace_back(optarg);
-                break;
-            case 'o':
-                output = optarg;
-                break;
-            case 'h':
-                std::fputs(VMU_TOOL_USAGE, stdout);
-                return 0;
-            default:
-                if (optopt == 'I' || optopt == 'o') {
-                    return vmu_tool_usage_error(std::string("option '") + argv[optind - 1] +
-                                                "' needs a value");
-                }
-                return vmu_tool_usage_error(std::string("unrecognized option '") +
-                                            argv[optind - 1] + "'");
-        }
+    for (const cli_given& given : cl.options) {
+        if (given.id == VMU_TOOL_INCLUDE)
+            include_dirs.push_back(given.value);
+        else  // VMU_TOOL_OUTPUT
+            output = given.value;
     }
-    if (argc - optind != 1) {
-        return vmu_tool_usage_error(argc == optind ? "asm: no SOURCE" : "asm: one SOURCE only");
-    }
-    const std::string source = argv[optind];
+    if (cl.operands.size() != 1)
+        return vmu_tool_usage_error(cl.operands.empty() ? "asm: no SOURCE"
+                                                        : "asm: one SOURCE only");
+    const std::string& source = cl.operands.front();
     if (output.empty()) {
         output = default_output(source);
     }
@@ -79,7 +51,7 @@ int vmu_tool_asm(int argc, char* argv[]) {
         return 1;
     }
     file_error error;
-    if (!write_outputs({{output, result.image, std::nullopt}}, true, error)) {
+    if (!write_files_atomically({{output, result.image, std::nullopt}}, true, error)) {
         return vmu_tool_fail(error.object, error.reason);
     }
     return 0;

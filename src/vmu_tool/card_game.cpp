@@ -1,25 +1,26 @@
 // The game of a whole card image for run --card, found through the card
 // library, so that the image may be raw or in the Nexus order and its
-// directory is read as vmurx-card reads it.
+// entry is named as every program names one: a card name or #SLOT.
 #include "vmu_tool/card_game.h"
 
-#include "card/card_image.h"
+#include "card/card_disk.h"
 
-bool card_game_flash(std::span<const std::uint8_t> file, const std::string& name,
+bool card_game_flash(std::span<const std::uint8_t> file, const std::string& entry,
                      std::vector<std::uint8_t>& flash, std::string& reason) {
     card_image card;
     card_layout layout;
+    std::size_t slot = 0;
     if (!card_from_file(file, card, reason) || !card_read_layout(card, layout, reason))
         return false;
-    for (const card_file& entry : card_files(card, layout)) {
-        std::string entry_name = card_file_name(entry);
-        while (!entry_name.empty() && entry_name.back() == ' ')
-            entry_name.pop_back();
-        if (entry.type == CARD_TYPE_GAME && entry_name == name) {
-            flash = std::move(card.bytes);
-            return true;
-        }
+    if (!card_find_entry(card, layout, entry, slot, reason)) {
+        reason = entry + ": " + reason;
+        return false;
     }
-    reason = "the card holds no game named " + name;
-    return false;
+    if (card_read_entry(card, layout, slot).type != CARD_TYPE_GAME) {
+        reason = "the card holds no game " +
+                 (entry.starts_with('#') ? "in slot " + entry : "named " + entry);
+        return false;
+    }
+    flash = std::move(card.bytes);
+    return true;
 }

@@ -1,18 +1,15 @@
 // vmurx-vmu run: runs a game on the processor model from the card's start
 // state for a time of the card's own, pressing buttons on the way, and then
 // prints the screen and the registers as asked.
-#include <getopt.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cardcpu/cpu/cpu.h"
+#include "files/bounded_read.h"
 #include "vmu_tool/card_game.h"
 #include "vmu_tool/vmu_tool.h"
 
@@ -30,23 +27,13 @@ struct press {
 
 struct run_options {
     std::uint64_t ms = 1000;
+    bool ms_given = false;
     std::uint64_t cycles = 0;  // when not 0, the limit instead of ms
     std::vector<press> presses;
     std::string card;
     bool lcd = false;
     bool regs = false;
 };
-
-bool parse_number(const char* text, std::uint64_t high, std::uint64_t& value) {
-    if (text[0] < '0' || text[0] > '9') {
-        return false;
-    }
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long parsed = std::strtoull(text, &end, 10);
-    value = parsed;
-    return errno == 0 && *end == '\0' && parsed <= high;
-}
 
 bool parse_press(const std::string& text, press& out) {
     static const char* const names[] = {"up", "down", "left", "right", "a", "b", "mode", "sleep"};
@@ -58,96 +45,76 @@ bool parse_press(const std::string& text, press& out) {
     for (unsigned bit = 0; bit < 8; ++bit) {
         if (name == names[bit]) {
             out.button = static_cast<std::uint8_t>(1U << bit);
-            return parse_number(text.c_str() + at + 1, MAX_MS, out.from_ms);
+            return cli_parse_uint(std::string_view(text).substr(at + 1), 0, MAX_MS, out.from_ms);
         }
     }
     return false;
 }
 
-enum { OPT_MS = 256, OPT_CYCLES, OPT_PRESS, OPT_CARD, OPT_LCD, OPT_REGS, OPT_HELP };
+// One option's value into `o`: false with the message for a bad one.
+bool take_option(const cli_given& given, run_options& o, std::string& error) {
+    press p{};
+    switch (given.id) {
+        case VMU_TOOL_MS:
+            if (!cli_parse_uint(given.value, 1, MAX_MS, o.ms))
+                error = "bad --ms '" + given.value + "'";
+            o.ms_given = true;
+            break;
+        case VMU_TOOL_CYCLES:
+            if (!cli_parse_uint(given.value, 1, MAX_CYCLES, o.cycles))
+                error = "bad --cycles '" + given.value + "'";
+            break;
+        case VMU_TOOL_PRESS:
+            if (!parse_press(given.value, p))
+                error = "bad --press '" + given.value + "' (BUTTON@MS, e.g. a@200)";
+            o.presses.push_back(p);
+            break;
+        case VMU_TOOL_CARD:
+            o.card = given.value;
+            break;
+        case VMU_TOOL_LCD:
+            o.lcd = true;
+            break;
+        default:  // VMU_TOOL_REGS
+            o.regs = true;
+            break;
+    }
+    return error.empty();
+}
 
-// Returns -1 to go on, else the exit status.
-int parse_run(int argc, char* argv[], run_options& o, std::string& file) {
-    static const option options[] = {
-        {"ms", required_argument, nullptr, OPT_MS},
-        {"cycles", required_argument, nullptr, OPT_CYCLES},
-        {"press", required_argument, nullptr, OPT_PRESS},
-        {"card", required_argument, nullptr, OPT_CARD},
-        {"lcd", no_argument, nullptr, OPT_LCD},
-        {"regs", no_argument, nullptr, OPT_REGS},
-        {"help", no_argument, nullptr, OPT_HELP},
-        {nullptr, 0, nullptr, 0},
-    };
-    opterr = 0;
-    optind = 1;
-    bool ms_given = false;
-    int id = 0;
-    while ((id = getopt_long(argc, argv, "+", options, nullptr)) != -1) {
-        press p{};
-        switch (id) {
-            case OPT_MS:
-                if (!parse_number(optarg, MAX_MS, o.ms) || o.ms == 0) {
-                    return vmu_tool_usage_error(std::string("bad --ms '") + optarg + "'");
-                }
-                ms_given = true;
-                break;
-            case OPT_CYCLES:
-                if (!parse_number(optarg, MAX_CYCLES, o.cycles) || o.cycles == 0) {
-                    return vmu_tool_usage_error(std::string("bad --cycles '") + optarg + "'");
-                }
-                break;
-            case OPT_PRESS:
-                if (!parse_press(optarg, p)) {
-                    return vmu_tool_usage_error(std::string("bad --press '") + optarg +
-                                                "' (BUTTON@MS, e.g. a@200)");
-                }
-                o.presses.push_back(p);
-                break;
-            case OPT_CARD:
-                o.card = optarg;
-                break;
-            case OPT_LCD:
-                o.lcd = true;
-                break;
-            case OPT_REGS:
-                o.regs = true;
-                break;
-            case OPT_HELP:
-                std::fputs(VMU_TOOL_USAGE, stdout);
-                return 0;
-            default:
-                if (optopt >= OPT_MS) {
-                    return vmu_tool_usage_error(std::string("option '") + argv[optind - 1] +
-                                                "' needs a value");
-                }
-                return vmu_tool_usage_error(std::string("unrecognized option '") +
-                                            argv[optind - 1] + "'");
+// The run's options and its FILE; the status after the usage for a bad one.
+int parse_run(const cli_parsed& cl, run_options& o, std::string& file) {
+    std::string error;
+    for (const cli_given& given : cl.options) {
+        if (!take_option(given, o, error)) {
+            return vmu_tool_usage_error(error);
         }
     }
-    if (ms_given && o.cycles != 0) {
+    if (o.ms_given && o.cycles != 0) {
         return vmu_tool_usage_error("--ms and --cycles exclude each other");
     }
-    if (argc - optind != 1) {
-        return vmu_tool_usage_error(argc == optind ? "run: no FILE" : "run: one FILE only");
+    if (cl.operands.size() != 1) {
+        return vmu_tool_usage_error(cl.operands.empty() ? "run: no FILE" : "run: one FILE only");
     }
-    file = argv[optind];
+    file = cl.operands.front();
     return -1;
 }
 
 // Fills the flash from FILE, or from the card image that holds the game FILE.
 bool load(vmu_cpu& cpu, const run_options& o, const std::string& file) {
-    std::vector<std::uint8_t> bytes;
-    std::string reason;
+    bounded_file read;
+    file_error error;
     const std::string& path = o.card.empty() ? file : o.card;
-    if (!vmu_tool_read_file(path, VMU_FLASH_SIZE, bytes, reason)) {
-        vmu_tool_fail(path, reason);
+    if (!read_file_bounded(path, VMU_FLASH_SIZE, read, error)) {
+        vmu_tool_fail(path, error.reason);
         return false;
     }
     if (o.card.empty()) {
-        return vmu_cpu_load_game(cpu, bytes);
+        return vmu_cpu_load_game(cpu, read.bytes);
     }
     std::vector<std::uint8_t> flash;
-    if (!card_game_flash(bytes, file, flash, reason) || !vmu_cpu_load_card(cpu, flash)) {
+    std::string reason;
+    if (!card_game_flash(read.bytes, file, flash, reason) || !vmu_cpu_load_card(cpu, flash)) {
         vmu_tool_fail(path, reason.empty() ? "not a 131072-byte card image" : reason);
         return false;
     }
@@ -212,10 +179,10 @@ void print_lcd(const vmu_cpu& cpu) {
 
 }  // namespace
 
-int vmu_tool_run(int argc, char* argv[]) {
+int vmu_tool_run(const cli_parsed& command_line) {
     run_options o;
     std::string file;
-    if (const int status = parse_run(argc, argv, o, file); status >= 0) {
+    if (const int status = parse_run(command_line, o, file); status >= 0) {
         return status;
     }
     vmu_cpu cpu;

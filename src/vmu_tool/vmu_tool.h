@@ -1,27 +1,32 @@
-// What the commands of vmurx-vmu share: the program's name and usage, its
-// messages, and reading a whole file.
+// What the commands of vmurx-vmu share: the program's name, its options (the
+// table is in main.cpp) and its messages.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
+
+#include "cli/cli.h"
 
 inline constexpr const char* VMU_TOOL_PROGRAM = "vmurx-vmu";
 
-/// The usage text, for --help and for a bad command line.
-extern const char* const VMU_TOOL_USAGE;
+/// The options of both commands, as the command line gives them.
+enum vmu_tool_option {
+    VMU_TOOL_INCLUDE,
+    VMU_TOOL_OUTPUT,
+    VMU_TOOL_MS,
+    VMU_TOOL_CYCLES,
+    VMU_TOOL_PRESS,
+    VMU_TOOL_CARD,
+    VMU_TOOL_LCD,
+    VMU_TOOL_REGS,
+};
 
-/// Prints `message` (when not empty) and the usage on stderr; returns 2.
+/// Prints "vmurx-vmu: MESSAGE" (when not empty) and the usage on stderr;
+/// returns 2.
 int vmu_tool_usage_error(const std::string& message);
 
 /// Prints "vmurx-vmu: OBJECT: REASON" on stderr; returns 1.
 int vmu_tool_fail(const std::string& object, const std::string& reason);
 
-/// The whole file at `path`; false with the system's reason when it cannot
-/// be read or is larger than `limit` bytes.
-bool vmu_tool_read_file(const std::string& path, std::size_t limit,
-                        std::vector<std::uint8_t>& bytes, std::string& reason);
-
-/// The commands: argv[0] is the command's name, options and operands follow.
-int vmu_tool_asm(int argc, char* argv[]);
-int vmu_tool_run(int argc, char* argv[]);
+/// The commands, on their command line as read; each returns the exit status.
+int vmu_tool_asm(const cli_parsed& command_line);
+int vmu_tool_run(const cli_parsed& command_line);

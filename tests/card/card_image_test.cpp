@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "card/card_check.h"
+#include "card/card_disk.h"
 #include "card_support.h"
 
 namespace {
@@ -227,6 +228,55 @@ TEST(Layout, TheUserBlockCountIsWrittenToTheRootAndBoundsWhereDataGoes) {
         EXPECT_EQ(layout.user_end, c.user_end) << c.count;
         const std::size_t slot = put(card, test_file("DATA", 1));
         EXPECT_EQ(card_read_entry(card, layout, slot).first_block, c.user_end - 1) << c.count;
+    }
+}
+
+// Every program names an entry through card_find_entry: a slot names that
+// slot whatever the names; a name is compared exactly, and its trailing
+// spaces count only when no name matches exactly.
+TEST(Entries, AreNamedBySlotWhateverTheNamesOrByName) {
+    card_image card = blank_card();
+    for (const char* name : {"TWIN", "TWIX", "PADDED", "A", "#1", "GAME"})
+        put(card, test_file(name, 1, std::string(name) == "GAME"));
+    const card_layout layout = layout_of(card);
+    const auto rename = [&](std::size_t slot, const std::string& name) {
+        card_file entry = card_read_entry(card, layout, slot);
+        entry.name = {};
+        std::copy(name.begin(), name.end(), entry.name.begin());
+        card_put_entry(card, layout, entry);
+    };
+    rename(1, "TWIN");          // two of one name, as real cards carry
+    rename(2, "PADDED      ");  // padded with spaces, as some games write them
+    rename(3, "A ");
+    const struct {
+        std::string entry;
+        long slot;  // -1: refused
+        std::string reason;
+    } cases[] = {
+        {"#0", 0, ""},
+        {"#1", 1, ""},  // a slot, though another entry is named "#1"
+        {"#00005", -1, "no file of this name on the card"},  // six characters: a name
+        {"#5", 5, ""},
+        {"#6", -1, "no file in slot #6"},
+        {"#999", -1, "no file in slot #999"},
+        {"#", -1, "no file of this name on the card"},
+        {"TWIN", -1, "several files have this name, give one of their slots: #0 #1"},
+        {"PADDED      ", 2, ""},
+        {"PADDED", 2, ""},
+        {"A ", 3, ""},
+        {"A", 3, ""},
+        {"GAME", 5, ""},
+        {"TWI", -1, "no file of this name on the card"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.entry);
+        std::size_t slot = 99;
+        std::string reason;
+        EXPECT_EQ(card_find_entry(card, layout, c.entry, slot, reason), c.slot >= 0);
+        if (c.slot >= 0) {
+            EXPECT_EQ(slot, static_cast<std::size_t>(c.slot));
+        }
+        EXPECT_EQ(reason, c.reason);
     }
 }
 

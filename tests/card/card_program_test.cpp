@@ -1,56 +1,17 @@
 // vmurx-card run as a user runs it, on cards it formats itself and saves built
 // from the layout: round trips through raw and Nexus cards, the listing, the
-// check's lines and statuses, and that no failure touches a card or a file.
+// check's lines and statuses, and that no failure touches a card or a file
+// (extract has a file of its own, card_extract_test.cpp).
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
-#include "run_program.h"
-#include "save_files.h"
+#include "card_program.h"
 
 namespace {
-
-const std::string CARD = VMURX_CARD_PATH;
-const std::uint8_t STAMP_2002[8] = {0x20, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x00};
-constexpr long STAMP_2002_UTC = 1015218367;  // 2002-03-04 05:06:07 UTC
-
-run_result run(const temp_dir& dir, const std::string& command_line,
-               const std::string& tz = "UTC") {
-    std::vector<std::string> argv{CARD};
-    std::istringstream in(command_line);
-    for (std::string word; in >> word;)
-        argv.push_back(word);
-    return run_program(argv, {.cwd = dir.path(), .env = {"TZ=" + tz}, .unset = {}});
-}
-
-bytes read_bytes(const temp_dir& dir, const std::string& name) {
-    return as_bytes(read_file(dir.file(name)));
-}
-
-void write_bytes(const temp_dir& dir, const std::string& name, const bytes& content) {
-    write_file(dir.file(name), as_string(content));
-}
-
-struct stat stat_of(const std::string& path) {
-    struct stat st {};
-    stat(path.c_str(), &st);
-    return st;
-}
-
-// A card of `name` holding the DCI files given as NAME=bytes.
-void card_with(const temp_dir& dir, const std::string& card,
-               const std::vector<std::pair<std::string, bytes>>& files) {
-    ASSERT_EQ(run(dir, "new " + card).status, 0);
-    for (const auto& [name, content] : files) {
-        write_bytes(dir, name + ".dci", make_dci(content, 0x33, name, STAMP_2002));
-        const run_result r = run(dir, "add " + card + " " + name + ".dci");
-        ASSERT_EQ(r.status, 0) << r.err;
-    }
-}
 
 TEST(RoundTrip, AddThenExtractGivesTheBytesAndStampThroughRawAndNexusCards) {
     for (const std::string card : {"vmu0.bin", "card.dcm"}) {
@@ -69,42 +30,6 @@ TEST(RoundTrip, AddThenExtractGivesTheBytesAndStampThroughRawAndNexusCards) {
         ASSERT_EQ(image.size(), 131072u);
         EXPECT_EQ(image[255 * 512 + (card == "card.dcm" ? 0x45 : 0x46)], 0xFE) << card;
     }
-}
-
-TEST(Extract, AsDciOrVmsWritesWhatVmurxSaveConvertWrites) {
-    temp_dir dir;
-    card_with(dir, "c.bin", {{"SONIC", make_save({.payload = 700})}});
-    mkdir(dir.file("raw").c_str(), 0755);
-    mkdir(dir.file("conv").c_str(), 0755);
-    ASSERT_EQ(run(dir, "extract -o raw c.bin").status, 0);
-    ASSERT_EQ(run(dir, "extract --as dci c.bin SONIC").status, 0);
-    ASSERT_EQ(run(dir, "extract --as vms c.bin #0").status, 0);
-    // Converted from the raw file, whose name and times carry the entry's.
-    for (const std::string out : {"SONIC.DCI", "SONIC.VMS"}) {
-        const run_result r = run_program({VMURX_SAVE_PATH, "convert", "raw/SONIC", "conv/" + out},
-                                         {.cwd = dir.path(), .env = {"TZ=UTC"}, .unset = {}});
-        ASSERT_EQ(r.status, 0) << r.err;
-    }
-    for (const std::string name : {"SONIC.DCI", "SONIC.VMS", "SONIC.VMI"}) {
-        EXPECT_EQ(read_bytes(dir, name), read_bytes(dir, "conv/" + name)) << name;
-        EXPECT_FALSE(read_bytes(dir, name).empty()) << name;
-    }
-    EXPECT_EQ(stat_of(dir.file("SONIC.DCI")).st_mtime, STAMP_2002_UTC);
-}
-
-TEST(Extract, LeavesAVmsNameTheVmiCannotHoldToTheUser) {
-    temp_dir dir;
-    card_with(dir, "c.bin", {{"SONIC2___S01", make_save({})}});
-    run_result r = run(dir, "extract --as vms c.bin");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err,
-              "vmurx-card: c.bin: #0 SONIC2___S01: the VMI's resource name 'SONIC2___S01' "
-              "(the name without .vms) must have 1 to 8 bytes (extract it --as dci, or "
-              "--as raw and give vmurx-save convert a shorter .vms name); not extracted\n");
-    EXPECT_FALSE(std::filesystem::exists(dir.file("SONIC2___S01.VMS")));
-    r = run(dir, "extract --as dci c.bin");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_FALSE(read_bytes(dir, "SONIC2___S01.DCI").empty());
 }
 
 TEST(RoundTrip, StampsAreLocalStandardTimeAlsoInSummer) {
@@ -201,51 +126,6 @@ TEST(Refusals, ACardThatIsNoCardIsStatusTwoAndNothingIsWritten) {
             << command;
         EXPECT_EQ(read_bytes(dir, "unformatted.bin"), unformatted) << command;
     }
-}
-
-TEST(Extract, NeverOverwritesAndNamesTwinsApart) {
-    temp_dir dir;
-    card_with(dir, "c.bin", {{"TWIN", make_save({})}, {"OTHER", make_save({})}});
-    // A second entry of the same name, as real cards carry.
-    bytes image = read_bytes(dir, "c.bin");
-    std::copy_n("TWIN\0", 5, image.begin() + 253 * 512 + 32 + 4);
-    write_bytes(dir, "c.bin", image);
-    write_file(dir.file("TWIN"), "mine");
-    run_result r = run(dir, "extract c.bin");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(read_file(dir.file("TWIN")), "mine");
-    EXPECT_EQ(r.err,
-              "vmurx-card: ./TWIN: File exists (use --force to replace it)\n"
-              "vmurx-card: c.bin: #1 TWIN: a name met before in this run; written as TWIN~2\n");
-    EXPECT_EQ(read_bytes(dir, "TWIN~2"), make_save({}));
-    r = run(dir, "extract --force c.bin #0");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(read_bytes(dir, "TWIN"), make_save({}));
-    // A name that is on two entries is refused as an ENTRY, with their slots.
-    r = run(dir, "remove c.bin TWIN");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err,
-              "vmurx-card: c.bin: TWIN: several files have this name, give one of their "
-              "slots: #0 #1; the card is unchanged\n");
-    EXPECT_EQ(read_bytes(dir, "c.bin"), image);
-    // new never replaces a file.
-    r = run(dir, "new c.bin");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(read_bytes(dir, "c.bin"), image);
-}
-
-TEST(Extract, RefusesADamagedChainAndStillExtractsTheOthers) {
-    temp_dir dir;
-    card_with(dir, "c.bin", {{"GOOD", make_save({})}, {"BAD", make_save({})}});
-    bytes image = read_bytes(dir, "c.bin");
-    image[254 * 512 + 2 * 197] = 0x00;  // BAD's first block points at block 0
-    image[254 * 512 + 2 * 197 + 1] = 0x00;
-    write_bytes(dir, "c.bin", image);
-    const run_result r = run(dir, "extract c.bin");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err,
-              "vmurx-card: c.bin: #1 BAD: the chain enters the free block 0; not extracted\n");
-    EXPECT_EQ(read_bytes(dir, "GOOD"), make_save({}));
 }
 
 TEST(Add, PlacesAllOrNoneAndKeepsTheCardsPermissions) {
@@ -372,44 +252,6 @@ TEST(Emu, SendsAFileOfACardImageWithItsEntry) {
         EXPECT_EQ(r.status, 2) << c.message;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     }
-}
-
-TEST(CommandLine, HelpVersionAndBadOptions) {
-    temp_dir dir;
-    run_result r = run(dir, "--help");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("Usage: vmurx-card COMMAND", 0), 0u);
-    r = run(dir, "list --force c.bin");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err.rfind("vmurx-card: unrecognized option '--force'\nUsage:", 0), 0u) << r.err;
-    r = run(dir, "extract c.bin -o");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err.rfind("vmurx-card: option '-o' needs a value\n", 0), 0u) << r.err;
-    const struct {
-        const char* command;
-        const char* message;
-    } bad_values[] = {
-        {"add --type toy c.bin F", "bad type 'toy' (game or data)"},
-        {"add --stamp 20020230000000 c.bin F",
-         "bad stamp '20020230000000' (YYYYMMDDhhmmss between the years 1900 and 9999)"},
-        {"add --name THIRTEEN_LONG c.bin F", "bad name 'THIRTEEN_LONG' (1 to 12 bytes)"},
-        {"add --name A c.bin F G", "--name, --type, --stamp and --protect need exactly one FILE"},
-        {"new --color fff c.bin", "bad color 'fff' (RRGGBBAA, eight hex digits)"},
-        {"new --icon 124 c.bin", "bad icon '124' (0 to 123)"},
-        {"extract --as vmu c.bin", "--as takes raw, dci or vms"},
-        {"list", "no CARD given"},
-    };
-    for (const auto& c : bad_values) {
-        r = run(dir, c.command);
-        EXPECT_EQ(r.status, 2) << c.command;
-        EXPECT_EQ(r.err.rfind("vmurx-card: " + std::string(c.message) + "\nUsage:", 0), 0u)
-            << c.command << "\n"
-            << r.err;
-    }
-    EXPECT_FALSE(std::filesystem::exists(dir.file("c.bin")));
-    r = run(dir, "--version");
-    EXPECT_EQ(r.out.rfind("vmurx-card (vmurx) ", 0), 0u);
-    EXPECT_EQ(run(dir, "frobnicate c.bin").status, 2);
 }
 
 }  // namespace

@@ -135,14 +135,27 @@ TEST(VmuTool, CardImageNamesItsGame) {
         const std::vector<std::uint8_t> file = card_to_file(card);
         write_file(dir.file("card.bin"), std::string(file.begin(), file.end()));
 
-        run_result r = run_program({VMU, "run", "--lcd", "--card", dir.file("card.bin"), "HELLO"});
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.out, expected_screen());
-
-        r = run_program({VMU, "run", "--card", dir.file("card.bin"), "NOTES"});
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err,
-                  "vmurx-vmu: " + dir.file("card.bin") + ": the card holds no game named NOTES\n");
+        // The game by its name or its slot, as every program names an entry.
+        for (const char* entry : {"HELLO", "#1"}) {
+            const run_result r =
+                run_program({VMU, "run", "--lcd", "--card", dir.file("card.bin"), entry});
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(r.out, expected_screen()) << entry;
+        }
+        const struct {
+            const char* entry;
+            std::string reason;
+        } refusals[] = {
+            {"NOTES", "the card holds no game named NOTES"},
+            {"#0", "the card holds no game in slot #0"},
+            {"#2", "#2: no file in slot #2"},
+            {"NOPE", "NOPE: no file of this name on the card"},
+        };
+        for (const auto& c : refusals) {
+            const run_result r = run_program({VMU, "run", "--card", dir.file("card.bin"), c.entry});
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, "vmurx-vmu: " + dir.file("card.bin") + ": " + c.reason + "\n");
+        }
     }
 }
 
@@ -160,9 +173,21 @@ TEST(VmuTool, FaultsAndErrorsEndWithTheirStatus) {
         {{"run", dir.file("missing.vms")},
          1,
          "vmurx-vmu: " + dir.file("missing.vms") + ": No such file or directory"},
+        // Read no further than a whole card's flash.
+        {{"run", dir.path()}, 1, "vmurx-vmu: " + dir.path() + ": Is a directory\n"},
+        {{"run", "/dev/zero"}, 1, "vmurx-vmu: /dev/zero: larger than 131072 bytes\n"},
         {{"run", "--ms", "5", "--cycles", "5", rom}, 2, "vmurx-vmu: --ms and --cycles exclude"},
         {{"run", "--press", "x@5", rom}, 2, "vmurx-vmu: bad --press 'x@5'"},
         {{"run", "--bogus", rom}, 2, "vmurx-vmu: unrecognized option '--bogus'"},
+        {{"run", "--ms", "0", rom}, 2, "vmurx-vmu: bad --ms '0'"},
+        {{"run", "--ms", "-5", rom}, 2, "vmurx-vmu: bad --ms '-5'"},
+        {{"run", "--cycles", "1000000000001", rom}, 2, "vmurx-vmu: bad --cycles '1000000000001'"},
+        {{"run", "--press", "a@+5", rom}, 2, "vmurx-vmu: bad --press 'a@+5'"},
+        {{"run", "--lcd=yes", rom}, 2, "vmurx-vmu: option '--lcd' doesn't allow an argument"},
+        {{"run", rom, rom}, 2, "vmurx-vmu: run: one FILE only"},
+        {{"asm", "--include"}, 2, "vmurx-vmu: option '--include' requires an argument"},
+        {{"asm", "--ms", "5", "x.s"}, 2, "vmurx-vmu: unrecognized option '--ms'"},
+        {{}, 2, "vmurx-vmu: missing command"},
         {{"frob"}, 2, "vmurx-vmu: unknown command 'frob'"},
         {{"asm"}, 2, "vmurx-vmu: asm: no SOURCE"},
     };

@@ -209,7 +209,7 @@ TEST(SenderCard, TheSenderTakesTheGameSlotOfACopyAndKeepsEveryFile) {
             EXPECT_TRUE(chain.fault.empty()) << chain.fault;
             EXPECT_EQ(card_chain_bytes(card, chain), content_of(*given));
             std::size_t index = 99;
-            EXPECT_TRUE(cpu_card_list_index(card, listed[i].name, index));
+            EXPECT_TRUE(cpu_card_list_index(card, listed[i], index));
             EXPECT_EQ(index, i);
         }
     }

@@ -103,6 +103,41 @@ TEST(SenderTransfer, SendsAnyFileOfTheCardByteForByteWithItsStamp) {
     }
 }
 
+// A slot names its file whatever the names: of two files of one name, as
+// real cards carry them, each is sent by its #SLOT, and the name alone is
+// refused with both slots.
+TEST(SenderTransfer, ASlotNamesItsFileWhenTwoShareAName) {
+    card_image card = card_with({{"TWIN", false, 1}, {"TWIX", false, 2}});
+    card_layout layout;
+    std::string reason;
+    ASSERT_TRUE(card_read_layout(card, layout, reason)) << reason;
+    card_file second = card_read_entry(card, layout, 1);
+    ASSERT_EQ(card_file_name(second), "TWIX");
+    second.name[3] = 'N';
+    card_put_entry(card, layout, second);
+    const struct {
+        const char* entry;
+        int status;
+        std::string out, err;  // out: a line of it; err: its start
+        std::size_t received;  // bytes of the file stored
+    } rows[] = {
+        {"#0", 0, "Type: Data, size 1 blocks\n", "", 512},
+        {"#1", 0, "Type: Data, size 2 blocks\n", "", 1024},
+        {"TWIN", 2, "",
+         "vmurx-emu: --entry TWIN: several files have this name, give one of their slots: #0 #1\n",
+         0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.entry);
+        temp_dir dir;
+        const cpu_run run = run_cpu(dir, card, {"--entry", r.entry});
+        EXPECT_EQ(run.result.status, r.status) << run.result.err;
+        EXPECT_NE(run.result.out.find(r.out), std::string::npos) << run.result.out;
+        EXPECT_EQ(run.result.err.rfind(r.err, 0), 0U) << run.result.err;
+        EXPECT_EQ(read_file(dir.file("TWIN")).size(), r.received);
+    }
+}
+
 TEST(SenderTransfer, KeepsTimeWithAnyPcFastEnoughForTheCable) {
     // Reads of 1 to 8 cycles (1 to 8 µs at the sender's clock), PC levels of
     // 20 cycles up, and the delay floor's time instead where it is set: the
@@ -200,8 +235,14 @@ TEST(SenderTransfer, OptionsOfTheProcessorCard) {
         {{"--cycles-per-read", "4"}, 2, "--cycles-per-read needs --cpu"},
         {{"--cpu", "--entry="}, 2, "bad value for --entry: ''"},
         {{"--cpu", "--cycles-per-read", "0"}, 2, "bad value for --cycles-per-read: '0'"},
-        {{"--cpu", "--card", "missing.bin"}, 1, "missing.bin"},
-        {{"--cpu", "--entry", "NOT_THERE"}, 1, "NOT_THERE"},
+        // What the options name and the card cannot give: status 2, as for the
+        // protocol-level card. A sender that cannot be read, or is no game,
+        // is refused without reading more than a game's worth.
+        {{"--cpu", "--card", "missing.bin"}, 2, "vmurx-emu: missing.bin: No such file"},
+        {{"--cpu", "--entry", "NOT_THERE"}, 2, "vmurx-emu: --entry NOT_THERE: no file of this"},
+        {{"--cpu", "--sender", "missing.vms"}, 2, "vmurx-emu: cannot read missing.vms"},
+        {{"--cpu", "--sender", "."}, 2, "vmurx-emu: cannot read .\n"},
+        {{"--cpu", "--sender", "/dev/zero"}, 2, "/dev/zero is no game the card can hold"},
     };
     for (const row& r : rows) {
         std::vector<std::string> argv = {VMURX_EMU_PATH};

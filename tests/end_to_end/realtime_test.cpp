@@ -113,7 +113,10 @@ TEST(RealTimeCard, WritesItsReportLikeEveryOtherOutput) {
         std::string kept;                 // what "@/old" holds afterwards
     } cases[] = {
         {"a new report", {"--report", "@/new"}, "", "old"},
-        {"an existing report is refused", {"--report", "@/old"}, "@/old: File exists", "old"},
+        {"an existing report is refused",
+         {"--report", "@/old"},
+         "@/old: File exists (use --force to replace it)\n",
+         "old"},
         {"replaced with --force", {"--force", "--report", "@/old"}, "", "finished"},
         {"never through a symbolic link",
          {"--force", "--report", "@/link"},

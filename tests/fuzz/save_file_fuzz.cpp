@@ -16,9 +16,9 @@
 #include <optional>
 #include <span>
 
+#include "files/text.h"
 #include "save/images.h"
 #include "save/save_header.h"
-#include "save/text.h"
 
 namespace {
 
@@ -64,8 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto icons = decode_icons(file, analysis.header_offset, frame);
         check_image(icons);
         if (icons)
-            require(icons->height == 32 && icons->width == 32 * (frame != 0 ? 1 : header.icon_count),
-                    "icon frames are 32x32, side by side");
+            require(
+                icons->height == 32 && icons->width == 32 * (frame != 0 ? 1 : header.icon_count),
+                "icon frames are 32x32, side by side");
         check_image(decode_eyecatch(file, analysis.header_offset));
     }
     check_image(decode_icondata(file));

@@ -131,14 +131,19 @@ for p in "${programs[@]}"; do
         grep -qxF -- "$option" <<<"$offered" || fail "completion of $p does not offer $option"
     done
     # A program with commands says which commands each option is for
-    # ("  --scale N   icon, eyecatch: ..."): each command's completion must
-    # offer each of its own options.
+    # ("      --scale=N   icon, eyecatch: ..."): each command's completion
+    # must offer each of its own options.
+    per_command=$(sed -nE \
+        's/^ +(-[[:alnum:]], )?(--[[:alnum:]-]+)(=[^ ]+)? +([a-z]+(, [a-z]+)*): .*/\2 \4/p' \
+        <<<"$help")
+    [[ $p == vmurx-save || $p == vmurx-card || $p == vmurx-vmu ]] && [[ -z $per_command ]] &&
+        fail "$p: no option of a command found in its help text"
     while read -r option commands; do
         for command in ${commands//,/ }; do
             grep -qxF -- "$option" <<<"$(complete_words "$p" "$p $command -")" ||
                 fail "completion of $p $command does not offer $option"
         done
-    done < <(sed -nE 's/^  (--[[:alnum:]-]+)( [^ ]+)? +([a-z]+(, [a-z]+)*): .*/\1 \3/p' <<<"$help")
+    done <<<"$per_command"
 done
 
 # --- Completion of option values: program | words | candidates expected. ---
@@ -160,10 +165,12 @@ cases=(
     "vmurx-save|vmurx-save c|check convert"
     "vmurx-save|vmurx-save convert --type |data game"
     "vmurx-card|vmurx-card e|extract"
+    "vmurx-card|vmurx-card -|--help --version -h"
+    "vmurx-card|vmurx-card remove -|--help -h"
     "vmurx-card|vmurx-card extract --as |dci raw vms"
     "vmurx-card|vmurx-card add --type = g|game"
-    "vmurx-save|vmurx-save icon --|--force --frame --scale"
-    "vmurx-save|vmurx-save eyecatch --|--force --scale"
+    "vmurx-save|vmurx-save icon --|--force --frame --help --scale"
+    "vmurx-save|vmurx-save eyecatch --|--force --help --scale"
     "vmurx-probe-emu|vmurx-probe-emu --type |data game"
     "vmurx-probe-emu|vmurx-probe-emu --ready-after 9 -- --t|--time"
     "vmurx-probe-emu|vmurx-probe-emu -- -d LPT|LPT1: LPT2 LPT3"
@@ -192,10 +199,10 @@ fi
 status=$?
 [[ $status -eq 1 ]] || fail "installed vmurx -h: status $status, want 1"
 grep -q '^Usage: .*vmurx \[OPTIONS\]$' "$scratch/usage.txt" || fail "installed vmurx -h: no usage"
-for p in vmurx-gpio vmurx-probe-gpio; do
-    has_program "$p" || continue
+for p in "${programs[@]}"; do
+    [[ $p == vmurx ]] && continue  # the tool's own command line has no --version
     version=$("$prefix/bin/$p" --version)
-    [[ $version == "$p "* ]] || fail "installed $p --version: '$version'"
+    [[ $version == "$p (vmurx) "* ]] || fail "installed $p --version: '$version'"
 done
 
 if ((failures > 0)); then

@@ -8,10 +8,10 @@
 #include <cstring>
 #include <random>
 
-#include "vmu/vmu_sim.h"
 #include "gpio_shim_support.h"
 #include "platform/gpio/gpio_lines.h"
 #include "shim_support.h"
+#include "vmu/vmu_sim.h"
 
 namespace {
 
@@ -227,8 +227,11 @@ TEST_F(GpioTransfer, OptionErrorsClaimNothing) {
         {{"--lines", "ack=3", "--lines", "ack=4"},
          "vmurx-gpio: invalid --lines: ack is given twice",
          true},
-        {{"--frob"}, "vmurx-gpio: unrecognized option '--frob'", true},
-        {{"-v"}, "vmurx-gpio: invalid option -- 'v'", true},
+        {{"--frob"},
+         "vmurx-gpio: unrecognized option '--frob' (the vmurx options follow '--')",
+         true},
+        {{"-v"}, "vmurx-gpio: invalid option -- 'v' (the vmurx options follow '--')", true},
+        {{"--chip"}, "vmurx-gpio: option '--chip' requires an argument", true},
         {{"out.bin"},
          "vmurx-gpio: unexpected argument 'out.bin' (the vmurx options follow '--')",
          true},

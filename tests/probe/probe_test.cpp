@@ -164,33 +164,43 @@ TEST(probe_card, a_report_that_cannot_be_written_is_a_failure) {
 TEST(probe_program, command_line) {
     const std::string probe = VMURX_PROBE_PATH;
     const std::string emu = VMURX_PROBE_EMU_PATH;
-    const std::string usage = "Usage: " + probe + " [-d device] [-t seconds] [-w] [-h]\n";
+    const std::string usage = "Usage: vmurx-probe [-d device] [-t seconds] [-w] [-h]\n";
+    const std::string emu_usage =
+        "Usage: vmurx-probe-emu [VMU options] -- [-d device] [-t seconds] [-w] [-h]\n";
     const struct {
         std::vector<std::string> argv;
         int status;
         std::string out, err;  // prefixes
     } cases[] = {
         {{probe, "--help", "-x"}, 0, usage, ""},
-        {{probe, "-x"}, 2, "", probe + ": invalid option -- 'x'\n" + usage},
-        {{probe, "-t", "0"}, 2, "", probe + ": invalid time '0': whole seconds from 1 to 600\n"},
-        {{probe, "-t", "60.5"}, 2, "", probe + ": invalid time '60.5'"},
-        {{probe, "--time=601"}, 2, "", probe + ": invalid time '601'"},
-        {{probe, "now"}, 2, "", probe + ": unexpected argument 'now'\n" + usage},
+        {{probe, "-x"}, 2, "", "vmurx-probe: invalid option -- 'x'\n" + usage},
+        {{probe, "-t", "0"},
+         2,
+         "",
+         "vmurx-probe: invalid time '0': whole seconds from 1 to 600\n" + usage},
+        {{probe, "-t", "60.5"}, 2, "", "vmurx-probe: invalid time '60.5'"},
+        {{probe, "-t", " 6"}, 2, "", "vmurx-probe: invalid time ' 6'"},
+        {{probe, "--time=601"}, 2, "", "vmurx-probe: invalid time '601'"},
+        {{probe, "--ti"}, 2, "", "vmurx-probe: option '--time' requires an argument\n" + usage},
+        {{probe, "now"}, 2, "", "vmurx-probe: unexpected argument 'now'\n" + usage},
+        {{probe, "--version"}, 0, "vmurx-probe (vmurx) 1.1\n", ""},
         // Accepted; the run then stops at the unknown port, as vmurx does.
         {{probe, "-t", "600", "-w", "-d", "com1"},
          1,
          "Unknown parallel port: com1\nTry a hex base address if necessary (ie. 0x378)\n",
          "Can't open serial port: No such device\n"},
-        {{emu, "--", "-h"}, 0, "Usage: " + emu + " [-d device]", ""},
+        {{emu, "--", "-h"}, 0, emu_usage, ""},
+        {{emu, "--", "-x"}, 2, "", "vmurx-probe-emu: invalid option -- 'x'\n" + emu_usage},
         // The card's own options: -h as --help, --version, and only what
         // means something to the probe.
-        {{emu, "-h"}, 0, "Usage: " + emu + " [VMU options] [-- vmurx-probe options]\n", ""},
+        {{emu, "-h"}, 0, "Usage: vmurx-probe-emu [VMU options] [-- vmurx-probe options]\n", ""},
         {{emu, "--version"}, 0, "vmurx-probe-emu (vmurx) 1.1\n", ""},
         {{emu, "--no-raise"},
          2,
          "",
-         emu + ": unknown VMU option '--no-raise' (options for vmurx-probe go after --)\n"},
-        {{emu, "--sample-us", "5"}, 2, "", emu + ": unknown VMU option '--sample-us'"},
+         "vmurx-probe-emu: unrecognized option '--no-raise' (the vmurx-probe options follow "
+         "'--')\n"},
+        {{emu, "--sample-us", "5"}, 2, "", "vmurx-probe-emu: unrecognized option '--sample-us'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.argv));

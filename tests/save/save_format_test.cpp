@@ -1,12 +1,11 @@
 // The save library on bytes built from the file layout: the CRC and its
-// check value, how files are told apart and judged, Shift-JIS texts, the DCI
-// and VMI descriptors read leniently and written exactly, stamps and icons.
+// check value, how files are told apart and judged, the DCI and VMI
+// descriptors read leniently and written exactly, stamps and icons.
 #include <gtest/gtest.h>
 
 #include "save/containers.h"
 #include "save/images.h"
 #include "save/save_header.h"
-#include "save/text.h"
 #include "save_files.h"
 
 namespace {
@@ -92,27 +91,6 @@ TEST(Analysis, TellsKindWhereTheHeaderStandsAndTheVerdict) {
     const save_analysis flipped = analyse_save(wrong_crc, {}, "");
     EXPECT_EQ(flipped.crc->stored, expected_crc(make_save({}), 0x80 + 512 + 100));
     EXPECT_EQ(flipped.crc->computed, expected_crc(wrong_crc, 0x80 + 512 + 100));
-}
-
-TEST(ShiftJis, DecodesToUtf8WithReplacementForBadBytes) {
-    const struct {
-        std::string sjis, utf8;
-    } cases[] = {
-        {"SONIC ADV   ", "SONIC ADV"},
-        {std::string("AB\0junk", 7), "AB"},
-        {"\xB1\xB2", "\xEF\xBD\xB1\xEF\xBD\xB2"},          // half-width katakana
-        {"\x88\x9F\x82\xA0", "\xE4\xBA\x9C\xE3\x81\x82"},  // kanji and hiragana
-        {"\x82\x20X", "\xEF\xBF\xBD X"},                   // lead byte with a bad trail
-        {"A\x82", "A\xEF\xBF\xBD"},                        // lead byte at the end
-        {"", ""},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(sjis_to_utf8(as_bytes(c.sjis)), c.utf8) << c.sjis;
-}
-
-TEST(Quoting, KeepsJsonAndTerminalOutputWellFormed) {
-    EXPECT_EQ(json_quote("a\"b\\c\x01\xFF"), "\"a\\\"b\\\\c\\u0001\xEF\xBF\xBD\"");
-    EXPECT_EQ(printable("ok\x1B[2Jx\xC2\x9B"), "ok\xEF\xBF\xBD[2Jx\xEF\xBF\xBD");
 }
 
 TEST(Stamp, ParsesCheckedDatesAndCountsWeekdays) {

@@ -23,19 +23,6 @@ bytes read_bytes(const temp_dir& dir, const std::string& name) {
     return as_bytes(read_file(dir.file(name)));
 }
 
-std::string file_state(const std::string& path) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0)
-        return "absent";
-    if (S_ISDIR(st.st_mode))
-        return "directory";
-    if (S_ISLNK(st.st_mode))
-        return "link";
-    if (S_ISFIFO(st.st_mode))
-        return "fifo";
-    return read_file(path);
-}
-
 long mtime_of(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;

@@ -16,7 +16,3 @@ bytes read_bytes(const temp_dir& dir, const std::string& name);
 
 /// The file's modification time, or -1 when there is none.
 long mtime_of(const std::string& path);
-
-/// What a path holds now: the contents of a regular file, else "absent",
-/// "directory", "link" or "fifo".
-std::string file_state(const std::string& path);

@@ -173,17 +173,20 @@ TEST(Convert, RefusesWithoutWritingAnything) {
         std::string message;
         bool out_exists;
     } cases[] = {
-        {"an existing output", "OUT.dci", "convert CARD OUT.dci", "OUT.dci: File exists", true},
+        {"an existing output", "OUT.dci", "convert CARD OUT.dci",
+         "OUT.dci: File exists (use --force to replace it)\n", true},
         {"an existing VMI beside the VMS", "OUT.vmi", "convert CARD OUT.vms",
-         "OUT.vmi: File exists", false},
+         "OUT.vmi: File exists (use --force to replace it)\n", false},
         {"a card name longer than 12 bytes", "", "convert --name ABCDEFGHIJKLM CARD OUT.dci",
          "1 to 12 bytes", false},
         {"a resource name longer than 8 bytes", "", "convert CARD LONGNAME9.vms", "1 to 8 bytes",
          false},
         {"a stamp before 1900", "", "convert --stamp 18991231235959 CARD OUT.dci",
          "between the years 1900 and 9999", false},
-        {"no name for a DCI", "", "convert THIRTEEN_LONG OUT.dci", "give --name", false},
-        {"not a save and no type", "", "convert ZEROS OUT.dci", "give --type", false},
+        {"no name for a DCI", "", "convert THIRTEEN_LONG OUT.dci",
+         "is longer than a card name's 12 bytes (give --name)\n", false},
+        {"not a save and no type", "", "convert ZEROS OUT.dci",
+         "ZEROS: not a save, so its type is unknown (give --type)\n", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -195,7 +198,9 @@ TEST(Convert, RefusesWithoutWritingAnything) {
             write_file(dir.file(c.before), "keep");
         const run_result r = run(dir, c.command);
         // A malformed option value is a bad option, with the usage.
-        EXPECT_EQ(r.status, c.command.find("--stamp") != std::string::npos ? 2 : 1);
+        const bool bad_value = c.command.find("--") != std::string::npos;
+        EXPECT_EQ(r.status, bad_value ? 2 : 1);
+        EXPECT_EQ(r.err.find("\nUsage: vmurx-save") != std::string::npos, bad_value) << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         if (!c.before.empty()) {
             EXPECT_EQ(read_file(dir.file(c.before)), "keep");
@@ -281,7 +286,7 @@ TEST(Pictures, AreWrittenAsRgbaPngs) {
     } refusals[] = {
         {"eyecatch GAME f.png", "no eyecatch", 1},
         {"icon --frame 3 TWO f.png", "no frame 3", 1},
-        {"icon TWO a.png", "a.png: File exists", 1},
+        {"icon TWO a.png", "a.png: File exists (use --force to replace it)\n", 1},
         {"icon --scale 17 TWO f.png", "bad scale '17'", 2},
         {"icon --scale 0 TWO f.png", "bad scale '0'", 2},
         {"icon --frame 0 TWO f.png", "bad frame '0'", 2},
@@ -315,6 +320,12 @@ TEST(CommandLine, HelpOnStdoutBadUsageOnStderr) {
         {"convert --name", 2, false},
         {"convert --type foo IN x.dci", 2, false},
         {"convert --stamp 2001 IN x.dci", 2, false},
+        {"convert --description 123456789012345678901234567890123 IN x.dci", 2, false},
+        {"convert --copyright 123456789012345678901234567890123 IN x.dci", 2, false},
+        {"icon --frame 0x2 --scale 17 IN x.png", 2, false},
+        {"icon --frame 4 IN x.png", 2, false},
+        {"eyecatch --frame 1 IN x.png", 2, false},
+        {"check --help --json", 0, true},
     };
     for (const auto& c : cases) {
         const run_result r = run(dir, c.args);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -163,4 +164,17 @@ std::string read_file(const std::string& path) {
 
 void write_file(const std::string& path, const std::string& contents) {
     std::ofstream(path, std::ios::binary) << contents;
+}
+
+std::string file_state(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0)
+        return "absent";
+    if (S_ISDIR(st.st_mode))
+        return "directory";
+    if (S_ISLNK(st.st_mode))
+        return "link";
+    if (S_ISFIFO(st.st_mode))
+        return "fifo";
+    return read_file(path);
 }

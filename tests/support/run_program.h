@@ -39,3 +39,7 @@ private:
 /// The whole contents of a file; empty when it cannot be read.
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& contents);
+
+/// What a path holds now: the contents of a regular file, else "absent",
+/// "directory", "link" or "fifo".
+std::string file_state(const std::string& path);

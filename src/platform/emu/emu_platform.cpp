@@ -158,8 +158,10 @@ void realtime_card_release() {
     if (backend.running) {
         vmu_realtime_stop(realtime_card());
         if (emu_report_failed()) {
-            std::fprintf(stderr, "%s: --report %s\n", program_invocation_short_name,
-                         realtime_card().report_error.c_str());
+            const file_error& error = *realtime_card().report_error;
+            std::fprintf(stderr, "%s: --report %s: %s%s\n", program_invocation_short_name,
+                         error.object.c_str(), error.reason.c_str(),
+                         error.cause == file_failure::exists ? " (use --force to replace it)" : "");
         }
         port_hold_end(backend.hold);
         backend.running = false;
@@ -291,7 +293,7 @@ void emu_use_cpu_card(vmu_cpu_card& card) {
 }
 
 bool emu_report_failed() {
-    return !realtime_card().report_error.empty();
+    return realtime_card().report_error.has_value();
 }
 
 bool port_acquire(std::uint16_t base) {

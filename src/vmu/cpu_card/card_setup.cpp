@@ -99,11 +99,13 @@ std::vector<card_file> cpu_card_listed(const card_image& card) {
     return listed;
 }
 
-bool cpu_card_list_index(const card_image& card,
-                         const std::array<std::uint8_t, CARD_NAME_SIZE>& name, std::size_t& index) {
+bool cpu_card_list_index(const card_image& card, const card_file& file, std::size_t& index) {
     const std::vector<card_file> listed = cpu_card_listed(card);
     for (std::size_t i = 0; i < listed.size(); ++i) {
-        if (listed[i].name == name) {
+        const bool same = file.type == CARD_TYPE_GAME
+                              ? listed[i].type == CARD_TYPE_GAME && listed[i].name == file.name
+                              : listed[i].slot == file.slot;
+        if (same) {
             index = i;
             return true;
         }

@@ -26,10 +26,12 @@ bool cpu_card_install(card_image& card, std::span<const std::uint8_t> sender, st
 /// games by slot, the game at block 0 (the sender itself) left out.
 std::vector<card_file> cpu_card_listed(const card_image& card);
 
-/// The position in that list of the file whose 12 name bytes are `name`;
-/// false when it is not listed.
-bool cpu_card_list_index(const card_image& card,
-                         const std::array<std::uint8_t, CARD_NAME_SIZE>& name, std::size_t& index);
+/// The position in that list of `file`, an entry as it was before the sender
+/// was installed: a data file by its slot, which the install keeps (a card
+/// may hold several files of one name); a game by its name among the games,
+/// as the install moves it to a new slot and a card holds one game. False
+/// when it is not listed.
+bool cpu_card_list_index(const card_image& card, const card_file& file, std::size_t& index);
 
 /// A blank card as the console formats it, holding the built-in sample save
 /// as VMURX_DEMO.

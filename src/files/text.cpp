@@ -1,5 +1,5 @@
-// Text decoding and quoting.
-#include "save/text.h"
+// Text decoding, checking and quoting.
+#include "files/text.h"
 
 #include <iconv.h>
 
@@ -100,6 +100,16 @@ std::string sjis_to_utf8(std::span<const std::uint8_t> text) {
     return out;
 }
 
+bool is_utf8(const std::string& text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = utf8_sequence(text, at);
+        if (length == 0)
+            return false;
+        at += length;
+    }
+    return true;
+}
+
 std::string json_quote(const std::string& utf8) {
     return nlohmann::json(utf8).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
@@ -116,6 +126,14 @@ std::string printable(const std::string& utf8) {
     return out;
 }
 
+std::string ascii_lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 std::string hex_string(std::span<const std::uint8_t> bytes) {
     std::string out;
     for (std::uint8_t byte : bytes) {
@@ -124,4 +142,10 @@ std::string hex_string(std::span<const std::uint8_t> bytes) {
         out += digits;
     }
     return out;
+}
+
+std::string hex_number(unsigned value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
 }

@@ -4,7 +4,7 @@
 // file in one step, so its name never goes missing and its old contents stay
 // under the temporary name until every file is in place; any failure brings
 // every old file back and removes every new one.
-#include "save/safe_write.h"
+#include "files/atomic_write.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+
+#include "files/paths.h"
 
 namespace {
 
@@ -45,9 +47,12 @@ const char* kind_of(mode_t mode) {
     }
 }
 
-std::string directory_of(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+// renameat2, or the test's stand-in for it.
+int rename2(const char* from, const char* to, unsigned flags) {
+    const auto& stand_in = atomic_write_test_hooks().rename2;
+    if (stand_in)
+        return stand_in(from, to, flags);
+    return renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
 }
 
 // Creates an empty file of a short, unused name in `dir`: ".vmurx-" and six
@@ -105,10 +110,10 @@ bool keep_owner_and_mode(int fd, const struct stat& old) {
     return fchmod(fd, mode) == 0;
 }
 
-bool write_temporary(const save_output& out, target& t, save_write_error& error) {
+bool write_temporary(const file_to_write& out, target& t, file_error& error) {
     const int fd = create_unique(t.dir, t.temp);
     if (fd < 0) {
-        error = {out.path, std::strerror(errno)};
+        error = {out.path, std::strerror(errno), file_failure::system};
         t.temp.clear();
         return false;
     }
@@ -125,7 +130,7 @@ bool write_temporary(const save_output& out, target& t, save_write_error& error)
         saved = errno;
     }
     if (!ok) {
-        error = {out.path, std::strerror(saved)};
+        error = {out.path, std::strerror(saved), file_failure::system};
         unlink(t.temp.c_str());
         t.temp.clear();
     }
@@ -134,7 +139,7 @@ bool write_temporary(const save_output& out, target& t, save_write_error& error)
 
 // Puts a new file where nothing was: fails if anything appeared meanwhile.
 bool place_new(const std::string& temp, const std::string& path) {
-    if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0)
+    if (rename2(temp.c_str(), path.c_str(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS)
         return false;
@@ -155,8 +160,7 @@ bool same_file(const std::string& name, const struct stat& old) {
 // name. Where the file system cannot exchange two names, the old file is
 // first renamed to a fresh name of its own.
 bool place_over(target& t, const std::string& path) {
-    const bool exchanged =
-        renameat2(AT_FDCWD, t.temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0;
+    const bool exchanged = rename2(t.temp.c_str(), path.c_str(), RENAME_EXCHANGE) == 0;
     if (!exchanged) {
         if (errno != EINVAL && errno != ENOSYS)
             return false;
@@ -182,7 +186,7 @@ bool place_over(target& t, const std::string& path) {
     if (!same_file(t.temp, t.old)) {
         // What was checked is no longer what was there: put it back untouched.
         if (exchanged) {
-            renameat2(AT_FDCWD, t.temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE);
+            rename2(t.temp.c_str(), path.c_str(), RENAME_EXCHANGE);
             unlink(t.temp.c_str());
         } else {
             std::rename(t.temp.c_str(), path.c_str());
@@ -194,22 +198,24 @@ bool place_over(target& t, const std::string& path) {
     return true;
 }
 
-bool check_target(const save_output& out, bool replace, target& t, save_write_error& error) {
+bool check_target(const file_to_write& out, bool replace, target& t, file_error& error) {
     t.dir = directory_of(out.path);
     if (lstat(out.path.c_str(), &t.old) != 0) {
         if (errno == ENOENT)
             return true;  // a missing directory shows when the file is written
-        error = {out.path, std::strerror(errno)};
+        error = {out.path, std::strerror(errno), file_failure::system};
         return false;
     }
     t.exists = true;
     if (!S_ISREG(t.old.st_mode)) {
-        error = {out.path, std::string("not replaced: it is ") + kind_of(t.old.st_mode) +
-                               " (only a regular file is ever replaced)"};
+        error = {out.path,
+                 std::string("not replaced: it is ") + kind_of(t.old.st_mode) +
+                     " (only a regular file is ever replaced)",
+                 file_failure::not_regular};
         return false;
     }
     if (!replace) {
-        error = {out.path, "File exists (use --force to replace it)"};
+        error = {out.path, "File exists", file_failure::exists};
         return false;
     }
     return true;
@@ -233,7 +239,7 @@ void sync_directories(const std::vector<target>& targets) {
 
 // Undoes every placed file: an old file takes its name back, a new name goes.
 // Temporary files not yet placed are removed.
-void roll_back(const std::vector<save_output>& outputs, std::vector<target>& targets) {
+void roll_back(const std::vector<file_to_write>& outputs, std::vector<target>& targets) {
     for (std::size_t i = targets.size(); i-- > 0;) {
         target& t = targets[i];
         if (t.placed && t.exists)
@@ -247,13 +253,19 @@ void roll_back(const std::vector<save_output>& outputs, std::vector<target>& tar
 
 }  // namespace
 
-bool save_write_all(const std::vector<save_output>& outputs, bool replace,
-                    save_write_error& error) {
+atomic_write_hooks& atomic_write_test_hooks() {
+    static atomic_write_hooks hooks;
+    return hooks;
+}
+
+bool write_files_atomically(const std::vector<file_to_write>& outputs, bool replace,
+                            file_error& error) {
     std::vector<target> targets(outputs.size());
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {
             if (outputs[j].path == outputs[i].path) {
-                error = {outputs[i].path, "named twice among the files to write"};
+                error = {outputs[i].path, "named twice among the files to write",
+                         file_failure::named_twice};
                 return false;
             }
         }
@@ -266,13 +278,17 @@ bool save_write_all(const std::vector<save_output>& outputs, bool replace,
             return false;
         }
     }
+    if (atomic_write_test_hooks().before_placing)
+        atomic_write_test_hooks().before_placing();
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         target& t = targets[i];
         t.placed = t.exists ? place_over(t, outputs[i].path) : place_new(t.temp, outputs[i].path);
         if (!t.placed) {
-            error = {outputs[i].path, std::strerror(errno)};
-            if (errno == EBUSY)
+            error = {outputs[i].path, std::strerror(errno), file_failure::system};
+            if (errno == EBUSY) {
                 error.reason = "changed while the new file was written; left as it is";
+                error.cause = file_failure::changed;
+            }
             roll_back(outputs, targets);
             return false;
         }
@@ -283,11 +299,4 @@ bool save_write_all(const std::vector<save_output>& outputs, bool replace,
     }
     sync_directories(targets);
     return true;
-}
-
-std::string save_write_all(const std::vector<save_output>& outputs, bool replace) {
-    save_write_error error;
-    if (save_write_all(outputs, replace, error))
-        return "";
-    return error.path + ": " + error.reason;
 }

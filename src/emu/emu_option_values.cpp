@@ -1,0 +1,170 @@
+// Taking the values of the software card's options: switches, paths, the
+// numbers with their ranges, the name, type and stamp of the file, the
+// faults and the card entry.
+#include "emu/emu_option_values.h"
+
+#include <cctype>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "cable/cable.h"
+#include "cli/cli.h"
+
+namespace {
+
+// "bad value for --hold: 'x'", and what a good one is.
+std::string bad_value(const emu_arg& a, const std::string& detail = "") {
+    return "bad value for " + a.option + ": '" + a.value + "'" +
+           (detail.empty() ? "" : " (" + detail + ")");
+}
+
+// A whole number from `minimum` to `maximum` into `target`.
+template <typename T>
+bool take_number(const emu_arg& a, std::uint64_t minimum, std::uint64_t maximum, const char* detail,
+                 T& target, std::string& error) {
+    std::uint64_t number = 0;
+    if (!cli_parse_uint(a.value, minimum, maximum, number)) {
+        error = bad_value(a, detail);
+        return false;
+    }
+    target = static_cast<T>(number);
+    return true;
+}
+
+constexpr std::uint64_t INT_LARGEST = std::numeric_limits<int>::max();
+
+}  // namespace
+
+bool emu_set_switch(emu_reading& r, const emu_arg& a, std::string&) {
+    switch (a.id) {
+        case EMU_REALTIME:
+            r.options.realtime = true;
+            break;
+        case EMU_FORCE:
+            r.options.realtime_config.replace_report = true;
+            break;
+        case EMU_NO_RAISE:
+            r.options.realtime_config.raise_tool = false;
+            break;
+        case EMU_CPU:
+            r.options.cpu.enabled = true;
+            break;
+        case EMU_DOCKED:
+            r.options.cpu.docked = true;
+            break;
+        default:  // EMU_SCREEN
+            r.options.cpu.screen = true;
+            break;
+    }
+    return true;
+}
+
+bool emu_set_path(emu_reading& r, const emu_arg& a, std::string&) {
+    if (a.id == EMU_FILE || a.id == EMU_CARD) {
+        // The last of --file and --card says what is sent.
+        r.request.source = a.value;
+        r.request.source_is_card = a.id == EMU_CARD;
+    } else if (a.id == EMU_REPORT) {
+        r.options.realtime_config.report_path = a.value;
+    } else {  // EMU_SENDER
+        r.options.cpu.sender_path = a.value;
+    }
+    return true;
+}
+
+bool emu_set_number(emu_reading& r, const emu_arg& a, std::string& error) {
+    constexpr std::uint64_t LONGEST = std::numeric_limits<std::int64_t>::max();
+    switch (a.id) {
+        case EMU_READY_AFTER:
+            return take_number(a, 0, LONGEST, "", r.vmu.ready_after, error);
+        case EMU_HOLD:
+            return take_number(a, 1, INT_LARGEST, "", r.vmu.hold, error);
+        case EMU_JITTER:
+            return take_number(a, 0, INT_LARGEST, "", r.vmu.jitter, error);
+        case EMU_SEED:
+            return take_number(a, 0, INT_LARGEST, "", r.vmu.seed, error);
+        case EMU_HOLD_US:
+            return take_number(a, 1, 100'000, "1 to 100000", r.options.realtime_config.hold_us,
+                               error);
+        case EMU_SAMPLE_US:
+            return take_number(a, 0, 100'000, "0 to 100000", r.options.realtime_config.sample_us,
+                               error);
+        case EMU_CYCLES_PER_READ:
+            return take_number(a, 1, 1'000'000, "1 to 1000000", r.options.cpu.cycles_per_read,
+                               error);
+        default:  // EMU_CYCLES_PER_DELAY
+            return take_number(a, 1, 1'000'000, "1 to 1000000", r.options.cpu.cycles_per_delay,
+                               error);
+    }
+}
+
+bool emu_set_name(emu_reading& r, const emu_arg& a, std::string& error) {
+    if (a.value.size() > 12) {
+        error = bad_value(a, "at most 12 characters");
+        return false;
+    }
+    r.request.name = a.value;
+    return true;
+}
+
+bool emu_set_raw_name(emu_reading& r, const emu_arg& a, std::string& error) {
+    std::vector<std::uint8_t> bytes;
+    if (!cli_parse_hex_bytes(a.value, 12, bytes)) {
+        error = bad_value(a, "24 hex digits");
+        return false;
+    }
+    r.request.name = std::string(bytes.begin(), bytes.end());
+    return true;
+}
+
+bool emu_set_type(emu_reading& r, const emu_arg& a, std::string& error) {
+    std::string word = a.value;
+    for (char& c : word)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (word == "game" || word == "data") {
+        r.request.type = word == "game" ? CABLE_TYPE_GAME : CABLE_TYPE_DATA;
+        return true;
+    }
+    std::uint8_t type = 0;
+    if (!take_number(a, 0, 255, "game, data or a byte value", type, error))
+        return false;
+    r.request.type = type;
+    return true;
+}
+
+bool emu_set_stamp(emu_reading& r, const emu_arg& a, std::string& error) {
+    // Any fourteen digits: a test may send a date that does not exist.
+    r.request.stamp = parse_stamp_digits(a.value);
+    if (!r.request.stamp)
+        error = bad_value(a, "YYYYMMDDhhmmss");
+    return r.request.stamp.has_value();
+}
+
+bool emu_set_fault(emu_reading& r, const emu_arg& a, std::string& error) {
+    if (a.value == "never-ready") {
+        r.vmu.ready_after = VMU_NEVER;
+        return true;
+    }
+    const std::size_t equals = a.value.find('=');
+    const std::string kind = a.value.substr(0, equals);
+    const bool kind_known = kind == "stall" || kind == "wrong-code" || kind == "bad-trailer" ||
+                            kind == "short" || kind == "stop";
+    std::uint64_t number = 0;
+    if (!kind_known || equals == std::string::npos ||
+        !cli_parse_uint(a.value.substr(equals + 1), kind == "stall" ? 0 : 1, INT_LARGEST, number)) {
+        error = "unknown fault '" + a.value + "' (see --help)";
+        return false;
+    }
+    r.request.faults.push_back({kind, static_cast<std::int64_t>(number)});
+    return true;
+}
+
+bool emu_set_entry(emu_reading& r, const emu_arg& a, std::string& error) {
+    if (a.value.empty()) {
+        error = bad_value(a, "a name or #SLOT");
+        return false;
+    }
+    r.request.entry = a.value;
+    return true;
+}

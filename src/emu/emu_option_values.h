@@ -1,0 +1,66 @@
+// The functions that take the values of the software card's options, one
+// per kind of value, for the table in emu_options.cpp. A value is checked
+// and kept here; the files it names are read only once every option is
+// (emu_setup.cpp).
+#pragma once
+
+#include <string>
+
+#include "emu/emu_options.h"
+#include "emu/emu_setup.h"
+#include "vmu/vmu_sim.h"
+
+/// The options, in the order of the help.
+enum emu_option_id {
+    EMU_FILE,
+    EMU_NAME,
+    EMU_RAW_NAME,
+    EMU_TYPE,
+    EMU_STAMP,
+    EMU_READY_AFTER,
+    EMU_HOLD,
+    EMU_JITTER,
+    EMU_SEED,
+    EMU_FAULT,
+    EMU_REALTIME,
+    EMU_HOLD_US,
+    EMU_SAMPLE_US,
+    EMU_REPORT,
+    EMU_FORCE,
+    EMU_NO_RAISE,
+    EMU_CARD,
+    EMU_ENTRY,
+    EMU_CPU,
+    EMU_CYCLES_PER_READ,
+    EMU_CYCLES_PER_DELAY,
+    EMU_SENDER,
+    EMU_DOCKED,
+    EMU_SCREEN,
+};
+
+/// Everything the options set while they are read.
+struct emu_reading {
+    vmu_sim& vmu;
+    emu_options& options;
+    emu_request& request;
+};
+
+/// An option as given: its id, its name ("--hold") and its value ("" for a
+/// switch).
+struct emu_arg {
+    int id;
+    std::string option;
+    const std::string& value;
+};
+
+/// Each takes the value of `given` into `reading`, or returns false with a
+/// one-line reason in `error`.
+bool emu_set_switch(emu_reading& reading, const emu_arg& given, std::string& error);
+bool emu_set_path(emu_reading& reading, const emu_arg& given, std::string& error);
+bool emu_set_number(emu_reading& reading, const emu_arg& given, std::string& error);
+bool emu_set_name(emu_reading& reading, const emu_arg& given, std::string& error);
+bool emu_set_raw_name(emu_reading& reading, const emu_arg& given, std::string& error);
+bool emu_set_type(emu_reading& reading, const emu_arg& given, std::string& error);
+bool emu_set_stamp(emu_reading& reading, const emu_arg& given, std::string& error);
+bool emu_set_fault(emu_reading& reading, const emu_arg& given, std::string& error);
+bool emu_set_entry(emu_reading& reading, const emu_arg& given, std::string& error);

@@ -1,0 +1,93 @@
+// Every companion's command line from outside, a row per program: a wrong
+// option is status 2 with the message and the usage on standard error,
+// --help and -h print the usage on standard output with status 0, --version
+// the name and version; and every help keeps its option texts in one column
+// within 80 characters.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+#include "run_program.h"
+#include "text_lines.h"
+
+namespace {
+
+struct program_row {
+    const char* name;
+    std::string path;
+    std::vector<std::string> bad;  // a wrong command line
+    std::string message;           // its first line on standard error
+};
+
+const program_row PROGRAMS[] = {
+    {"vmurx-emu",
+     VMURX_EMU_PATH,
+     {"--frob"},
+     "unrecognized option '--frob' (the vmurx options follow '--')"},
+    {"vmurx-probe-emu",
+     VMURX_PROBE_EMU_PATH,
+     {"-x"},
+     "invalid option -- 'x' (the vmurx-probe options follow '--')"},
+    {"vmurx-probe", VMURX_PROBE_PATH, {"--time"}, "option '--time' requires an argument"},
+    {"vmurx-gpio", VMURX_GPIO_PATH, {"--bias=up"}, "invalid bias 'up': pull-up or none"},
+    {"vmurx-probe-gpio", VMURX_PROBE_GPIO_PATH, {"--chip"}, "option '--chip' requires an argument"},
+    {"vmurx-save",
+     VMURX_SAVE_PATH,
+     {"icon", "--json", "f", "o.png"},
+     "unrecognized option '--json'"},
+    {"vmurx-card", VMURX_CARD_PATH, {"--frob"}, "unrecognized option '--frob'"},
+    {"vmurx-vmu", VMURX_VMU_PATH, {"run", "--ms=0", "f.vms"}, "bad --ms '0'"},
+};
+
+TEST(Companions, AWrongCommandLineIsStatusTwoWithTheUsageOnStandardError) {
+    for (const program_row& p : PROGRAMS) {
+        SCOPED_TRACE(p.name);
+        std::vector<std::string> argv{p.path};
+        argv.insert(argv.end(), p.bad.begin(), p.bad.end());
+        const run_result r = run_program(argv);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), std::string(p.name) + ": " + p.message);
+        EXPECT_EQ(r.err.find("\nUsage: " + std::string(p.name) + " "), r.err.find('\n')) << r.err;
+    }
+}
+
+TEST(Companions, HelpAndVersionOnStandardOutputWithStatusZero) {
+    for (const program_row& p : PROGRAMS) {
+        SCOPED_TRACE(p.name);
+        for (const char* help : {"--help", "-h"}) {
+            const run_result r = run_program({p.path, help});
+            EXPECT_EQ(r.status, 0) << help;
+            EXPECT_TRUE(r.out.starts_with("Usage: " + std::string(p.name) + " ")) << r.out;
+            EXPECT_EQ(r.err, "");
+        }
+        const run_result version = run_program({p.path, "--version"});
+        EXPECT_EQ(version.status, 0);
+        EXPECT_EQ(version.out, std::string(p.name) + " (vmurx) " VMURX_VERSION "\n");
+        EXPECT_EQ(version.err, "");
+    }
+}
+
+TEST(Companions, HelpKeepsTheOptionTextsInOneColumnWithinEightyCharacters) {
+    // "  -o, --output=DIR   text" or "      --json   text": where the text begins.
+    const std::regex option_line("^(  -[[:alnum:]], |      )--[a-z-]+(=[^ ]+)?( +)[^ ].*");
+    for (const program_row& p : PROGRAMS) {
+        SCOPED_TRACE(p.name);
+        std::set<std::size_t> columns;
+        std::size_t options = 0;
+        for (const std::string& line : lines_of(run_program({p.path, "--help"}).out)) {
+            EXPECT_LE(line.size(), 80U) << line;
+            std::smatch m;
+            if (!std::regex_match(line, m, option_line))
+                continue;
+            ++options;
+            EXPECT_GE(m.length(3), 2) << "an option runs into its text: " << line;
+            columns.insert(static_cast<std::size_t>(m.position(3) + m.length(3)));
+        }
+        EXPECT_GE(options, 3U);
+        EXPECT_EQ(columns.size(), 1U);
+    }
+}
+
+}  // namespace
