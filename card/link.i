@@ -27,10 +27,12 @@ link_up:
         mov #1, link_taken
         mov #0, echo_flags      ; the first byte's echo is the PC's own
         mov #0, pending_hold
-        mov #FAST_HOLD_LOOPS, hold_unconfirmed
+        mov #FAST_LOW_LOOPS, low_unconfirmed
+        mov #FAST_HIGH_LOOPS, high_unconfirmed
         ld speed
         bz .fast
-        mov #SAFE_HOLD_LOOPS, hold_unconfirmed
+        mov #SAFE_LOW_LOOPS, low_unconfirmed
+        mov #SAFE_HIGH_LOOPS, high_unconfirmed
 .fast:
         ret
 

@@ -36,7 +36,7 @@
 ;    the card is meant to survive; a longer one is caught by rule 4.
 ; 3. An unconfirmable level: the low when x equals D2 (the answer changes
 ;    nothing), and the high before such a low (it is confirmed only by the
-;    next answer). The card holds these hold_unconfirmed: 20 us at FAST, as
+;    next answer). The card holds these 20 us at FAST, as
 ;    the sender always did, 250 us at SAFE, longer than the pauses it is
 ;    meant to survive. Every other high lasts HOLD_US.
 ; 4. Never a wrong file: whenever the card knows what D2 must show, it
@@ -65,14 +65,24 @@
 ECHO_WAIT_US    = 300
 ECHO_POLL       = 6
 ECHO_WAIT_POLLS = ECHO_WAIT_US * CYCLES_PER_US / ECHO_POLL
-; HOLD_US: every confirmed high, and a raised high of rule 2; a 2-cycle loop.
-HOLD_US         = 20
-HOLD_LOOPS      = HOLD_US * CYCLES_PER_US / 2
-; The unconfirmable levels of rule 3, by speed, in 2-cycle loops.
-FAST_HOLD_US    = 20
+; The levels' least lengths. A level lasts the instructions between its two
+; stores to P1 (counted at send_byte) and a 2-cycle loop of at least one
+; round: a high 38 + 2n cycles, an unconfirmable low 22 + 2n, a raised high
+; of rule 2 10 + 2n.
+HIGH_CYCLES     = 38
+LOW_CYCLES      = 22
+RAISED_CYCLES   = 10
+HOLD_US         = 20            ; every confirmed high, and a raised one
+FAST_HOLD_US    = 20            ; the unconfirmable levels of rule 3, by speed
 SAFE_HOLD_US    = 250
-FAST_HOLD_LOOPS = FAST_HOLD_US * CYCLES_PER_US / 2
-SAFE_HOLD_LOOPS = SAFE_HOLD_US * CYCLES_PER_US / 2
+; The rounds of the loop that make each level last its least length: one
+; where the instructions alone take longer.
+HOLD_LOOPS      = 1             ; 20 us < 38 cycles
+RAISED_LOOPS    = (HOLD_US * CYCLES_PER_US - RAISED_CYCLES) / 2
+FAST_HIGH_LOOPS = 1             ; 20 us < 38 cycles
+FAST_LOW_LOOPS  = 1             ; 20 us < 22 + 2 cycles
+SAFE_HIGH_LOOPS = (SAFE_HOLD_US * CYCLES_PER_US - HIGH_CYCLES) / 2
+SAFE_LOW_LOOPS  = (SAFE_HOLD_US * CYCLES_PER_US - LOW_CYCLES) / 2
 ; Rule 7: about 2 s of waits and raises, a retry being ECHO_WAIT_US + HOLD_US.
 ECHO_GIVE_UP    = 2000000 / (ECHO_WAIT_US + HOLD_US)
 ECHO_GIVE_UP_LO = ECHO_GIVE_UP & $FF            ; counted by two DBNZ
@@ -85,12 +95,13 @@ D2_MASK         = 1 << P1_D2
 
 ; send_byte: sends ACC, most significant bit first, as the rules above say.
 ; Select stays low. Interrupts must be off. In: echo_value, the byte sent
-; before (its bits are the PC's echoes), and echo_flags; hold_unconfirmed.
+; before (its bits are the PC's echoes), and echo_flags; low_unconfirmed
+; and high_unconfirmed.
 ; Out: CY clear when sent, echo_value the byte; CY set with fail_reason
 ; FAIL_NO_ECHO or FAIL_BAD_ECHO; pending_hold the loops the last high
 ; still lasts. Clobbers ACC, send_value, bit_count,
-; hold_count, busy_bits, prev_busy, d2_expect, d2_prev, retry_lo, retry_hi,
-; tmp0.
+; hold_count, busy_bits, prev_busy, next_visible, d2_expect, d2_prev,
+; retry_lo, retry_hi, tmp0.
 send_byte:
         st send_value
         ld pending_hold         ; the last high of the byte before (rule 6)
@@ -98,6 +109,16 @@ send_byte:
 .last_high:
         dbnz pending_hold, .last_high   ; 2 each
 .held:
+        ld send_value           ; next_visible (rule 3): bit i set where the
+        rol                     ; echo of bit i differs from that of the bit
+        and #1                  ; after it, which for bit 0 is this byte's top
+        st tmp0
+        ld echo_value
+        rol
+        and #$FE
+        or tmp0
+        xor echo_value
+        st next_visible
         mov #8, bit_count
         mov #ECHO_GIVE_UP_LO, retry_lo
         mov #ECHO_GIVE_UP_HI, retry_hi
@@ -142,12 +163,12 @@ send_byte:
         ld prev_busy
         or #1 << P1_ACK
         st p1                   ; Ack high, bit n - 1 on Busy
-        mov #HOLD_LOOPS, hold_count
+        mov #RAISED_LOOPS, hold_count
 .raised:
         dbnz hold_count, .raised                ; 2 each
         br .fall
 .unconfirmed:
-        ld hold_unconfirmed     ; rule 3
+        ld low_unconfirmed      ; rule 3
         st hold_count
 .low:
         dbnz hold_count, .low   ; 2 each
@@ -161,7 +182,16 @@ send_byte:
         or #1 << P1_ACK
         st p1                   ; <- Ack rises, the bit on Busy
         st prev_busy
-        call high_hold
+        ld next_visible         ; rule 3: a short high where the next answer
+        rol                     ; will show on D2
+        st next_visible
+        mov #HOLD_LOOPS, hold_count
+        bn echo_flags, ECHO_X_KNOWN, .unconfirmable
+        bp acc, 0, .high_held
+.unconfirmable:
+        ld high_unconfirmed
+        st hold_count
+.high_held:
         ld bit_count
         bne #1, .hold_high
         ld hold_count           ; the byte's last bit: held by the next byte
@@ -187,31 +217,4 @@ send_byte:
 .bad_echo:
         mov #FAIL_BAD_ECHO, fail_reason
         set1 psw, cy
-        ret
-
-; high_hold: the loops the high of the bit just raised lasts (rule 3):
-; HOLD_LOOPS when the next low's answer will show on D2, hold_unconfirmed
-; when it will not or the card cannot tell. Out: hold_count. Clobbers ACC,
-; tmp0.
-high_hold:
-        ld bit_count            ; the last bit: the next echo is this byte's top
-        bne #1, .inner
-        ld send_value
-        br .next_echo
-.inner:
-        bn echo_flags, ECHO_X_KNOWN, .unconfirmable
-        ld echo_value
-.next_echo:
-        rol                     ; its top bit as D2's bit
-        rol
-        and #D2_MASK
-        st tmp0
-        ld p1
-        and #D2_MASK
-        be tmp0, .unconfirmable
-        mov #HOLD_LOOPS, hold_count
-        ret
-.unconfirmable:
-        ld hold_unconfirmed
-        st hold_count
         ret

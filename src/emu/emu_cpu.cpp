@@ -89,9 +89,15 @@ bool emu_prepare_cpu_card(const emu_cpu_options& options, vmu_cpu_card& card, st
     card.cycles_per_read = static_cast<unsigned>(options.cycles_per_read);
     card.cycles_per_delay = static_cast<unsigned>(options.cycles_per_delay);
     card.docked = options.docked;
-    card.presses = chosen ? cpu_card_choose(index) : std::vector<cpu_card_press>{};
+    const cpu_card_speed speed = options.safe ? cpu_card_speed::safe : cpu_card_speed::fast;
+    card.presses = chosen ? cpu_card_choose(index, speed) : std::vector<cpu_card_press>{};
     cpu_card_reset(card);
-    cpu_card_run_to_ms(card, chosen ? cpu_card_chosen_ms(index) : SENDER_STARTED_MS);
+    cpu_card_run_to_ms(card, chosen ? cpu_card_chosen_ms(index, speed) : SENDER_STARTED_MS);
+    // The PC's pauses begin with its first access.
+    constexpr std::int64_t PS_PER_US = 1'000'000;
+    card.pause.length_ps = options.pause_us * PS_PER_US;
+    card.pause.every_ps = options.pause_every_us * PS_PER_US;
+    card.pause.seed = options.seed;
     return true;
 }
 

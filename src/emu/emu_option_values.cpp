@@ -83,7 +83,9 @@ bool emu_set_number(emu_reading& r, const emu_arg& a, std::string& error) {
         case EMU_JITTER:
             return take_number(a, 0, INT_LARGEST, "", r.vmu.jitter, error);
         case EMU_SEED:
-            return take_number(a, 0, INT_LARGEST, "", r.vmu.seed, error);
+            // One seed for the protocol card's jitter and the PC's pauses.
+            return take_number(a, 0, INT_LARGEST, "", r.vmu.seed, error) &&
+                   take_number(a, 0, INT_LARGEST, "", r.options.cpu.seed, error);
         case EMU_HOLD_US:
             return take_number(a, 1, 100'000, "1 to 100000", r.options.realtime_config.hold_us,
                                error);
@@ -166,5 +168,29 @@ bool emu_set_entry(emu_reading& r, const emu_arg& a, std::string& error) {
         return false;
     }
     r.request.entry = a.value;
+    return true;
+}
+
+bool emu_set_pc_pause(emu_reading& r, const emu_arg& a, std::string& error) {
+    constexpr std::uint64_t LONGEST_US = 10'000'000;  // 10 s
+    const std::size_t at = a.value.find('@');
+    std::uint64_t length = 0;
+    std::uint64_t every = 0;
+    if (at == std::string::npos || !cli_parse_uint(a.value.substr(0, at), 1, LONGEST_US, length) ||
+        !cli_parse_uint(a.value.substr(at + 1), 1, LONGEST_US, every)) {
+        error = bad_value(a, "LEN@EVERY, microseconds from 1 to 10000000, e.g. 200@10000");
+        return false;
+    }
+    r.options.cpu.pause_us = static_cast<long>(length);
+    r.options.cpu.pause_every_us = static_cast<long>(every);
+    return true;
+}
+
+bool emu_set_speed(emu_reading& r, const emu_arg& a, std::string& error) {
+    if (a.value != "fast" && a.value != "safe") {
+        error = bad_value(a, "fast or safe");
+        return false;
+    }
+    r.options.cpu.safe = a.value == "safe";
     return true;
 }

@@ -36,6 +36,8 @@ enum emu_option_id {
     EMU_SENDER,
     EMU_DOCKED,
     EMU_SCREEN,
+    EMU_PC_PAUSE,
+    EMU_SPEED,
 };
 
 /// Everything the options set while they are read.
@@ -64,3 +66,5 @@ bool emu_set_type(emu_reading& reading, const emu_arg& given, std::string& error
 bool emu_set_stamp(emu_reading& reading, const emu_arg& given, std::string& error);
 bool emu_set_fault(emu_reading& reading, const emu_arg& given, std::string& error);
 bool emu_set_entry(emu_reading& reading, const emu_arg& given, std::string& error);
+bool emu_set_pc_pause(emu_reading& reading, const emu_arg& given, std::string& error);
+bool emu_set_speed(emu_reading& reading, const emu_arg& given, std::string& error);

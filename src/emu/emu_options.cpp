@@ -73,7 +73,7 @@ constexpr emu_option OPTIONS[] = {
      card_mode::any,
      false,
      emu_set_number},
-    {{EMU_SEED, "seed", '\0', "N", "seed of the jitter (default 1)", nullptr},
+    {{EMU_SEED, "seed", '\0', "N", "seed of the jitter and of --pc-pause (default 1)", nullptr},
      card_mode::any,
      false,
      emu_set_number},
@@ -183,6 +183,20 @@ constexpr emu_option OPTIONS[] = {
      card_mode::cpu,
      false,
      emu_set_switch},
+    {{EMU_PC_PAUSE, "pc-pause", '\0', "LEN@EVERY",
+      "with --cpu: the PC pauses for LEN microseconds about once every EVERY, at moments "
+      "drawn from --seed, as a loaded PC does; its accesses meanwhile wait, the card runs on",
+      nullptr},
+     card_mode::cpu,
+     false,
+     emu_set_pc_pause},
+    {{EMU_SPEED, "speed", '\0', "SPEED",
+      "with --cpu: the sender's speed, chosen on its list with Right: fast (default; the levels "
+      "the PC's echo cannot confirm last 20 us) or safe (250 us)",
+      nullptr},
+     card_mode::cpu,
+     true,
+     emu_set_speed},
 };
 
 constexpr bool each_row_at_its_id() {

@@ -23,6 +23,10 @@ struct emu_cpu_options {
     std::string sender_path;     // --sender: another build of the sender; empty: the built-in one
     bool docked = false;         // --docked: 5 V present, as in a controller
     bool screen = false;         // --screen: show the card's screen and pins at the end
+    long pause_us = 0;           // --pc-pause LEN@EVERY: the PC's pauses; 0: none
+    long pause_every_us = 0;
+    unsigned seed = 1;  // --seed: of the pauses' moments
+    bool safe = false;  // --speed safe: the sender's SAFE, chosen on its list
 };
 
 /// What the options set besides the card itself.

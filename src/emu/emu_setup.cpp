@@ -31,8 +31,9 @@ bool load_file(const std::string& path, sent_file& sent, std::string& error) {
             sent.card = path;
             return true;
         }
-        error = failure.cause == file_failure::too_large ? path + " is larger than 255 blocks of 512 bytes"
-                                  : "cannot read " + failure.object + ": " + failure.reason;
+        error = failure.cause == file_failure::too_large
+                    ? path + " is larger than 255 blocks of 512 bytes"
+                    : "cannot read " + failure.object + ": " + failure.reason;
         return false;
     }
     sent.file.image = input.content;

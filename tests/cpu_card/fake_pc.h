@@ -24,14 +24,16 @@ enum class pc_phase {
 };
 
 /// What a pause trigger sees: the card's byte (counted from the transfer's
-/// start) and bit (7 first), the phase, the echo the PC writes for this bit
-/// and the one it wrote for the bit before.
+/// start) and bit (7 first), the phase, and the echoes the PC writes: for
+/// the bit before, this one and the next (for bit 0 the next byte's first,
+/// which is this byte's top bit, known once the PC took it).
 struct pc_moment {
     long byte;
     int bit;
     pc_phase phase;
-    bool echo;
     bool previous_echo;
+    bool echo;
+    bool next_echo;
 };
 
 struct fake_pc {
@@ -77,7 +79,9 @@ struct fake_pc {
         bool previous = (data & CABLE_D2) != 0;
         for (int bit = 7; bit >= 0; --bit) {
             const bool e = ((echo >> bit) & 1) != 0;
-            pc_moment at{bytes_taken, bit, pc_phase::waiting_low, e, previous};
+            // At bit 0 the seven bits taken stand in bits 6-0 of value.
+            const bool next = bit > 0 ? ((echo >> (bit - 1)) & 1) != 0 : ((value >> 6) & 1) != 0;
+            pc_moment at{bytes_taken, bit, pc_phase::waiting_low, previous, e, next};
             std::uint8_t status = 0;
             do {
                 pause(at);
