@@ -117,6 +117,14 @@ inline constexpr std::size_t CABLE_NAME_LENGTH = 12;
 inline constexpr std::size_t CABLE_DIRECTORY_LENGTH = 12;
 inline constexpr std::size_t CABLE_STAMP_LENGTH = 7;
 
+// The pace of the card's own Copy, which clocks its bytes on Ack and does not
+// wait for the PC: the PC must write its echo bit while Ack is low, which at
+// the fastest RC clock lasts 40 µs; and between the end of its answer to one
+// frame and the next header the card leaves about 85 of its cycles, at least
+// 0.4 ms. Not confirmed on a real card: the RC clock of a given card.
+inline constexpr unsigned CABLE_COPY_ECHO_BUDGET_US = 40;
+inline constexpr unsigned CABLE_COPY_TURN_BUDGET_US = 400;
+
 // File types in byte 0 of the start frame's payload; byte 1 is the size in
 // 512-byte blocks.
 inline constexpr std::uint8_t CABLE_TYPE_GAME = 0xCC;

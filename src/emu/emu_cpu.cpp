@@ -93,11 +93,7 @@ bool emu_prepare_cpu_card(const emu_cpu_options& options, vmu_cpu_card& card, st
     card.presses = chosen ? cpu_card_choose(index, speed) : std::vector<cpu_card_press>{};
     cpu_card_reset(card);
     cpu_card_run_to_ms(card, chosen ? cpu_card_chosen_ms(index, speed) : SENDER_STARTED_MS);
-    // The PC's pauses begin with its first access.
-    constexpr std::int64_t PS_PER_US = 1'000'000;
-    card.pause.length_ps = options.pause_us * PS_PER_US;
-    card.pause.every_ps = options.pause_every_us * PS_PER_US;
-    card.pause.seed = options.seed;
+    card.pause = options.pause;  // they begin with the PC's first access
     return true;
 }
 

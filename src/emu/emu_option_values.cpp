@@ -33,11 +33,25 @@ bool take_number(const emu_arg& a, std::uint64_t minimum, std::uint64_t maximum,
 }
 
 constexpr std::uint64_t INT_LARGEST = std::numeric_limits<int>::max();
+constexpr std::int64_t PS_PER_US = 1'000'000;
 
 }  // namespace
 
-bool emu_set_switch(emu_reading& r, const emu_arg& a, std::string&) {
+bool emu_set_switch(emu_reading& r, const emu_arg& a, std::string& error) {
     switch (a.id) {
+        case EMU_SCRIPTED:
+        case EMU_CPU: {
+            const emu_card card = a.id == EMU_CPU ? emu_card::cpu : emu_card::scripted;
+            if (r.options.card != emu_card::copy && r.options.card != card) {
+                error = "--cpu and --scripted choose two cards";
+                return false;
+            }
+            r.options.card = card;
+            break;
+        }
+        case EMU_PROTECT:
+            r.options.copy.config.copy_protected = true;
+            break;
         case EMU_REALTIME:
             r.options.realtime = true;
             break;
@@ -47,11 +61,9 @@ bool emu_set_switch(emu_reading& r, const emu_arg& a, std::string&) {
         case EMU_NO_RAISE:
             r.options.realtime_config.raise_tool = false;
             break;
-        case EMU_CPU:
-            r.options.cpu.enabled = true;
-            break;
         case EMU_DOCKED:
             r.options.cpu.docked = true;
+            r.options.copy.config.console_power = true;
             break;
         default:  // EMU_SCREEN
             r.options.cpu.screen = true;
@@ -83,9 +95,20 @@ bool emu_set_number(emu_reading& r, const emu_arg& a, std::string& error) {
         case EMU_JITTER:
             return take_number(a, 0, INT_LARGEST, "", r.vmu.jitter, error);
         case EMU_SEED:
-            // One seed for the protocol card's jitter and the PC's pauses.
-            return take_number(a, 0, INT_LARGEST, "", r.vmu.seed, error) &&
-                   take_number(a, 0, INT_LARGEST, "", r.options.cpu.seed, error);
+            if (!take_number(a, 0, INT_LARGEST, "", r.vmu.seed, error))
+                return false;
+            r.options.copy.pc.pause.seed = r.vmu.seed;
+            r.options.cpu.pause.seed = r.vmu.seed;
+            return true;
+        case EMU_RC_KHZ:
+            return take_number(a, 600, 1200, "600 to 1200", r.options.copy.config.rc_khz, error);
+        case EMU_READ_US: {
+            std::int64_t us = 0;
+            if (!take_number(a, 1, 1'000, "1 to 1000", us, error))
+                return false;
+            r.options.copy.pc.access_ps = us * PS_PER_US;
+            return true;
+        }
         case EMU_HOLD_US:
             return take_number(a, 1, 100'000, "1 to 100000", r.options.realtime_config.hold_us,
                                error);
@@ -146,6 +169,11 @@ bool emu_set_stamp(emu_reading& r, const emu_arg& a, std::string& error) {
 bool emu_set_fault(emu_reading& r, const emu_arg& a, std::string& error) {
     if (a.value == "never-ready") {
         r.vmu.ready_after = VMU_NEVER;
+        r.options.copy.config.select_wired = false;
+        return true;
+    }
+    if (a.value == "no-peer") {
+        r.options.copy.config.peer_present = false;
         return true;
     }
     const std::size_t equals = a.value.find('=');
@@ -172,17 +200,19 @@ bool emu_set_entry(emu_reading& r, const emu_arg& a, std::string& error) {
 }
 
 bool emu_set_pc_pause(emu_reading& r, const emu_arg& a, std::string& error) {
-    constexpr std::uint64_t LONGEST_US = 10'000'000;  // 10 s
     const std::size_t at = a.value.find('@');
     std::uint64_t length = 0;
     std::uint64_t every = 0;
-    if (at == std::string::npos || !cli_parse_uint(a.value.substr(0, at), 1, LONGEST_US, length) ||
-        !cli_parse_uint(a.value.substr(at + 1), 1, LONGEST_US, every)) {
-        error = bad_value(a, "LEN@EVERY, microseconds from 1 to 10000000, e.g. 200@10000");
+    if (at == std::string::npos || !cli_parse_uint(a.value.substr(0, at), 1, 1'000'000, length) ||
+        !cli_parse_uint(a.value.substr(at + 1), 1, 100'000'000, every)) {
+        error = bad_value(a, "LEN@EVERY in µs, such as 50@1000");
         return false;
     }
-    r.options.cpu.pause_us = static_cast<long>(length);
-    r.options.cpu.pause_every_us = static_cast<long>(every);
+    r.options.copy.pc.pause.length_ps = static_cast<std::int64_t>(length) * PS_PER_US;
+    r.options.copy.pc.pause.every_ps = static_cast<std::int64_t>(every) * PS_PER_US;
+    // The same pauses for the processor card of --cpu.
+    r.options.cpu.pause.length_ps = r.options.copy.pc.pause.length_ps;
+    r.options.cpu.pause.every_ps = r.options.copy.pc.pause.every_ps;
     return true;
 }
 

@@ -12,31 +12,40 @@
 
 /// The options, in the order of the help.
 enum emu_option_id {
+    // The file the card sends.
     EMU_FILE,
+    EMU_CARD,
+    EMU_ENTRY,
     EMU_NAME,
     EMU_RAW_NAME,
     EMU_TYPE,
     EMU_STAMP,
+    // Every card.
+    EMU_FAULT,
+    EMU_SEED,
+    EMU_DOCKED,
+    EMU_REALTIME,
+    EMU_NO_RAISE,
+    // The card's own Copy, the default card.
+    EMU_RC_KHZ,
+    EMU_READ_US,
+    EMU_PC_PAUSE,
+    EMU_PROTECT,
+    // The scripted protocol card.
+    EMU_SCRIPTED,
     EMU_READY_AFTER,
     EMU_HOLD,
     EMU_JITTER,
-    EMU_SEED,
-    EMU_FAULT,
-    EMU_REALTIME,
     EMU_HOLD_US,
     EMU_SAMPLE_US,
     EMU_REPORT,
     EMU_FORCE,
-    EMU_NO_RAISE,
-    EMU_CARD,
-    EMU_ENTRY,
+    // The processor card running the card-side sender.
     EMU_CPU,
     EMU_CYCLES_PER_READ,
     EMU_CYCLES_PER_DELAY,
     EMU_SENDER,
-    EMU_DOCKED,
     EMU_SCREEN,
-    EMU_PC_PAUSE,
     EMU_SPEED,
 };
 

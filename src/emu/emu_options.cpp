@@ -16,7 +16,16 @@
 namespace {
 
 // Which card an option is for.
-enum class card_mode { any, realtime, counting, cpu };
+enum class card_mode {
+    any,
+    realtime,
+    copy,
+    scripted,
+    scripted_counting,
+    scripted_realtime,
+    cpu,
+    counting_copy_or_cpu,
+};
 
 using setter = bool (*)(emu_reading& reading, const emu_arg& given, std::string& error);
 
@@ -37,6 +46,22 @@ constexpr emu_option OPTIONS[] = {
      card_mode::any,
      false,
      emu_set_path},
+    {{EMU_CARD, "card", '\0', "CARD",
+      "send a file of a whole card image (raw or .dcm): the one that --entry names, with its "
+      "name, type, stamp and copy protection; with --cpu: the card the sender runs on, never "
+      "changed (default: a blank card holding the sample save), the sender in the game slot of "
+      "a copy",
+      nullptr},
+     card_mode::any,
+     false,
+     emu_set_path},
+    {{EMU_ENTRY, "entry", '\0', "ENTRY",
+      "the file's card name, or #N for slot N (as vmurx-card list shows them); with --cpu the "
+      "default is the first the sender lists",
+      nullptr},
+     card_mode::any,
+     false,
+     emu_set_entry},
     {{EMU_NAME, "name", '\0', "NAME",
       "its name on the card, at most 12 characters (default VMURX_DEMO)", nullptr},
      card_mode::any,
@@ -57,29 +82,10 @@ constexpr emu_option OPTIONS[] = {
      card_mode::any,
      false,
      emu_set_stamp},
-    {{EMU_READY_AFTER, "ready-after", '\0', "N",
-      "status reads before the card is ready (default 0)", nullptr},
-     card_mode::any,
-     false,
-     emu_set_number},
-    {{EMU_HOLD, "hold", '\0', "N", "status reads per level of the card clock (default 1)", nullptr},
-     card_mode::counting,
-     false,
-     emu_set_number},
-    {{EMU_JITTER, "jitter", '\0', "N",
-      "up to N extra reads (with --realtime: microseconds) per level, varied by --seed "
-      "(default 0)",
-      nullptr},
-     card_mode::any,
-     false,
-     emu_set_number},
-    {{EMU_SEED, "seed", '\0', "N", "seed of the jitter and of --pc-pause (default 1)", nullptr},
-     card_mode::any,
-     false,
-     emu_set_number},
     {{EMU_FAULT, "fault", '\0', "FAULT",
-      "a fault of the card; may be given more than once:\n"
-      "  never-ready    never signal ready\n"
+      "a fault of the card or the cable; may be given more than once:\n"
+      "  never-ready    the ready signal never comes (Select not wired)\n"
+      "  no-peer        the PC's D3 does not reach the card (the card's own Copy only)\n"
       "  stall=N        stop clocking before the first bit of the Nth byte the card sends "
       "(counted from 0)\n"
       "  wrong-code=K   send frame K with a wrong code\n"
@@ -92,35 +98,23 @@ constexpr emu_option OPTIONS[] = {
      card_mode::any,
      false,
      emu_set_fault},
-    {{EMU_REALTIME, "realtime", '\0', nullptr,
-      "keep real time on a thread of its own instead of counting status reads; a byte other "
-      "than the reply or answer the card awaits makes it stop sending",
+    {{EMU_SEED, "seed", '\0', "N", "seed of --pc-pause and --jitter (default 1)", nullptr},
+     card_mode::any,
+     false,
+     emu_set_number},
+    {{EMU_DOCKED, "docked", '\0', nullptr,
+      "the card is in a controller, 5 V present: the card's own Copy asks for a second card, "
+      "the sender refuses to send",
       nullptr},
      card_mode::any,
      false,
      emu_set_switch},
-    {{EMU_HOLD_US, "hold-us", '\0', "N",
-      "with --realtime: microseconds per level, 1 to 100000 (default 10)", nullptr},
-     card_mode::realtime,
-     false,
-     emu_set_number},
-    {{EMU_SAMPLE_US, "sample-us", '\0', "P",
-      "with --realtime: look at D0 and D1 only every P microseconds, 0 to 100000 (default 0: "
-      "see every level)",
+    {{EMU_REALTIME, "realtime", '\0', nullptr,
+      "keep real time on a thread of the card's own instead of counting what the PC does; a "
+      "port read then costs --read-us (the card's own Copy), and with --scripted a byte other "
+      "than the reply or answer the card awaits makes it stop sending",
       nullptr},
-     card_mode::realtime,
-     true,
-     emu_set_number},
-    {{EMU_REPORT, "report", '\0', "PATH",
-      "with --realtime: write what the card measured to PATH at the end; an existing file is "
-      "refused",
-      nullptr},
-     card_mode::realtime,
-     false,
-     emu_set_path},
-    {{EMU_FORCE, "force", '\0', nullptr,
-      "with --report: replace an existing report (a regular file only)", nullptr},
-     card_mode::realtime,
+     card_mode::any,
      false,
      emu_set_switch},
     {{EMU_NO_RAISE, "no-raise", '\0', nullptr,
@@ -130,26 +124,84 @@ constexpr emu_option OPTIONS[] = {
      card_mode::realtime,
      true,
      emu_set_switch},
-    {{EMU_CARD, "card", '\0', "CARD",
-      "send a file of a whole card image (raw or .dcm): the one that --entry names, with its "
-      "name, type and stamp; with --cpu: the card the sender runs on, never changed (default: "
-      "a blank card holding the sample save), the sender in the game slot of a copy",
+    {{EMU_RC_KHZ, "rc-khz", '\0', "KHZ",
+      "the card's own Copy (the default card): its RC clock, 600 to 1200 kHz (default 879); a "
+      "bit lasts 16 cycles of a sixth of it",
+      nullptr},
+     card_mode::copy,
+     false,
+     emu_set_number},
+    {{EMU_READ_US, "read-us", '\0', "US",
+      "the card's own Copy: what one port read or write of the PC costs, 1 to 1000 µs "
+      "(default 2); the PC's delay unit costs its floor",
+      nullptr},
+     card_mode::copy,
+     false,
+     emu_set_number},
+    {{EMU_PC_PAUSE, "pc-pause", '\0', "LEN@EVERY",
+      "the card's own Copy or --cpu, counting: the PC pauses LEN µs now and then, EVERY µs "
+      "apart on average, at moments drawn from --seed, as a loaded PC does",
+      nullptr},
+     card_mode::counting_copy_or_cpu,
+     false,
+     emu_set_pc_pause},
+    {{EMU_PROTECT, "protect", '\0', nullptr,
+      "the card's own Copy: the file is copy-protected, and the card refuses to send it", nullptr},
+     card_mode::copy,
+     false,
+     emu_set_switch},
+    {{EMU_SCRIPTED, "scripted", '\0', nullptr,
+      "in place of the card's own Copy, the scripted protocol card: every level a number of "
+      "status reads, trailers 0x00, for exact control of the timing",
       nullptr},
      card_mode::any,
+     false,
+     emu_set_switch},
+    {{EMU_READY_AFTER, "ready-after", '\0', "N",
+      "with --scripted: status reads before the card is ready (default 0)", nullptr},
+     card_mode::scripted,
+     false,
+     emu_set_number},
+    {{EMU_HOLD, "hold", '\0', "N",
+      "with --scripted: status reads per level of the card clock (default 1)", nullptr},
+     card_mode::scripted_counting,
+     false,
+     emu_set_number},
+    {{EMU_JITTER, "jitter", '\0', "N",
+      "with --scripted: up to N extra reads (with --realtime: microseconds) per level, varied "
+      "by --seed (default 0)",
+      nullptr},
+     card_mode::scripted,
+     false,
+     emu_set_number},
+    {{EMU_HOLD_US, "hold-us", '\0', "N",
+      "with --scripted --realtime: microseconds per level, 1 to 100000 (default 10)", nullptr},
+     card_mode::scripted_realtime,
+     false,
+     emu_set_number},
+    {{EMU_SAMPLE_US, "sample-us", '\0', "P",
+      "with --scripted --realtime: look at D0 and D1 only every P microseconds, 0 to 100000 "
+      "(default 0: see every level)",
+      nullptr},
+     card_mode::scripted_realtime,
+     true,
+     emu_set_number},
+    {{EMU_REPORT, "report", '\0', "PATH",
+      "with --scripted --realtime: write what the card measured to PATH at the end; an "
+      "existing file is refused",
+      nullptr},
+     card_mode::scripted_realtime,
      false,
      emu_set_path},
-    {{EMU_ENTRY, "entry", '\0', "ENTRY",
-      "the file's card name, or #N for slot N (as vmurx-card list shows them); with --cpu the "
-      "default is the first the sender lists",
-      nullptr},
-     card_mode::any,
+    {{EMU_FORCE, "force", '\0', nullptr,
+      "with --report: replace an existing report (a regular file only)", nullptr},
+     card_mode::scripted_realtime,
      false,
-     emu_set_entry},
+     emu_set_switch},
     {{EMU_CPU, "cpu", '\0', nullptr,
-      "run the card's own sender on the processor model instead: it lists the card's files, "
-      "the file --entry names is chosen with the card's buttons, and it sends it (the options "
-      "above but --realtime are for the protocol-level card; with --realtime the model runs "
-      "on its own thread, paced by the clock)",
+      "in place of the card's own Copy, the card-side sender on the processor model: it lists "
+      "the card's files, the file --entry names is chosen with the card's buttons, and it sends "
+      "it (with --realtime the model runs on its own thread, paced by the clock)",
       nullptr},
      card_mode::any,
      false,
@@ -171,11 +223,6 @@ constexpr emu_option OPTIONS[] = {
      card_mode::cpu,
      false,
      emu_set_path},
-    {{EMU_DOCKED, "docked", '\0', nullptr, "with --cpu: the card is in a controller, 5 V present",
-      nullptr},
-     card_mode::cpu,
-     false,
-     emu_set_switch},
     {{EMU_SCREEN, "screen", '\0', nullptr,
       "with --cpu: at the end, print the card's screen and the port bits it drove on standard "
       "error",
@@ -183,16 +230,9 @@ constexpr emu_option OPTIONS[] = {
      card_mode::cpu,
      false,
      emu_set_switch},
-    {{EMU_PC_PAUSE, "pc-pause", '\0', "LEN@EVERY",
-      "with --cpu: the PC pauses for LEN microseconds about once every EVERY, at moments "
-      "drawn from --seed, as a loaded PC does; its accesses meanwhile wait, the card runs on",
-      nullptr},
-     card_mode::cpu,
-     false,
-     emu_set_pc_pause},
     {{EMU_SPEED, "speed", '\0', "SPEED",
       "with --cpu: the sender's speed, chosen on its list with Right: fast (default; the levels "
-      "the PC's echo cannot confirm last 20 us) or safe (250 us)",
+      "the PC's echo cannot confirm last 20 µs) or safe (250 µs)",
       nullptr},
      card_mode::cpu,
      true,
@@ -218,31 +258,80 @@ std::vector<cli_option> rows_for(const std::string& tool) {
     return rows;
 }
 
+// The option given last of those that need another, by what they need.
+struct needs {
+    std::string realtime;
+    std::string copy;
+    std::string scripted;
+    std::string scripted_counting;
+    std::string scripted_realtime;
+    std::string cpu;
+    std::string counting_copy_or_cpu;
+
+    void note(card_mode mode, const std::string& option) {
+        switch (mode) {
+            case card_mode::any:
+                break;
+            case card_mode::realtime:
+                realtime = option;
+                break;
+            case card_mode::copy:
+                copy = option;
+                break;
+            case card_mode::scripted:
+                scripted = option;
+                break;
+            case card_mode::scripted_counting:
+                scripted_counting = option;
+                break;
+            case card_mode::scripted_realtime:
+                scripted_realtime = option;
+                break;
+            case card_mode::cpu:
+                cpu = option;
+                break;
+            case card_mode::counting_copy_or_cpu:
+                counting_copy_or_cpu = option;
+                break;
+        }
+    }
+
+    // What is wrong with the card the options chose, or "".
+    std::string fault(const emu_options& options) const {
+        const bool scripted_card = options.card == emu_card::scripted;
+        if (!copy.empty() && options.card != emu_card::copy)
+            return copy + " is for the card's own Copy, not for --scripted or --cpu";
+        if (!cpu.empty() && options.card != emu_card::cpu)
+            return cpu + " needs --cpu";
+        if (!counting_copy_or_cpu.empty() && scripted_card)
+            return counting_copy_or_cpu + " is for the card's own Copy or --cpu, not for --scripted";
+        const std::string scripted_any = !scripted.empty()            ? scripted
+                                         : !scripted_counting.empty() ? scripted_counting
+                                                                      : scripted_realtime;
+        if (!scripted_any.empty() && !scripted_card)
+            return scripted_any + " is for the scripted card: add --scripted";
+        if (!scripted_realtime.empty() && !options.realtime)
+            return scripted_realtime + " needs --realtime";
+        if (!realtime.empty() && !options.realtime)
+            return realtime + " needs --realtime";
+        if (options.realtime && !scripted_counting.empty())
+            return "--hold counts status reads; with --realtime use --hold-us";
+        return "";
+    }
+};
+
 // The values of `parsed` in their order, then the options that only one
 // kind of card has.
 bool take_options(const cli_parsed& parsed, emu_reading& reading, std::string& error) {
-    std::string realtime_only;  // the last option that needs --realtime
-    std::string counting_only;  // the last option that only the counting card has
-    std::string cpu_only;       // the last option that needs --cpu
+    needs needed;
     for (const cli_given& given : parsed.options) {
         const emu_option& row = OPTIONS[static_cast<std::size_t>(given.id)];
         const emu_arg arg{given.id, std::string("--") + row.cli.name, given.value};
         if (!row.set(reading, arg, error))
             return false;
-        if (row.mode == card_mode::realtime)
-            realtime_only = arg.option;
-        else if (row.mode == card_mode::counting)
-            counting_only = arg.option;
-        else if (row.mode == card_mode::cpu)
-            cpu_only = arg.option;
+        needed.note(row.mode, arg.option);
     }
-    const emu_options& options = reading.options;
-    if (!options.cpu.enabled && !cpu_only.empty())
-        error = cpu_only + " needs --cpu";
-    else if (!options.realtime && !realtime_only.empty())
-        error = realtime_only + " needs --realtime";
-    else if (options.realtime && !counting_only.empty())
-        error = "--hold counts status reads; with --realtime use --hold-us";
+    error = needed.fault(reading.options);
     return error.empty();
 }
 

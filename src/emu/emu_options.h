@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "vmu/copy_card.h"
+#include "vmu/pc_pause.h"
 #include "vmu/vmu_realtime.h"
 #include "vmu/vmu_sim.h"
 
 /// The card that runs the card-side sender on the processor model (--cpu),
 /// as the options set it up; emu/emu_cpu.h builds it.
 struct emu_cpu_options {
-    bool enabled = false;
     std::string card_path;       // --card: a card image; empty: a blank card with the sample save
     std::string entry;           // --entry: the file to send, a name or #SLOT; empty: the first
     long cycles_per_read = 2;    // --cycles-per-read
@@ -23,29 +24,39 @@ struct emu_cpu_options {
     std::string sender_path;     // --sender: another build of the sender; empty: the built-in one
     bool docked = false;         // --docked: 5 V present, as in a controller
     bool screen = false;         // --screen: show the card's screen and pins at the end
-    long pause_us = 0;           // --pc-pause LEN@EVERY: the PC's pauses; 0: none
-    long pause_every_us = 0;
-    unsigned seed = 1;  // --seed: of the pauses' moments
-    bool safe = false;  // --speed safe: the sender's SAFE, chosen on its list
+    pc_pause pause;              // --pc-pause LEN@EVERY and --seed: the PC's pauses
+    bool safe = false;           // --speed safe: the sender's SAFE, chosen on its list
 };
 
-/// What the options set besides the card itself.
+/// Which card is behind the port.
+enum class emu_card {
+    copy,      // the card's own file manager sending with Copy: the default
+    scripted,  // --scripted: the protocol card, every level a count of status reads
+    cpu,       // --cpu: the card-side sender on the processor model
+};
+
+/// What the options set besides the scripted card, which the caller passes
+/// in: which card it is, and the other cards' settings.
 struct emu_options {
     /// The tool the card serves, set before parsing: "vmurx", or "vmurx-probe",
     /// which never sends the card a byte and has no frames to raise its
     /// priority in, so the options about those are not its own.
     std::string tool = "vmurx";
+    emu_card card = emu_card::copy;
     bool realtime = false;  // --realtime: keep real time on a thread of its own
     vmu_realtime_config realtime_config;
+    /// The card's own Copy, configured and given its frames by the options.
+    copy_card copy;
     emu_cpu_options cpu;
 };
 
 /// The help text of the VMU options for `tool`, a line or more per option.
 std::string emu_options_help(const std::string& tool = "vmurx");
 
-/// Sets up `vmu` from `args` (the VMU options alone, without the program
-/// name). Returns false with a one-line reason in `error` for anything it
-/// cannot take; `vmu` is then unusable.
+/// Sets up `vmu` (the scripted card) and `options` from `args` (the VMU
+/// options alone, without the program name); both cards get the file's
+/// frames, whichever the options choose. Returns false with a one-line reason in `error` for
+/// anything it cannot take; `vmu` is then unusable.
 bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_options& options,
                        std::string& error);
 

@@ -5,10 +5,12 @@
 #include "emu/emu_setup.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 #include "cable/cable.h"
 #include "card/card_disk.h"
+#include "card/card_image.h"
 #include "save/sample_save.h"
 #include "save/save_files.h"
 
@@ -17,6 +19,11 @@ namespace {
 // The card's file as the source makes it, before the options' own values.
 struct sent_file {
     vmu_file file;
+    bool copy_protected = false;  // the card entry's copy byte forbids a copy
+    // The card entry's own bytes 0x10 to 0x1B, which the card's own Copy
+    // sends in its directory frame; without an entry they are made from the
+    // file.
+    std::optional<std::array<std::uint8_t, 12>> directory;
     std::string card;  // a card image whose entry is sent
     // What a .dci or .vms tells about itself; the options win over it.
     std::optional<save_input> described;
@@ -45,8 +52,9 @@ bool load_file(const std::string& path, sent_file& sent, std::string& error) {
 
 // The entry of a card image that --card and --entry name, with its name,
 // type and stamp.
-bool take_card_file(const std::string& card, const std::string& entry, vmu_file& file,
+bool take_card_file(const std::string& card, const std::string& entry, sent_file& sent,
                     std::string& error) {
+    vmu_file& file = sent.file;
     if (entry.empty()) {
         error = card + " is a card image: name the file to send with --card " + card +
                 " --entry ENTRY (a name or #slot of vmurx-card list)";
@@ -58,6 +66,14 @@ bool take_card_file(const std::string& card, const std::string& entry, vmu_file&
     file.name.assign(taken.name.begin(), taken.name.end());
     file.type = taken.type;
     std::copy_n(taken.stamp.begin(), STAMP_BCD_SIZE, file.stamp);
+    sent.copy_protected = taken.protection == CARD_PROTECTED;
+    std::array<std::uint8_t, 12> directory{};
+    std::copy(taken.stamp.begin(), taken.stamp.end(), directory.begin());
+    directory[8] = static_cast<std::uint8_t>(taken.blocks & 0xFF);
+    directory[9] = static_cast<std::uint8_t>(taken.blocks >> 8);
+    directory[10] = static_cast<std::uint8_t>(taken.header_block & 0xFF);
+    directory[11] = static_cast<std::uint8_t>(taken.header_block >> 8);
+    sent.directory = directory;
     return true;
 }
 
@@ -75,18 +91,15 @@ void take_described(const save_input& described, vmu_file& file) {
         file.type = CABLE_TYPE_GAME;
 }
 
-bool apply_fault(const emu_fault& f, vmu_sim& vmu, std::string& error) {
-    if (f.kind == "stall") {
-        vmu.stall_byte = f.value;
-        vmu.stall_bit = 0;
-        return true;
-    }
-    if (static_cast<std::size_t>(f.value) > vmu.frames.size()) {
+// A fault of a frame, in the frames of either card (they are alike but for
+// their trailers).
+bool apply_frame_fault(const emu_fault& f, std::vector<vmu_frame>& frames, std::string& error) {
+    if (static_cast<std::size_t>(f.value) > frames.size()) {
         error = "--fault " + f.kind + "=" + std::to_string(f.value) + ": the transfer has only " +
-                std::to_string(vmu.frames.size()) + " frames";
+                std::to_string(frames.size()) + " frames";
         return false;
     }
-    vmu_frame& frame = vmu.frames[static_cast<std::size_t>(f.value - 1)];
+    vmu_frame& frame = frames[static_cast<std::size_t>(f.value - 1)];
     if (f.kind == "wrong-code") {
         frame.code = frame.code == CABLE_CODE_FLASH ? CABLE_CODE_DATA : CABLE_CODE_FLASH;
     } else if (f.kind == "bad-trailer") {
@@ -103,9 +116,19 @@ bool apply_fault(const emu_fault& f, vmu_sim& vmu, std::string& error) {
         frame.payload.resize(length);
         frame.header = cable_header_for(length);
     } else {  // stop
-        vmu.frames.resize(static_cast<std::size_t>(f.value));
+        frames.resize(static_cast<std::size_t>(f.value));
     }
     return true;
+}
+
+bool apply_fault(const emu_fault& f, vmu_sim& vmu, copy_card& copy, std::string& error) {
+    if (f.kind == "stall") {
+        vmu.stall_byte = f.value;
+        vmu.stall_bit = 0;
+        copy.config.stall_byte = f.value;
+        return true;
+    }
+    return apply_frame_fault(f, vmu.frames, error) && apply_frame_fault(f, copy.frames, error);
 }
 
 }  // namespace
@@ -120,12 +143,12 @@ bool emu_setup_card(const emu_request& request, vmu_sim& vmu, emu_options& optio
     else if (!request.source.empty() && !load_file(request.source, sent, error))
         return false;
 
-    if (options.cpu.enabled) {
+    if (options.card == emu_card::cpu) {
         // The sender itself finds the entry on the card and sends it.
         options.cpu.card_path = sent.card;
         options.cpu.entry = request.entry;
     } else if (!sent.card.empty()) {
-        if (!take_card_file(sent.card, request.entry, sent.file, error))
+        if (!take_card_file(sent.card, request.entry, sent, error))
             return false;
     } else if (!request.entry.empty()) {
         error = "--entry needs --card CARD";
@@ -141,8 +164,15 @@ bool emu_setup_card(const emu_request& request, vmu_sim& vmu, emu_options& optio
     if (request.stamp)
         stamp_to_bcd(*request.stamp, sent.file.stamp);
     vmu.frames = vmu_transfer_frames(sent.file);
+    // The entry's own directory bytes unless the options changed what they
+    // tell.
+    const bool entry_as_it_is = sent.directory && !request.type && !request.stamp;
+    options.copy.frames =
+        copy_frames(sent.file, entry_as_it_is ? *sent.directory : copy_directory_bytes(sent.file));
+    if (sent.copy_protected)
+        options.copy.config.copy_protected = true;
     for (const emu_fault& f : request.faults) {
-        if (!apply_fault(f, vmu, error))
+        if (!apply_fault(f, vmu, options.copy, error))
             return false;
     }
     return true;

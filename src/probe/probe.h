@@ -88,7 +88,15 @@ struct probe_measurement {
     std::array<std::uint64_t, PROBE_LINES> changes{};
     double clock_read_ns = 0;  // cost of one clock read, measured before the run
     double delay_unit_us = 0;  // length of the link's delay unit, measured
+    // The tool's work between two frames, measured after the run: a raise
+    // and lower of its priority and a flushed progress line (the data write
+    // it also makes is counted as one status read: the probe never writes).
+    std::int64_t turn_longest_ns = 0;
+    std::int64_t turn_median_ns = 0;
 };
+
+/// Times of the work between frames measured after the run.
+inline constexpr int PROBE_TURNS = 64;
 
 /// Polls the status register at `status_address` for `duration_ms`, masked
 /// as in a frame. Starts from `first_status`, the read before the run, so no

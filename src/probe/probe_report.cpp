@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "cable/cable.h"
 #include "lpt/byte_exchange.h"
 #include "probe/probe.h"
 
@@ -41,11 +42,26 @@ void print_grant(const char* what, probe_grant grant, const probe_port_facts& fa
 // The floor vmurx would put under one delay unit in this environment: the
 // program's default (delay_floor_us() before any measurement: 0 against the
 // software card, as in vmurx-emu), or what VMURX_DELAY_US says, read as vmurx
-// reads it.
+// reads it. False when the variable is not valid.
+bool effective_delay_floor(unsigned& floor_us) {
+    const char* text = std::getenv(DELAY_FLOOR_VARIABLE);
+    floor_us = delay_floor_us();
+    return text == nullptr || parse_delay_floor(text, floor_us);
+}
+
+// The cost of one status read: a round of the loop less the clock's read.
+double read_cost_ns(const probe_measurement& m, std::uint64_t measured) {
+    if (measured == 0)
+        return 0.0;
+    const double round_ns =
+        static_cast<double>(m.elapsed_ns - m.excluded_ns) / static_cast<double>(measured);
+    return std::max(0.0, round_ns - m.clock_read_ns);
+}
+
 void print_delay_floor(std::FILE* out) {
     const char* text = std::getenv(DELAY_FLOOR_VARIABLE);
-    unsigned floor_us = delay_floor_us();
-    if (text != nullptr && !parse_delay_floor(text, floor_us)) {
+    unsigned floor_us = 0;
+    if (!effective_delay_floor(floor_us)) {
         std::fprintf(out, "  delay floor:    %s is not valid; vmurx refuses to run with it\n",
                      DELAY_FLOOR_VARIABLE);
         return;
@@ -66,7 +82,7 @@ void print_reads(const probe_measurement& m, const probe_port_facts& facts, std:
     const double round_ns = measured > 0 ? static_cast<double>(m.elapsed_ns - m.excluded_ns) /
                                                static_cast<double>(measured)
                                          : 0.0;
-    const double read_ns = std::max(0.0, round_ns - m.clock_read_ns);
+    const double read_ns = read_cost_ns(m, measured);
     std::fprintf(out, "  status reads:   %llu in %.3f s, %.0f per second\n",
                  static_cast<unsigned long long>(m.reads), seconds,
                  seconds > 0 ? static_cast<double>(m.reads) / seconds : 0.0);
@@ -128,6 +144,55 @@ void print_machine(const probe_measurement& m, const probe_port_facts& facts, st
     print_delay_floor(out);
 }
 
+// The verdict against the card's own Copy: its echo must be on D2 within
+// CABLE_COPY_ECHO_BUDGET_US of Ack falling, so the longest pause and a write
+// must fit; and the work between the answer and the next header (one delay
+// unit, the raise and lower, a progress line, a write) and a pause with it
+// must fit CABLE_COPY_TURN_BUDGET_US. The data write is counted as a status
+// read, which costs the same on every backend.
+void print_copy_verdict(const probe_measurement& m, std::uint64_t measured, std::FILE* out) {
+    if (measured == 0)
+        return;
+    unsigned floor_us = 0;
+    effective_delay_floor(floor_us);
+    const double write_us = read_cost_ns(m, measured) / 1e3;
+    const double pause_us = static_cast<double>(m.longest_ns) / 1e3;
+    const double turn_us = static_cast<double>(m.turn_longest_ns) / 1e3 + floor_us + write_us;
+    std::fputs("The card's own Copy:\n", out);
+    std::fprintf(
+        out, "  longest pause:  %.1f µs, and a write %.1f µs (the echo must come within %u µs)\n",
+        pause_us, write_us, CABLE_COPY_ECHO_BUDGET_US);
+    std::fprintf(
+        out,
+        "  between frames: %.1f µs at most, %.1f µs typically (a delay unit, the raise and "
+        "lower, a progress line and a write; the card gives %u µs)\n",
+        turn_us, static_cast<double>(m.turn_median_ns) / 1e3 + floor_us + write_us,
+        CABLE_COPY_TURN_BUDGET_US);
+    const bool echo_fits = pause_us + write_us <= CABLE_COPY_ECHO_BUDGET_US;
+    const bool turn_fits = turn_us + pause_us <= CABLE_COPY_TURN_BUDGET_US;
+    if (echo_fits && turn_fits) {
+        std::fputs("This machine can follow the card's own Copy\n", out);
+        return;
+    }
+    std::fputs("This machine cannot follow the card's own Copy, because ", out);
+    if (!echo_fits) {
+        std::fprintf(
+            out,
+            "the polling loop was paused for %.0f µs, longer than the card's %u µs for the echo",
+            pause_us, CABLE_COPY_ECHO_BUDGET_US);
+    } else {
+        std::fprintf(out,
+                     "the work between frames with a pause, %.0f µs, overruns the card's %u µs",
+                     turn_us + pause_us, CABLE_COPY_TURN_BUDGET_US);
+    }
+    std::fputs(
+        ".\nWhat helps (see \"Keeping Copy's pace\" in the README): real-time priority (run as "
+        "root, or give vmurx cap_sys_nice), sysctl kernel.sched_rt_runtime_us=-1, a processor kept "
+        "for vmurx (isolcpus= and irqaffinity= on the kernel's command line), or the card-side "
+        "sender's SAFE speed in place of Copy.\n",
+        out);
+}
+
 // The verdict: how briskly a card may clock on this machine.
 void print_verdict(const probe_measurement& m, std::uint64_t measured, std::FILE* out) {
     if (measured == 0) {
@@ -170,4 +235,5 @@ void probe_report(const probe_measurement& m, const probe_port_facts& facts, boo
                  static_cast<unsigned long long>(m.changes[PROBE_BUSY]));
     print_machine(m, facts, out);
     print_verdict(m, measured, out);
+    print_copy_verdict(m, measured, out);
 }

@@ -229,8 +229,7 @@ TEST(Emu, SendsAFileOfACardImageWithItsEntry) {
     mkdir(dir.file("in").c_str(), 0755);
     const auto emu = [&](std::vector<std::string> args) {
         args.insert(args.begin(), VMURX_EMU_PATH);
-        return run_program(
-            args, {.cwd = dir.file("in"), .env = {"TZ=UTC", "VMURX_DELAY_US=0"}, .unset = {}});
+        return run_program(args, {.cwd = dir.file("in"), .env = {"TZ=UTC"}, .unset = {}});
     };
     run_result r = emu({"--card", "../c.dcm", "--entry", "#1"});
     ASSERT_EQ(r.status, 0) << r.err;

@@ -5,7 +5,7 @@
 // within 80 characters.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <optional>
 #include <set>
 
 #include "run_program.h"
@@ -69,21 +69,48 @@ TEST(Companions, HelpAndVersionOnStandardOutputWithStatusZero) {
     }
 }
 
+// Where the text of an option line of a help begins ("  -o, --output=DIR   text"
+// or "      --json   text"), and the spaces before it; nothing for another
+// line. Read by hand: GCC's <regex> draws false warnings under the sanitizers.
+struct option_text {
+    std::size_t column;
+    std::size_t spaces;
+};
+std::optional<option_text> option_text_of(const std::string& line) {
+    std::size_t at = 0;
+    if (line.starts_with("  -") && line.size() > 7 && line.compare(4, 4, ", --") == 0)
+        at = 8;
+    else if (line.starts_with("      --"))
+        at = 8;
+    else
+        return std::nullopt;
+    const std::size_t name_end = line.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at);
+    if (name_end == at || name_end == std::string::npos)
+        return std::nullopt;
+    std::size_t value_end = name_end;
+    if (line[name_end] == '=')
+        value_end = line.find(' ', name_end);
+    if (value_end == std::string::npos || line[value_end] != ' ')
+        return std::nullopt;
+    const std::size_t text = line.find_first_not_of(' ', value_end);
+    if (text == std::string::npos)
+        return std::nullopt;
+    return option_text{text, text - value_end};
+}
+
 TEST(Companions, HelpKeepsTheOptionTextsInOneColumnWithinEightyCharacters) {
-    // "  -o, --output=DIR   text" or "      --json   text": where the text begins.
-    const std::regex option_line("^(  -[[:alnum:]], |      )--[a-z-]+(=[^ ]+)?( +)[^ ].*");
     for (const program_row& p : PROGRAMS) {
         SCOPED_TRACE(p.name);
         std::set<std::size_t> columns;
         std::size_t options = 0;
         for (const std::string& line : lines_of(run_program({p.path, "--help"}).out)) {
             EXPECT_LE(line.size(), 80U) << line;
-            std::smatch m;
-            if (!std::regex_match(line, m, option_line))
+            const std::optional<option_text> text = option_text_of(line);
+            if (!text)
                 continue;
             ++options;
-            EXPECT_GE(m.length(3), 2) << "an option runs into its text: " << line;
-            columns.insert(static_cast<std::size_t>(m.position(3) + m.length(3)));
+            EXPECT_GE(text->spaces, 2U) << "an option runs into its text: " << line;
+            columns.insert(text->column);
         }
         EXPECT_GE(options, 3U);
         EXPECT_EQ(columns.size(), 1U);

@@ -47,9 +47,9 @@ run_result run_realtime_card(const temp_dir& dir, const std::vector<std::string>
     std::vector<std::string> argv;
     if (may_run_real_time())
         argv = {CHRT, "-f", "1"};
-    std::vector<std::string> emu = {VMURX_EMU_PATH, "--realtime", "--hold-us", "50",
-                                    "--sample-us",  "50",         "--file",    dir.file("empty"),
-                                    "--name",       "RT"};
+    std::vector<std::string> emu = {
+        VMURX_EMU_PATH, "--scripted", "--realtime",      "--hold-us", "50", "--sample-us",
+        "50",           "--file",     dir.file("empty"), "--name",    "RT"};
     emu.insert(emu.end(), report.begin(), report.end());
     for (const char* tool : {"--", "-n"})
         emu.emplace_back(tool);

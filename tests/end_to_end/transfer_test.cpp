@@ -115,8 +115,9 @@ testing::AssertionResult same_text(const std::string& got, const std::string& wa
 // first and may join its standard error to its standard output.
 run_result run_emu(const temp_dir& cwd, const std::string& vmu, const std::string& tool,
                    const std::string& shell = "", bool joined = false) {
-    std::vector<std::string> argv{
-        "/bin/sh", "-c", shell + "exec \"$0\" \"$@\"" + (joined ? " 2>&1" : ""), VMURX_EMU_PATH};
+    std::vector<std::string> argv{"/bin/sh", "-c",
+                                  shell + "exec \"$0\" \"$@\"" + (joined ? " 2>&1" : ""),
+                                  VMURX_EMU_PATH, "--scripted"};
     for (const auto& word : words(vmu + " -- " + tool))
         argv.push_back(word);
     return run_program(argv, {.cwd = cwd.path(), .env = {"TZ=UTC"}, .unset = {}});
@@ -199,6 +200,12 @@ TEST(CompletedTransfer, StoresTheImageWithItsStampAndPrintsTheWholeLog) {
 
 TEST(FailedTransfer, EndsWithTheMessageTheLogAndStatusOne) {
     const char* const LIMIT_FILE_SIZE = "trap '' XFSZ; ulimit -f 0; ";
+    // 8 KiB fit (the shell counts 512-byte blocks), as on a disk that fills
+    // up during the write: part of a larger image reaches the file.
+    const char* const DISK_FULL_AT_8K = "trap '' XFSZ; ulimit -f 16; ";
+    temp_dir input;
+    write_file(input.file("image"), image_of(1));
+    write_file(input.file("large"), image_of(40));
     const struct {
         const char* rule;
         std::string vmu, tool;      // VMU options after --file (one block) --name SAVE
@@ -234,9 +241,10 @@ TEST(FailedTransfer, EndsWithTheMessageTheLogAndStatusOne) {
         {"a failure to flush the image at close is a failed write", "", "-v", "",
          "SAVE:", "Error writing file: File too large\n", "Receiving last flash block OK\nclose\n",
          "S:2ff R:10 S:e0 R:08 R:00 R:00 S:0c \n", false, LIMIT_FILE_SIZE},
+        {"a write cut short by a full disk leaves the file empty, never part of a save",
+         "--file " + input.file("large"), "", "", "SAVE:", "Error writing file: File too large\n",
+         "", "R:10 S:e0 R:08 R:00 R:00 S:0c \n", false, DISK_FULL_AT_8K},
     };
-    temp_dir input;
-    write_file(input.file("image"), image_of(1));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
         const std::string vmu = "--file " + input.file("image") + " --name SAVE " + c.vmu;
@@ -289,10 +297,22 @@ TEST(VmuOptions, AreRefusedWithStatusTwoBeforeTheToolRuns) {
         {"--realtime --hold-us 0", "bad value for --hold-us: '0' (1 to 100000)", true},
         {"--realtime --sample-us=100001", "bad value for --sample-us: '100001' (0 to 100000)",
          true},
-        {"--sample-us 50", "--sample-us needs --realtime", true},
+        {"--scripted --sample-us 50", "--sample-us needs --realtime", true},
         {"--no-raise", "--no-raise needs --realtime", true},
-        {"--force", "--force needs --realtime", true},
-        {"--hold 3 --realtime", "--hold counts status reads; with --realtime use --hold-us", true},
+        {"--scripted --force", "--force needs --realtime", true},
+        {"--scripted --hold 3 --realtime",
+         "--hold counts status reads; with --realtime use --hold-us", true},
+        {"--hold 3", "--hold is for the scripted card: add --scripted", true},
+        {"--cpu --report r", "--report is for the scripted card: add --scripted", true},
+        {"--scripted --rc-khz 900",
+         "--rc-khz is for the card's own Copy, not for --scripted or "
+         "--cpu",
+         true},
+        {"--cpu --scripted", "--cpu and --scripted choose two cards", true},
+        {"--rc-khz 599", "bad value for --rc-khz: '599' (600 to 1200)", true},
+        {"--read-us 0", "bad value for --read-us: '0' (1 to 1000)", true},
+        {"--pc-pause 50", "bad value for --pc-pause: '50' (LEN@EVERY in µs, such as 50@1000)",
+         true},
         {"--file " + cwd.file("absent"), "cannot read " + cwd.file("absent") + ": No such file",
          false},
         {"--file " + cwd.file("big"), cwd.file("big") + " is larger than 255 blocks of 512 bytes",
@@ -353,9 +373,12 @@ TEST(VmuOptions, AreTakenInAnyCaseAndUpToTheLargestInt) {
     } cases[] = {
         {{"--type", "GAME"}, 0xCC, 0, 0},
         {{"--type=Data"}, 0x33, 0, 0},
-        {{"--hold", "2147483647"}, 0x33, INT_MAX - 1, INT_MAX - 1},
-        {{"--hold", "2147483647", "--jitter", "2147483647"}, 0x33, INT_MAX - 1, INT_MAX - 1},
-        {{"--jitter", "2147483647", "--seed", "7"}, 0x33, 0, INT_MAX - 1},
+        {{"--scripted", "--hold", "2147483647"}, 0x33, INT_MAX - 1, INT_MAX - 1},
+        {{"--scripted", "--hold", "2147483647", "--jitter", "2147483647"},
+         0x33,
+         INT_MAX - 1,
+         INT_MAX - 1},
+        {{"--scripted", "--jitter", "2147483647", "--seed", "7"}, 0x33, 0, INT_MAX - 1},
     };
     for (const auto& c : cases) {
         vmu_sim vmu;

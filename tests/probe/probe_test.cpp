@@ -10,6 +10,7 @@
 #include <numeric>
 
 #include "emu/emu_options.h"
+#include "lpt/byte_exchange.h"
 #include "platform/emu/emu_platform.h"
 #include "probe/probe.h"
 #include "run_program.h"
@@ -233,8 +234,9 @@ TEST(probe_program, reports_the_delay_floor_vmurx_would_use) {
         const char* variable;  // nullptr: unset
         std::string line;
     } cases[] = {
-        // vmurx-emu's own default, which a transfer against this card uses.
-        {nullptr, "  delay floor:    none (the default): the bare loop\n"},
+        // vmurx-emu's own default, which a transfer against the card's own
+        // Copy uses.
+        {nullptr, "  delay floor:    50 µs (the default)\n"},
         {"10000", "  delay floor:    10000 µs (VMURX_DELAY_US)\n"},
         {"0", "  delay floor:    none (VMURX_DELAY_US): the bare loop\n"},
         {"50us", "  delay floor:    VMURX_DELAY_US is not valid; vmurx refuses to run with it\n"},
@@ -256,3 +258,55 @@ TEST(probe_program, reports_the_delay_floor_vmurx_would_use) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string report_of(const probe_measurement& m) {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    probe_report(m, describe_card(), false, out);
+    std::fclose(out);
+    std::string report(text, size);
+    std::free(text);
+    return report;
+}
+
+}  // namespace
+
+TEST(probe_verdict, judges_the_machine_against_the_pace_of_the_cards_own_copy) {
+    const struct {
+        const char* title;
+        std::int64_t longest_ns;  // the longest pause of the polling loop
+        std::int64_t turn_ns;     // the longest raise, lower and progress line
+        const char* verdict;
+    } cases[] = {
+        {"a quiet machine", 10'000, 20'000, "This machine can follow the card's own Copy\n"},
+        {"a pause just inside the echo's 40 µs", 38'000, 20'000,
+         "This machine can follow the card's own Copy\n"},
+        {"a pause past it", 41'000, 20'000,
+         "This machine cannot follow the card's own Copy, because the polling loop was paused "
+         "for 41 µs, longer than the card's 40 µs for the echo.\n"},
+        {"slow work between frames: 50 µs floor, 330 µs, a 30 µs pause", 30'000, 330'000,
+         "This machine cannot follow the card's own Copy, because the work between frames with a "
+         "pause, 411 µs, overruns the card's 400 µs.\n"},
+    };
+    const unsigned floor_us = delay_floor_us();
+    set_delay_floor_us(50);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        probe_measurement m;
+        // A million reads in a second, each 1 µs with the clock's read free:
+        // the write counted as a read costs 1 µs.
+        m.reads = 1'000'001;
+        m.elapsed_ns = 1'000'000'000;
+        m.longest_ns = c.longest_ns;
+        m.turn_longest_ns = c.turn_ns;
+        m.turn_median_ns = c.turn_ns / 2;
+        const std::string report = report_of(m);
+        EXPECT_NE(report.find(c.verdict), std::string::npos) << report;
+        EXPECT_EQ(report.find("What helps") != std::string::npos,
+                  std::string(c.verdict).find("cannot") != std::string::npos);
+    }
+    set_delay_floor_us(floor_us);
+}

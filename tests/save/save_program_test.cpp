@@ -362,8 +362,7 @@ TEST(EmuSendsSaves, WithTheirOwnNameTypeAndStamp) {
         std::istringstream words(c.options + " -- -v");
         for (std::string word; words >> word;)
             argv.push_back(word);
-        const run_result r = run_program(
-            argv, {.cwd = out.path(), .env = {"TZ=UTC", "VMURX_DELAY_US=0"}, .unset = {}});
+        const run_result r = run_program(argv, {.cwd = out.path(), .env = {"TZ=UTC"}, .unset = {}});
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find(c.sent == game ? "Type: Game" : "Type: Data"), std::string::npos);
         EXPECT_EQ(read_bytes(out, c.received), c.sent);

@@ -1,89 +1,36 @@
 // The protocol-level card on its own, against transcripts written from the
 // link's rules rather than from the tool: every other suite checks the tool
 // through this card, so a mistake the two shared would pass them all. The PC
-// here is a few lines of its own, and the expected bytes and levels are
-// written out by hand.
+// here is a few lines of the tests' own (rule_pc.h), and the expected bytes
+// and levels are written out by hand.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "rule_pc.h"
 #include "vmu/vmu_sim.h"
 
 namespace {
 
-// The raw status register: Select bit 4 and Ack bit 6 as their pins, Busy
-// bit 7 inverted by the port.
+rule_pc pc_on(vmu_sim& card) {
+    rule_pc pc;
+    pc.read = [&card] { return vmu_sim_status_read(card); };
+    pc.write = [&card](std::uint8_t value) { vmu_sim_data_write(card, value); };
+    pc.patience = 1000;
+    return pc;
+}
+
 bool select_high(std::uint8_t raw) {
-    return (raw & 0x10) != 0;
+    return rule_pc::select_high(raw);
 }
 bool ack_high(std::uint8_t raw) {
-    return (raw & 0x40) != 0;
+    return rule_pc::ack_high(raw);
 }
 bool busy_high(std::uint8_t raw) {
-    return (raw & 0x80) == 0;
+    return rule_pc::busy_high(raw);
 }
-
-// A PC that follows the link's rules: it receives a byte as eight Ack
-// pulses, echoing the previous byte's bit on D2 while Ack is low and taking
-// Busy when Ack rises; it sends a byte MSB first with the bit on D1 and a
-// rising D0.
-struct rule_pc {
-    vmu_sim& card;
-    std::uint8_t data = 0x09;  // D0 (idle clock) and D3 (port held) high
-    std::uint8_t echo = 0x50;
-
-    std::uint8_t read() { return vmu_sim_status_read(card); }
-    void write(std::uint8_t value) {
-        data = value;
-        vmu_sim_data_write(card, value);
-    }
-
-    bool wait_ready() {
-        for (int i = 0; i < 1000; ++i) {
-            if (!select_high(read()))
-                return true;
-        }
-        return false;
-    }
-
-    // The byte received, or -1 when Ack stops moving.
-    int receive() {
-        int value = 0;
-        for (int bit = 7; bit >= 0; --bit) {
-            if (!wait_ack(false))
-                return -1;
-            write(static_cast<std::uint8_t>((data & ~0x04) | (((echo >> bit) & 1) << 2)));
-            std::uint8_t raw = 0;
-            if (!wait_ack(true, &raw))
-                return -1;
-            value = (value << 1) | (busy_high(raw) ? 1 : 0);
-        }
-        echo = static_cast<std::uint8_t>(value);
-        return value;
-    }
-
-    void send(std::uint8_t value) {
-        for (int bit = 7; bit >= 0; --bit) {
-            const auto d1 = static_cast<std::uint8_t>(((value >> bit) & 1) << 1);
-            write(static_cast<std::uint8_t>((data & ~0x03) | d1));         // D0 low, bit on D1
-            write(static_cast<std::uint8_t>((data & ~0x03) | d1 | 0x01));  // D0 rises
-        }
-    }
-
-    bool wait_ack(bool high, std::uint8_t* raw = nullptr) {
-        for (int i = 0; i < 1000; ++i) {
-            const std::uint8_t status = read();
-            if (ack_high(status) == high) {
-                if (raw != nullptr)
-                    *raw = status;
-                return true;
-            }
-        }
-        return false;
-    }
-};
 
 std::vector<int> bytes_of(const std::string& text) {
     return {text.begin(), text.end()};
@@ -120,7 +67,7 @@ TEST(ProtocolCard, SendsAWholeFileFrameByFrameAsTheLinkOrdersIt) {
     frame(0x1B, 0x03, {0x19, 0x99, 0x12, 0x31, 0x23, 0x59, 0x58, 0, 0, 0, 0, 0});
     frame(0x10, 0x08, {0x00});
 
-    rule_pc pc{card};
+    rule_pc pc = pc_on(card);
     ASSERT_TRUE(pc.wait_ready());
     std::vector<int> received;
     std::size_t in_frame = 0;  // bytes of the current frame so far
@@ -221,7 +168,7 @@ TEST(ProtocolCard, RecordsThePcsEchoAtEveryRisingAck) {
     vmu_sim card;
     card.script = {0x12, 0x34};
     card.frames_scripted = true;
-    rule_pc pc{card};
+    rule_pc pc = pc_on(card);
     pc.echo = 0x81;
     ASSERT_TRUE(pc.wait_ready());
     ASSERT_EQ(pc.receive(), 0x12);
@@ -240,7 +187,7 @@ TEST(ProtocolCard, StopsAtTheChosenBitWithAckWhereItWasAsked) {
         card.stall_byte = 1;
         card.stall_bit = 3;  // before the fourth bit from the top
         card.stall_ack_low = ack_low;
-        rule_pc pc{card};
+        rule_pc pc = pc_on(card);
         ASSERT_TRUE(pc.wait_ready());
         ASSERT_EQ(pc.receive(), 0xFF);
         int rises = 0;
@@ -258,7 +205,7 @@ TEST(ProtocolCard, StopsAtTheChosenBitWithAckWhereItWasAsked) {
 TEST(ProtocolCard, NeverSignalsReadyWhenToldNever) {
     vmu_sim card;
     card.ready_after = VMU_NEVER;
-    rule_pc pc{card};
+    rule_pc pc = pc_on(card);
     EXPECT_FALSE(pc.wait_ready());
     EXPECT_EQ(card.bytes_sent, 0);
 }

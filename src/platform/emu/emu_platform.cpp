@@ -1,5 +1,5 @@
 // The platform seam over the software VMU of src/vmu/: the seven functions
-// and nothing else. Each of the four ways to run a card is one record of
+// and nothing else. Each of the six ways to run a card is one record of
 // operations, chosen when the port is acquired; each function of the seam
 // calls the chosen record's and does nothing else. Until the first
 // port_acquire the counting protocol card is the one in use.
@@ -21,6 +21,11 @@
 // model (vmu/cpu_card), counting the tool's accesses or, in real time, on
 // its own thread paced by the clock, held as the real-time protocol card is.
 // Accesses at another address are ignored; the tool never makes them.
+//
+// The Copy card: the card's own file manager sending a file (vmu/copy_card),
+// counting the card's time by what the tool's accesses cost or, in real
+// time, on its own thread, held as the other real-time cards are. In real
+// time a status read also spends what a port's read costs.
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
@@ -47,6 +52,7 @@ struct emu_backend {
     // What the program asked for before the port was opened.
     bool realtime = false;
     vmu_cpu_card* cpu_card = nullptr;
+    copy_card* copy = nullptr;
 
     std::uint16_t base = 0;
     std::uint16_t status_address = 1;
@@ -64,6 +70,18 @@ vmu_realtime& realtime_card() {
 cpu_realtime& cpu_realtime_card() {
     static cpu_realtime rt;
     return rt;
+}
+
+copy_realtime& copy_realtime_card() {
+    static copy_realtime rt;
+    return rt;
+}
+
+// Spends what a port access costs on a real machine, before it.
+void spend_ns(std::int64_t ns) {
+    const std::int64_t until = monotonic_ns() + ns;
+    while (monotonic_ns() < until) {
+    }
 }
 
 void take_base(std::uint16_t base) {
@@ -235,10 +253,7 @@ std::uint8_t realtime_cpu_read(std::uint16_t address) {
         return 0xFF;
     // A port read takes time: the card's cycles per read, in µs at the
     // sender's clock, spent before the read.
-    const std::int64_t until =
-        monotonic_ns() + std::int64_t{backend.cpu_card->cycles_per_read} * 1000;
-    while (monotonic_ns() < until) {
-    }
+    spend_ns(std::int64_t{backend.cpu_card->cycles_per_read} * 1000);
     return cpu_realtime_read(cpu_realtime_card());
 }
 
@@ -247,7 +262,66 @@ void realtime_cpu_write(std::uint16_t address, std::uint8_t value) {
         cpu_realtime_write(cpu_realtime_card(), value);
 }
 
-// --- The four records -------------------------------------------------------
+// --- The counting Copy card -----------------------------------------------
+
+bool counting_copy_acquire(std::uint16_t base) {
+    take_base(base);
+    copy_card_start(*backend.copy);
+    return true;
+}
+
+void counting_copy_release() {}
+
+std::uint8_t counting_copy_read(std::uint16_t address) {
+    if (address != backend.status_address)
+        return 0xFF;
+    return copy_card_status_read(*backend.copy);
+}
+
+void counting_copy_write(std::uint16_t address, std::uint8_t value) {
+    if (address == backend.base)
+        copy_card_data_write(*backend.copy, value);
+}
+
+// Masking changes nothing a card could see.
+void copy_set_masked(bool) {}
+
+void counting_copy_sleep(unsigned milliseconds) {
+    copy_card_sleep(*backend.copy, milliseconds);
+}
+
+// --- The real-time Copy card ----------------------------------------------
+
+bool realtime_copy_acquire(std::uint16_t base) {
+    take_base(base);
+    copy_card_start(*backend.copy);
+    return start_card_thread(realtime_card().config.raise_tool, [] {
+        copy_realtime_card().prepare_thread = priority_raise_for_good;
+        copy_realtime_start(copy_realtime_card(), *backend.copy);
+    });
+}
+
+void realtime_copy_release() {
+    if (!backend.running)
+        return;
+    copy_realtime_stop(copy_realtime_card());
+    port_hold_end(backend.hold);
+    backend.running = false;
+}
+
+std::uint8_t realtime_copy_read(std::uint16_t address) {
+    if (address != backend.status_address)
+        return 0xFF;
+    spend_ns(backend.copy->pc.access_ps / 1000);
+    return copy_realtime_read(copy_realtime_card());
+}
+
+void realtime_copy_write(std::uint16_t address, std::uint8_t value) {
+    if (address == backend.base)
+        copy_realtime_write(copy_realtime_card(), value);
+}
+
+// --- The six records --------------------------------------------------------
 
 const emu_mode counting_card_mode = {
     counting_card_acquire, counting_card_release,    counting_card_read,
@@ -265,11 +339,21 @@ const emu_mode realtime_cpu_mode = {
     realtime_cpu_acquire, realtime_cpu_release, realtime_cpu_read,
     realtime_cpu_write,   raise_while_masked,   host_sleep_ms,
 };
+const emu_mode counting_copy_mode = {
+    counting_copy_acquire, counting_copy_release, counting_copy_read,
+    counting_copy_write,   copy_set_masked,       counting_copy_sleep,
+};
+const emu_mode realtime_copy_mode = {
+    realtime_copy_acquire, realtime_copy_release, realtime_copy_read,
+    realtime_copy_write,   raise_while_masked,    host_sleep_ms,
+};
 
 // The record in use: the counting protocol card until port_acquire chooses.
 const emu_mode* chosen_mode = &counting_card_mode;
 
 const emu_mode& configured_mode() {
+    if (backend.copy != nullptr)
+        return backend.realtime ? realtime_copy_mode : counting_copy_mode;
     if (backend.cpu_card != nullptr)
         return backend.realtime ? realtime_cpu_mode : counting_cpu_mode;
     return backend.realtime ? realtime_card_mode : counting_card_mode;
@@ -290,6 +374,10 @@ void emu_use_realtime(const vmu_realtime_config& config) {
 
 void emu_use_cpu_card(vmu_cpu_card& card) {
     backend.cpu_card = &card;
+}
+
+void emu_use_copy_card(copy_card& card) {
+    backend.copy = &card;
 }
 
 bool emu_report_failed() {

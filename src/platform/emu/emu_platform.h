@@ -5,6 +5,8 @@
 // runs the card's own sender behind the port instead (vmu/cpu_card).
 #pragma once
 
+#include "vmu/copy_card.h"
+#include "vmu/copy_realtime.h"
 #include "vmu/cpu_card/cpu_card.h"
 #include "vmu/cpu_card/cpu_realtime.h"
 #include "vmu/vmu_realtime.h"
@@ -29,3 +31,11 @@ bool emu_report_failed();
 /// port_acquire to port_release. Call before the port is opened; `card` must
 /// outlive the run.
 void emu_use_cpu_card(vmu_cpu_card& card);
+
+/// Puts the card's own Copy behind the port instead of emu_vmu(): `card`
+/// with its frames and configuration set, started when the port is
+/// acquired. Counting, its time advances by what the tool's accesses cost
+/// (card.pc); after emu_use_realtime it runs on a thread of its own, paced
+/// by the clock, and each status read spends card.pc.access_ps first. Call
+/// before the port is opened; `card` must outlive the run.
+void emu_use_copy_card(copy_card& card);

@@ -1,0 +1,76 @@
+// Choosing the software card, and the delay unit that goes with it.
+//
+// The scripted card counts status reads and never sees the PC's delay unit,
+// so the unit is the bare loop (unless VMURX_DELAY_US, which vmurx_main reads,
+// says otherwise). The card's own Copy times the PC's levels by the delay
+// floor: counting, it charges each unit the floor in its own time, and the
+// tool need not wait at all; in real time the unit lasts the floor as on a
+// real port. The processor card in real time, too, needs the PC's levels as
+// long as on real hardware.
+#include "emu/emu_card.h"
+
+#include "emu/emu_cpu.h"
+#include "lpt/byte_exchange.h"
+#include "platform/emu/emu_platform.h"
+
+namespace {
+
+vmu_cpu_card& cpu_card() {
+    static vmu_cpu_card card;
+    return card;
+}
+
+// What the card does after the tool has ended: long enough to time out a
+// wait for the PC (six base-timer ticks, at most 3 s).
+constexpr std::int64_t COPY_RUN_ON_PS = 4'000'000'000'000;
+
+// Counting, the card's own Copy keeps the PC's time itself.
+void no_wait() {}
+
+void put_copy_card(emu_options& options) {
+    options.copy.pc.floor_us = delay_floor_us;
+    set_delay_floor_us(DEFAULT_DELAY_FLOOR_US);
+    if (!options.realtime)
+        set_delay_function(no_wait);
+    emu_use_copy_card(options.copy);
+}
+
+}  // namespace
+
+bool emu_put_card(emu_options& options, std::string& error) {
+    if (options.realtime)
+        emu_use_realtime(options.realtime_config);
+    switch (options.card) {
+        case emu_card::copy:
+            put_copy_card(options);
+            return true;
+        case emu_card::scripted:
+            set_delay_floor_us(0);
+            return true;
+        case emu_card::cpu:
+            if (!emu_prepare_cpu_card(options.cpu, cpu_card(), error))
+                return false;
+            cpu_card().delay_floor_us = delay_floor_us;
+            emu_use_cpu_card(cpu_card());
+            set_delay_floor_us(options.realtime ? DEFAULT_DELAY_FLOOR_US : 0);
+            return true;
+    }
+    return true;
+}
+
+void emu_show_card(emu_options& options, const char* program, std::FILE* out) {
+    std::fflush(stdout);
+    if (options.card == emu_card::cpu && options.cpu.screen) {
+        emu_print_cpu_card(cpu_card(), out);
+        return;
+    }
+    copy_card& card = options.copy;
+    if (options.card != emu_card::copy || !card.started)
+        return;
+    // The tool may have ended in the middle of the card's frame or wait:
+    // the card goes on to where a user would find it.
+    copy_card_run_to(card, card.now_ps + COPY_RUN_ON_PS);
+    std::fprintf(out, "%s: the card shows \"%s\"\n", program, copy_screen_text(card.screen));
+    for (const std::string& note : card.notes)
+        std::fprintf(out, "%s: the card: %s\n", program, note.c_str());
+}

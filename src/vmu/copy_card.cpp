@@ -1,0 +1,440 @@
+// Copy's behaviour on the cable: the card's events one after the other in
+// its own time (a clock edge, the end of a gap, a listen that times out, a
+// base-timer tick), and the PC's writes as they come.
+#include "vmu/copy_card.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "save/stamp.h"
+
+namespace {
+
+constexpr std::int64_t PS_PER_MS = 1'000'000'000;
+
+// The card's steps in cycles of its RC clock (÷6).
+constexpr std::int64_t HALF_BIT_CYCLES = 8;    // a bit is 16 cycles, SCK0 low then high
+constexpr std::int64_t SETUP_CYCLES = 4'500;   // SO1 low to the first clock edge: 20 to 45 ms
+constexpr std::int64_t BYTE_GAP_CYCLES = 60;   // end of one byte to the next
+constexpr std::int64_t FRAME_GAP_CYCLES = 85;  // end of the PC's answer to the next header
+// After the name frame the card reads its flash before it goes on: 5 ms or
+// more. Not confirmed: a count of cycles that gives at least 5 ms at the
+// fastest RC clock.
+constexpr std::int64_t NAME_GAP_CYCLES = 1'000;
+// The card's own work between the end of its byte and SIO1 listening, and
+// between a base-timer tick and the next byte. Not confirmed: estimates from
+// the routines' lengths.
+constexpr std::int64_t ARM_CYCLES = 10;
+constexpr std::int64_t WAKE_CYCLES = 75;
+
+constexpr std::int64_t TICK_PS = 500 * PS_PER_MS;  // the base timer: 2 Hz from the quartz
+constexpr int LISTEN_TICKS = 6;                    // an awaited byte times out after 2.5 to 3 s
+
+std::string hex_byte(std::uint8_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
+    return text;
+}
+
+vmu_frame frame_of(std::uint8_t code, std::vector<std::uint8_t> payload, std::uint8_t trailer) {
+    vmu_frame frame = vmu_make_frame(code, std::move(payload));
+    frame.trailer = trailer;
+    return frame;
+}
+
+std::int64_t after_cycles(const copy_card& card, std::int64_t cycles) {
+    return card.now_ps + cycles * copy_card_cycle_ps(card);
+}
+
+// The first base-timer tick strictly after `ps`.
+std::int64_t next_tick(const copy_card& card, std::int64_t ps) {
+    const std::int64_t phase = card.config.tick_phase_ps % TICK_PS;
+    if (ps < phase)
+        return phase;
+    return phase + ((ps - phase) / TICK_PS + 1) * TICK_PS;
+}
+
+void end_copy(copy_card& card, copy_screen screen) {
+    card.screen = screen;
+    card.phase = copy_phase::ended;
+    card.ended_ps = card.now_ps;
+    // Back in the file manager, SIO's pins are inputs again and float.
+    card.select_high = true;
+    card.ack_high = true;
+    card.busy_high = true;
+}
+
+void fail(copy_card& card, copy_screen screen, std::string note) {
+    card.notes.push_back(std::move(note));
+    end_copy(card, screen);
+}
+
+void begin_frame(copy_card& card, const vmu_frame& frame) {
+    card.frame_bytes.clear();
+    card.frame_bytes.push_back(frame.header);
+    card.frame_bytes.push_back(frame.code);
+    card.frame_bytes.insert(card.frame_bytes.end(), frame.payload.begin(), frame.payload.end());
+    card.frame_bytes.push_back(frame.trailer);
+    card.index = 0;
+    card.echo_mismatch = false;
+}
+
+// The next byte after a gap of `cycles`, or the stall a test asked for.
+void next_byte_after(copy_card& card, std::int64_t cycles) {
+    card.phase = copy_phase::gap;
+    card.next_event_ps = after_cycles(card, cycles);
+}
+
+void listen(copy_card& card, bool reply) {
+    card.awaiting_reply = reply;
+    card.phase = copy_phase::arming;
+    card.next_event_ps = after_cycles(card, ARM_CYCLES);
+}
+
+// SCK0 falls: the next bit goes out on SO0.
+void clock_low(copy_card& card) {
+    if (card.bit == 7 && card.bytes_sent == card.config.stall_byte) {
+        card.phase = copy_phase::stalled;
+        card.ended_ps = card.now_ps;
+        return;
+    }
+    card.ack_high = false;
+    card.busy_high = ((card.frame_bytes[card.index] >> card.bit) & 1) != 0;
+    card.phase = copy_phase::bit_low;
+    card.next_event_ps = after_cycles(card, HALF_BIT_CYCLES);
+}
+
+// Whether the echo taken during byte `index` of the frame is checked: from
+// the block code to the trailer in a short frame, during the code and the
+// first data byte in a data frame. The echo during a header never is.
+bool echo_checked(const copy_card& card, std::size_t index) {
+    if (index == 0)
+        return false;
+    return card.frame_bytes[0] != CABLE_HEADER_FULL || index <= 2;
+}
+
+// SCK0 rises: the card takes the PC's echo bit from SI0.
+void clock_high(copy_card& card) {
+    card.ack_high = true;
+    card.echo = static_cast<std::uint8_t>(card.echo << 1 | ((card.data & CABLE_D2) != 0 ? 1 : 0));
+    card.next_event_ps = after_cycles(card, HALF_BIT_CYCLES);
+    if (card.bit > 0) {
+        --card.bit;
+        card.phase = copy_phase::bit_high;
+        return;
+    }
+    card.phase = copy_phase::byte_end;  // the last bit's high level, then the byte is done
+}
+
+void start_byte(copy_card& card) {
+    card.bit = 7;
+    card.echo = 0;
+    clock_low(card);
+}
+
+// The next frame after `gap` cycles, or the end of Copy after the last.
+void next_frame(copy_card& card, std::int64_t gap) {
+    if (card.aborting || card.frame + 1 >= card.frames.size()) {
+        end_copy(card, card.aborting ? copy_screen::copy_failed : copy_screen::copied);
+        return;
+    }
+    ++card.frame;
+    begin_frame(card, card.frames[card.frame]);
+    next_byte_after(card, gap);
+}
+
+void send_abort(copy_card& card) {
+    card.aborting = true;
+    begin_frame(card, frame_of(COPY_CODE_ABORT, {0x00}, COPY_TRAILER));
+    next_byte_after(card, FRAME_GAP_CYCLES);
+}
+
+void byte_done(copy_card& card) {
+    ++card.bytes_sent;
+    card.echoes.push_back(card.echo);
+    if (echo_checked(card, card.index) && card.echo != card.frame_bytes[card.index - 1]) {
+        if (!card.echo_mismatch) {
+            card.notes.push_back("frame " + std::to_string(card.frame + 1) + ", byte " +
+                                 std::to_string(card.index) + ": the PC echoed " +
+                                 hex_byte(card.echo) + " for " +
+                                 hex_byte(card.frame_bytes[card.index - 1]));
+        }
+        card.echo_mismatch = true;
+    }
+    const bool header = card.index == 0;
+    const bool trailer = card.index + 1 == card.frame_bytes.size();
+    if (header) {
+        listen(card, true);
+    } else if (!trailer) {
+        ++card.index;
+        next_byte_after(card, BYTE_GAP_CYCLES);
+    } else if (card.aborting || (!card.frames[card.frame].await_answer && !card.echo_mismatch)) {
+        next_frame(card, FRAME_GAP_CYCLES);
+    } else {
+        listen(card, false);
+    }
+}
+
+// The PC's byte arrived while the card listened.
+void took_byte(copy_card& card, std::uint8_t value) {
+    card.pc_bytes.push_back({value, card.now_ps});
+    if (!card.awaiting_reply)
+        card.answered_ps = card.now_ps;
+    if (card.awaiting_reply) {
+        if (value != CABLE_HEADER_REPLY) {
+            fail(card, copy_screen::copy_failed,
+                 "the PC replied " + hex_byte(value) + " to a header, not 0xE0");
+            return;
+        }
+        // The card sleeps until the base timer wakes it.
+        card.phase = copy_phase::asleep;
+        card.next_event_ps = next_tick(card, card.now_ps);
+        return;
+    }
+    if (card.echo_mismatch) {
+        send_abort(card);
+        return;
+    }
+    if (value == CABLE_BLOCK_ACK) {
+        next_frame(card, card.frame == 1 ? NAME_GAP_CYCLES : FRAME_GAP_CYCLES);
+        return;
+    }
+    const copy_screen screen = value != CABLE_BLOCK_NAK ? copy_screen::copy_failed
+                               : card.frame == 0        ? copy_screen::not_enough_memory
+                               : card.frame == 1        ? copy_screen::same_file_exists
+                                                        : copy_screen::copy_failed;
+    fail(card, screen,
+         "the PC answered frame " + std::to_string(card.frame + 1) + " with " + hex_byte(value));
+}
+
+void press(copy_card& card) {
+    const bool peer = card.config.peer_present && (card.data & CABLE_D3) != 0;
+    if (!peer || card.config.console_power) {
+        card.screen = copy_screen::connect_vm;
+        card.phase = copy_phase::ended;
+        card.ended_ps = card.now_ps;
+        card.notes.push_back(card.config.console_power
+                                 ? "the console's 5 V is present"
+                                 : "no second card: P7.3 (the PC's D3) is low");
+        return;
+    }
+    if (card.config.copy_protected) {
+        fail(card, copy_screen::unable_to_copy, "the file is copy-protected");
+        return;
+    }
+    card.screen = copy_screen::copying;
+    card.select_high = !card.config.select_wired;
+    card.phase = copy_phase::setup;
+    card.next_event_ps = after_cycles(card, SETUP_CYCLES);
+}
+
+// One event of the card, at next_event_ps.
+void act(copy_card& card) {
+    switch (card.phase) {
+        case copy_phase::before_press:
+            press(card);
+            return;
+        case copy_phase::setup:
+            if (card.frames.empty()) {
+                end_copy(card, copy_screen::copied);
+                return;
+            }
+            card.frame = 0;
+            begin_frame(card, card.frames[0]);
+            start_byte(card);
+            return;
+        case copy_phase::bit_low:
+            clock_high(card);
+            return;
+        case copy_phase::bit_high:
+            clock_low(card);
+            return;
+        case copy_phase::byte_end:
+            byte_done(card);
+            return;
+        case copy_phase::gap:
+            start_byte(card);
+            return;
+        case copy_phase::arming:
+            card.phase = copy_phase::listening;
+            card.sio1_bits = 0;
+            card.sio1_value = 0;
+            card.next_event_ps = card.now_ps;
+            for (int tick = 0; tick < LISTEN_TICKS; ++tick)
+                card.next_event_ps = next_tick(card, card.next_event_ps);
+            return;
+        case copy_phase::listening:
+            if (card.echo_mismatch && !card.awaiting_reply) {
+                send_abort(card);  // the answer never came: abort all the same
+                return;
+            }
+            fail(card, copy_screen::copy_failed,
+                 std::string("no ") + (card.awaiting_reply ? "reply" : "answer") +
+                     " from the PC to frame " + std::to_string(card.frame + 1));
+            return;
+        case copy_phase::asleep:
+            card.phase = copy_phase::gap;
+            ++card.index;
+            card.next_event_ps = after_cycles(card, WAKE_CYCLES);
+            return;
+        case copy_phase::ended:
+        case copy_phase::stalled:
+            return;
+    }
+}
+
+bool waits_for_time(const copy_card& card) {
+    return card.phase != copy_phase::ended && card.phase != copy_phase::stalled;
+}
+
+}  // namespace
+
+const char* copy_screen_text(copy_screen screen) {
+    switch (screen) {
+        case copy_screen::copy_prompt:
+            return "Copy ?";
+        case copy_screen::connect_vm:
+            return "Connect VM";
+        case copy_screen::unable_to_copy:
+            return "Unable to copy";
+        case copy_screen::copying:
+            return "Copying";
+        case copy_screen::copied:
+            return "Copied";
+        case copy_screen::copy_failed:
+            return "Copy failed";
+        case copy_screen::not_enough_memory:
+            return "Not enough free memory";
+        case copy_screen::same_file_exists:
+            return "Same file exists";
+    }
+    return "";
+}
+
+std::array<std::uint8_t, 12> copy_directory_bytes(const vmu_file& file) {
+    std::array<std::uint8_t, 12> bytes{};
+    for (std::size_t i = 0; i < CABLE_STAMP_LENGTH; ++i)
+        bytes[i] = file.stamp[i];
+    const std::optional<save_stamp> stamp =
+        stamp_from_bcd(std::span<const std::uint8_t, STAMP_BCD_SIZE>(file.stamp, STAMP_BCD_SIZE));
+    bytes[7] = stamp && stamp_is_valid(*stamp) ? stamp_weekday_bcd(*stamp) : 0;
+    const std::size_t blocks = file.image.size() / 512;
+    bytes[8] = static_cast<std::uint8_t>(blocks & 0xFF);
+    bytes[9] = static_cast<std::uint8_t>(blocks >> 8);
+    bytes[10] = file.type == CABLE_TYPE_GAME ? 1 : 0;
+    bytes[11] = 0;
+    return bytes;
+}
+
+std::vector<vmu_frame> copy_frames(const vmu_file& file,
+                                   const std::array<std::uint8_t, 12>& directory) {
+    std::vector<vmu_frame> frames;
+    const auto blocks = static_cast<std::uint8_t>(file.image.size() / 512);
+    frames.push_back(frame_of(CABLE_CODE_START, {file.type, blocks}, COPY_TRAILER));
+    std::vector<std::uint8_t> name(CABLE_NAME_LENGTH, ' ');
+    for (std::size_t i = 0; i < name.size() && i < file.name.size(); ++i)
+        name[i] = static_cast<std::uint8_t>(file.name[i]);
+    frames.push_back(frame_of(CABLE_CODE_NAME, name, COPY_TRAILER));
+    constexpr std::size_t piece = CABLE_FULL_LENGTH;
+    for (std::size_t offset = 0; offset + piece <= file.image.size(); offset += piece) {
+        const auto from = file.image.begin() + static_cast<std::ptrdiff_t>(offset);
+        frames.push_back(frame_of(CABLE_CODE_DATA, {from, from + piece}, COPY_TRAILER_DATA));
+        frames.push_back(frame_of(CABLE_CODE_FLASH, {0x00}, COPY_TRAILER));
+    }
+    frames.push_back(
+        frame_of(CABLE_CODE_DIRECTORY, {directory.begin(), directory.end()}, COPY_TRAILER));
+    frames.push_back(frame_of(CABLE_CODE_FLASH, {0x00}, COPY_TRAILER));
+    frames.back().await_answer = false;  // the card shows "Copied" at once
+    return frames;
+}
+
+std::int64_t copy_card_cycle_ps(const copy_card& card) {
+    // The RC oscillator divided by six.
+    const std::int64_t khz = card.config.rc_khz != 0 ? card.config.rc_khz : 1;
+    return 6 * PS_PER_MS / khz;
+}
+
+void copy_card_start(copy_card& card) {
+    card.started = true;
+    card.now_ps = 0;
+    card.phase = copy_phase::before_press;
+    card.next_event_ps = card.config.press_ps;
+}
+
+void copy_card_run_to(copy_card& card, std::int64_t until_ps) {
+    while (waits_for_time(card) && card.next_event_ps <= until_ps) {
+        card.now_ps = card.next_event_ps;
+        act(card);
+    }
+    if (until_ps > card.now_ps)
+        card.now_ps = until_ps;
+}
+
+void copy_card_set_data(copy_card& card, std::uint8_t value) {
+    const std::uint8_t before = card.data;
+    card.data = value;
+    if (card.phase == copy_phase::ended && card.screen == copy_screen::connect_vm &&
+        (before & CABLE_D3) == 0 && (value & CABLE_D3) != 0 && card.config.peer_present) {
+        card.screen = copy_screen::copy_prompt;  // a second card came: "Copy ?" again
+    }
+    const bool rising = (before & CABLE_D0) == 0 && (value & CABLE_D0) != 0;
+    if (!rising || card.phase != copy_phase::listening)
+        return;
+    card.sio1_value =
+        static_cast<std::uint8_t>(card.sio1_value << 1 | ((value & CABLE_D1) != 0 ? 1 : 0));
+    if (++card.sio1_bits == 8)
+        took_byte(card, card.sio1_value);
+}
+
+std::uint8_t copy_card_status_lines(const copy_card& card) {
+    return cable_status_byte(card.select_high, card.ack_high, card.busy_high);
+}
+
+bool copy_card_finished(const copy_card& card) {
+    return !waits_for_time(card);
+}
+
+namespace {
+
+// The PC's access at the card's present time plus what it costs.
+void pc_access(copy_card& card, std::int64_t cost_ps) {
+    const std::int64_t at = pc_pause_apply(card.pc.pause, card.now_ps + cost_ps);
+    copy_card_run_to(card, at);
+}
+
+}  // namespace
+
+std::uint8_t copy_card_status_read(copy_card& card) {
+    card.pc.sending = false;
+    pc_access(card, card.pc.access_ps);
+    if (card.answered_ps >= 0) {
+        card.longest_turn_ps = std::max(card.longest_turn_ps, card.now_ps - card.answered_ps);
+        card.answered_ps = -1;
+    }
+    return copy_card_status_lines(card);
+}
+
+void copy_card_data_write(copy_card& card, std::uint8_t value) {
+    const bool clock_moved = ((card.data ^ value) & CABLE_D0) != 0;
+    if (!clock_moved) {
+        card.pc.sending = false;
+        pc_access(card, card.pc.access_ps);
+        copy_card_set_data(card, value);
+        return;
+    }
+    // A bit the PC sends: the units it waits before a byte's first bit, the
+    // write, then the unit it holds the level.
+    const std::int64_t delay_ps = card.pc.floor_us != nullptr
+                                      ? std::int64_t{card.pc.floor_us()} * 1'000'000
+                                      : card.pc.delay_ps;
+    if (!card.pc.sending)
+        pc_access(card, CABLE_SEND_LEAD_DELAYS * delay_ps);
+    card.pc.sending = true;
+    pc_access(card, card.pc.access_ps);
+    copy_card_set_data(card, value);
+    pc_access(card, delay_ps);
+}
+
+void copy_card_sleep(copy_card& card, unsigned milliseconds) {
+    pc_access(card, std::int64_t{milliseconds} * PS_PER_MS);
+}

@@ -1,0 +1,199 @@
+// The card's own file manager sending a file with Copy: a model of what the
+// card does on the cable when the user copies a file to "a second card", and
+// the PC plays that second card. Every card already holds this program, so
+// it is the card a user meets first.
+//
+// The model keeps the card's time in picoseconds. Its own steps are counted
+// in cycles of its RC oscillator divided by six (about 146 kHz nominal, so a
+// cycle lasts about 6.8 µs); the base timer ticks every 0.5 s from the
+// quartz, whatever the RC clock does. What it knows of the card, and how
+// sure that is, comes from the card's published system software and reports
+// of the card-to-card link:
+//
+// - SIO0 is the master: SCK0 (the PC's Ack) idles high, each bit lasts 16
+//   cycles, the data on SO0 (the PC's Busy) changes as SCK0 falls, and SI0
+//   (the PC's D2, its echo) is sampled as SCK0 rises, 8 cycles later.
+// - The PC's bytes arrive on SIO1, clocked by the PC's D0 (bit on D1, MSB
+//   first, taken at each rising edge), but only while the card listens.
+// - SO1 (the PC's Select) goes low about 4,500 cycles before the first
+//   clock edge: the only ready signal.
+// - Gaps: about 60 cycles between bytes, about 85 from the end of the PC's
+//   answer to the next header, and more after the name frame, when the card
+//   reads flash first. After the PC's reply to a header the card sleeps
+//   until the next base-timer tick.
+// - The echo: in short frames the byte taken on SI0 during each byte from
+//   the block code to the trailer must equal the byte before it; in data
+//   frames only during the code and the first data byte. On a mismatch the
+//   card waits for the answer, then sends the abort frame 10 0B 00 FF.
+// - Each awaited byte times out after six base-timer ticks (2.5 to 3 s).
+//
+// Not confirmed on a real card, and marked where they are used: the cycle
+// counts of the gaps and of re-arming SIO1, the exact RC frequency of a
+// given card, and the screens' texts of other system versions.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "vmu/pc_pause.h"
+#include "vmu/vmu_sim.h"
+
+/// What the card's screen shows: the file manager's messages around Copy.
+enum class copy_screen {
+    copy_prompt,        // "Copy ?", waiting for A
+    connect_vm,         // A pressed without a second card on the cable
+    unable_to_copy,     // the file is copy-protected
+    copying,            // frames on the wire
+    copied,             // the last frame went out
+    copy_failed,        // a refused or garbled frame, an echo mismatch, a timeout
+    not_enough_memory,  // the start frame refused
+    same_file_exists,   // the name frame refused
+};
+
+/// The screen's words, as the card shows them.
+const char* copy_screen_text(copy_screen screen);
+
+/// The abort frame the card sends after an echo mismatch: 10 0B 00 FF.
+inline constexpr std::uint8_t COPY_CODE_ABORT = 0x0B;
+
+// Trailers of Copy's frames: 0x00 after the data of a data frame, 0xFF after
+// every other frame.
+inline constexpr std::uint8_t COPY_TRAILER_DATA = 0x00;
+inline constexpr std::uint8_t COPY_TRAILER = 0xFF;
+
+/// The 12 bytes the directory frame carries: the directory entry's bytes
+/// 0x10 to 0x1B, the stamp in BCD (century to second, then the weekday), the
+/// size in blocks and the header's block offset, both little-endian (the
+/// header at block 1 of a game, 0 of a data file).
+std::array<std::uint8_t, 12> copy_directory_bytes(const vmu_file& file);
+
+/// The frames Copy sends for `file`: start, name, a data and a flash frame
+/// for each 128 bytes, the directory, and a last flash frame that it does
+/// not wait to have answered. `directory` is what the directory frame
+/// carries.
+std::vector<vmu_frame> copy_frames(const vmu_file& file,
+                                   const std::array<std::uint8_t, 12>& directory);
+
+struct copy_card_config {
+    unsigned rc_khz = 879;                         // the RC oscillator, 600 to 1200 kHz
+    std::int64_t press_ps = 50'000'000'000;        // when the user presses A on "Copy ?"
+    std::int64_t tick_phase_ps = 250'000'000'000;  // the first base-timer tick
+    bool console_power = false;                    // the console's 5 V on P7.0: the card is docked
+    bool peer_present = true;             // P7.3 follows the PC's D3 (false: that wire is missing)
+    bool select_wired = true;             // SO1 reaches the PC's Select (false: no ready signal)
+    bool copy_protected = false;          // the file's copy byte is 0xFF
+    std::int64_t stall_byte = VMU_NEVER;  // stop clocking before this byte (counted from 0)
+};
+
+/// What the card is doing between two of its own events.
+enum class copy_phase {
+    before_press,  // the user has not pressed A yet
+    setup,         // SO1 low, the first clock edge to come
+    bit_low,       // SCK0 low: the PC writes its echo bit
+    bit_high,      // SCK0 high: the PC reads the bit; another bit follows
+    byte_end,      // SCK0 high with the byte's last bit
+    gap,           // between two bytes or two frames
+    arming,        // the card is setting up SIO1 to listen
+    listening,     // SIO1 takes the PC's byte
+    asleep,        // waiting for a base-timer tick after the PC's reply
+    ended,         // the card shows the end of Copy, its pins floating again
+    stalled,       // the card stopped clocking (a fault of the test)
+};
+
+/// One byte the card took on SIO1, and the card's time when it was complete.
+struct copy_pc_byte {
+    std::uint8_t value;
+    std::int64_t at_ps;
+};
+
+/// What the PC's accesses cost in the card's time, when the card counts time
+/// by them instead of by a clock.
+struct copy_pc_time {
+    std::int64_t access_ps = 2'000'000;  // one status read or data write
+    std::int64_t delay_ps = 50'000'000;  // one delay unit of the PC (its floor)
+    /// The PC's delay floor in µs, asked at every write the PC sends a bit
+    /// with (the floor may change after the card was set up); null:
+    /// delay_ps.
+    unsigned (*floor_us)() = nullptr;
+    pc_pause pause;        // the PC's own pauses, if any
+    bool sending = false;  // the last access was a bit the PC sent
+};
+
+/// The whole card: configuration, the frames, its progress and what it saw.
+/// Reset it by assigning a fresh record.
+struct copy_card {
+    copy_card_config config;
+    std::vector<vmu_frame> frames;
+    copy_pc_time pc;  // counting mode only
+
+    // The card's time and what it does next.
+    bool started = false;  // copy_card_start has run
+    std::int64_t now_ps = 0;
+    std::int64_t next_event_ps = 0;  // set by copy_card_start
+    copy_phase phase = copy_phase::before_press;
+    copy_screen screen = copy_screen::copy_prompt;
+
+    // The lines, as pin levels.
+    bool select_high = true;  // floating pins read high through the cable's pull-ups
+    bool ack_high = true;
+    bool busy_high = true;
+    std::uint8_t data = 0;  // the PC's data register as last written
+
+    // Progress.
+    std::size_t frame = 0;                  // the frame being sent, an index into `frames`
+    bool aborting = false;                  // the abort frame is being sent instead
+    std::vector<std::uint8_t> frame_bytes;  // header, code, payload, trailer
+    std::size_t index = 0;                  // the byte of frame_bytes in progress
+    int bit = 7;
+    std::uint8_t echo = 0;        // SI0 as shifted in during the byte in progress
+    bool echo_mismatch = false;   // in the frame in progress
+    bool awaiting_reply = false;  // listening for 0xE0 (else for the answer)
+    int sio1_bits = 0;
+    std::uint8_t sio1_value = 0;
+    std::int64_t bytes_sent = 0;
+
+    // Recording.
+    std::vector<std::uint8_t> echoes;  // the byte taken on SI0 during each byte sent
+    std::vector<copy_pc_byte> pc_bytes;
+    std::int64_t ended_ps = -1;  // when Copy ended (or stalled)
+    // Counting mode: the longest time from the PC's answer to a frame to its
+    // next status read, by which it must be listening for the next header.
+    std::int64_t answered_ps = -1;
+    std::int64_t longest_turn_ps = 0;
+    std::vector<std::string> notes;  // what went wrong, in words, for a report
+};
+
+/// Prepares the card to run from `now_ps` 0, with the frames it sends set.
+void copy_card_start(copy_card& card);
+
+/// Runs the card's own events up to the card's time `until_ps`.
+void copy_card_run_to(copy_card& card, std::int64_t until_ps);
+
+/// The PC writes the data register at the card's present time.
+void copy_card_set_data(copy_card& card, std::uint8_t value);
+
+/// The raw status register the card's lines give now.
+std::uint8_t copy_card_status_lines(const copy_card& card);
+
+/// Whether the card has ended Copy (whatever its screen says) or stopped.
+bool copy_card_finished(const copy_card& card);
+
+/// The card's RC cycle in picoseconds.
+std::int64_t copy_card_cycle_ps(const copy_card& card);
+
+// Counting mode: the card's time is what the PC's accesses cost (`pc`), so
+// the same tool run gives the same card run. A bit the PC sends costs its
+// write and the delay unit it holds the level; the first bit of a byte also
+// the units the PC waits before it.
+
+/// The PC reads the status register.
+std::uint8_t copy_card_status_read(copy_card& card);
+
+/// The PC writes the data register.
+void copy_card_data_write(copy_card& card, std::uint8_t value);
+
+/// The PC sleeps.
+void copy_card_sleep(copy_card& card, unsigned milliseconds);
