@@ -304,7 +304,8 @@ struct needs {
         if (!cpu.empty() && options.card != emu_card::cpu)
             return cpu + " needs --cpu";
         if (!counting_copy_or_cpu.empty() && scripted_card)
-            return counting_copy_or_cpu + " is for the card's own Copy or --cpu, not for --scripted";
+            return counting_copy_or_cpu +
+                   " is for the card's own Copy or --cpu, not for --scripted";
         const std::string scripted_any = !scripted.empty()            ? scripted
                                          : !scripted_counting.empty() ? scripted_counting
                                                                       : scripted_realtime;
