@@ -1,6 +1,8 @@
 // The timing run: the status register polled in a loop as tight as the
 // receive loop, with one clock read per status read so that every gap
 // between two reads is measured.
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "clock/monotonic_clock.h"
@@ -49,19 +51,29 @@ double measure_delay_unit_us() {
 
 // The tool's work between two frames, but for its data write: after the
 // answer's last bit it lowers and raises its priority (unmask, mask) and,
-// with -v, prints and flushes a progress line. Timed PROBE_TURNS times; the
-// progress lines overwrite each other on a terminal.
+// with -v, prints and flushes a progress line. Timed PROBE_TURNS times. On a
+// terminal the progress lines overwrite each other; elsewhere they go to
+// /dev/null, so that a report kept in a file holds none of them but the
+// write is still timed.
 void measure_turns(std::FILE* out, probe_measurement& measurement) {
+    const bool terminal = isatty(fileno(out)) == 1;
+    std::FILE* progress = terminal ? out : std::fopen("/dev/null", "w");
     std::array<std::int64_t, PROBE_TURNS> turns{};
     for (int turn = 0; turn < PROBE_TURNS; ++turn) {
         const std::int64_t start = monotonic_ns();
         unmask_interrupts();
         mask_interrupts();
-        std::fprintf(out, "Timing the work between frames: %d of %d\r", turn + 1, PROBE_TURNS);
-        std::fflush(out);
+        if (progress != nullptr) {
+            std::fprintf(progress, "Timing the work between frames: %d of %d\r", turn + 1,
+                         PROBE_TURNS);
+            std::fflush(progress);
+        }
         turns[static_cast<std::size_t>(turn)] = monotonic_ns() - start;
     }
-    std::fprintf(out, "%*s\r", 45, "");
+    if (terminal)
+        std::fprintf(out, "%*s\r", 45, "");
+    else if (progress != nullptr)
+        std::fclose(progress);
     std::sort(turns.begin(), turns.end());
     measurement.turn_longest_ns = turns.back();
     measurement.turn_median_ns = turns[turns.size() / 2];
