@@ -55,5 +55,5 @@ int main(int argc, char* argv[]) {
     if (status >= 0)
         return status;
     return probe_main(program.name, "[GPIO options] --", static_cast<int>(probe_argv.size()) - 1,
-                      probe_argv.data(), describe_gpio_port);
+                      probe_argv.data(), {describe_gpio_port});
 }
