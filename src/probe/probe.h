@@ -12,7 +12,10 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
+
+#include "cli/cli.h"
 
 /// What the command line asks for.
 struct probe_options {
@@ -27,6 +30,10 @@ inline constexpr int PROBE_MAX_SECONDS = 600;
 inline constexpr int PROBE_MEASURED = 0;
 inline constexpr int PROBE_FAILED = 1;  // no port, or nothing measured
 inline constexpr int PROBE_USAGE = 2;
+
+/// The probe's options, for a program that reads them among its own
+/// (vmurx-probe-gpio) before handing them on.
+std::span<const cli_option> probe_option_rows();
 
 /// Reads the command line into `options`; the messages and the usage name
 /// the program `name`, whose usage line puts `before` ahead of the probe's

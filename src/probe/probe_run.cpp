@@ -51,6 +51,10 @@ void print_lines(std::uint8_t raw_status, std::FILE* out) {
 
 }  // namespace
 
+std::span<const cli_option> probe_option_rows() {
+    return OPTIONS;
+}
+
 int probe_parse_options(const char* name, const char* before, int argc, char* argv[],
                         probe_options& options, std::FILE* out, std::FILE* err) {
     const cli_program program{name, usage(name, before)};

@@ -162,6 +162,8 @@ cases=(
     "vmurx-probe-gpio|vmurx-probe-gpio --bias=n|none"
     "vmurx-probe-gpio|vmurx-probe-gpio --bias = p|pull-up"
     "vmurx-probe-gpio|vmurx-probe-gpio -- -t |10 5 60"
+    "vmurx-probe-gpio|vmurx-probe-gpio -t |10 5 60"
+    "vmurx-probe-gpio|vmurx-probe-gpio --chip x --w|--watch"
     "vmurx-save|vmurx-save c|check convert"
     "vmurx-save|vmurx-save convert --type |data game"
     "vmurx-card|vmurx-card e|extract"
