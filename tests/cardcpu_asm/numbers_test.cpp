@@ -52,9 +52,7 @@ TEST(Numbers, EveryFormHasItsValueOrItsReason) {
             continue;
         }
         ASSERT_EQ(error_lines(result), "") << c.written;
-        EXPECT_EQ(result.image, (asm_bytes{static_cast<std::uint8_t>(c.value & 0xFF),
-                                           static_cast<std::uint8_t>(c.value >> 8)}))
-            << c.written;
+        EXPECT_EQ(result.image, word_image(c.value)) << c.written;
     }
 }
 
