@@ -1,6 +1,7 @@
 # Runs inside cpack, after the files are staged and before they are packed:
 # gzips the man pages and writes the Debian copyright file (the licence in the
-# machine-readable format) and the changelog.
+# machine-readable format) and the changelog; then checks that every file an
+# installed document links is in the package.
 set(stage "${CPACK_TEMPORARY_INSTALL_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX}")
 if(NOT IS_DIRECTORY "${stage}/${CPACK_VMURX_MANDIR}")
   message(FATAL_ERROR "no staged man pages under ${stage}")
@@ -37,7 +38,26 @@ if(NOT in_notice)
   message(FATAL_ERROR "LICENSE holds no permission notice")
 endif()
 file(WRITE "${docdir}/copyright" "${copyright}")
+# The licence is the copyright file here; the README's link to LICENSE
+# finds it through a link of that name.
 file(REMOVE "${docdir}/LICENSE")
+file(CREATE_LINK copyright "${docdir}/LICENSE" SYMBOLIC)
 
 file(COPY_FILE "${CPACK_VMURX_BINARY_DIR}/deb/changelog" "${docdir}/changelog")
 execute_process(COMMAND ${VMURX_GZIP} -9nf "${docdir}/changelog" COMMAND_ERROR_IS_FATAL ANY)
+
+# What the install test checks of an install, for the package as packed.
+file(GLOB_RECURSE documents "${docdir}/*.md")
+foreach(document IN LISTS documents)
+  file(READ "${document}" text)
+  get_filename_component(folder "${document}" DIRECTORY)
+  # Brackets would group a CMake list's items: "](" becomes "<(" first.
+  string(REPLACE "]" "<" text "${text}")
+  string(REGEX MATCHALL "<\\([^)#; ]+" links "${text}")
+  foreach(link IN LISTS links)
+    string(SUBSTRING "${link}" 2 -1 target)
+    if(NOT target MATCHES "^[a-z]+:" AND NOT EXISTS "${folder}/${target}")
+      message(FATAL_ERROR "${document} links ${target}, which the package does not hold")
+    endif()
+  endforeach()
+endforeach()

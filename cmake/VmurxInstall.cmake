@@ -33,10 +33,17 @@ foreach(program IN LISTS VMURX_PROGRAMS)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endforeach()
 
+# The README with what it links, each at the same place beside it, so that
+# its links work where it is installed (the install test checks them).
 install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
-# The card-side sender (card/): the game with its VMI, and as a DCI.
+install(FILES doc/cable.svg DESTINATION ${CMAKE_INSTALL_DOCDIR}/doc)
+install(FILES bench/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/bench)
+# The card-side sender (card/): the game with its VMI, and as a DCI; beside
+# them its source (vmurx-sender.s and its includes), for a user to read and
+# to rebuild with vmurx-vmu asm.
 if(TARGET vmurx-sender)
-  install(FILES ${VMURX_SENDER_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/vmurx/card)
+  install(FILES ${VMURX_SENDER_FILES} ${VMURX_SENDER_SOURCES}
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/vmurx/card)
 endif()
 # The register names card programs include, with the program that assembles
 # them (which has the same file built in): for users to read and to copy.
@@ -57,6 +64,9 @@ if(BUILD_TESTING)
            COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/install_test.sh
                    ${PROJECT_BINARY_DIR} ${VMURX_INSTALLED_PROGRAMS})
   set_tests_properties(install_tree PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+  # The package's maintainer scripts on group gpio, against a made-up machine.
+  add_test(NAME deb_maintainer_scripts
+           COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/maintainer_scripts_test.sh)
 endif()
 
 # The Debian package: cpack -G DEB in a build configured with

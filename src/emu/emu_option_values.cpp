@@ -159,10 +159,12 @@ bool emu_set_type(emu_reading& r, const emu_arg& a, std::string& error) {
 }
 
 bool emu_set_stamp(emu_reading& r, const emu_arg& a, std::string& error) {
-    // Any fourteen digits: a test may send a date that does not exist.
-    r.request.stamp = parse_stamp_digits(a.value);
+    // Checked as vmurx-card and vmurx-save check it. A date that does not
+    // exist still reaches the tool from a card image's entry (--card), whose
+    // stamp bytes are sent as they are.
+    r.request.stamp = parse_stamp_text(a.value);
     if (!r.request.stamp)
-        error = bad_value(a, "YYYYMMDDhhmmss");
+        error = bad_value(a, "YYYYMMDDhhmmss between the years 1900 and 9999");
     return r.request.stamp.has_value();
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sstream>
 #include <string_view>
+#include <utility>
 
 #include "cli/cli.h"
 #include "platform/gpio/gpio_platform.h"
@@ -27,12 +28,32 @@ const cli_option OPTIONS[] = {
      "pull-up (default) or none: the chip's own bias on Select, Ack and Busy", nullptr},
 };
 
+// The tool's rows that may come before "--" take ids from here on, so that
+// they never meet the GPIO options' own.
+constexpr int TOOL_ID = 1000;
+
+// What is read before "--": the GPIO options, then the tool's that may
+// come there.
+std::vector<cli_option> own_rows(const gpio_program& program) {
+    std::vector<cli_option> rows(std::begin(OPTIONS), std::end(OPTIONS));
+    for (std::size_t i = 0; i < program.tool_options.size(); ++i) {
+        cli_option row = program.tool_options[i];
+        row.id = TOOL_ID + static_cast<int>(i);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
 std::string usage(const gpio_program& program) {
     const std::string indent(std::string_view(program.name).size() + 8, ' ');
+    const std::string tool = program.tool;
+    const bool direct = !program.tool_options.empty();
     return std::string("Usage: ") + program.name + " [--chip CHIP] [--lines ROLE=LINE,...]\n" +
-           indent + "[--bias pull-up|none] [-- " + program.tool + " options]\n" + program.summary +
-           "\n\n" + cli_options_help(OPTIONS) + "\n" + program.tool + " options: as for " +
-           program.tool + ", see '" + program.tool_help +
+           indent + "[--bias pull-up|none] [" + (direct ? "" : "-- ") + tool + " options]\n" +
+           program.summary + "\n\n" + cli_options_help(own_rows(program)) + "\n" +
+           (direct ? "The " + tool + " options may also follow '--'"
+                   : tool + " options: as for " + tool) +
+           ", see '" + program.tool_help +
            "'.\n"
            "Exit status 2 for a wrong command line, or a chip or line that is not there.\n";
 }
@@ -95,21 +116,30 @@ bool gpio_parse_lines(const std::string& list, gpio_wanted& wanted, bool (&given
 
 namespace {
 
-// The GPIO options into `wanted`. Returns -1 to go on, or the status to exit
+// The GPIO options into `wanted`, and the tool's given among them into
+// `tool_words` as --name=value. Returns -1 to go on, or the status to exit
 // with.
 int read_options(int count, char* own[], const gpio_program& program, gpio_wanted& wanted,
-                 std::FILE* out, std::FILE* err) {
+                 std::vector<std::string>& tool_words, std::FILE* out, std::FILE* err) {
     const std::string hint = std::string("the ") + program.tool + " options follow '--'";
     const cli_program cli{program.name, usage(program)};
+    const std::vector<cli_option> rows = own_rows(program);
     cli_parsed parsed;
-    const int status = cli_read(cli, {.options = OPTIONS, .operands = false, .hint = hint.c_str()},
+    // The hint would mislead where the tool's options are taken here too.
+    const char* shown_hint = program.tool_options.empty() ? hint.c_str() : nullptr;
+    const int status = cli_read(cli, {.options = rows, .operands = false, .hint = shown_hint},
                                 count, own, parsed, out, err);
     if (status >= 0)
         return status;
     bool given[GPIO_ROLES] = {};
     std::string error;
     for (const cli_given& option : parsed.options) {
-        if (option.id == CHIP) {
+        if (option.id >= TOOL_ID) {
+            const cli_option& row =
+                program.tool_options[static_cast<std::size_t>(option.id - TOOL_ID)];
+            tool_words.push_back("--" + std::string(row.name) +
+                                 (row.value != nullptr ? "=" + option.value : ""));
+        } else if (option.id == CHIP) {
             wanted.chip = option.value;
         } else if (option.id == LINES) {
             if (!gpio_parse_lines(option.value, wanted, given, error))
@@ -124,16 +154,28 @@ int read_options(int count, char* own[], const gpio_program& program, gpio_wante
     return -1;
 }
 
+// The words made for the tool's command line, kept for as long as it runs.
+std::vector<std::string> kept_tool_words;
+
 }  // namespace
 
 int gpio_split_command_line(int argc, char* argv[], const gpio_program& program,
                             std::vector<char*>& tool_argv, std::FILE* out, std::FILE* err,
                             const std::string& node_dir) {
-    const int own = cli_split(argc, argv, tool_argv);
+    std::vector<char*> after_separator;
+    const int own = cli_split(argc, argv, after_separator);
     gpio_wanted wanted;
-    const int status = read_options(own, argv, program, wanted, out, err);
+    std::vector<std::string> tool_words;
+    const int status = read_options(own, argv, program, wanted, tool_words, out, err);
     if (status >= 0)
         return status;
+    // The program's name, the tool's options given before "--", then what
+    // follows it (with the null pointer that ends it).
+    kept_tool_words = std::move(tool_words);
+    tool_argv.assign({after_separator.front()});
+    for (std::string& word : kept_tool_words)
+        tool_argv.push_back(word.data());
+    tool_argv.insert(tool_argv.end(), after_separator.begin() + 1, after_separator.end());
 
     gpio_setup setup;
     const gpio_find_result found = gpio_find(wanted, setup, node_dir);

@@ -12,7 +12,10 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
+
+#include "cli/cli.h"
 
 /// What the command line asks for.
 struct probe_options {
@@ -27,6 +30,10 @@ inline constexpr int PROBE_MAX_SECONDS = 600;
 inline constexpr int PROBE_MEASURED = 0;
 inline constexpr int PROBE_FAILED = 1;  // no port, or nothing measured
 inline constexpr int PROBE_USAGE = 2;
+
+/// The probe's options, for a program that reads them among its own
+/// (vmurx-probe-gpio) before handing them on.
+std::span<const cli_option> probe_option_rows();
 
 /// Reads the command line into `options`; the messages and the usage name
 /// the program `name`, whose usage line puts `before` ahead of the probe's
@@ -53,8 +60,16 @@ struct probe_port_facts {
 void probe_priority_facts(bool raised, bool already_high, const std::string& setting,
                           bool memory_locked, probe_port_facts& facts);
 
-/// Asked once the port is acquired.
-using probe_describe_port = probe_port_facts (*)();
+/// What only a backend knows, asked during the run.
+struct probe_backend {
+    /// Asked once the port is acquired.
+    probe_port_facts (*describe)() = nullptr;
+    /// Asked when the port could not be had, with the device as given, its
+    /// base, and the errno of the refusal: whole lines on what was tried,
+    /// why it failed and what to do. Null: nothing more than the refusal.
+    std::string (*explain_refusal)(const std::string& device, std::uint16_t base,
+                                   int error) = nullptr;
+};
 
 // The gaps between reads are sorted into these buckets: each holds the gaps
 // from the previous bound up to, not including, its own; the last holds the
@@ -115,12 +130,13 @@ void probe_report(const probe_measurement& measurement, const probe_port_facts& 
                   std::FILE* out);
 
 /// Opens the port, prints the lines, measures into `measurement` and
-/// reports. Returns the exit status: 0, or 1 when the port cannot be opened,
-/// no gap was measured or the report could not be written.
-int probe_run(const probe_options& options, probe_describe_port describe, std::FILE* out,
+/// reports. Returns the exit status: 0, or 1 when the port cannot be opened
+/// (vmurx's refusal and the backend's explanation on `err`), no gap was
+/// measured or the report could not be written.
+int probe_run(const probe_options& options, const probe_backend& backend, std::FILE* out,
               std::FILE* err, probe_measurement& measurement);
 
 /// The whole program: command line (as for probe_parse_options), then
 /// probe_run on standard output.
 int probe_main(const char* name, const char* before, int argc, char* argv[],
-               probe_describe_port describe);
+               const probe_backend& backend);

@@ -3,9 +3,13 @@
 // its name and level; like every probe it only reads, and the outputs keep
 // the idle levels they were claimed with.
 //
-//   vmurx-probe-gpio [--chip CHIP] [--lines ...] [--bias ...] [-- probe options]
+//   vmurx-probe-gpio [--chip CHIP] [--lines ...] [--bias ...] [probe options]
+//
+// The probe's options clash with none of the GPIO options, so they are taken
+// as a user types them; after "--" they still work.
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "gpio/gpio_options.h"
@@ -43,17 +47,32 @@ probe_port_facts describe_gpio_port() {
     return facts;
 }
 
+// The probe's options a user gives here: all but the port, which the chip
+// and lines replace on a GPIO header.
+std::vector<cli_option> direct_probe_options() {
+    std::vector<cli_option> rows;
+    for (const cli_option& row : probe_option_rows()) {
+        if (std::string_view(row.name) != "device")
+            rows.push_back(row);
+    }
+    return rows;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     std::vector<char*> probe_argv;
-    const gpio_program program{"vmurx-probe-gpio", "vmurx-probe", "vmurx-probe --help",
+    const std::vector<cli_option> probe_options = direct_probe_options();
+    const gpio_program program{"vmurx-probe-gpio",
+                               "vmurx-probe",
+                               "vmurx-probe --help",
                                "Runs vmurx-probe on a GPIO header: check the wiring and this\n"
                                "machine's timing before a transfer.",
-                               false};
+                               false,
+                               probe_options};
     const int status = gpio_split_command_line(argc, argv, program, probe_argv, stdout, stderr);
     if (status >= 0)
         return status;
-    return probe_main(program.name, "[GPIO options] --", static_cast<int>(probe_argv.size()) - 1,
-                      probe_argv.data(), describe_gpio_port);
+    return probe_main(program.name, "[GPIO options]", static_cast<int>(probe_argv.size()) - 1,
+                      probe_argv.data(), {describe_gpio_port});
 }

@@ -51,6 +51,10 @@ void print_lines(std::uint8_t raw_status, std::FILE* out) {
 
 }  // namespace
 
+std::span<const cli_option> probe_option_rows() {
+    return OPTIONS;
+}
+
 int probe_parse_options(const char* name, const char* before, int argc, char* argv[],
                         probe_options& options, std::FILE* out, std::FILE* err) {
     const cli_program program{name, usage(name, before)};
@@ -97,19 +101,25 @@ void probe_priority_facts(bool raised, bool already_high, const std::string& set
     facts.memory_lock = memory_locked ? probe_grant::granted : probe_grant::refused;
 }
 
-int probe_run(const probe_options& options, probe_describe_port describe, std::FILE* out,
+int probe_run(const probe_options& options, const probe_backend& backend, std::FILE* out,
               std::FILE* err, probe_measurement& measurement) {
     std::uint16_t base = 0;
-    if (!lpt_select_port(options.device.c_str(), base) || !port_acquire(base)) {
+    const bool selected = lpt_select_port(options.device.c_str(), base);
+    if (!selected || !port_acquire(base)) {
         const int refusal = errno;
-        // The same refusal as vmurx, after what went to standard output.
+        // The same refusal as vmurx, after what went to standard output, so
+        // that the two can be compared.
         std::fflush(stdout);
         std::fflush(out);
         std::fprintf(err, "Can't open serial port: %s\n", std::strerror(refusal));
+        // The probe is where a user looks for the cause: what the backend
+        // tried at that address, and what to do.
+        if (selected && backend.explain_refusal != nullptr)
+            std::fputs(backend.explain_refusal(options.device, base, refusal).c_str(), err);
         return PROBE_FAILED;
     }
 
-    const probe_port_facts facts = describe();
+    const probe_port_facts facts = backend.describe();
     const auto status_address = static_cast<std::uint16_t>(base + 1);
     std::fprintf(out, "Port \"%s\" @ $%03x via %s\n", options.device.c_str(),
                  static_cast<unsigned>(base), facts.path.c_str());
@@ -142,11 +152,11 @@ int probe_run(const probe_options& options, probe_describe_port describe, std::F
 }
 
 int probe_main(const char* name, const char* before, int argc, char* argv[],
-               probe_describe_port describe) {
+               const probe_backend& backend) {
     probe_options options;
     const int status = probe_parse_options(name, before, argc, argv, options, stdout, stderr);
     if (status >= 0)
         return status;
     probe_measurement measurement;
-    return probe_run(options, describe, stdout, stderr, measurement);
+    return probe_run(options, backend, stdout, stderr, measurement);
 }

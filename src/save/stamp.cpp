@@ -27,6 +27,19 @@ int from_bcd(std::uint8_t byte, bool& ok) {
     return 10 * high + low;
 }
 
+// Any fourteen decimal digits, whether or not they name a real date.
+std::optional<save_stamp> stamp_digits(const std::string& text) {
+    if (text.size() != 14 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const auto number = [&](std::size_t at, std::size_t length) {
+        return std::stoi(text.substr(at, length));
+    };
+    return save_stamp{number(0, 4), number(4, 2),  number(6, 2),
+                      number(8, 2), number(10, 2), number(12, 2)};
+}
+
 }  // namespace
 
 bool operator==(const save_stamp& a, const save_stamp& b) {
@@ -75,20 +88,8 @@ std::uint8_t stamp_weekday_bcd(const save_stamp& stamp) {
     return to_bcd((weekday_from_sunday(stamp) + 6) % 7);
 }
 
-std::optional<save_stamp> parse_stamp_digits(const std::string& text) {
-    if (text.size() != 14 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::nullopt;
-    }
-    const auto number = [&](std::size_t at, std::size_t length) {
-        return std::stoi(text.substr(at, length));
-    };
-    return save_stamp{number(0, 4), number(4, 2),  number(6, 2),
-                      number(8, 2), number(10, 2), number(12, 2)};
-}
-
 std::optional<save_stamp> parse_stamp_text(const std::string& text) {
-    const std::optional<save_stamp> stamp = parse_stamp_digits(text);
+    const std::optional<save_stamp> stamp = stamp_digits(text);
     if (!stamp || !stamp_is_valid(*stamp))
         return std::nullopt;
     return stamp;

@@ -50,11 +50,8 @@ std::optional<save_stamp> stamp_from_bcd(std::span<const std::uint8_t, STAMP_BCD
 /// byte, 0 = Monday.
 std::uint8_t stamp_weekday_bcd(const save_stamp& stamp);
 
-/// YYYYMMDDhhmmss read leniently: any fourteen decimal digits, whether or not
-/// they name a real date (the software card sends what it is given).
-std::optional<save_stamp> parse_stamp_digits(const std::string& text);
-
-/// YYYYMMDDhhmmss, checked with stamp_is_valid.
+/// YYYYMMDDhhmmss, checked with stamp_is_valid: the one reading of a stamp
+/// on every command line.
 std::optional<save_stamp> parse_stamp_text(const std::string& text);
 
 /// "YYYY-MM-DDThh:mm:ss".

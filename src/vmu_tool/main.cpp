@@ -5,6 +5,7 @@
 //   vmurx-vmu asm [-I DIR]... [-o OUT] SOURCE
 //   vmurx-vmu run [OPTION]... FILE
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "vmu_tool/vmu_tool.h"
@@ -80,5 +81,12 @@ int main(int argc, char* argv[]) {
                                 argc - 1, argv + 1, parsed);
     if (status >= 0)
         return status;
-    return which == 0 ? vmu_tool_asm(parsed) : vmu_tool_run(parsed);
+    try {
+        return which == 0 ? vmu_tool_asm(parsed) : vmu_tool_run(parsed);
+    } catch (const std::bad_alloc&) {
+        // Every input is bounded far below what a machine holds; should
+        // memory still run out, the run ends with a message, not an abort.
+        std::fprintf(stderr, "%s: out of memory\n", VMU_TOOL_PROGRAM);
+        return 1;
+    }
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "card/card_image.h"
 #include "cardcpu/cpu/cpu.h"
 #include "files/bounded_read.h"
 #include "vmu_tool/card_game.h"
@@ -15,6 +16,7 @@
 
 namespace {
 
+constexpr std::size_t GAME_MAX_BYTES = std::size_t{CARD_STANDARD_USER_BLOCKS} * CARD_BLOCK_SIZE;
 constexpr std::uint64_t PS_PER_MS = 1'000'000'000;
 constexpr std::uint64_t PRESS_MS = 100;
 constexpr std::uint64_t MAX_MS = 100'000'000;            // about a day
@@ -105,8 +107,11 @@ bool load(vmu_cpu& cpu, const run_options& o, const std::string& file) {
     bounded_file read;
     file_error error;
     const std::string& path = o.card.empty() ? file : o.card;
-    if (!read_file_bounded(path, VMU_FLASH_SIZE, read, error)) {
-        vmu_tool_fail(path, error.reason);
+    // A card image is the whole flash; a game takes at most the user area.
+    if (!read_file_bounded(path, o.card.empty() ? GAME_MAX_BYTES : VMU_FLASH_SIZE, read, error)) {
+        vmu_tool_fail(path, error.reason + (error.cause != file_failure::too_large ? ""
+                                            : o.card.empty() ? ", more than a game's 200 blocks"
+                                                             : ", more than a card image"));
         return false;
     }
     if (o.card.empty()) {

@@ -30,3 +30,8 @@ inline asm_bytes bytes_from(const asm_bytes& image, std::size_t pc) {
                ? asm_bytes(image.begin() + static_cast<std::ptrdiff_t>(pc), image.end())
                : asm_bytes{};
 }
+
+/// The image of `.word value`: its two bytes, low first.
+inline asm_bytes word_image(std::uint16_t value) {
+    return {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)};
+}

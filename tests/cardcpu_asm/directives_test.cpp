@@ -83,9 +83,7 @@ TEST(Dialect, ExpressionsFollowThePrecedenceOfTheOperators) {
     for (const expression_case& c : expressions) {
         const vmu_asm_result result = assemble(std::string(".word ") + c.expression);
         ASSERT_EQ(error_lines(result), "") << c.expression;
-        EXPECT_EQ(result.image, (asm_bytes{static_cast<std::uint8_t>(c.value & 0xFF),
-                                           static_cast<std::uint8_t>(c.value >> 8)}))
-            << c.expression;
+        EXPECT_EQ(result.image, word_image(c.value)) << c.expression;
     }
 }
 

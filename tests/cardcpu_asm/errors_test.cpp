@@ -56,9 +56,6 @@ const error_case error_cases[] = {
     {" ld 1 +", "t.s:1: expression expected\n"},
     // Lines the dialect cannot read.
     {".foo 1", "t.s:1: unknown directive '.foo'\n"},
-    {".byte $G1", "t.s:1: malformed number 'G1'\n"},
-    {".byte 12ab", "t.s:1: malformed number '12ab'\n"},
-    {".byte %102", "t.s:1: malformed number '102'\n"},
     {".byte \"abc", "t.s:1: missing closing \"\n"},
     {".byte 'ab'", "t.s:1: a character in single quotes must be exactly one\n"},
     {".byte ?", "t.s:1: unexpected character '?'\n"},

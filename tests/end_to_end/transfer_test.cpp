@@ -313,6 +313,13 @@ TEST(VmuOptions, AreRefusedWithStatusTwoBeforeTheToolRuns) {
         {"--read-us 0", "bad value for --read-us: '0' (1 to 1000)", true},
         {"--pc-pause 50", "bad value for --pc-pause: '50' (LEN@EVERY in µs, such as 50@1000)",
          true},
+        // Stamps read as vmurx-card and vmurx-save read them.
+        {"--stamp 20021301000000", "bad value for --stamp: '20021301000000' (YYYYMMDDhhmmss", true},
+        {"--stamp 20029901000000", "bad value for --stamp: '20029901000000' (YYYYMMDDhhmmss", true},
+        {"--stamp 20020230000000", "bad value for --stamp: '20020230000000' (YYYYMMDDhhmmss", true},
+        {"--stamp 18991231235959", "bad value for --stamp: '18991231235959' (YYYYMMDDhhmmss", true},
+        {"--stamp 2002030405060", "bad value for --stamp: '2002030405060' (YYYYMMDDhhmmss", true},
+        {"--cpu --sender /dev/zero", "/dev/zero is no game the card can hold", false},
         {"--file " + cwd.file("absent"), "cannot read " + cwd.file("absent") + ": No such file",
          false},
         {"--file " + cwd.file("big"), cwd.file("big") + " is larger than 255 blocks of 512 bytes",

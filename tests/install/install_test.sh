@@ -12,6 +12,7 @@ export LC_ALL=C
 build=$1
 shift
 programs=("$@")
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 
 failures=0
 fail() {
@@ -25,7 +26,16 @@ if ! command -v groff >/dev/null; then
 fi
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+# cmake --install lists what it installed in the build's install_manifest.txt,
+# which is how a user removes a prefix install: the one of the user's own
+# install comes back after this test's.
+manifest=$build/install_manifest.txt
+had_manifest=0
+[[ -f $manifest ]] && cp -p "$manifest" "$scratch/manifest" && had_manifest=1
+restore_manifest() {
+    if ((had_manifest)); then cp -p "$scratch/manifest" "$manifest"; else rm -f "$manifest"; fi
+}
+trap 'restore_manifest; rm -rf "$scratch"' EXIT
 prefix=$scratch/prefix
 if ! cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1; then
     cat "$scratch/install.log" >&2
@@ -45,6 +55,8 @@ has_program() {
 expected=(
     "644 share/doc/vmurx/README.md"
     "644 share/doc/vmurx/LICENSE"
+    "644 share/doc/vmurx/doc/cable.svg"
+    "644 share/doc/vmurx/bench/README.md"
     "644 lib/udev/rules.d/60-vmurx.rules"
     "644 lib/udev/rules.d/60-vmurx-gpio.rules"
     "644 lib/modules-load.d/vmurx.conf"
@@ -55,15 +67,34 @@ done
 # The assembler's register names come with vmurx-vmu.
 if has_program vmurx-vmu; then
     expected+=("644 share/vmurx/include/sfr.i")
-    # And the card-side sender it assembles.
+    # And the card-side sender it assembles, with the source it is made of.
     expected+=("644 share/vmurx/card/VMURXSND.DCI" "644 share/vmurx/card/VMURXSND.VMI"
                "644 share/vmurx/card/VMURXSND.VMS")
+    for source in "$source_dir"/card/*.s "$source_dir"/card/*.i; do
+        expected+=("644 share/vmurx/card/${source##*/}")
+    done
 fi
 diff <(printf '%s\n' "${expected[@]}" | sort) \
     <(cd "$prefix" && find . -type f -printf '%m %P\n' -o ! -type d -printf 'not a file: %P\n' |
         sort) >"$scratch/files.diff" ||
     fail "installed files differ from the expected ones (< expected, > installed):
 $(cat "$scratch/files.diff")"
+
+# --- Every file an installed document links is installed beside it. ---
+# Links to the web and to a heading of the same page need nothing; a link to
+# a heading of another page needs that page.
+while IFS= read -r -d '' page; do
+    while IFS= read -r target; do
+        target=${target%%#*}
+        [[ -z $target || $target == *://* || $target == mailto:* ]] && continue
+        [[ -e $(dirname "$page")/$target ]] ||
+            fail "${page#"$prefix"/} links $target, which is not installed"
+    done < <(grep -oE '\]\([^) ]+\)|<img [^>]*src="[^"]+"' "$page" |
+        sed -E 's/^\]\(([^)]*)\)$/\1/; s/.*src="([^"]*)".*/\1/')
+done < <(find "$prefix/share/doc" -name '*.md' -print0)
+# The README itself, so that the check above cannot pass by finding nothing.
+grep -q '](doc/cable.svg)' "$prefix/share/doc/vmurx/README.md" ||
+    fail "README.md: the link to the cable's drawing is gone; is the check still reading links?"
 
 # --- The man pages render without a warning. ---
 for p in "${programs[@]}"; do
@@ -162,6 +193,8 @@ cases=(
     "vmurx-probe-gpio|vmurx-probe-gpio --bias=n|none"
     "vmurx-probe-gpio|vmurx-probe-gpio --bias = p|pull-up"
     "vmurx-probe-gpio|vmurx-probe-gpio -- -t |10 5 60"
+    "vmurx-probe-gpio|vmurx-probe-gpio -t |10 5 60"
+    "vmurx-probe-gpio|vmurx-probe-gpio --chip x --w|--watch"
     "vmurx-save|vmurx-save c|check convert"
     "vmurx-save|vmurx-save convert --type |data game"
     "vmurx-card|vmurx-card e|extract"

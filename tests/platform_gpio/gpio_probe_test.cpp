@@ -1,5 +1,6 @@
 // vmurx-probe-gpio over the GPIO stand-in: it shows the chip and each line,
-// reads only, and refuses as vmurx-gpio does.
+// reads only, refuses as vmurx-gpio does, and takes the probe's options
+// directly.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -84,6 +85,47 @@ TEST(ProbeGpio, RefusesAsTheToolDoes) {
         EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.err, c.err);
         EXPECT_EQ(get(read_shim_report(dir.file("report")), "requests_granted"), 0);
+    }
+}
+
+// The probe's options as a user types them, among the GPIO options or
+// after "--", and the same refusals either way.
+TEST(ProbeGpio, TakesTheProbesOptionsDirectly) {
+    const std::string usage = "Usage: vmurx-probe-gpio [--chip CHIP] [--lines ROLE=LINE,...]\n";
+    const struct {
+        std::vector<std::string> options;
+        int status;
+        std::string err_start;  // "" for none
+        bool watching;          // "printing each line change" in the output
+    } cases[] = {
+        {{"-t", "1"}, 0, "", false},
+        {{"--chip", "gpiochip0", "-wt1"}, 0, "", true},
+        {{"--time=1", "--bias", "none", "--watch"}, 0, "", true},
+        {{"--ti", "1", "--lines", "busy=5"}, 0, "", false},
+        {{"--", "-t", "1"}, 0, "", false},
+        {{"-w", "--", "-t", "1"}, 0, "", true},
+        {{"-t", "0"},
+         2,
+         "vmurx-probe-gpio: invalid time '0': whole seconds from 1 to 600\n",
+         false},
+        {{"-x"}, 2, "vmurx-probe-gpio: invalid option -- 'x'\n" + usage, false},
+        // The port is the chip's here: -d only after "--", as ever.
+        {{"-d", "0x378"}, 2, "vmurx-probe-gpio: invalid option -- 'd'\n" + usage, false},
+        {{"-t"}, 2, "vmurx-probe-gpio: option requires an argument -- 't'\n" + usage, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.options));
+        temp_dir dir;
+        const run_result result = run_probe(gpio_world{}, dir, c.options);
+        EXPECT_EQ(result.status, c.status) << result.err;
+        EXPECT_TRUE(result.err.starts_with(c.err_start)) << result.err;
+        if (c.status == 0) {
+            EXPECT_EQ(result.err, "");
+            EXPECT_NE(result.out.find("Polling the status register for 1 s"), std::string::npos)
+                << result.out;
+            EXPECT_EQ(result.out.find("printing each line change") != std::string::npos,
+                      c.watching);
+        }
     }
 }
 

@@ -255,10 +255,26 @@ TEST_F(GpioTransfer, OptionErrorsClaimNothing) {
         EXPECT_EQ(result.err.find("\nUsage: ") != std::string::npos, c.usage) << result.err;
         EXPECT_EQ(get(report(), "ioctl_get_line"), 0);
     }
-    const run_result result = run_gpio(no_pi, {});
-    EXPECT_EQ(result.status, 2);
-    EXPECT_EQ(result.err,
-              "vmurx-gpio: no GPIO chip has a line named GPIO17; name the chip with --chip\n");
+    gpio_world no_chips;
+    no_chips.chips = {};
+    const struct {
+        const gpio_world& world;
+        std::vector<std::string> options;
+        const char* err;
+    } machines[] = {
+        {no_pi,
+         {},
+         "vmurx-gpio: no GPIO chip has a line named GPIO17; name the chip with --chip\n"},
+        {no_chips, {}, "vmurx-gpio: no GPIO chip: no /dev/gpiochip* exists on this machine\n"},
+        {no_chips,
+         {"--chip", "pinctrl-rp1"},
+         "vmurx-gpio: no GPIO chip: no /dev/gpiochip* exists on this machine\n"},
+    };
+    for (const auto& machine : machines) {
+        const run_result result = run_gpio(machine.world, machine.options);
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.err, machine.err);
+    }
 
     const run_result help = run_gpio(gpio_world{}, {"--help"});
     EXPECT_EQ(help.status, 0);

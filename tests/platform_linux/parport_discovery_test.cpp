@@ -1,5 +1,5 @@
-// Finding a port's number from its base address, against procfs trees made
-// up in a temporary directory.
+// Finding a port's number from its base address, and listing every port,
+// against procfs trees made up in a temporary directory.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -118,6 +118,28 @@ TEST(FindParport, SearchesTheKernelsListOfPorts) {
         EXPECT_EQ(found.number, c.number) << c.title;
         EXPECT_EQ(found.error, c.error) << c.title;
     }
+}
+
+// Every port, for the probe to name when none has the base asked for: in
+// numeric order, skipped as the search skips them.
+TEST(ListParports, EveryPublishedPortInNumericOrder) {
+    temp_dir dir;
+    const std::string root = dir.file("parport");
+    EXPECT_TRUE(list_parports(root).empty()) << "no parport driver";
+    const std::pair<const char*, const char*> entries[] = {
+        {"parport10", "888\t0\n"}, {"parport2", "60416\t0\n"}, {"parport3", "632\t0\n"},
+        {"parport1", "garbage"},   {"default", "888\t0\n"},
+    };
+    for (const auto& [name, contents] : entries) {
+        std::filesystem::create_directories(root + "/" + name);
+        write_file(root + "/" + name + "/base-addr", contents);
+    }
+    const std::vector<parport_entry> listed = list_parports(root);
+    std::vector<std::pair<int, std::uint16_t>> pairs;
+    for (const parport_entry& port : listed)
+        pairs.emplace_back(port.number, port.base);
+    EXPECT_EQ(pairs,
+              (std::vector<std::pair<int, std::uint16_t>>{{2, 0xEC00}, {3, 0x278}, {10, 0x378}}));
 }
 
 }  // namespace

@@ -30,6 +30,7 @@ inline run_options shim_run_options(const ppdev_world& world, const temp_dir& di
     const std::string root = dir.file("parport");
     std::filesystem::remove_all(root);
     if (world.driver_loaded) {
+        std::filesystem::create_directories(root);  // a driver that lists no port
         for (const auto& [number, base] : world.ports) {
             const std::string port = root + "/parport" + std::to_string(number);
             std::filesystem::create_directories(port);

@@ -57,7 +57,7 @@ card_run run_on_card(const probe_options& options, Setup setup, std::FILE* out =
     std::FILE* own_out = open_memstream(&out_text, &out_size);
     std::FILE* err = open_memstream(&err_text, &err_size);
     card_run run;
-    run.status = probe_run(options, describe_card, out ? out : own_out, err, run.m);
+    run.status = probe_run(options, {describe_card}, out ? out : own_out, err, run.m);
     std::fclose(own_out);
     std::fclose(err);
     run.out.assign(out_text, out_size);

@@ -36,8 +36,18 @@ std::optional<std::int64_t> symbol_value(vmu_asm_assembly& as, const std::string
         error = "'" + symbol.spelling + "' is defined in terms of itself";
         return std::nullopt;
     }
+    if (as.chain == vmu_asm_max_chain) {
+        // Each name of a chain is a recursion: refused before the stack runs
+        // out. In pass 2 the whole program fails here; see resolve_definitions.
+        error = "a chain of definitions more than " + std::to_string(vmu_asm_max_chain) +
+                " deep, at '" + symbol.spelling + "'";
+        as.chain_broke = !as.first_pass;
+        return std::nullopt;
+    }
     symbol.resolving = true;
+    ++as.chain;
     std::optional<std::int64_t> value = vmu_asm_value(as, symbol.expr, error);
+    --as.chain;
     symbol.resolving = false;
     if (value) {
         symbol.resolved = true;
@@ -236,14 +246,24 @@ void resolve_definitions(vmu_asm_assembly& as) {
             vmu_asm_fail_at(as, symbol.file, symbol.line, error);
             symbol.failed = true;
         }
+        if (as.chain_broke) {
+            // Every later name of the chain would walk it again to the bound,
+            // a cost that grows with its square: one error says it all.
+            return;
+        }
     }
 }
 
 vmu_asm_result assemble(vmu_asm_assembly& as, const std::string& name, std::string_view text) {
-    vmu_asm_read_source(as, name, text);
+    if (!vmu_asm_read_source(as, name, text)) {
+        return {{}, {{name, 0, vmu_asm_too_much_source()}}};
+    }
     as.first_pass = false;
     resolve_definitions(as);
-    std::vector<std::uint8_t> image = vmu_asm_write_image(as);
+    std::vector<std::uint8_t> image;
+    if (!as.chain_broke) {
+        image = vmu_asm_write_image(as);
+    }
     if (!as.errors.empty()) {
         image.clear();
     }
@@ -251,6 +271,11 @@ vmu_asm_result assemble(vmu_asm_assembly& as, const std::string& name, std::stri
 }
 
 }  // namespace
+
+std::string vmu_asm_too_much_source() {
+    return "the source with its includes is larger than " + std::to_string(vmu_asm_max_source) +
+           " bytes" + vmu_asm_source_limit_text;
+}
 
 std::string vmu_asm_where(const vmu_asm_assembly& as, int file, int line) {
     return as.files[static_cast<std::size_t>(file)] + ":" + std::to_string(line);
@@ -293,6 +318,15 @@ bool vmu_asm_add_statement(vmu_asm_assembly& as, vmu_asm_statement statement) {
         vmu_asm_fail(as, "runs past the end of the 64 KiB program space");
         return false;
     }
+    if (as.placed + statement.size > vmu_asm_space) {
+        // Only overlapping statements place more than the space holds, and
+        // an overlap is an error anyway: refused before the bytes are kept.
+        vmu_asm_fail(as,
+                     "the statements so far place more than the 64 KiB program space holds, "
+                     "so some overlap");
+        return false;
+    }
+    as.placed += statement.size;
     statement.file = as.file;
     statement.line = as.line;
     statement.pc = as.pc;
@@ -301,7 +335,11 @@ bool vmu_asm_add_statement(vmu_asm_assembly& as, vmu_asm_statement statement) {
     return true;
 }
 
-void vmu_asm_read_source(vmu_asm_assembly& as, const std::string& name, std::string_view text) {
+bool vmu_asm_read_source(vmu_asm_assembly& as, const std::string& name, std::string_view text) {
+    if (text.size() > vmu_asm_max_source - as.source_read) {
+        return false;
+    }
+    as.source_read += text.size();
     const int outer_file = as.file;
     const int outer_line = as.line;
     as.files.push_back(name);
@@ -319,6 +357,7 @@ void vmu_asm_read_source(vmu_asm_assembly& as, const std::string& name, std::str
     }
     as.file = outer_file;
     as.line = outer_line;
+    return true;
 }
 
 vmu_asm_result vmu_assemble_text(std::string_view source, const std::string& name,
@@ -331,7 +370,8 @@ vmu_asm_result vmu_assemble_text(std::string_view source, const std::string& nam
 vmu_asm_result vmu_assemble_file(const std::string& path,
                                  const std::vector<std::string>& include_dirs) {
     std::string error;
-    const std::optional<std::string> text = vmu_asm_read_file(path, error);
+    const std::optional<std::string> text =
+        vmu_asm_read_file(path, vmu_asm_max_source, vmu_asm_source_limit_text, error);
     if (!text) {
         return {{}, {{path, 0, error}}};
     }

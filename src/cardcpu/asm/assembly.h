@@ -17,6 +17,16 @@
 /// The program space: addresses 0 to 0xFFFF.
 inline constexpr std::int64_t vmu_asm_space = 0x10000;
 
+// What one assembly may take, so that no input can exhaust the stack or the
+// memory: far beyond any card program, each refused with an error.
+/// All the source text read, each include counted every time it is read.
+inline constexpr std::size_t vmu_asm_max_source = 4 * 1024 * 1024;
+/// Said after the limit: why no source is larger.
+inline constexpr const char* vmu_asm_source_limit_text =
+    ", far more than any card program's source";
+/// Names whose values are worked out through one another ("a = b", "b = c").
+inline constexpr int vmu_asm_max_chain = 256;
+
 /// A label (its address) or a name given a value by `=` or EQU. The value of
 /// a definition that refers forward is worked out when it is first needed.
 struct vmu_asm_symbol {
@@ -71,6 +81,12 @@ struct vmu_asm_assembly {
     std::string scope;  // the key of the last global label
     std::int64_t pc = 0;
     bool first_pass = true;
+    std::size_t source_read = 0;  // bytes of source text read so far
+    // The bytes all statements place; past the program space some overlap,
+    // which is an error, so no more are kept.
+    std::int64_t placed = 0;
+    int chain = 0;             // definitions being worked out, one inside the other
+    bool chain_broke = false;  // a chain ran past vmu_asm_max_chain in pass 2
     // Where the line being read is.
     int file = 0;
     int line = 0;
@@ -89,8 +105,12 @@ void vmu_asm_fail(vmu_asm_assembly& as, std::string message);
 /// Records an error at `file`:`line`.
 void vmu_asm_fail_at(vmu_asm_assembly& as, int file, int line, std::string message);
 
-/// Reads every line of `text`, the file `name`.
-void vmu_asm_read_source(vmu_asm_assembly& as, const std::string& name, std::string_view text);
+/// Reads every line of `text`, the file `name`. False, with nothing read,
+/// when the text would take the source read past vmu_asm_max_source.
+bool vmu_asm_read_source(vmu_asm_assembly& as, const std::string& name, std::string_view text);
+
+/// What is said when vmu_asm_read_source refuses.
+std::string vmu_asm_too_much_source();
 
 /// Evaluates `expr`; in pass 1 every name must already have a value.
 std::optional<std::int64_t> vmu_asm_value(vmu_asm_assembly& as, const vmu_asm_expr& expr,
@@ -104,7 +124,7 @@ std::optional<vmu_asm_expr> vmu_asm_expect_expr(vmu_asm_assembly& as,
 
 /// Adds a statement of `size` bytes at the current address and moves past
 /// it; false, with an error recorded, when it would run past the program
-/// space.
+/// space, or the statements would place more bytes than it holds.
 bool vmu_asm_add_statement(vmu_asm_assembly& as, vmu_asm_statement statement);
 
 /// Handles the directive `name` (lower case, without its dot) with the

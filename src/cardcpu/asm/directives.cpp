@@ -166,7 +166,9 @@ void include(vmu_asm_assembly& as, tokens_t args) {
     const std::string& including = as.files[static_cast<std::size_t>(as.file)];
     const std::optional<std::string> path = vmu_asm_find_include(name, including, as.include_dirs);
     if (!path && !raw && name == vmu_asm_builtin_sfr_name) {
-        vmu_asm_read_source(as, name, vmu_asm_builtin_sfr);
+        if (!vmu_asm_read_source(as, name, vmu_asm_builtin_sfr)) {
+            vmu_asm_fail(as, vmu_asm_too_much_source());
+        }
         return;
     }
     if (!path) {
@@ -174,8 +176,12 @@ void include(vmu_asm_assembly& as, tokens_t args) {
                              (as.include_dirs.empty() ? "" : " or in the -I folders"));
         return;
     }
+    // Bytes beyond the program space could never be placed.
     std::string error;
-    const std::optional<std::string> text = vmu_asm_read_file(*path, error);
+    const std::optional<std::string> text =
+        raw ? vmu_asm_read_file(*path, static_cast<std::size_t>(vmu_asm_space),
+                                ", the whole program space", error)
+            : vmu_asm_read_file(*path, vmu_asm_max_source, vmu_asm_source_limit_text, error);
     if (!text) {
         vmu_asm_fail(as, *path + ": " + error);
         return;
@@ -195,7 +201,9 @@ void include(vmu_asm_assembly& as, tokens_t args) {
         return;
     }
     as.include_stack.push_back(canonical);
-    vmu_asm_read_source(as, *path, *text);
+    if (!vmu_asm_read_source(as, *path, *text)) {
+        vmu_asm_fail(as, *path + ": " + vmu_asm_too_much_source());
+    }
     as.include_stack.pop_back();
 }
 

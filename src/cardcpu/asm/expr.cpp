@@ -3,6 +3,7 @@
 #include "cardcpu/asm/expr.h"
 
 #include <array>
+#include <string>
 
 namespace {
 
@@ -29,6 +30,7 @@ struct parser {
     const std::string& scope;
     std::string& error;
     vmu_asm_expr out;
+    int nesting = 0;  // the parentheses, signs and byte selectors open around `pos`
 
     bool at(const char* punct) const {
         return punct != nullptr && pos < tokens.size() && vmu_asm_is_punct(tokens[pos], punct);
@@ -36,13 +38,26 @@ struct parser {
 
     void emit(vmu_asm_expr_op op) { out.nodes.push_back({op, 0, {}}); }
 
+    // Each level is a recursion of this parser: a bound keeps a hostile line
+    // ("((((...", "- - - ...") from running off the stack.
+    bool nest() {
+        if (nesting == VMU_ASM_MAX_NESTING) {
+            error = "expression nested more than " + std::to_string(VMU_ASM_MAX_NESTING) +
+                    " deep (parentheses, signs and byte selectors)";
+            return false;
+        }
+        ++nesting;
+        return true;
+    }
+
     bool top() {
         if (at("<") || at(">")) {
             const vmu_asm_expr_op op = at("<") ? low_byte : high_byte;
             ++pos;
-            if (!top()) {
+            if (!nest() || !top()) {
                 return false;
             }
+            --nesting;
             emit(op);
             return true;
         }
@@ -79,9 +94,10 @@ struct parser {
             const bool plus = at("+");
             const vmu_asm_expr_op op = at("-") ? negate : complement;
             ++pos;
-            if (!unary()) {
+            if (!nest() || !unary()) {
                 return false;
             }
+            --nesting;
             if (!plus) {
                 emit(op);
             }
@@ -108,9 +124,10 @@ struct parser {
         }
         if (at("(")) {
             ++pos;
-            if (!top()) {
+            if (!nest() || !top()) {
                 return false;
             }
+            --nesting;
             if (!at(")")) {
                 error = "missing ')'";
                 return false;

@@ -48,13 +48,18 @@ struct vmu_asm_expr {
     std::vector<vmu_asm_expr_node> nodes;
 };
 
+/// How deep parentheses, unary signs and byte selectors may nest in one
+/// expression: far more than any program writes, and little enough stack.
+inline constexpr int VMU_ASM_MAX_NESTING = 256;
+
 /// The key a name is kept under in the symbol table: lower case, and a
 /// local name (".loop") prefixed with the global label it belongs to.
 std::string vmu_asm_symbol_key(const std::string& name, const std::string& scope);
 
 /// Parses the expression at `tokens[pos]`, leaving `pos` after it. Local
 /// names are qualified with `scope`. Nothing, with `error` set, when the
-/// tokens there do not form an expression.
+/// tokens there do not form an expression or nest deeper than
+/// VMU_ASM_MAX_NESTING.
 std::optional<vmu_asm_expr> vmu_asm_parse_expr(std::span<const vmu_asm_token> tokens,
                                                std::size_t& pos, const std::string& scope,
                                                std::string& error);

@@ -27,31 +27,44 @@ int digit_value(char c, int base) {
     return value < base ? value : -1;
 }
 
-/// Reads the digits of a number in `base` from `line[pos]` on. A number runs
+/// The length of the base's mark at the start of a number: 1 for '$' (hex)
+/// and '%' (binary), 2 for C's "0x" or "0X" (hex), 0 for a decimal number.
+std::size_t number_prefix(std::string_view number) {
+    if (number[0] == '$' || number[0] == '%') {
+        return 1;
+    }
+    return number.size() > 1 && number[0] == '0' && (number[1] == 'x' || number[1] == 'X') ? 2 : 0;
+}
+
+/// Reads the number at `line[pos]`, its base's mark included. A number runs
 /// to the first character that cannot be part of a name, so "12ab" or "$1g"
 /// is one malformed number rather than a number and a name.
-bool read_number(std::string_view line, std::size_t& pos, int base, std::int64_t& value,
-                 std::string& error) {
+bool read_number(std::string_view line, std::size_t& pos, std::int64_t& value, std::string& error) {
     const std::size_t start = pos;
+    const std::size_t prefix = number_prefix(line.substr(pos));
+    const int base = prefix == 0 ? 10 : line[pos] == '%' ? 2 : 16;
+    pos += prefix;
+    const std::size_t digits_start = pos;
     while (pos < line.size() && is_name_char(line[pos])) {
         ++pos;
     }
-    const std::string_view digits = line.substr(start, pos - start);
+    const std::string_view digits = line.substr(digits_start, pos - digits_start);
+    const std::string written(line.substr(start, pos - start));
     value = 0;
     for (char c : digits) {
         const int digit = digit_value(c, base);
         if (digit < 0) {
-            error = "malformed number '" + std::string(digits) + "'";
+            error = "malformed number '" + written + "'";
             return false;
         }
         if (value > (std::numeric_limits<std::int64_t>::max() - digit) / base) {
-            error = "number '" + std::string(digits) + "' is too big";
+            error = "number '" + written + "' is too big";
             return false;
         }
         value = value * base + digit;
     }
     if (digits.empty()) {
-        error = "a number needs digits";
+        error = "'" + written + "' needs digits";
         return false;
     }
     return true;
@@ -143,11 +156,9 @@ bool vmu_asm_tokenize(std::string_view line, std::vector<vmu_asm_token>& tokens,
             token.kind = vmu_asm_token_kind::name;
             token.text = line.substr(start, pos - start);
         } else if (std::isdigit(static_cast<unsigned char>(c)) != 0 || c == '$' || c == '%') {
-            const int base = c == '$' ? 16 : c == '%' ? 2 : 10;
             token.kind = vmu_asm_token_kind::number;
             const std::size_t start = pos;
-            pos += base == 10 ? 0 : 1;
-            if (!read_number(line, pos, base, token.value, error)) {
+            if (!read_number(line, pos, token.value, error)) {
                 return false;
             }
             token.text = line.substr(start, pos - start);

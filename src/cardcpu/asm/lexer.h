@@ -1,5 +1,5 @@
 // Splits one line of assembler source into tokens: names, numbers in the
-// four notations ($hex, %binary, decimal, 'c'), quoted strings and
+// five notations ($hex, 0xhex, %binary, decimal, 'c'), quoted strings and
 // punctuation. Comments (from ';', or a line whose first character other
 // than blanks is '*') end the line.
 #pragma once

@@ -1,12 +1,11 @@
-// Reading source and included files, and the include search.
+// Reading source and included files, each up to a limit, and the include
+// search.
 #include "cardcpu/asm/source.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
+
+#include "files/bounded_read.h"
 
 namespace {
 
@@ -17,24 +16,18 @@ bool is_file(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::optional<std::string> vmu_asm_read_file(const std::string& path, std::string& error) {
-    std::error_code status;
-    if (std::filesystem::is_directory(path, status)) {
-        error = std::strerror(EISDIR);
+std::optional<std::string> vmu_asm_read_file(const std::string& path, std::size_t limit,
+                                             const char* what_limit, std::string& error) {
+    bounded_file file;
+    file_error failure;
+    if (!read_file_bounded(path, limit, file, failure)) {
+        error = failure.reason;
+        if (failure.cause == file_failure::too_large) {
+            error += what_limit;
+        }
         return std::nullopt;
     }
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = std::strerror(errno != 0 ? errno : ENOENT);
-        return std::nullopt;
-    }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        error = std::strerror(errno != 0 ? errno : EIO);
-        return std::nullopt;
-    }
-    return text;
+    return std::string(file.bytes.begin(), file.bytes.end());
 }
 
 std::optional<std::string> vmu_asm_find_include(const std::string& name,

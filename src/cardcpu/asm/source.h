@@ -2,6 +2,7 @@
 // file, and the register names built into the assembler.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,9 +15,11 @@ extern const std::string_view vmu_asm_builtin_sfr;
 /// The name under which the built-in register file is included.
 inline constexpr std::string_view vmu_asm_builtin_sfr_name = "sfr.i";
 
-/// The whole file at `path`, or nothing with `error` set to the system's
-/// reason.
-std::optional<std::string> vmu_asm_read_file(const std::string& path, std::string& error);
+/// The whole file at `path` when it has at most `limit` bytes; else nothing
+/// with `error` set to the system's reason, or for a larger file to "larger
+/// than LIMIT bytes" and `what_limit` after it (", the whole program space").
+std::optional<std::string> vmu_asm_read_file(const std::string& path, std::size_t limit,
+                                             const char* what_limit, std::string& error);
 
 /// The path of the file an `.include "name"` in `including_file` means: an
 /// absolute name as it is, else the first that exists of the folder of

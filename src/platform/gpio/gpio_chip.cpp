@@ -167,6 +167,11 @@ gpio_find_result gpio_find(const gpio_wanted& wanted, gpio_setup& setup,
     } else {
         paths = chip_paths(node_dir);
         one_chip = false;
+        if (paths.empty()) {
+            // Nothing to look through: no name or option could help.
+            return unusable("no GPIO chip: no " + node_dir + "/" + NODE_PREFIX +
+                            "* exists on this machine");
+        }
     }
 
     int refusal = 0;

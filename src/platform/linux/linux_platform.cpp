@@ -26,6 +26,7 @@ struct linux_port {
 };
 
 linux_port port;
+linux_port_attempt last_attempt;
 
 // A reason for refusal and how much it tells the user: a node they may not
 // open (join group lp) beats a refused ioperm (run as root), which beats a
@@ -68,9 +69,14 @@ bool port_acquire(std::uint16_t base) {
         port_release();
 
     refusal best;
+    linux_port_attempt& attempt = last_attempt;
+    attempt = {.base = base};
     const parport_lookup found = find_parport(base);
+    attempt.lookup_error = found.error;
     if (found.number >= 0) {
+        attempt.ppdev_number = found.number;
         const int error = ppdev_claim(found.number, base, port.ppdev);
+        attempt.ppdev_error = error;
         if (error == 0) {
             prepare_for_transfer(mechanism::ppdev, base);
             port.ppdev_number = found.number;
@@ -87,7 +93,8 @@ bool port_acquire(std::uint16_t base) {
         consider(best, found.error, 0);
     }
 
-    if (!may_be_parallel_port(base)) {
+    attempt.base_plausible = may_be_parallel_port(base);
+    if (!attempt.base_plausible) {
         // Direct access writes wherever the base points: a typo such as
         // "-d 0378" (octal, 0x1F) would land among the motherboard's own
         // devices. Refused before any access, unless ppdev said more.
@@ -95,7 +102,9 @@ bool port_acquire(std::uint16_t base) {
         errno = best.error;
         return false;
     }
+    attempt.direct_tried = true;
     const int error = direct_io_grant(base);
+    attempt.direct_error = error;
     if (error == 0) {
         prepare_for_transfer(mechanism::direct_io, base);
         return true;
@@ -171,4 +180,8 @@ linux_port_state linux_port_state_now() {
     state.raised = priority.setting;
     state.memory_locked = port.hold.memory_locked;
     return state;
+}
+
+linux_port_attempt linux_port_attempt_last() {
+    return last_attempt;
 }

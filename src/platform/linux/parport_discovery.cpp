@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -65,21 +66,42 @@ std::optional<std::uint16_t> parse_base_addr(std::string_view text) {
     return static_cast<std::uint16_t>(value);
 }
 
-parport_lookup find_parport(std::uint16_t base, const std::string& root) {
+namespace {
+
+// Calls `visit` with N and the base of each published port, in the order of
+// the directory. The error of opening `root`, or 0.
+template <typename Visit>
+int each_parport(const std::string& root, Visit visit) {
     DIR* directory = opendir(root.c_str());
     if (directory == nullptr)
-        return {-1, errno};
-    parport_lookup found{-1, ENODEV};
+        return errno;
     while (const dirent* entry = readdir(directory)) {
         const int number = port_number(entry->d_name);
-        if (number < 0 || (found.number >= 0 && number >= found.number))
+        if (number < 0)
             continue;
         const auto text = read_small_file(root + "/" + entry->d_name + "/base-addr");
-        if (!text)
-            continue;
-        if (const auto port_base = parse_base_addr(*text); port_base && *port_base == base)
-            found = {number, 0};
+        if (const auto base = text ? parse_base_addr(*text) : std::nullopt)
+            visit(number, *base);
     }
     closedir(directory);
-    return found;
+    return 0;
+}
+
+}  // namespace
+
+parport_lookup find_parport(std::uint16_t base, const std::string& root) {
+    parport_lookup found{-1, ENODEV};
+    const int error = each_parport(root, [&](int number, std::uint16_t port_base) {
+        if (port_base == base && (found.number < 0 || number < found.number))
+            found = {number, 0};
+    });
+    return error != 0 ? parport_lookup{-1, error} : found;
+}
+
+std::vector<parport_entry> list_parports(const std::string& root) {
+    std::vector<parport_entry> ports;
+    each_parport(root, [&](int number, std::uint16_t base) { ports.push_back({number, base}); });
+    std::sort(ports.begin(), ports.end(),
+              [](const parport_entry& a, const parport_entry& b) { return a.number < b.number; });
+    return ports;
 }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 /// Where the kernel publishes its parallel ports.
 inline constexpr const char* PARPORT_PROCFS_ROOT = "/proc/sys/dev/parport";
@@ -29,3 +30,13 @@ struct parport_lookup {
 /// The lowest N whose `root`/parportN/base-addr names `base`. Entries that are
 /// not named parportN, and files that cannot be read or parsed, are skipped.
 parport_lookup find_parport(std::uint16_t base, const std::string& root = PARPORT_PROCFS_ROOT);
+
+/// A port the kernel publishes: parportN and its base address.
+struct parport_entry {
+    int number = 0;
+    std::uint16_t base = 0;
+};
+
+/// Every port published under `root`, by N, skipped as find_parport skips
+/// them; empty when `root` cannot be read.
+std::vector<parport_entry> list_parports(const std::string& root = PARPORT_PROCFS_ROOT);
