@@ -173,7 +173,9 @@ TEST(VmuTool, FaultsAndErrorsEndWithTheirStatus) {
          "vmurx-vmu: " + dir.file("missing.vms") + ": No such file or directory"},
         // Read no further than a whole card's flash.
         {{"run", dir.path()}, 1, "vmurx-vmu: " + dir.path() + ": Is a directory\n"},
-        {{"run", "/dev/zero"}, 1, "vmurx-vmu: /dev/zero: larger than 131072 bytes\n"},
+        {{"run", "/dev/zero"},
+         1,
+         "vmurx-vmu: /dev/zero: it is a character device, not a regular file\n"},
         {{"run", "--ms", "5", "--cycles", "5", rom}, 2, "vmurx-vmu: --ms and --cycles exclude"},
         {{"run", "--press", "x@5", rom}, 2, "vmurx-vmu: bad --press 'x@5'"},
         {{"run", "--bogus", rom}, 2, "vmurx-vmu: unrecognized option '--bogus'"},
