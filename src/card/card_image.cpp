@@ -110,6 +110,12 @@ bool card_read_layout(const card_image& card, card_layout& layout, std::string& 
         chain_runs_down(card, layout, named + size - 1, named)) {
         highest = named + size - 1;
         layout.directory_from_lowest = true;
+    } else if (!down_fits) {
+        // Only read upward would it fit, and its chain does not run so:
+        // downward from the block named it would leave the card.
+        reason = "the directory (" + std::to_string(size) + " blocks down from block " +
+                 std::to_string(named) + ") lies outside the card";
+        return false;
     }
     for (std::size_t i = 0; i < size; ++i)
         layout.directory.push_back(static_cast<std::uint16_t>(highest - i));
@@ -239,6 +245,8 @@ card_chain card_follow_chain(const card_image& card, const card_layout& layout, 
                     : "the chain leaves the card after block " +
                           std::to_string(chain.blocks.back()) + " (next " +
                           hex_number(static_cast<unsigned>(block), 4) + ")";
+            chain.kind = chain.blocks.empty() ? card_chain_fault::first_outside
+                                              : card_chain_fault::leaves_card;
             return chain;
         }
         const std::uint16_t next = card_fat(card, layout, block);
@@ -246,10 +254,12 @@ card_chain card_follow_chain(const card_image& card, const card_layout& layout, 
             chain.fault = std::string("the chain enters ") +
                           (next == FAT_FREE ? "the free" : "the damaged") + " block " +
                           std::to_string(block);
+            chain.kind = card_chain_fault::enters_free;
             return chain;
         }
         if (seen[block]) {
             chain.fault = "the chain loops back to block " + std::to_string(block);
+            chain.kind = card_chain_fault::loops;
             return chain;
         }
         seen[block] = true;
@@ -261,6 +271,7 @@ card_chain card_follow_chain(const card_image& card, const card_layout& layout, 
     if (chain.blocks.size() != expected) {
         chain.fault = "the chain has " + std::to_string(chain.blocks.size()) +
                       " blocks, the entry says " + std::to_string(expected);
+        chain.kind = card_chain_fault::wrong_length;
     }
     return chain;
 }

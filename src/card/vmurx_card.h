@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "card/card_disk.h"
 #include "card/card_image.h"
 #include "files/file_error.h"
 
@@ -18,6 +19,9 @@ struct card_command_line {
     bool force = false;
     bool protect = false;
     bool defrag = false;
+    bool quiet = false;
+    bool dry_run = false;
+    bool force_type = false;
     std::optional<std::string> output_dir, as, name, type, stamp, colour, icon;
     std::vector<std::string> operands;
 };
@@ -25,8 +29,9 @@ struct card_command_line {
 /// Prints "vmurx-card: OBJECT: REASON" on standard error; returns `status`.
 int card_fail(const std::string& object, const std::string& reason, int status = 1);
 
-/// card_fail() for files that could not be written: an existing file's
-/// reason says that --force replaces it.
+/// card_fail() for files that could not be written or a card that could not
+/// be changed: where --force helps (an existing file, a read-only or
+/// hard-linked card), the reason says so.
 int card_fail_write(const file_error& error);
 
 /// Prints the usage, after a message if any, on standard error; returns 2.
@@ -36,10 +41,18 @@ int card_usage_error(const std::string& message);
 /// message) when it cannot be read or is not a usable card.
 bool card_open(const std::string& path, card_image& card, card_layout& layout);
 
-/// Writes a changed card in place, after checking the new image: a card
-/// with errors is only written by `remove` (`was_broken`: the card had
-/// errors before, so the new one may still have some). The exit status.
-int card_write_changed(const std::string& path, const card_image& card, bool was_broken = false);
+/// Reads a card for add, remove, defrag and repair and holds it until the
+/// change is written (card_hold): false (after the message) when it cannot
+/// be read or is not a usable card (status 2 in `status`), or may not be
+/// changed (status 1).
+bool card_open_held(const std::string& path, bool force, card_held& held, card_layout& layout,
+                    int& status);
+
+/// Writes a changed card over the held one, after checking the new image: a
+/// card with errors is only written by `remove` and `repair`
+/// (`was_broken`: the card had errors before, so the new one may still have
+/// some). The exit status.
+int card_write_changed(const card_held& held, const card_image& card, bool was_broken = false);
 
 /// The card's name of an entry as UTF-8 text safe for a terminal.
 std::string card_shown_name(const card_file& file);
@@ -51,3 +64,4 @@ int card_add_command(const card_command_line& cl);
 int card_remove_command(const card_command_line& cl);
 int card_defrag_command(const card_command_line& cl);
 int card_new_command(const card_command_line& cl);
+int card_repair_command(const card_command_line& cl);

@@ -9,14 +9,30 @@
 
 int card_fail(const std::string& object, const std::string& reason, int status) {
     std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s: %s\n", CARD_PROGRAM, printable(object).c_str(), reason.c_str());
+    // The reason may carry names and paths of any bytes, too.
+    std::fprintf(stderr, "%s: %s: %s\n", CARD_PROGRAM, printable(object).c_str(),
+                 printable(reason).c_str());
     return status;
 }
 
 int card_fail_write(const file_error& error) {
-    if (error.cause == file_failure::exists)
-        return card_fail(error.object, error.reason + " (use --force to replace it)");
-    return card_fail(error.object, error.reason);
+    switch (error.cause) {
+        case file_failure::exists:
+            return card_fail(error.object, error.reason + " (use --force to replace it)");
+        case file_failure::read_only:
+            return card_fail(error.object,
+                             error.reason +
+                                 "; nothing was written (use --force to change it all "
+                                 "the same)");
+        case file_failure::linked:
+            return card_fail(error.object, error.reason +
+                                               "; nothing was written (use --force to change "
+                                               "this name alone)");
+        case file_failure::in_use:
+            return card_fail(error.object, error.reason + "; nothing was written");
+        default:
+            return card_fail(error.object, error.reason);
+    }
 }
 
 bool card_open(const std::string& path, card_image& card, card_layout& layout) {
@@ -33,7 +49,27 @@ bool card_open(const std::string& path, card_image& card, card_layout& layout) {
     return true;
 }
 
-int card_write_changed(const std::string& path, const card_image& card, bool was_broken) {
+bool card_open_held(const std::string& path, bool force, card_held& held, card_layout& layout,
+                    int& status) {
+    file_error error;
+    if (!card_hold(path, force, held, error)) {
+        const bool unusable =
+            error.cause == file_failure::system || error.cause == file_failure::too_large ||
+            error.cause == file_failure::not_regular || error.cause == file_failure::content;
+        card_fail_write(error);
+        status = unusable ? 2 : 1;
+        return false;
+    }
+    std::string reason;
+    if (!card_read_layout(held.card, layout, reason)) {
+        status = card_fail(path, reason, 2);
+        return false;
+    }
+    return true;
+}
+
+int card_write_changed(const card_held& held, const card_image& card, bool was_broken) {
+    const std::string& path = held.file.path;
     // The new image as it will be read back: its own file bytes, read again.
     card_image again;
     std::string reason;
@@ -45,7 +81,7 @@ int card_write_changed(const std::string& path, const card_image& card, bool was
                                    "); the card is unchanged");
     }
     file_error error;
-    if (!card_store(path, card, true, error))
+    if (!card_store_held(held, card, error))
         return card_fail_write(error);
     return 0;
 }

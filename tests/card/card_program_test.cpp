@@ -98,9 +98,10 @@ TEST(Check, PrintsALinePerFindingAndTheWorstStatus) {
     const run_result r = run(dir, "check --json good.bin broken.bin");
     EXPECT_EQ(r.out,
               "[\n  {\n    \"card\": \"good.bin\",\n    \"errors\": [],\n    \"warnings\": [],\n"
-              "    \"ok\": true\n  },\n  {\n    \"card\": \"broken.bin\",\n    \"errors\": [\n"
+              "    \"ok\": true,\n    \"repairable\": false\n  },\n  {\n"
+              "    \"card\": \"broken.bin\",\n    \"errors\": [\n"
               "      \"#0 A: the chain enters the free block 198\"\n    ],\n"
-              "    \"warnings\": [],\n    \"ok\": false\n  }\n]\n");
+              "    \"warnings\": [],\n    \"ok\": false,\n    \"repairable\": false\n  }\n]\n");
     EXPECT_EQ(r.status, 1);
     // A broken card is refused by all but check and remove; remove mends it.
     EXPECT_EQ(run(dir, "add broken.bin A.dci").status, 1);
@@ -202,6 +203,8 @@ TEST(AtomicWrite, ACardInAReadOnlyDirectoryIsLeftUnchanged) {
     ASSERT_EQ(run(dir, "new ro/c.bin").status, 0);
     write_bytes(dir, "A.dci", make_dci(make_save({}), 0x33, "A", STAMP_2002));
     const bytes before = read_bytes(dir, "ro/c.bin");
+    // The card itself writable by anyone: only its directory refuses.
+    chmod(dir.file("ro/c.bin").c_str(), 0666);
     chmod(dir.path().c_str(), 0755);
     chmod(dir.file("ro").c_str(), 0555);
     // Root writes into any directory whatever its mode: then the program runs
