@@ -23,6 +23,9 @@ struct emu_cpu_options {
     std::string sender_path;     // --sender: another build of the sender; empty: the built-in one
     bool docked = false;         // --docked: 5 V present, as in a controller
     bool screen = false;         // --screen: show the card's screen and pins at the end
+    // What the card's setup tells at the end (the sender on the user's card
+    // giving way): not an option, the one result the setup leaves here.
+    std::string note;
 };
 
 /// Which card is behind the port.

@@ -231,7 +231,8 @@ TEST(SenderTransfer, OptionsOfTheProcessorCard) {
         std::string error;
     };
     const row rows[] = {
-        {{"--card", "x.bin"}, 2, "x.bin is a card image: name the file to send with --card x.bin"},
+        // Only a card image is called one.
+        {{"--card", "x.bin"}, 2, "vmurx-emu: cannot read x.bin: No such file or directory\n"},
         {{"--cycles-per-read", "4"}, 2, "--cycles-per-read needs --cpu"},
         {{"--cpu", "--entry="}, 2, "bad value for --entry: ''"},
         {{"--cpu", "--cycles-per-read", "0"}, 2, "bad value for --cycles-per-read: '0'"},
@@ -241,8 +242,10 @@ TEST(SenderTransfer, OptionsOfTheProcessorCard) {
         {{"--cpu", "--card", "missing.bin"}, 2, "vmurx-emu: missing.bin: No such file"},
         {{"--cpu", "--entry", "NOT_THERE"}, 2, "vmurx-emu: --entry NOT_THERE: no file of this"},
         {{"--cpu", "--sender", "missing.vms"}, 2, "vmurx-emu: cannot read missing.vms"},
-        {{"--cpu", "--sender", "."}, 2, "vmurx-emu: cannot read .\n"},
-        {{"--cpu", "--sender", "/dev/zero"}, 2, "/dev/zero is no game the card can hold"},
+        {{"--cpu", "--sender", "."}, 2, "vmurx-emu: cannot read .: Is a directory\n"},
+        {{"--cpu", "--sender", "/dev/zero"},
+         2,
+         "cannot read /dev/zero: it is a character device, not a regular file"},
     };
     for (const row& r : rows) {
         std::vector<std::string> argv = {VMURX_EMU_PATH};
