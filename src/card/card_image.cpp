@@ -119,6 +119,16 @@ bool card_read_layout(const card_image& card, card_layout& layout, std::string& 
     }
     for (std::size_t i = 0; i < size; ++i)
         layout.directory.push_back(static_cast<std::uint16_t>(highest - i));
+    // Entries written there would overwrite the root or the FAT.
+    for (const std::uint16_t block : layout.directory) {
+        if (block == CARD_ROOT_BLOCK || block == fat) {
+            reason = "the directory (" + std::to_string(size) + (size == 1 ? " block" : " blocks") +
+                     " from block " + std::to_string(named) + ") takes block " +
+                     std::to_string(block) + " of the " +
+                     (block == CARD_ROOT_BLOCK ? "root" : "FAT");
+            return false;
+        }
+    }
 
     layout.user_blocks = get_u16(root, ROOT_USER_BLOCKS);
     std::size_t lowest_system = std::min<std::size_t>(fat, highest + 1 - size);

@@ -1,6 +1,7 @@
 // Repairing a card: the chains first, then the lost blocks.
 #include "card/card_repair.h"
 
+#include <algorithm>
 #include <array>
 
 #include "card/card_check.h"
@@ -30,9 +31,9 @@ std::string blocks_text(std::size_t n) {
 }
 
 // Ends a looping or out-of-range chain at its last good block, or shortens
-// an entry to its whole but shorter chain; else says what is left. True
-// when the file is whole afterwards.
-bool mend_chain(card_image& card, const card_layout& layout, const followed& f,
+// an entry to its whole but shorter chain; else says what is left. A chain
+// that shares a block is left as it is.
+void mend_chain(card_image& card, const card_layout& layout, const followed& f,
                 const std::array<int, CARD_BLOCKS>& count, card_repair_report& report) {
     const std::string label = card_entry_label(f.entry);
     const card_chain& chain = f.chain;
@@ -42,16 +43,13 @@ bool mend_chain(card_image& card, const card_layout& layout, const followed& f,
         chain.kind == card_chain_fault::wrong_length && chain.blocks.size() < f.entry.blocks;
     if (!ends_early && !shorter) {
         report.left.push_back(label + ": " + chain.fault + " (remove it, or mend it by hand)");
-        return false;
+        return;
     }
-    // The last good block's FAT entry is the one to change: never one that
-    // another chain shares.
-    if (ends_early && count[chain.blocks.back()] > 1) {
-        report.left.push_back(label + ": " + chain.fault + ", and block " +
-                              std::to_string(chain.blocks.back()) +
-                              " is in another chain too (remove one of the files)");
-        return false;
-    }
+    // A file that shares a block with another is the user's to choose
+    // (list_shared_blocks says which): changing one changes the other.
+    if (std::any_of(chain.blocks.begin(), chain.blocks.end(),
+                    [&](std::uint16_t block) { return count[block] > 1; }))
+        return;
     if (ends_early)
         card_set_fat(card, layout, chain.blocks.back(), FAT_END);
     card_file entry = f.entry;
@@ -63,7 +61,6 @@ bool mend_chain(card_image& card, const card_layout& layout, const followed& f,
                                  : std::string()) +
                             "now " + blocks_text(entry.blocks) + " (the entry said " +
                             std::to_string(f.entry.blocks) + ")");
-    return true;
 }
 
 void list_shared_blocks(const card_layout& layout, const std::vector<followed>& files,
@@ -100,21 +97,18 @@ bool card_repair(card_image& card, card_repair_report& report, std::string& reas
     for (const card_file& file : card_files(card, layout))
         files.push_back({file, card_follow_chain(card, layout, file.first_block, file.blocks)});
     const std::array<int, CARD_BLOCKS> count = holders(layout, files);
-    bool cut_short = false;  // a chain left broken before its end
     for (const followed& f : files) {
-        if (f.chain.kind == card_chain_fault::none || mend_chain(card, layout, f, count, report))
-            continue;
-        cut_short = cut_short || f.chain.kind == card_chain_fault::enters_free ||
-                    f.chain.kind == card_chain_fault::first_outside;
+        if (f.chain.kind != card_chain_fault::none)
+            mend_chain(card, layout, f, count, report);
     }
     list_shared_blocks(layout, files, report);
 
     const std::vector<std::uint16_t> lost = card_check(card).lost_blocks;
     if (lost.empty())
         return true;
-    // A chain cut short by a free block may go on in blocks that now look
-    // lost: they wait until that file is dealt with.
-    if (cut_short) {
+    // A chain cut short or led astray may go on in blocks that now look
+    // lost: they wait until what is left is dealt with.
+    if (!report.left.empty()) {
         report.left.push_back(blocks_text(lost.size()) + " lost (" + card_block_ranges(lost) +
                               ") not freed while a damaged file may still reach them");
         return true;

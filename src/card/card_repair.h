@@ -3,7 +3,8 @@
 // chain is shorter than it says is shortened to match, and blocks allocated
 // in the user area but in no file are freed. Whatever needs a choice (two
 // files sharing a block, a chain that runs into a free block) is listed and
-// left to the user. Nothing but the FAT and the sizes in directory entries
+// left to the user, and while anything is left no lost block is freed: it
+// may be the rest of that file. Nothing but the FAT and the sizes in directory entries
 // changes; every block keeps its bytes.
 #pragma once
 
