@@ -44,11 +44,12 @@ void check_game(const card_image& card, const card_layout& layout, const card_fi
     const std::string label = card_entry_label(file);
     // A data save put in the game's place: the console would run its header
     // as a program. Only a header at 0 where the one at 0x200 is not
-    // plausible tells; a game's code at 0 may look like anything.
+    // plausible tells; a game's code at 0 may look like anything. A warning:
+    // no data is lost, and the user may have insisted (--force-type).
     if (chain.fault.empty() &&
         analyse_save(card_chain_bytes(card, chain), save_kind::game, card_file_name(file)).kind ==
             save_kind::data)
-        report.errors.push_back(label +
+        report.warnings.push_back(label +
                                 ": a game entry holding a data save (its header is at 0, not at "
                                 "0x200, as a game's)");
     if (game) {
