@@ -228,7 +228,12 @@ TEST(AtomicWrite, ACardInAReadOnlyDirectoryIsLeftUnchanged) {
 TEST(Emu, SendsAFileOfACardImageWithItsEntry) {
     temp_dir dir;
     const bytes content = make_save({.payload = 900});
-    card_with(dir, "c.dcm", {{"OTHER", make_save({})}, {"SONIC", content}});
+    card_with(dir, "c.dcm", {{"OTHER", make_save({})}, {"SONIC", content}, {"EMPTY", content}});
+    bytes image = read_bytes(dir, "c.dcm");
+    // EMPTY's name starts with NUL: byte 4 of its entry, 7 in the Nexus order.
+    image[253 * 512 + 2 * 32 + 7] = 0;
+    write_bytes(dir, "c.dcm", image);
+    write_file(dir.file("hostname"), "myhost\n");
     mkdir(dir.file("in").c_str(), 0755);
     const auto emu = [&](std::vector<std::string> args) {
         args.insert(args.begin(), VMURX_EMU_PATH);
@@ -248,6 +253,14 @@ TEST(Emu, SendsAFileOfACardImageWithItsEntry) {
         {{"--entry", "SONIC"}, "--entry needs --card CARD"},
         {{"--card", "../c.dcm", "--entry", "NOPE"},
          "../c.dcm: NOPE: no file of this name on the card"},
+        // Only a card image is called one.
+        {{"--card", "../hostname"}, "cannot read ../hostname: not a card image: 7 bytes, not"},
+        // A name the tool could not store a file by, unless sent raw.
+        {{"--card", "../c.dcm", "--entry", "#2"},
+         "the file to send has no card name (its first byte is NUL): give --name"},
+        {{"--cpu", "--card", "../c.dcm", "--entry", "#2"},
+         "--entry #2: the entry has no card name (its first byte is NUL)"},
+        {{"--name="}, "bad value for --name: '' (1 to 12 characters)"},
     };
     for (const auto& c : refusals) {
         r = emu(c.args);
