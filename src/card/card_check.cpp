@@ -50,8 +50,8 @@ void check_game(const card_image& card, const card_layout& layout, const card_fi
         analyse_save(card_chain_bytes(card, chain), save_kind::game, card_file_name(file)).kind ==
             save_kind::data)
         report.warnings.push_back(label +
-                                ": a game entry holding a data save (its header is at 0, not at "
-                                "0x200, as a game's)");
+                                  ": a game entry holding a data save (its header is at 0, not at "
+                                  "0x200, as a game's)");
     if (game) {
         report.errors.push_back(label + ": a second game (the first is " + card_entry_label(*game) +
                                 ")");

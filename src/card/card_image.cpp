@@ -92,6 +92,11 @@ bool card_read_layout(const card_image& card, card_layout& layout, std::string& 
         reason = "the FAT (block " + std::to_string(fat) + ") lies outside the card";
         return false;
     }
+    // Its entries would be the root's own fields, the format mark first.
+    if (fat == CARD_ROOT_BLOCK) {
+        reason = "the FAT takes block 255 of the root";
+        return false;
+    }
     layout.fat_block = fat;
     const std::size_t named = get_u16(root, 0x4A);
     const std::size_t size = get_u16(root, 0x4C);

@@ -86,10 +86,8 @@ void list_shared_blocks(const card_layout& layout, const std::vector<followed>& 
     }
 }
 
-}  // namespace
-
-bool card_repair(card_image& card, card_repair_report& report, std::string& reason) {
-    report = {};
+// card_repair's work, on a copy.
+bool repair(card_image& card, card_repair_report& report, std::string& reason) {
     card_layout layout;
     if (!card_read_layout(card, layout, reason))
         return false;
@@ -117,5 +115,25 @@ bool card_repair(card_image& card, card_repair_report& report, std::string& reas
         card_set_fat(card, layout, block, FAT_FREE);
     report.mended.push_back("freed " + blocks_text(lost.size()) +
                             " allocated in no file: " + card_block_ranges(lost));
+    return true;
+}
+
+}  // namespace
+
+bool card_repair(card_image& card, card_repair_report& report, std::string& reason) {
+    report = {};
+    card_image mended = card;
+    if (!repair(mended, report, reason))
+        return false;
+    // Whatever the card, a repair adds no error of its own: else nothing.
+    const std::vector<std::string> before = card_check(card).errors;
+    for (const std::string& error : card_check(mended).errors) {
+        if (std::find(before.begin(), before.end(), error) == before.end()) {
+            report.mended.clear();
+            report.left.push_back("nothing mended: the repair would add an error (" + error + ")");
+            return true;
+        }
+    }
+    card = std::move(mended);
     return true;
 }

@@ -20,5 +20,6 @@ struct card_repair_report {
 
 /// Mends `card` in memory. False with the reason when its root cannot be
 /// read (nothing changes); true otherwise, with the report (which may be
-/// empty: nothing to mend).
+/// empty: nothing to mend). A repair that would add an error of its own to
+/// the check's changes nothing, and the report says so.
 bool card_repair(card_image& card, card_repair_report& report, std::string& reason);

@@ -47,6 +47,12 @@ TEST(Layout, ADirectoryOffTheCardIsRefusedNotReadPastIt) {
         EXPECT_FALSE(card_defrag(card, reason));
         EXPECT_EQ(card.bytes, before.bytes);
     }
+    // A FAT in the root's block: its entries would be the root's fields, and
+    // a repair freeing blocks would write over the format mark.
+    card_image root_fat = blank_card();
+    root_byte(root_fat, 0x46) = 255;
+    EXPECT_EQ(card_check(root_fat).errors,
+              std::vector<std::string>{"the FAT takes block 255 of the root"});
     // Named by its lowest block and running down from its highest, it is read.
     card_image card = blank_card();
     root_byte(card, 0x4A) = 241;

@@ -17,6 +17,10 @@
 
 namespace {
 
+card_image blank_image() {
+    return card_new({0xFF, 0xFF, 0xFF, 0xFF}, 0, {2002, 3, 4, 5, 6, 7}, card_order::raw);
+}
+
 run_result run_argv(const temp_dir& dir, std::vector<std::string> argv) {
     return run_program(argv, {.cwd = dir.path(), .env = {"TZ=UTC"}, .unset = {}, .timeout_s = 20});
 }
@@ -94,6 +98,34 @@ TEST(TwoWriters, TheSecondIsRefusedAndAnInPlaceWriteIsKept) {
     r = run(dir, "add c.bin THIRD.dci");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(run(dir, "list c.bin").out.find("THIRD"), std::string::npos);
+}
+
+// Without renameat2's exchange, a new image that cannot take the card's
+// name leaves the card as it was, and says so truly: no name is left
+// without a card, and nothing is left beside it.
+TEST(Fallback, ACardWhoseNewImageCannotTakeItsNameIsUnchanged) {
+    temp_dir dir;
+    card_with(dir, "c.bin", {{"A", make_save({})}});
+    const bytes before = read_bytes(dir, "c.bin");
+    atomic_write_hooks& hooks = atomic_write_test_hooks();
+    hooks.rename2 = [](const char*, const char*, unsigned) {
+        errno = EINVAL;
+        return -1;
+    };
+    hooks.rename = [](const char*, const char*) {
+        errno = EIO;
+        return -1;
+    };
+    card_held held;
+    file_error error;
+    ASSERT_TRUE(card_hold(dir.file("c.bin"), false, held, error)) << error.reason;
+    EXPECT_FALSE(card_store_held(held, blank_image(), error));
+    atomic_write_test_hooks() = {};
+    EXPECT_EQ(error.reason, "Input/output error; the card is unchanged");
+    EXPECT_EQ(read_bytes(dir, "c.bin"), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              2);  // the card and A.dci
 }
 
 TEST(Permissions, AReadOnlyOrHardLinkedCardIsOnlyChangedWithForce) {
