@@ -46,6 +46,7 @@ enum emu_option_id {
     EMU_CYCLES_PER_DELAY,
     EMU_SENDER,
     EMU_SCREEN,
+    EMU_SPEED,
 };
 
 /// Everything the options set while they are read.
@@ -75,3 +76,4 @@ bool emu_set_stamp(emu_reading& reading, const emu_arg& given, std::string& erro
 bool emu_set_fault(emu_reading& reading, const emu_arg& given, std::string& error);
 bool emu_set_entry(emu_reading& reading, const emu_arg& given, std::string& error);
 bool emu_set_pc_pause(emu_reading& reading, const emu_arg& given, std::string& error);
+bool emu_set_speed(emu_reading& reading, const emu_arg& given, std::string& error);
