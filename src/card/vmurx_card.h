@@ -3,6 +3,7 @@
 // command lives in a file of its own (vmurx_card_COMMAND.cpp).
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,18 +42,25 @@ int card_usage_error(const std::string& message);
 /// message) when it cannot be read or is not a usable card.
 bool card_open(const std::string& path, card_image& card, card_layout& layout);
 
-/// Reads a card for add, remove, defrag and repair and holds it until the
-/// change is written (card_hold): false (after the message) when it cannot
-/// be read or is not a usable card (status 2 in `status`), or may not be
-/// changed (status 1).
-bool card_open_held(const std::string& path, bool force, card_held& held, card_layout& layout,
-                    int& status);
+/// What a command that changes a card leaves for the frame to do.
+struct card_changes {
+    std::vector<std::string> lines;  // printed on success, unless -q
+    bool keep_errors = false;  // the card had errors, so the new one may have some (remove, repair)
+    bool write = true;         // false: nothing to write (a dry run, nothing to mend)
+    int status = 0;            // the exit status when all went well
+};
 
-/// Writes a changed card over the held one, after checking the new image: a
-/// card with errors is only written by `remove` and `repair`
-/// (`was_broken`: the card had errors before, so the new one may still have
-/// some). The exit status.
-int card_write_changed(const card_held& held, const card_image& card, bool was_broken = false);
+/// The change of a card in memory, `layout` its layout as read: 0 to go on,
+/// or the exit status after the message of a refusal.
+using card_change_fn =
+    std::function<int(card_image& card, const card_layout& layout, card_changes& changes)>;
+
+/// The frame of add, remove, defrag and repair: holds the CARD of the
+/// command line under its lock (card_hold, --force as given; status 2 for a
+/// card that cannot be read or is not one), lets `change` change it, checks
+/// the new image (no new error unless changes.keep_errors), writes it back
+/// and prints the lines. The exit status.
+int card_change(const card_command_line& cl, const card_change_fn& change);
 
 /// The card's name of an entry as UTF-8 text safe for a terminal.
 std::string card_shown_name(const card_file& file);

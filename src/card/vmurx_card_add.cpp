@@ -1,8 +1,6 @@
 // vmurx-card add: saves in any format vmurx-save reads onto a card, placed as
 // the console places them, all in one write or none, with a line per file
 // on success.
-#include <cstdio>
-
 #include "card/card_check.h"
 #include "card/card_edit.h"
 #include "card/vmurx_card.h"
@@ -89,6 +87,34 @@ std::string added_line(const card_image& card, std::size_t slot) {
            std::to_string(card_free_blocks(card, layout)) + " blocks free";
 }
 
+// Puts every FILE on the card, or says why not.
+int add_files(const card_command_line& cl, card_image& card, card_changes& changes) {
+    const std::string& path = cl.operands.front();
+    if (const card_report report = card_check(card); !report.errors.empty()) {
+        return card_fail(path,
+                         "the card has errors (vmurx-card check lists them); only remove and "
+                         "repair change such a card");
+    }
+    std::string reason;
+    if (cl.defrag && !card_defrag(card, reason))
+        return card_fail(path, "cannot pack the card: " + reason);
+    for (std::size_t i = 1; i < cl.operands.size(); ++i) {
+        card_new_file file;
+        if (!file_to_add(cl.operands[i], cl, file))
+            return 1;
+        std::size_t slot = 0;
+        card_add_error error;
+        if (!card_add(card, file, slot, error)) {
+            const std::string hint =
+                error.defrag_helps ? " (--defrag packs the data files to the top)" : "";
+            return card_fail(path, cl.operands[i] + " (" + printable(card_name_text(file.name)) +
+                                       "): " + error.reason + hint + "; the card is unchanged");
+        }
+        changes.lines.push_back(added_line(card, slot));
+    }
+    return 0;
+}
+
 int check_options(const card_command_line& cl) {
     if (cl.operands.size() < 2)
         return card_usage_error("add takes a CARD and at least one FILE");
@@ -112,37 +138,7 @@ int check_options(const card_command_line& cl) {
 int card_add_command(const card_command_line& cl) {
     if (const int status = check_options(cl); status != 0)
         return status;
-    const std::string& path = cl.operands.front();
-    card_held held;
-    card_layout layout;
-    if (int status = 0; !card_open_held(path, cl.force, held, layout, status))
-        return status;
-    card_image card = held.card;
-    if (const card_report report = card_check(card); !report.errors.empty()) {
-        return card_fail(path,
-                         "the card has errors (vmurx-card check lists them); only remove and "
-                         "repair change such a card");
-    }
-    std::string reason;
-    if (cl.defrag && !card_defrag(card, reason))
-        return card_fail(path, "cannot pack the card: " + reason);
-    std::vector<std::string> lines;
-    for (std::size_t i = 1; i < cl.operands.size(); ++i) {
-        card_new_file file;
-        if (!file_to_add(cl.operands[i], cl, file))
-            return 1;
-        std::size_t slot = 0;
-        card_add_error error;
-        if (!card_add(card, file, slot, error)) {
-            const std::string hint =
-                error.defrag_helps ? " (--defrag packs the data files to the top)" : "";
-            return card_fail(path, cl.operands[i] + " (" + printable(card_name_text(file.name)) +
-                                       "): " + error.reason + hint + "; the card is unchanged");
-        }
-        lines.push_back(added_line(card, slot));
-    }
-    const int status = card_write_changed(held, card);
-    for (const std::string& line : status == 0 && !cl.quiet ? lines : std::vector<std::string>{})
-        std::printf("%s\n", line.c_str());
-    return status;
+    return card_change(cl, [&](card_image& card, const card_layout&, card_changes& changes) {
+        return add_files(cl, card, changes);
+    });
 }

@@ -155,6 +155,7 @@ int card_extract_command(const card_command_line& cl) {
                                chain.fault + "; not extracted");
     }
     std::vector<std::string> card_names;
+    card_names.reserve(whole.size());
     for (const auto& [entry, chain] : whole)
         card_names.push_back(card_file_name(entry));
     const std::vector<card_disk_name> names = card_disk_names(

@@ -2,24 +2,20 @@
 // with repair the only change made to a card that has errors, so that a
 // damaged file can be taken off.
 #include <algorithm>
-#include <cstdio>
 
 #include "card/card_check.h"
 #include "card/card_disk.h"
 #include "card/card_edit.h"
 #include "card/vmurx_card.h"
 
-int card_remove_command(const card_command_line& cl) {
-    if (cl.operands.size() < 2)
-        return card_usage_error("remove takes a CARD and at least one ENTRY");
+namespace {
+
+// Takes the ENTRYs off the card: all are found before anything changes, so
+// that slots stay as they are.
+int remove_entries(const card_command_line& cl, card_image& card, const card_layout& layout,
+                   card_changes& changes) {
     const std::string& path = cl.operands.front();
-    card_held held;
-    card_layout layout;
-    if (int status = 0; !card_open_held(path, cl.force, held, layout, status))
-        return status;
-    card_image card = held.card;
-    const bool was_broken = !card_check(card).errors.empty();
-    // Every ENTRY is found before anything changes: slots stay as they are.
+    changes.keep_errors = !card_check(card).errors.empty();
     std::vector<std::size_t> slots;
     for (std::size_t i = 1; i < cl.operands.size(); ++i) {
         std::size_t slot = 0;
@@ -29,7 +25,6 @@ int card_remove_command(const card_command_line& cl) {
         if (std::find(slots.begin(), slots.end(), slot) == slots.end())
             slots.push_back(slot);
     }
-    std::vector<std::string> lines;
     for (const std::size_t slot : slots) {
         const card_file entry = card_read_entry(card, layout, slot);
         const std::size_t free_before = card_free_blocks(card, layout);
@@ -37,13 +32,20 @@ int card_remove_command(const card_command_line& cl) {
         if (!card_remove(card, slot, reason))
             return card_fail(path, reason + "; the card is unchanged");
         const std::size_t freed = card_free_blocks(card, layout) - free_before;
-        lines.push_back("removed " + card_shown_name(entry) + ": " + std::to_string(freed) +
-                        (freed == 1 ? " block" : " blocks") + " freed, slot " +
-                        std::to_string(slot) + "; " +
-                        std::to_string(card_free_blocks(card, layout)) + " blocks free");
+        changes.lines.push_back("removed " + card_shown_name(entry) + ": " + std::to_string(freed) +
+                                (freed == 1 ? " block" : " blocks") + " freed, slot " +
+                                std::to_string(slot) + "; " +
+                                std::to_string(card_free_blocks(card, layout)) + " blocks free");
     }
-    const int status = card_write_changed(held, card, was_broken);
-    for (const std::string& line : status == 0 && !cl.quiet ? lines : std::vector<std::string>{})
-        std::printf("%s\n", line.c_str());
-    return status;
+    return 0;
+}
+
+}  // namespace
+
+int card_remove_command(const card_command_line& cl) {
+    if (cl.operands.size() < 2)
+        return card_usage_error("remove takes a CARD and at least one ENTRY");
+    return card_change(cl, [&](card_image& card, const card_layout& layout, card_changes& changes) {
+        return remove_entries(cl, card, layout, changes);
+    });
 }

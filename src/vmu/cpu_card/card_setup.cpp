@@ -37,7 +37,7 @@ std::string unused_name(const card_image& card) {
     card_read_layout(card, layout, reason);
     const std::vector<card_file> files = card_files(card, layout);
     for (unsigned n = 0;; ++n) {  // a card has at most a few hundred entries
-        const std::string name = "ASIDE" + std::to_string(n);
+        std::string name = "ASIDE" + std::to_string(n);
         if (std::none_of(files.begin(), files.end(),
                          [&](const card_file& f) { return card_file_name(f) == name; }))
             return name;
