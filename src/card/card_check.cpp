@@ -39,9 +39,19 @@ void check_system_chain(const card_image& card, const card_layout& layout, owner
     }
 }
 
-void check_game(const card_layout& layout, const card_file& file, const card_chain& chain,
-                std::optional<card_file>& game, card_report& report) {
+void check_game(const card_image& card, const card_layout& layout, const card_file& file,
+                const card_chain& chain, std::optional<card_file>& game, card_report& report) {
     const std::string label = card_entry_label(file);
+    // A data save put in the game's place: the console would run its header
+    // as a program. Only a header at 0 where the one at 0x200 is not
+    // plausible tells; a game's code at 0 may look like anything. A warning:
+    // no data is lost, and the user may have insisted (--force-type).
+    if (chain.fault.empty() &&
+        analyse_save(card_chain_bytes(card, chain), save_kind::game, card_file_name(file)).kind ==
+            save_kind::data)
+        report.warnings.push_back(label +
+                                  ": a game entry holding a data save (its header is at 0, not at "
+                                  "0x200, as a game's)");
     if (game) {
         report.errors.push_back(label + ": a second game (the first is " + card_entry_label(*game) +
                                 ")");
@@ -104,7 +114,7 @@ void check_files(const card_image& card, const card_layout& layout, owners& owne
                                     " is in two chains: " + other + " and " + label);
         }
         if (file.type == CARD_TYPE_GAME)
-            check_game(layout, file, chain, game, report);
+            check_game(card, layout, file, chain, game, report);
         else if (file.type == CARD_TYPE_DATA && chain.fault.empty())
             check_data_save(card, file, chain, report);
     }
@@ -163,19 +173,36 @@ card_report card_check(const card_image& card) {
     owner.fill(NO_OWNER);
     check_system_chain(card, layout, owner, report);
     check_files(card, layout, owner, report);
-    for (std::size_t block = 0; block < CARD_BLOCKS; ++block) {
+    // Only the user area: blocks past it are no file's to lose, and some
+    // tools and games mark them taken (blocks 200 to 240 of a standard card).
+    for (std::size_t block = 0; block < layout.user_end; ++block) {
         const std::uint16_t entry = card_fat(card, layout, block);
         if (owner[block] == NO_OWNER && entry != FAT_FREE && entry != FAT_DAMAGED)
             report.lost_blocks.push_back(static_cast<std::uint16_t>(block));
     }
     if (!report.lost_blocks.empty()) {
-        std::string list;
-        for (const std::uint16_t block : report.lost_blocks)
-            list += (list.empty() ? "" : ", ") + std::to_string(block);
         report.warnings.push_back(
             std::to_string(report.lost_blocks.size()) +
             (report.lost_blocks.size() == 1 ? " lost block" : " lost blocks") +
-            " (allocated, in no file): " + list);
+            " (allocated, in no file): " + card_block_ranges(report.lost_blocks));
     }
     return report;
+}
+
+std::string card_block_ranges(const std::vector<std::uint16_t>& blocks) {
+    std::string text;
+    for (std::size_t i = 0; i < blocks.size();) {
+        std::size_t last = i;
+        while (last + 1 < blocks.size() && blocks[last + 1] == blocks[last] + 1)
+            ++last;
+        if (!text.empty())
+            text += ", ";
+        text += std::to_string(blocks[i]);
+        if (last > i) {
+            text += '-';
+            text += std::to_string(blocks[last]);
+        }
+        i = last + 1;
+    }
+    return text;
 }

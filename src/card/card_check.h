@@ -14,12 +14,16 @@
 struct card_report {
     std::vector<std::string> errors;
     std::vector<std::string> warnings;
-    std::vector<std::uint16_t> lost_blocks;  // allocated in the FAT, in no chain
+    // Allocated in the FAT, in the user area, in no chain.
+    std::vector<std::uint16_t> lost_blocks;
 };
 
 /// Everything found on the card. A card whose root cannot be read gives that
 /// reason as its only error.
 card_report card_check(const card_image& card);
+
+/// Blocks in ascending order as ranges: "3, 100-198".
+std::string card_block_ranges(const std::vector<std::uint16_t>& blocks);
 
 /// How an entry is shown in messages: "#3 NAME".
 std::string card_entry_label(const card_file& file);

@@ -1,7 +1,11 @@
 // Reading and writing card files, and the names of entries and outputs.
 #include "card/card_disk.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "files/atomic_write.h"
 #include "files/bounded_read.h"
@@ -21,14 +25,24 @@ bool card_load(const std::string& path, card_image& card, file_error& error) {
     return true;
 }
 
-bool card_store(const std::string& path, const card_image& card, bool replace, file_error& error) {
+namespace {
+
+// card_store, and card_store_held with the card it holds.
+bool store(const std::string& path, const card_image& card, bool replace, const held_file* held,
+           file_error& error) {
     const std::vector<std::uint8_t> bytes = card_to_file(card);
     struct stat before {};
     const bool existed = lstat(path.c_str(), &before) == 0;
     // All or nothing, through a temporary file renamed over the card, which
     // keeps the card's mode.
-    if (!write_files_atomically({{path, bytes, std::nullopt}}, replace, error)) {
-        if (existed && replace)
+    if (!write_files_atomically({{path, bytes, std::nullopt, held}}, replace, error)) {
+        if (error.cause == file_failure::changed)
+            error.reason = "changed by another program while it was being edited";
+        if (!error.kept_as.empty())
+            error.reason += "; its old image is kept as " + error.kept_as;
+        else if (error.cause == file_failure::changed)
+            error.reason += "; nothing was written";
+        else if (existed && replace)
             error.reason += "; the card is unchanged";
         return false;
     }
@@ -40,6 +54,52 @@ bool card_store(const std::string& path, const card_image& card, bool replace, f
         return false;
     }
     return true;
+}
+
+// Whether this user may write the card as the user means it: root by any
+// write bit, anyone else by the permissions.
+bool may_write(const std::string& path, const struct stat& status) {
+    if (geteuid() == 0)
+        return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+    return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+}  // namespace
+
+bool card_store(const std::string& path, const card_image& card, bool replace, file_error& error) {
+    return store(path, card, replace, nullptr, error);
+}
+
+bool card_hold(const std::string& path, bool force, card_held& held, file_error& error) {
+    if (!hold_file(path, CARD_SIZE, held.file, error)) {
+        if (error.cause == file_failure::too_large)
+            error.reason = "not a card image: " + error.reason;
+        return false;
+    }
+    std::string reason;
+    if (!card_from_file(held.file.bytes, held.card, reason)) {
+        error = {path, reason, file_failure::content};
+        return false;
+    }
+    const struct stat& status = held.file.status;
+    if (!force && !may_write(path, status)) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        error = {path, std::string("read-only (mode ") + mode + ")", file_failure::read_only};
+        return false;
+    }
+    if (!force && status.st_nlink > 1) {
+        error = {path,
+                 "it has " + std::to_string(status.st_nlink) +
+                     " names (hard links), and a new image would part this one from the others",
+                 file_failure::linked};
+        return false;
+    }
+    return true;
+}
+
+bool card_store_held(const card_held& held, const card_image& card, file_error& error) {
+    return store(held.file.path, card, true, &held.file, error);
 }
 
 namespace {

@@ -1,6 +1,7 @@
 // Card images on disk and the names a user gives: reading a card file,
-// writing a changed card so that a failure never damages it, finding an
-// ENTRY by name or slot, and the file name an extracted file gets.
+// holding one under its lock while it is changed and writing it back so that
+// neither a failure nor another writer ever loses it, finding an ENTRY by
+// name or slot, and the file name an extracted file gets.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 
 #include "card/card_image.h"
 #include "files/file_error.h"
+#include "files/held_file.h"
 
 /// Reads the card file at `path` (no more than one byte past a card's size).
 bool card_load(const std::string& path, card_image& card, file_error& error);
@@ -17,6 +19,27 @@ bool card_load(const std::string& path, card_image& card, file_error& error);
 /// the same directory, then reads it back and compares. With `replace` an
 /// existing card is replaced; without it an existing file is refused.
 bool card_store(const std::string& path, const card_image& card, bool replace, file_error& error);
+
+/// A card read to be changed: the card file, held under its lock until this
+/// goes (hold_file), and its image as read.
+struct card_held {
+    held_file file;
+    card_image card;
+};
+
+/// Reads the card at `path` to change it, and holds it. Refused, with
+/// nothing changed: a card another program is changing
+/// (file_failure::in_use); unless `force`, a card this user may not write,
+/// or that has no write bit at all for root (file_failure::read_only), and
+/// one with other names (hard links) from which a new image would part it
+/// (file_failure::linked); and what card_load refuses.
+bool card_hold(const std::string& path, bool force, card_held& held, file_error& error);
+
+/// Writes the changed card over the held one as card_store does, and only
+/// while it is still the card read: a card another program changed or
+/// replaced meanwhile is left as that program left it
+/// (file_failure::changed).
+bool card_store_held(const card_held& held, const card_image& card, file_error& error);
 
 /// The slot an ENTRY names: "#N", that slot whatever the names; or a name
 /// (the 12 bytes, trailing NULs ignored, compared exactly; when no name

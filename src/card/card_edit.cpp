@@ -31,13 +31,6 @@ void place_chain(card_image& card, const card_layout& layout,
     }
 }
 
-std::size_t free_user_blocks(const card_image& card, const card_layout& layout) {
-    std::size_t free = 0;
-    for (std::size_t block = 0; block < layout.user_end; ++block)
-        free += card_fat(card, layout, block) == FAT_FREE ? 1 : 0;
-    return free;
-}
-
 std::string needs(std::size_t blocks, std::size_t free) {
     return "needs " + std::to_string(blocks) + " blocks, " + std::to_string(free) +
            (free == 1 ? " is" : " are") + " free";
@@ -47,7 +40,7 @@ std::string needs(std::size_t blocks, std::size_t free) {
 bool choose_blocks(const card_image& card, const card_layout& layout, bool game, std::size_t count,
                    std::vector<std::uint16_t>& blocks, card_add_error& error) {
     std::string& reason = error.reason;
-    const std::size_t free = free_user_blocks(card, layout);
+    const std::size_t free = card_free_blocks(card, layout);
     if (!game) {
         for (std::size_t block = layout.user_end; block-- > 0 && blocks.size() < count;) {
             if (card_fat(card, layout, block) == FAT_FREE)
@@ -88,6 +81,13 @@ bool choose_blocks(const card_image& card, const card_layout& layout, bool game,
 }
 
 }  // namespace
+
+std::size_t card_free_blocks(const card_image& card, const card_layout& layout) {
+    std::size_t free = 0;
+    for (std::size_t block = 0; block < layout.user_end; ++block)
+        free += card_fat(card, layout, block) == FAT_FREE ? 1 : 0;
+    return free;
+}
 
 card_image card_new(const std::array<std::uint8_t, 4>& colour, std::uint8_t icon_shape,
                     const save_stamp& stamp, card_order order) {
@@ -227,6 +227,11 @@ bool card_defrag(card_image& card, std::string& reason) {
     card_image packed = card;
     for (const card_file& file : card_files(card, layout)) {
         const card_chain chain = card_follow_chain(card, layout, file.first_block, file.blocks);
+        // Packing moves files within the user area only: a file with blocks
+        // past it (on a card whose user area was unlocked once) stays.
+        if (std::any_of(chain.blocks.begin(), chain.blocks.end(),
+                        [&](std::uint16_t block) { return block >= layout.user_end; }))
+            continue;
         files.push_back({file, card_chain_bytes(card, chain)});
         for (const std::uint16_t block : chain.blocks)
             card_set_fat(packed, layout, block, FAT_FREE);

@@ -17,6 +17,9 @@
 card_image card_new(const std::array<std::uint8_t, 4>& colour, std::uint8_t icon_shape,
                     const save_stamp& stamp, card_order order);
 
+/// The free blocks of the user area.
+std::size_t card_free_blocks(const card_image& card, const card_layout& layout);
+
 /// A file to put on the card.
 struct card_new_file {
     std::string name;  // 1 to 12 bytes
@@ -47,6 +50,8 @@ bool card_add(card_image& card, const card_new_file& file, std::size_t& slot, st
 bool card_remove(card_image& card, std::size_t slot, std::string& reason);
 
 /// Packs the game at block 0 and every data file contiguously from the top
-/// of the user area downward, in slot order. Refuses a card with errors or
-/// lost blocks.
+/// of the user area downward, in slot order. Only the user area changes:
+/// what lies past it (blocks some tools and games mark taken, a file of an
+/// unlocked user area) stays as it is. Refuses a card with errors or lost
+/// blocks.
 bool card_defrag(card_image& card, std::string& reason);

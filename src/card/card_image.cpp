@@ -92,6 +92,11 @@ bool card_read_layout(const card_image& card, card_layout& layout, std::string& 
         reason = "the FAT (block " + std::to_string(fat) + ") lies outside the card";
         return false;
     }
+    // Its entries would be the root's own fields, the format mark first.
+    if (fat == CARD_ROOT_BLOCK) {
+        reason = "the FAT takes block 255 of the root";
+        return false;
+    }
     layout.fat_block = fat;
     const std::size_t named = get_u16(root, 0x4A);
     const std::size_t size = get_u16(root, 0x4C);
@@ -110,9 +115,25 @@ bool card_read_layout(const card_image& card, card_layout& layout, std::string& 
         chain_runs_down(card, layout, named + size - 1, named)) {
         highest = named + size - 1;
         layout.directory_from_lowest = true;
+    } else if (!down_fits) {
+        // Only read upward would it fit, and its chain does not run so:
+        // downward from the block named it would leave the card.
+        reason = "the directory (" + std::to_string(size) + " blocks down from block " +
+                 std::to_string(named) + ") lies outside the card";
+        return false;
     }
     for (std::size_t i = 0; i < size; ++i)
         layout.directory.push_back(static_cast<std::uint16_t>(highest - i));
+    // Entries written there would overwrite the root or the FAT.
+    for (const std::uint16_t block : layout.directory) {
+        if (block == CARD_ROOT_BLOCK || block == fat) {
+            reason = "the directory (" + std::to_string(size) + (size == 1 ? " block" : " blocks") +
+                     " from block " + std::to_string(named) + ") takes block " +
+                     std::to_string(block) + " of the " +
+                     (block == CARD_ROOT_BLOCK ? "root" : "FAT");
+            return false;
+        }
+    }
 
     layout.user_blocks = get_u16(root, ROOT_USER_BLOCKS);
     std::size_t lowest_system = std::min<std::size_t>(fat, highest + 1 - size);
@@ -239,6 +260,8 @@ card_chain card_follow_chain(const card_image& card, const card_layout& layout, 
                     : "the chain leaves the card after block " +
                           std::to_string(chain.blocks.back()) + " (next " +
                           hex_number(static_cast<unsigned>(block), 4) + ")";
+            chain.kind = chain.blocks.empty() ? card_chain_fault::first_outside
+                                              : card_chain_fault::leaves_card;
             return chain;
         }
         const std::uint16_t next = card_fat(card, layout, block);
@@ -246,10 +269,12 @@ card_chain card_follow_chain(const card_image& card, const card_layout& layout, 
             chain.fault = std::string("the chain enters ") +
                           (next == FAT_FREE ? "the free" : "the damaged") + " block " +
                           std::to_string(block);
+            chain.kind = card_chain_fault::enters_free;
             return chain;
         }
         if (seen[block]) {
             chain.fault = "the chain loops back to block " + std::to_string(block);
+            chain.kind = card_chain_fault::loops;
             return chain;
         }
         seen[block] = true;
@@ -261,6 +286,7 @@ card_chain card_follow_chain(const card_image& card, const card_layout& layout, 
     if (chain.blocks.size() != expected) {
         chain.fault = "the chain has " + std::to_string(chain.blocks.size()) +
                       " blocks, the entry says " + std::to_string(expected);
+        chain.kind = card_chain_fault::wrong_length;
     }
     return chain;
 }

@@ -117,11 +117,16 @@ std::optional<save_stamp> card_file_stamp(const card_file& file);
 /// The eight stamp bytes of an entry or the root: the stamp and its weekday.
 std::array<std::uint8_t, 8> card_stamp_bytes(const save_stamp& stamp);
 
+/// How a chain is broken.
+/// (enters_free: a free or a damaged block.)
+enum class card_chain_fault { none, first_outside, leaves_card, enters_free, loops, wrong_length };
+
 /// The blocks of a chain as followed from its first block, and why it is
 /// broken if it is (empty when whole and as long as expected).
 struct card_chain {
     std::vector<std::uint16_t> blocks;
     std::string fault;
+    card_chain_fault kind = card_chain_fault::none;
 };
 
 /// Follows the chain from `first` to its end, stopping where it leaves the

@@ -1,11 +1,43 @@
 // vmurx-card add: saves in any format vmurx-save reads onto a card, placed as
-// the console places them, all in one write or none.
+// the console places them, all in one write or none, with a line per file
+// on success.
 #include "card/card_check.h"
 #include "card/card_edit.h"
 #include "card/vmurx_card.h"
+#include "files/text.h"
+#include "save/save_convert.h"
 #include "save/save_files.h"
 
 namespace {
+
+// The type a save goes onto the card as: the one given or declared, unless
+// the header says otherwise, as vmurx-save convert decides it. False after
+// the message when it is unknown or the given one contradicts the header.
+bool kind_to_add(const std::string& path, const save_input& in, const card_command_line& cl,
+                 save_kind& kind) {
+    const save_analysis analysis = analyse_save(in.content, in.kind, in.name.value_or(""));
+    const std::optional<save_kind> header_kind = save_kind_contradicted(in, analysis);
+    if (header_kind && cl.type && !cl.force_type) {
+        card_fail(path, "--type " + *cl.type + " contradicts the save's header, a " +
+                            kind_name(*header_kind) +
+                            " file's (--force-type adds it all the same)");
+        return false;
+    }
+    if (header_kind && !cl.type) {
+        card_fail("warning: " + path,
+                  std::string("the descriptor says ") + kind_name(*in.kind) +
+                      ", but the header is a " + kind_name(*header_kind) + " file's: added as " +
+                      kind_name(*header_kind),
+                  0);
+    }
+    const std::optional<save_kind> chosen = cl.force_type || !header_kind ? in.kind : header_kind;
+    if (!chosen && !analysis.kind) {
+        card_fail(path, "not a save, so its type is unknown (give --type)");
+        return false;
+    }
+    kind = chosen.value_or(analysis.kind.value_or(save_kind::data));
+    return true;
+}
 
 // The card's file of a save as read, with the command line's overrides;
 // false after the message when something it needs is unknown.
@@ -24,13 +56,9 @@ bool file_to_add(const std::string& path, const card_command_line& cl, card_new_
         in.stamp = parse_stamp_text(*cl.stamp);
     if (cl.protect)
         in.protect = true;
-    std::optional<save_kind> kind = in.kind;
-    if (!kind)
-        kind = analyse_save(in.content, std::nullopt, in.name.value_or("")).kind;
-    if (!kind) {
-        card_fail(path, "not a save, so its type is unknown (give --type)");
+    save_kind kind = save_kind::data;
+    if (!kind_to_add(path, in, cl, kind))
         return false;
-    }
     if (!in.name || in.name->empty() || in.name->size() > CARD_NAME_SIZE) {
         card_fail(path, "the card name is unknown or longer than 12 bytes (give --name)");
         return false;
@@ -47,31 +75,25 @@ bool file_to_add(const std::string& path, const card_command_line& cl, card_new_
     return true;
 }
 
-}  // namespace
-
-int card_add_command(const card_command_line& cl) {
-    if (cl.operands.size() < 2)
-        return card_usage_error("add takes a CARD and at least one FILE");
-    if ((cl.name || cl.type || cl.stamp || cl.protect) && cl.operands.size() != 2)
-        return card_usage_error("--name, --type, --stamp and --protect need exactly one FILE");
-    if (cl.type && *cl.type != "game" && *cl.type != "data")
-        return card_usage_error("bad type '" + *cl.type + "' (game or data)");
-    if (cl.stamp && !parse_stamp_text(*cl.stamp)) {
-        return card_usage_error("bad stamp '" + *cl.stamp +
-                                "' (YYYYMMDDhhmmss between the years 1900 and 9999)");
-    }
-    if (cl.name && (cl.name->empty() || cl.name->size() > CARD_NAME_SIZE))
-        return card_usage_error("bad name '" + *cl.name + "' (1 to 12 bytes)");
-
-    const std::string& path = cl.operands.front();
-    card_image card;
+// "added NAME: 2 blocks from 199, slot 3; 156 blocks free".
+std::string added_line(const card_image& card, std::size_t slot) {
     card_layout layout;
-    if (!card_open(path, card, layout))
-        return 2;
+    std::string reason;
+    card_read_layout(card, layout, reason);
+    const card_file entry = card_read_entry(card, layout, slot);
+    return "added " + card_shown_name(entry) + ": " + std::to_string(entry.blocks) +
+           (entry.blocks == 1 ? " block" : " blocks") + " from " +
+           std::to_string(entry.first_block) + ", slot " + std::to_string(slot) + "; " +
+           std::to_string(card_free_blocks(card, layout)) + " blocks free";
+}
+
+// Puts every FILE on the card, or says why not.
+int add_files(const card_command_line& cl, card_image& card, card_changes& changes) {
+    const std::string& path = cl.operands.front();
     if (const card_report report = card_check(card); !report.errors.empty()) {
         return card_fail(path,
-                         "the card has errors (vmurx-card check lists them); only remove "
-                         "changes such a card");
+                         "the card has errors (vmurx-card check lists them); only remove and "
+                         "repair change such a card");
     }
     std::string reason;
     if (cl.defrag && !card_defrag(card, reason))
@@ -85,9 +107,38 @@ int card_add_command(const card_command_line& cl) {
         if (!card_add(card, file, slot, error)) {
             const std::string hint =
                 error.defrag_helps ? " (--defrag packs the data files to the top)" : "";
-            return card_fail(path, cl.operands[i] + " (" + file.name + "): " + error.reason + hint +
-                                       "; the card is unchanged");
+            return card_fail(path, cl.operands[i] + " (" + printable(card_name_text(file.name)) +
+                                       "): " + error.reason + hint + "; the card is unchanged");
         }
+        changes.lines.push_back(added_line(card, slot));
     }
-    return card_write_changed(path, card);
+    return 0;
+}
+
+int check_options(const card_command_line& cl) {
+    if (cl.operands.size() < 2)
+        return card_usage_error("add takes a CARD and at least one FILE");
+    if ((cl.name || cl.type || cl.stamp || cl.protect) && cl.operands.size() != 2)
+        return card_usage_error("--name, --type, --stamp and --protect need exactly one FILE");
+    if (cl.type && *cl.type != "game" && *cl.type != "data")
+        return card_usage_error("bad type '" + *cl.type + "' (game or data)");
+    if (cl.force_type && !cl.type)
+        return card_usage_error("--force-type needs --type");
+    if (cl.stamp && !parse_stamp_text(*cl.stamp)) {
+        return card_usage_error("bad stamp '" + *cl.stamp +
+                                "' (YYYYMMDDhhmmss between the years 1900 and 9999)");
+    }
+    if (cl.name && (cl.name->empty() || cl.name->size() > CARD_NAME_SIZE))
+        return card_usage_error("bad name '" + *cl.name + "' (1 to 12 bytes)");
+    return 0;
+}
+
+}  // namespace
+
+int card_add_command(const card_command_line& cl) {
+    if (const int status = check_options(cl); status != 0)
+        return status;
+    return card_change(cl, [&](card_image& card, const card_layout&, card_changes& changes) {
+        return add_files(cl, card, changes);
+    });
 }

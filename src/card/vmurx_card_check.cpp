@@ -1,11 +1,13 @@
-// vmurx-card check: a line per finding and a verdict per card, or one JSON
-// array; the status tells whether any card has errors or cannot be read.
+// vmurx-card check: a line per finding, a verdict per card and whether
+// repair would help, or one JSON array; the status tells whether any card
+// has errors or cannot be read.
 #include <cstdio>
 
 #include <nlohmann/json.hpp>
 
 #include "card/card_check.h"
 #include "card/card_disk.h"
+#include "card/card_repair.h"
 #include "card/vmurx_card.h"
 #include "files/text.h"
 
@@ -24,12 +26,18 @@ int card_check_command(const card_command_line& cl) {
         }
         const card_report report = card_check(card);
         errors = errors || !report.errors.empty();
+        // Whether repair would change anything: it is tried on a copy.
+        card_image copy = card;
+        card_repair_report mending;
+        std::string reason;
+        const bool repairable = card_repair(copy, mending, reason) && !mending.mended.empty();
         if (cl.json) {
             json one;
             one["card"] = path;
             one["errors"] = report.errors;
             one["warnings"] = report.warnings;
             one["ok"] = report.errors.empty();
+            one["repairable"] = repairable;
             all.push_back(one);
             continue;
         }
@@ -45,8 +53,13 @@ int card_check_command(const card_command_line& cl) {
                         report.errors.size() == 1 ? "" : "s", report.warnings.size(),
                         report.warnings.size() == 1 ? "" : "s");
         }
+        if (repairable)
+            std::printf("%s: vmurx-card repair can mend some of this (--dry-run shows what)\n",
+                        shown.c_str());
     }
     if (cl.json)
-        std::printf("%s\n", all.dump(2, ' ', false, json::error_handler_t::replace).c_str());
+        std::printf(
+            "%s\n",
+            json_escape_c1(all.dump(2, ' ', false, json::error_handler_t::replace)).c_str());
     return unreadable ? 2 : errors ? 1 : 0;
 }

@@ -6,13 +6,15 @@
 int card_defrag_command(const card_command_line& cl) {
     if (cl.operands.size() != 1)
         return card_usage_error("defrag takes one CARD");
-    const std::string& path = cl.operands.front();
-    card_image card;
-    card_layout layout;
-    if (!card_open(path, card, layout))
-        return 2;
-    std::string reason;
-    if (!card_defrag(card, reason))
-        return card_fail(path, "not packed: " + reason);
-    return card_write_changed(path, card);
+    return card_change(cl, [&](card_image& card, const card_layout& layout, card_changes& changes) {
+        std::string reason;
+        if (!card_defrag(card, reason))
+            return card_fail(cl.operands.front(), "not packed: " + reason);
+        // The free blocks now lie together below the data files.
+        const std::size_t files = card_files(card, layout).size();
+        changes.lines.push_back("packed " + std::to_string(files) +
+                                (files == 1 ? " file" : " files") + "; " +
+                                std::to_string(card_free_blocks(card, layout)) + " blocks free");
+        return 0;
+    });
 }

@@ -1,10 +1,20 @@
 // vmurx-card extract: each file of a card as vmurx would have stored it, or
-// as a DCI or a VMS with its VMI, never over an existing file unasked.
-#include <map>
+// as a DCI or a VMS with its VMI, under names chosen for the whole run
+// (card_names.h), never over an existing file unasked and never over the
+// card itself.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <utility>
 
 #include "card/card_check.h"
 #include "card/card_disk.h"
+#include "card/card_names.h"
 #include "card/vmurx_card.h"
+#include "files/input_files.h"
+#include "files/text.h"
 #include "save/save_convert.h"
 #include "save/save_files.h"
 
@@ -13,11 +23,11 @@ namespace {
 // The files of one entry, ready to write: as on the card, or converted as
 // vmurx-save convert converts the card's file with its entry. False with the
 // reason when the entry cannot be converted.
-bool outputs_of(const std::string& as, const std::string& path, const card_file& entry,
+bool outputs_of(card_name_form form, const std::string& path, const card_file& entry,
                 const std::vector<std::uint8_t>& content, std::vector<output_file>& outputs,
                 std::string& reason) {
     const std::optional<save_stamp> stamp = card_file_stamp(entry);
-    if (as == "raw") {
+    if (form == card_name_form::raw) {
         outputs.push_back({path, content, stamp});
         return true;
     }
@@ -38,7 +48,7 @@ bool outputs_of(const std::string& as, const std::string& path, const card_file&
     in.protect = entry.protection == CARD_PROTECTED;
     const save_analysis analysis = analyse_save(in.content, in.kind, *in.name);
     convert_error error;
-    const std::string out_path = path + (as == "dci" ? ".DCI" : ".VMS");
+    const std::string out_path = path + (form == card_name_form::dci ? ".DCI" : ".VMS");
     if (!save_card_outputs(path, in, analysis, out_path, {}, outputs, error)) {
         reason = error.reason;
         // The entry gives the name and the stamp; only the type can be
@@ -46,12 +56,6 @@ bool outputs_of(const std::string& as, const std::string& path, const card_file&
         // The words are vmurx-save convert's, as they have always been.
         if (error.missing == convert_missing::type)
             reason += " (give --type)";
-        // Most card names have 12 bytes, more than a VMI can name its .vms
-        // by (the refusal names the .vms); the user chooses a shorter name.
-        if (error.object == out_path && as == "vms")
-            reason +=
-                " (extract it --as dci, or --as raw and give vmurx-save convert a shorter "
-                ".vms name)";
         return false;
     }
     return true;
@@ -59,16 +63,26 @@ bool outputs_of(const std::string& as, const std::string& path, const card_file&
 
 }  // namespace
 
-int card_extract_command(const card_command_line& cl) {
-    const std::string as = cl.as.value_or("raw");
-    if (as != "raw" && as != "dci" && as != "vms")
-        return card_usage_error("--as takes raw, dci or vms");
-    const std::string& card_path = cl.operands.front();
-    card_image card;
-    card_layout layout;
-    if (!card_open(card_path, card, layout))
-        return 2;
-    int status = 0;
+namespace {
+
+// The folder to write into, checked once before anything is written.
+bool folder_exists(const std::string& dir) {
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0) {
+        card_fail(dir, std::string(std::strerror(errno)) + "; nothing was extracted");
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        card_fail(dir, "not a folder; nothing was extracted");
+        return false;
+    }
+    return true;
+}
+
+// The slots to extract: the ENTRYs named, else every file. An ENTRY not
+// found is said and makes the status 1.
+std::vector<std::size_t> chosen_slots(const card_command_line& cl, const card_image& card,
+                                      const card_layout& layout, int& status) {
     std::vector<std::size_t> slots;
     if (cl.operands.size() == 1) {
         for (const card_file& file : card_files(card, layout))
@@ -80,34 +94,100 @@ int card_extract_command(const card_command_line& cl) {
         if (card_find_entry(card, layout, cl.operands[i], slot, reason))
             slots.push_back(slot);
         else
-            status = card_fail(card_path + ": " + cl.operands[i], reason);
+            status = card_fail(cl.operands.front() + ": " + cl.operands[i], reason);
     }
+    return slots;
+}
+
+// Whether the folder holds a file that `stem` would write.
+bool taken_in(const std::string& dir, const std::string& stem, card_name_form form) {
+    struct stat st {};
+    const auto exists = [&](const std::string& name) {
+        return lstat((dir + "/" + name).c_str(), &st) == 0;
+    };
+    if (form == card_name_form::raw)
+        return exists(stem);
+    if (form == card_name_form::dci)
+        return exists(stem + ".DCI");
+    return exists(stem + ".VMS") || exists(stem + ".VMI");
+}
+
+// Why an entry is written under a name its card name does not give as it is.
+std::string why_chosen(const std::string& own, const card_disk_name& name, card_name_form form,
+                       bool twin) {
+    const std::string shown = form == card_name_form::vms   ? name.stem + ".VMS"
+                              : form == card_name_form::dci ? name.stem + ".DCI"
+                                                            : name.stem;
+    if (twin)
+        return "a name met before in this run; written as " + shown;
+    if (own != name.stem)
+        return own + ".VMS is in the folder already; written as " + shown;
+    return "a .VMS name has at most 8 letters, digits, '_' or '-'; written as " + shown;
+}
+
+}  // namespace
+
+int card_extract_command(const card_command_line& cl) {
+    const std::string as = cl.as.value_or("raw");
+    if (as != "raw" && as != "dci" && as != "vms")
+        return card_usage_error("--as takes raw, dci or vms");
+    const card_name_form form = as == "raw"   ? card_name_form::raw
+                                : as == "dci" ? card_name_form::dci
+                                              : card_name_form::vms;
+    const std::string& card_path = cl.operands.front();
+    card_image card;
+    card_layout layout;
+    if (!card_open(card_path, card, layout))
+        return 2;
     const std::string dir = cl.output_dir.value_or(".");
-    std::map<std::string, unsigned> seen;
-    for (const std::size_t slot : slots) {
+    if (!folder_exists(dir))
+        return 1;
+    int status = 0;
+    // Damaged entries are said and take no name.
+    std::vector<std::pair<card_file, card_chain>> whole;
+    for (const std::size_t slot : chosen_slots(cl, card, layout, status)) {
         const card_file entry = card_read_entry(card, layout, slot);
+        card_chain chain = card_follow_chain(card, layout, entry.first_block, entry.blocks);
+        if (chain.fault.empty())
+            whole.emplace_back(entry, std::move(chain));
+        else
+            status = card_fail(card_path + ": " + card_entry_label(entry),
+                               chain.fault + "; not extracted");
+    }
+    std::vector<std::string> card_names;
+    card_names.reserve(whole.size());
+    for (const auto& [entry, chain] : whole)
+        card_names.push_back(card_file_name(entry));
+    const std::vector<card_disk_name> names = card_disk_names(
+        card_names, form, [&](const std::string& stem) { return taken_in(dir, stem, form); });
+    // Nothing of the run may replace the card it reads, whatever its name.
+    input_files inputs;
+    add_input(inputs, card_path);
+    std::set<std::string> met;
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+        const auto& [entry, chain] = whole[i];
         const std::string label = card_path + ": " + card_entry_label(entry);
-        const card_chain chain = card_follow_chain(card, layout, entry.first_block, entry.blocks);
-        if (!chain.fault.empty()) {
-            status = card_fail(label, chain.fault + "; not extracted");
+        const std::string own = form == card_name_form::vms ? card_vms_stem(card_names[i])
+                                                            : card_output_name(card_names[i]);
+        const bool twin = !met.insert(ascii_lower(own)).second;
+        if (names[i].stem.empty()) {
+            status = card_fail(label, "no name of it is free in the folder; not extracted");
             continue;
-        }
-        std::string name = card_output_name(card_file_name(entry));
-        if (const unsigned count = ++seen[name]; count > 1) {
-            const std::string renamed = name + "~" + std::to_string(count);
-            card_fail(label, "a name met before in this run; written as " + renamed, 0);
-            name = renamed;
         }
         std::vector<output_file> outputs;
         std::string reason;
-        if (!outputs_of(as, dir + "/" + name, entry, card_chain_bytes(card, chain), outputs,
-                        reason)) {
+        if (!outputs_of(form, dir + "/" + names[i].stem, entry, card_chain_bytes(card, chain),
+                        outputs, reason)) {
             status = card_fail(label, reason + "; not extracted");
             continue;
         }
         file_error error;
-        if (!write_outputs(outputs, cl.force, error))
+        if (!write_outputs(outputs, cl.force, error, &inputs)) {
             status = card_fail_write(error);
+            continue;
+        }
+        if (names[i].chosen && !cl.quiet)
+            card_fail(label, why_chosen(own, names[i], form, twin), 0);
     }
     return status;
 }

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "card/card_check.h"
+#include "card/card_edit.h"
 #include "card/vmurx_card.h"
 #include "files/text.h"
 #include "save/save_header.h"
@@ -47,13 +48,6 @@ std::string type_text(std::uint8_t type) {
     return hex_number(type, 2);
 }
 
-std::size_t free_blocks(const card_image& card, const card_layout& layout) {
-    std::size_t free = 0;
-    for (std::size_t block = 0; block < layout.user_end; ++block)
-        free += card_fat(card, layout, block) == FAT_FREE ? 1 : 0;
-    return free;
-}
-
 void print_table(const card_image& card, const card_layout& layout,
                  const std::vector<listed>& files) {
     std::printf("%4s  %-4s  %-12s  %6s  %5s  %-19s  %s\n", "SLOT", "TYPE", "NAME", "BLOCKS",
@@ -65,7 +59,7 @@ void print_table(const card_image& card, const card_layout& layout,
                     f.stamp ? stamp_iso(*f.stamp).c_str() : "-",
                     printable(f.description.value_or("")).c_str());
     }
-    std::printf("%zu of %u user blocks free\n", free_blocks(card, layout), layout.user_end);
+    std::printf("%zu of %u user blocks free\n", card_free_blocks(card, layout), layout.user_end);
 }
 
 void print_json(const std::string& path, const card_image& card, const card_layout& layout,
@@ -75,7 +69,7 @@ void print_json(const std::string& path, const card_image& card, const card_layo
     out["card"] = path;
     out["format"] = card.order == card_order::dcm ? "dcm" : "raw";
     out["user_blocks"] = layout.user_end;
-    out["free_blocks"] = free_blocks(card, layout);
+    out["free_blocks"] = card_free_blocks(card, layout);
     out["icon_shape"] = layout.icon_shape;
     out["color"] = layout.colour ? json(hex_string(*layout.colour)) : json(nullptr);
     out["stamp"] = layout.stamp ? json(stamp_iso(*layout.stamp)) : json(nullptr);
@@ -95,7 +89,8 @@ void print_json(const std::string& path, const card_image& card, const card_layo
         out["files"].push_back(file);
     }
     // The card's path may be any bytes; what is not UTF-8 becomes U+FFFD.
-    std::printf("%s\n", out.dump(2, ' ', false, json::error_handler_t::replace).c_str());
+    std::printf("%s\n",
+                json_escape_c1(out.dump(2, ' ', false, json::error_handler_t::replace)).c_str());
 }
 
 }  // namespace

@@ -12,7 +12,22 @@
 
 namespace {
 
-enum option_id { JSON, OUTPUT, AS, FORCE, NAME, TYPE, STAMP, PROTECT, DEFRAG, COLOR, ICON };
+enum option_id {
+    JSON,
+    OUTPUT,
+    AS,
+    FORCE,
+    NAME,
+    TYPE,
+    FORCE_TYPE,
+    STAMP,
+    PROTECT,
+    DEFRAG,
+    COLOR,
+    ICON,
+    DRY_RUN,
+    QUIET,
+};
 
 const cli_option OPTIONS[] = {
     {JSON, "json", '\0', nullptr, "print JSON", "list check"},
@@ -21,14 +36,21 @@ const cli_option OPTIONS[] = {
      "the bytes as on the card (default), a .DCI, or a .VMS with its .VMI, as vmurx-save "
      "convert writes them",
      "extract"},
-    {FORCE, "force", '\0', nullptr, "replace existing files", "extract"},
+    {FORCE, "force", '\0', nullptr,
+     "replace existing files (extract); change a read-only or hard-linked card",
+     "extract add remove defrag repair"},
     {NAME, "name", '\0', "NAME", "the card name, 1 to 12 bytes", "add"},
     {TYPE, "type", '\0', "game|data", "the file's type", "add"},
+    {FORCE_TYPE, "force-type", '\0', nullptr,
+     "the --type given, even where the save's header is the other type's", "add"},
     {STAMP, "stamp", '\0', "YYYYMMDDhhmmss", "the time stamp, local standard time", "add"},
     {PROTECT, "protect", '\0', nullptr, "mark the file copy-protected", "add"},
     {DEFRAG, "defrag", '\0', nullptr, "pack the data files first, in the same write", "add"},
     {COLOR, "color", '\0', "RRGGBBAA", "the card's colour (default: ffffffff)", "new"},
     {ICON, "icon", '\0', "N", "the card's icon shape, 0 to 123 (default: 0)", "new"},
+    {DRY_RUN, "dry-run", '\0', nullptr, "say what would be mended, and write nothing", "repair"},
+    {QUIET, "quiet", 'q', nullptr, "print nothing on success",
+     "extract add remove defrag new repair"},
 };
 
 std::string usage() {
@@ -40,11 +62,13 @@ std::string usage() {
            "  list [--json] CARD            the files, their blocks, stamps and descriptions\n"
            "  extract [-o DIR] [--as raw|dci|vms] [--force] CARD [ENTRY]...\n"
            "                                write the ENTRYs (default: every file) into DIR\n"
-           "  add [--name NAME] [--type game|data] [--stamp YYYYMMDDhhmmss] [--protect]\n"
-           "      [--defrag] CARD FILE...   put saves on the card, all or none\n"
+           "  add [--name NAME] [--type game|data [--force-type]] [--stamp YYYYMMDDhhmmss]\n"
+           "      [--protect] [--defrag] CARD FILE...\n"
+           "                                put saves on the card, all or none\n"
            "  remove CARD ENTRY...          take files off the card\n"
            "  check [--json] CARD...        look for damage, a line per finding\n"
            "  defrag CARD                   pack the files so that a game finds room\n"
+           "  repair [--dry-run] CARD       free lost blocks, end looping chains\n"
            "  new [--color RRGGBBAA] [--icon N] CARD\n"
            "                                write a blank card (a .dcm name: Nexus order)\n"
            "\n"
@@ -57,9 +81,13 @@ std::string usage() {
            "reads them; --name, --type, --stamp and --protect override what they tell, and\n"
            "need exactly one FILE.\n"
            "\n"
+           "A change is written whole, under a lock that keeps a second writer out, and only\n"
+           "while the card is still as read; add, remove, defrag, repair and new print a\n"
+           "line on success (-q: nothing).\n"
+           "\n"
            "Exit status:\n"
-           "  0  done; for check: no card has errors\n"
-           "  1  the work could not be done; check: a card has errors\n"
+           "  0  done; for check: no card has errors; for repair: none are left\n"
+           "  1  the work could not be done; check, repair: a card has errors\n"
            "  2  a bad command or option, or a CARD that cannot be read or is not a card\n";
 }
 
@@ -77,7 +105,7 @@ const command COMMANDS[] = {
     {"list", card_list_command},   {"extract", card_extract_command},
     {"add", card_add_command},     {"remove", card_remove_command},
     {"check", card_check_command}, {"defrag", card_defrag_command},
-    {"new", card_new_command},
+    {"new", card_new_command},     {"repair", card_repair_command},
 };
 
 void take_option(const cli_given& given, card_command_line& cl) {
@@ -108,6 +136,15 @@ void take_option(const cli_given& given, card_command_line& cl) {
             break;
         case DEFRAG:
             cl.defrag = true;
+            break;
+        case FORCE_TYPE:
+            cl.force_type = true;
+            break;
+        case DRY_RUN:
+            cl.dry_run = true;
+            break;
+        case QUIET:
+            cl.quiet = true;
             break;
         case COLOR:
             cl.colour = given.value;

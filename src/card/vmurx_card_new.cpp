@@ -2,6 +2,7 @@
 // local standard time; never over an existing file.
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <ctime>
 
 #include "card/card_disk.h"
@@ -29,5 +30,12 @@ int card_new_command(const card_command_line& cl) {
     file_error error;
     if (!card_store(path, card, false, error))
         return card_fail_write(error);
+    if (!cl.quiet) {
+        card_layout layout;
+        std::string reason;
+        card_read_layout(card, layout, reason);
+        std::printf("new card %s: %zu blocks free\n", printable(path).c_str(),
+                    card_free_blocks(card, layout));
+    }
     return 0;
 }

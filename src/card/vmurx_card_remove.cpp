@@ -1,6 +1,6 @@
 // vmurx-card remove: frees each ENTRY's chain and clears its directory entry;
-// the only change made to a card that has errors, so that a damaged file can
-// be taken off.
+// with repair the only change made to a card that has errors, so that a
+// damaged file can be taken off.
 #include <algorithm>
 
 #include "card/card_check.h"
@@ -8,16 +8,14 @@
 #include "card/card_edit.h"
 #include "card/vmurx_card.h"
 
-int card_remove_command(const card_command_line& cl) {
-    if (cl.operands.size() < 2)
-        return card_usage_error("remove takes a CARD and at least one ENTRY");
+namespace {
+
+// Takes the ENTRYs off the card: all are found before anything changes, so
+// that slots stay as they are.
+int remove_entries(const card_command_line& cl, card_image& card, const card_layout& layout,
+                   card_changes& changes) {
     const std::string& path = cl.operands.front();
-    card_image card;
-    card_layout layout;
-    if (!card_open(path, card, layout))
-        return 2;
-    const bool was_broken = !card_check(card).errors.empty();
-    // Every ENTRY is found before anything changes: slots stay as they are.
+    changes.keep_errors = !card_check(card).errors.empty();
     std::vector<std::size_t> slots;
     for (std::size_t i = 1; i < cl.operands.size(); ++i) {
         std::size_t slot = 0;
@@ -28,9 +26,26 @@ int card_remove_command(const card_command_line& cl) {
             slots.push_back(slot);
     }
     for (const std::size_t slot : slots) {
+        const card_file entry = card_read_entry(card, layout, slot);
+        const std::size_t free_before = card_free_blocks(card, layout);
         std::string reason;
         if (!card_remove(card, slot, reason))
             return card_fail(path, reason + "; the card is unchanged");
+        const std::size_t freed = card_free_blocks(card, layout) - free_before;
+        changes.lines.push_back("removed " + card_shown_name(entry) + ": " + std::to_string(freed) +
+                                (freed == 1 ? " block" : " blocks") + " freed, slot " +
+                                std::to_string(slot) + "; " +
+                                std::to_string(card_free_blocks(card, layout)) + " blocks free");
     }
-    return card_write_changed(path, card, was_broken);
+    return 0;
+}
+
+}  // namespace
+
+int card_remove_command(const card_command_line& cl) {
+    if (cl.operands.size() < 2)
+        return card_usage_error("remove takes a CARD and at least one ENTRY");
+    return card_change(cl, [&](card_image& card, const card_layout& layout, card_changes& changes) {
+        return remove_entries(cl, card, layout, changes);
+    });
 }

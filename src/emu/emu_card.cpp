@@ -48,7 +48,7 @@ bool emu_put_card(emu_options& options, std::string& error) {
             set_delay_floor_us(0);
             return true;
         case emu_card::cpu:
-            if (!emu_prepare_cpu_card(options.cpu, cpu_card(), error))
+            if (!emu_prepare_cpu_card(options.cpu, cpu_card(), options.cpu.note, error))
                 return false;
             cpu_card().delay_floor_us = delay_floor_us;
             emu_use_cpu_card(cpu_card());
@@ -60,8 +60,11 @@ bool emu_put_card(emu_options& options, std::string& error) {
 
 void emu_show_card(emu_options& options, const char* program, std::FILE* out) {
     std::fflush(stdout);
-    if (options.card == emu_card::cpu && options.cpu.screen) {
-        emu_print_cpu_card(cpu_card(), out);
+    if (options.card == emu_card::cpu) {
+        if (options.cpu.screen)
+            emu_print_cpu_card(cpu_card(), out);
+        if (!options.cpu.note.empty())
+            std::fprintf(out, "%s: the card: %s\n", program, options.cpu.note.c_str());
         return;
     }
     copy_card& card = options.copy;

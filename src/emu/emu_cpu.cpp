@@ -4,7 +4,9 @@
 #include <optional>
 #include <vector>
 
+#include "card/card_check.h"
 #include "card/card_disk.h"
+#include "card/card_edit.h"
 #include "files/bounded_read.h"
 #include "vmu/cpu_card/card_setup.h"
 #include "vmu/cpu_card/sender_image.h"
@@ -21,7 +23,7 @@ bool read_sender(const std::string& path, std::vector<std::uint8_t>& image, std:
     file_error failure;
     if (!read_file_bounded(path, VMU_FLASH_SIZE / 2, file, failure) &&
         failure.cause != file_failure::too_large) {
-        error = "cannot read " + path;
+        error = "cannot read " + path + ": " + failure.reason;
         return false;
     }
     image = std::move(file.bytes);  // empty when too large
@@ -50,6 +52,37 @@ bool chosen_file(const card_image& card, const std::string& entry, std::optional
         return false;
     }
     chosen = card_read_entry(card, layout, slot);
+    // The sender sends the entry's own name, by which the tool stores it up
+    // to its first NUL.
+    if (chosen->name.front() == '\0') {
+        error = "--entry " + entry + ": the entry has no card name (its first byte is NUL)";
+        return false;
+    }
+    return true;
+}
+
+// Puts the sender into the game slot of the card's copy. A user's card may
+// hold it already, installed as a game of its name: that one gives way in
+// the copy, and the note says so.
+bool put_sender(card_image& image, const emu_cpu_options& options,
+                const std::vector<std::uint8_t>& sender, std::string& note, std::string& error) {
+    card_layout layout;
+    if (!card_read_layout(image, layout, error))
+        return false;
+    for (const card_file& file : card_files(image, layout)) {
+        if (file.type != CARD_TYPE_GAME || card_file_name(file) != CPU_CARD_SENDER_NAME)
+            continue;
+        if (!card_remove(image, file.slot, error))
+            return false;
+        note = "the card's own sender (" + card_entry_label(file) + ") gives way to " +
+               (options.sender_path.empty() ? std::string("the built one") : options.sender_path) +
+               " in the card's copy";
+    }
+    std::string reason;
+    if (!cpu_card_install(image, sender, reason)) {
+        error = "cannot put the sender on the card's copy: " + reason;
+        return false;
+    }
     return true;
 }
 
@@ -59,7 +92,8 @@ constexpr double SENDER_STARTED_MS = 1000;
 
 }  // namespace
 
-bool emu_prepare_cpu_card(const emu_cpu_options& options, vmu_cpu_card& card, std::string& error) {
+bool emu_prepare_cpu_card(const emu_cpu_options& options, vmu_cpu_card& card, std::string& note,
+                          std::string& error) {
     card_image image;
     if (options.card_path.empty()) {
         image = cpu_card_sample_card();
@@ -76,10 +110,8 @@ bool emu_prepare_cpu_card(const emu_cpu_options& options, vmu_cpu_card& card, st
         !read_sender(options.sender_path, sender, error)) {
         return false;
     }
-    if (!cpu_card_install(image, sender, error)) {
-        error = "no room for the sender on the card: " + error;
+    if (!put_sender(image, options, sender, note, error))
         return false;
-    }
     std::size_t index = 0;
     if (chosen && !cpu_card_list_index(image, *chosen, index)) {
         error = "the sender does not list " + card_file_name(*chosen);

@@ -125,11 +125,12 @@ bool emu_set_number(emu_reading& r, const emu_arg& a, std::string& error) {
 }
 
 bool emu_set_name(emu_reading& r, const emu_arg& a, std::string& error) {
-    if (a.value.size() > 12) {
-        error = bad_value(a, "at most 12 characters");
+    if (a.value.empty() || a.value.size() > 12) {
+        error = bad_value(a, "1 to 12 characters");
         return false;
     }
     r.request.name = a.value;
+    r.request.raw_name = false;
     return true;
 }
 
@@ -140,6 +141,7 @@ bool emu_set_raw_name(emu_reading& r, const emu_arg& a, std::string& error) {
         return false;
     }
     r.request.name = std::string(bytes.begin(), bytes.end());
+    r.request.raw_name = true;
     return true;
 }
 

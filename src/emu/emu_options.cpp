@@ -63,7 +63,7 @@ constexpr emu_option OPTIONS[] = {
      false,
      emu_set_entry},
     {{EMU_NAME, "name", '\0', "NAME",
-      "its name on the card, at most 12 characters (default VMURX_DEMO)", nullptr},
+      "its name on the card, 1 to 12 characters (default VMURX_DEMO)", nullptr},
      card_mode::any,
      false,
      emu_set_name},

@@ -26,6 +26,9 @@ struct emu_cpu_options {
     bool screen = false;         // --screen: show the card's screen and pins at the end
     pc_pause pause;              // --pc-pause LEN@EVERY and --seed: the PC's pauses
     bool safe = false;           // --speed safe: the sender's SAFE, chosen on its list
+    // What the card's setup tells at the end (the sender on the user's card
+    // giving way): not an option, the one result the setup leaves here.
+    std::string note;
 };
 
 /// Which card is behind the port.

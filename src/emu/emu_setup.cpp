@@ -56,8 +56,18 @@ bool take_card_file(const std::string& card, const std::string& entry, sent_file
                     std::string& error) {
     vmu_file& file = sent.file;
     if (entry.empty()) {
-        error = card + " is a card image: name the file to send with --card " + card +
-                " --entry ENTRY (a name or #slot of vmurx-card list)";
+        // Only a card image is called one.
+        card_image image;
+        card_layout layout;
+        file_error failure;
+        std::string reason;
+        if (!card_load(card, image, failure))
+            error = "cannot read " + failure.object + ": " + failure.reason;
+        else if (!card_read_layout(image, layout, reason))
+            error = card + ": " + reason;
+        else
+            error = card + " is a card image: name the file to send with --card " + card +
+                    " --entry ENTRY (a name or #slot of vmurx-card list)";
         return false;
     }
     card_file taken;
@@ -163,6 +173,13 @@ bool emu_setup_card(const emu_request& request, vmu_sim& vmu, emu_options& optio
         sent.file.type = *request.type;
     if (request.stamp)
         stamp_to_bcd(*request.stamp, sent.file.stamp);
+    // The tool names the file it stores by the card name up to its first
+    // NUL: a name that starts with one (a card entry's 12 NUL bytes) names
+    // nothing it could open. Only --raw-name sends such a name, on purpose.
+    if (!request.raw_name && (sent.file.name.empty() || sent.file.name.front() == '\0')) {
+        error = "the file to send has no card name (its first byte is NUL): give --name";
+        return false;
+    }
     vmu.frames = vmu_transfer_frames(sent.file);
     // The entry's own directory bytes unless the options changed what they
     // tell.

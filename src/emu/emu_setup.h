@@ -27,6 +27,7 @@ struct emu_request {
     bool source_is_card = false;  // --card; a --file may still turn out a card image
     std::string entry;            // --entry: a name or #SLOT
     std::optional<std::string> name;  // --name, or the bytes of --raw-name
+    bool raw_name = false;            // --raw-name: the bytes go as they are, whatever they are
     std::optional<std::uint8_t> type;
     std::optional<save_stamp>
         stamp;  // any fourteen digits: a test may send a date that does not exist

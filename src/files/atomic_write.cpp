@@ -3,76 +3,24 @@
 // files take their names. An existing file is exchanged with its temporary
 // file in one step, so its name never goes missing and its old contents stay
 // under the temporary name until every file is in place; any failure brings
-// every old file back and removes every new one.
+// every old file back and removes every new one. How a file takes its name is
+// in atomic_place.cpp.
 #include "files/atomic_write.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <random>
 
+#include "files/atomic_place.h"
+#include "files/bounded_read.h"
 #include "files/paths.h"
+#include "files/temporary_cleanup.h"
 
 namespace {
-
-// A target as found before anything is written.
-struct target {
-    std::string dir;  // its directory with the trailing slash, or "" for the current one
-    bool exists = false;
-    struct stat old {};  // what is there, when it exists
-    std::string temp;    // the new file; after the exchange, the old one
-    bool placed = false;
-};
-
-const char* kind_of(mode_t mode) {
-    switch (mode & S_IFMT) {
-        case S_IFDIR:
-            return "a directory";
-        case S_IFLNK:
-            return "a symbolic link";
-        case S_IFIFO:
-            return "a FIFO";
-        case S_IFCHR:
-            return "a character device";
-        case S_IFBLK:
-            return "a block device";
-        case S_IFSOCK:
-            return "a socket";
-        default:
-            return "not a regular file";
-    }
-}
-
-// renameat2, or the test's stand-in for it.
-int rename2(const char* from, const char* to, unsigned flags) {
-    const auto& stand_in = atomic_write_test_hooks().rename2;
-    if (stand_in)
-        return stand_in(from, to, flags);
-    return renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
-}
-
-// Creates an empty file of a short, unused name in `dir`: ".vmurx-" and six
-// letters, so that even a target name of 255 bytes has a temporary beside it.
-// Returns its descriptor, or -1 with errno set.
-int create_unique(const std::string& dir, std::string& name) {
-    static std::minstd_rand generator(std::random_device{}() ^ static_cast<unsigned>(getpid()));
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = dir + ".vmurx-";
-        for (int i = 0; i < 6; ++i)
-            name += letters[generator() % (sizeof letters - 1)];
-        // 0666 less the umask, as any new file gets.
-        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    errno = EEXIST;
-    return -1;
-}
 
 bool write_whole(int fd, const std::vector<std::uint8_t>& bytes) {
     std::size_t done = 0;
@@ -110,13 +58,16 @@ bool keep_owner_and_mode(int fd, const struct stat& old) {
     return fchmod(fd, mode) == 0;
 }
 
-bool write_temporary(const file_to_write& out, target& t, file_error& error) {
-    const int fd = create_unique(t.dir, t.temp);
+bool write_temporary(const file_to_write& out, write_target& t, int& noted, file_error& error) {
+    // ".vmurx-" and six letters: even a target name of 255 bytes has a
+    // temporary beside it.
+    const int fd = create_unique(t.dir, ".vmurx-", t.temp);
     if (fd < 0) {
         error = {out.path, std::strerror(errno), file_failure::system};
         t.temp.clear();
         return false;
     }
+    noted = temporaries_note(t.temp);
     bool ok = write_whole(fd, out.bytes);
     ok = ok && (!t.exists || keep_owner_and_mode(fd, t.old));
     ok = ok && fsync(fd) == 0;
@@ -137,91 +88,44 @@ bool write_temporary(const file_to_write& out, target& t, file_error& error) {
     return ok;
 }
 
-// Puts a new file where nothing was: fails if anything appeared meanwhile.
-bool place_new(const std::string& temp, const std::string& path) {
-    if (rename2(temp.c_str(), path.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without the no-replace rename: a hard link fails just as
-    // well on an existing name.
-    if (link(temp.c_str(), path.c_str()) != 0)
-        return false;
-    unlink(temp.c_str());
-    return true;
-}
-
-bool same_file(const std::string& name, const struct stat& old) {
-    struct stat now {};
-    return lstat(name.c_str(), &now) == 0 && now.st_dev == old.st_dev && now.st_ino == old.st_ino;
-}
-
-// Puts a new file over an old one, which then lives on under the temporary
-// name. Where the file system cannot exchange two names, the old file is
-// first renamed to a fresh name of its own.
-bool place_over(target& t, const std::string& path) {
-    const bool exchanged = rename2(t.temp.c_str(), path.c_str(), RENAME_EXCHANGE) == 0;
-    if (!exchanged) {
-        if (errno != EINVAL && errno != ENOSYS)
-            return false;
-        std::string aside;
-        const int fd = create_unique(t.dir, aside);
-        if (fd < 0)
-            return false;
-        close(fd);
-        if (std::rename(path.c_str(), aside.c_str()) != 0) {
-            const int saved = errno;
-            unlink(aside.c_str());
-            errno = saved;
-            return false;
-        }
-        if (std::rename(t.temp.c_str(), path.c_str()) != 0) {
-            const int saved = errno;
-            std::rename(aside.c_str(), path.c_str());
-            errno = saved;
-            return false;
-        }
-        t.temp = aside;
-    }
-    if (!same_file(t.temp, t.old)) {
-        // What was checked is no longer what was there: put it back untouched.
-        if (exchanged) {
-            rename2(t.temp.c_str(), path.c_str(), RENAME_EXCHANGE);
-            unlink(t.temp.c_str());
-        } else {
-            std::rename(t.temp.c_str(), path.c_str());
-        }
-        t.temp.clear();
-        errno = EBUSY;
-        return false;
-    }
-    return true;
-}
-
-bool check_target(const file_to_write& out, bool replace, target& t, file_error& error) {
+bool check_target(const file_to_write& out, bool replace, const input_files* inputs,
+                  write_target& t, file_error& error) {
     t.dir = directory_of(out.path);
+    t.held = out.held;
     if (lstat(out.path.c_str(), &t.old) != 0) {
-        if (errno == ENOENT)
+        if (errno != ENOENT) {
+            error = {out.path, std::strerror(errno), file_failure::system};
+            return false;
+        }
+        if (out.held == nullptr)
             return true;  // a missing directory shows when the file is written
-        error = {out.path, std::strerror(errno), file_failure::system};
+        error = {out.path, "removed by another program since it was read", file_failure::changed};
         return false;
     }
     t.exists = true;
     if (!S_ISREG(t.old.st_mode)) {
         error = {out.path,
-                 std::string("not replaced: it is ") + kind_of(t.old.st_mode) +
+                 std::string("not replaced: it is ") + file_kind(t.old.st_mode) +
                      " (only a regular file is ever replaced)",
                  file_failure::not_regular};
+        return false;
+    }
+    if (const std::string* input =
+            inputs ? input_named(*inputs, {t.old.st_dev, t.old.st_ino}) : nullptr) {
+        error = {out.path,
+                 *input == out.path ? "not replaced: it is an input of this run"
+                                    : "not replaced: it is " + *input + ", an input of this run",
+                 file_failure::is_input};
         return false;
     }
     if (!replace) {
         error = {out.path, "File exists", file_failure::exists};
         return false;
     }
-    return true;
+    return out.held == nullptr || held_file_unchanged(*out.held, true, error);
 }
 
-void sync_directories(const std::vector<target>& targets) {
+void sync_directories(const std::vector<write_target>& targets) {
     for (std::size_t i = 0; i < targets.size(); ++i) {
         bool seen = false;
         for (std::size_t j = 0; j < i; ++j)
@@ -238,17 +142,92 @@ void sync_directories(const std::vector<target>& targets) {
 }
 
 // Undoes every placed file: an old file takes its name back, a new name goes.
-// Temporary files not yet placed are removed.
-void roll_back(const std::vector<file_to_write>& outputs, std::vector<target>& targets) {
+// Temporary files not yet placed are removed. An old file that does not go
+// back is named in `kept_as`.
+void roll_back(const std::vector<file_to_write>& outputs, std::vector<write_target>& targets,
+               std::string& kept_as) {
     for (std::size_t i = targets.size(); i-- > 0;) {
-        target& t = targets[i];
-        if (t.placed && t.exists)
-            std::rename(t.temp.c_str(), outputs[i].path.c_str());
-        else if (t.placed)
+        write_target& t = targets[i];
+        if (t.placed && t.exists) {
+            if (call_rename(t.temp.c_str(), outputs[i].path.c_str()) != 0)
+                kept_as = t.temp;
+        } else if (t.placed) {
             unlink(outputs[i].path.c_str());
-        else if (!t.temp.empty())
+        } else if (!t.temp.empty()) {
             unlink(t.temp.c_str());
+        }
     }
+}
+
+// The signals that must not cut the renames short.
+sigset_t ending_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&set, signal);
+    return set;
+}
+
+// Every temporary file takes its name, or none does.
+bool place_all(const std::vector<file_to_write>& outputs, std::vector<write_target>& targets,
+               file_error& error) {
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        write_target& t = targets[i];
+        t.placed = t.exists ? place_over(t, outputs[i].path, error.kept_as)
+                            : place_new(t, outputs[i].path);
+        if (!t.placed) {
+            error = {outputs[i].path, std::strerror(errno), file_failure::system, error.kept_as};
+            if (errno == EBUSY) {
+                error.reason = "changed while the new file was written; left as it is";
+                error.cause = file_failure::changed;
+            }
+            roll_back(outputs, targets, error.kept_as);
+            return false;
+        }
+    }
+    for (const write_target& t : targets) {
+        if (t.exists)
+            unlink(t.temp.c_str());  // the old file, no longer needed
+    }
+    sync_directories(targets);
+    return true;
+}
+
+// Writes the temporary files and puts them in place, with the signals
+// watched while they are written and held back while they are placed.
+bool write_and_place(const std::vector<file_to_write>& outputs, std::vector<write_target>& targets,
+                     file_error& error) {
+    std::vector<int> noted(outputs.size(), -1);
+    const auto forget_all = [&] {
+        for (const int token : noted)
+            temporaries_forget(token);
+    };
+    temporaries_watch();
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        if (!write_temporary(outputs[i], targets[i], noted[i], error)) {
+            roll_back(outputs, targets, error.kept_as);
+            forget_all();
+            temporaries_unwatch();
+            return false;
+        }
+    }
+    if (atomic_write_test_hooks().before_placing)
+        atomic_write_test_hooks().before_placing();
+    const sigset_t held_back = ending_signals();
+    sigset_t before;
+    pthread_sigmask(SIG_BLOCK, &held_back, &before);
+    forget_all();
+    bool placed = true;
+    for (std::size_t i = 0; i < outputs.size() && placed; ++i) {
+        if (targets[i].held != nullptr && !held_file_unchanged(*targets[i].held, true, error)) {
+            roll_back(outputs, targets, error.kept_as);
+            placed = false;
+        }
+    }
+    placed = placed && place_all(outputs, targets, error);
+    temporaries_unwatch();
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return placed;
 }
 
 }  // namespace
@@ -259,8 +238,8 @@ atomic_write_hooks& atomic_write_test_hooks() {
 }
 
 bool write_files_atomically(const std::vector<file_to_write>& outputs, bool replace,
-                            file_error& error) {
-    std::vector<target> targets(outputs.size());
+                            file_error& error, const input_files* inputs) {
+    std::vector<write_target> targets(outputs.size());
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {
             if (outputs[j].path == outputs[i].path) {
@@ -269,34 +248,8 @@ bool write_files_atomically(const std::vector<file_to_write>& outputs, bool repl
                 return false;
             }
         }
-        if (!check_target(outputs[i], replace, targets[i], error))
+        if (!check_target(outputs[i], replace, inputs, targets[i], error))
             return false;
     }
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        if (!write_temporary(outputs[i], targets[i], error)) {
-            roll_back(outputs, targets);
-            return false;
-        }
-    }
-    if (atomic_write_test_hooks().before_placing)
-        atomic_write_test_hooks().before_placing();
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        target& t = targets[i];
-        t.placed = t.exists ? place_over(t, outputs[i].path) : place_new(t.temp, outputs[i].path);
-        if (!t.placed) {
-            error = {outputs[i].path, std::strerror(errno), file_failure::system};
-            if (errno == EBUSY) {
-                error.reason = "changed while the new file was written; left as it is";
-                error.cause = file_failure::changed;
-            }
-            roll_back(outputs, targets);
-            return false;
-        }
-    }
-    for (const target& t : targets) {
-        if (t.exists)
-            unlink(t.temp.c_str());  // the old file, no longer needed
-    }
-    sync_directories(targets);
-    return true;
+    return write_and_place(outputs, targets, error);
 }

@@ -1,8 +1,12 @@
 // Reading a whole file that must not be larger than a limit: a card image,
 // a save, a program. No more than one byte past the limit is ever read, so
-// that a device without end (/dev/zero) or a huge file is refused, not
-// taken into memory.
+// that a huge file is refused, not taken into memory; and only a regular
+// file is read at all, opened without waiting, so that a FIFO, a terminal or
+// a device without end (/dev/zero) in place of a file is refused at once
+// instead of hanging or filling memory.
 #pragma once
+
+#include <sys/stat.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -17,8 +21,22 @@ struct bounded_file {
     std::time_t mtime = 0;  // the modification time
 };
 
-/// Reads the file at `path` when it has at most `limit` bytes. False with the
-/// system's reason (file_failure::system), or with file_failure::too_large
-/// and "larger than LIMIT bytes" once a byte more has come.
+/// Reads the file at `path` when it is a regular file of at most `limit`
+/// bytes. False with the system's reason (file_failure::system), with
+/// file_failure::not_regular for anything but a regular file, or with
+/// file_failure::too_large and "larger than LIMIT bytes" once a byte more
+/// has come.
 bool read_file_bounded(const std::string& path, std::size_t limit, bounded_file& file,
                        file_error& error);
+
+/// The same of a file open as `fd`, read from its start whatever its offset;
+/// `path` names it in the error.
+bool read_open_file_bounded(int fd, const std::string& path, std::size_t limit, bounded_file& file,
+                            file_error& error);
+
+/// True for a regular file; else false with why it is not read (a directory:
+/// the system's own "Is a directory").
+bool check_regular_file(const struct stat& status, const std::string& path, file_error& error);
+
+/// What a file of this mode is, for a message: "a directory", "a FIFO", ...
+const char* file_kind(mode_t mode);

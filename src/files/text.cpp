@@ -111,7 +111,25 @@ bool is_utf8(const std::string& text) {
 }
 
 std::string json_quote(const std::string& utf8) {
-    return nlohmann::json(utf8).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return json_escape_c1(
+        nlohmann::json(utf8).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
+std::string json_escape_c1(const std::string& json) {
+    std::string out;
+    out.reserve(json.size());
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const std::uint8_t second =
+            i + 1 < json.size() ? static_cast<std::uint8_t>(json[i + 1]) : 0;
+        if (static_cast<std::uint8_t>(json[i]) == 0xC2 && second >= 0x80 && second <= 0x9F) {
+            out += "\\u00";
+            out += hex_string(std::span<const std::uint8_t>(&second, 1));
+            ++i;
+        } else {
+            out += json[i];
+        }
+    }
+    return out;
 }
 
 std::string printable(const std::string& utf8) {

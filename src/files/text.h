@@ -15,8 +15,14 @@ std::string sjis_to_utf8(std::span<const std::uint8_t> text);
 /// nothing above U+10FFFF, no sequence cut short.
 bool is_utf8(const std::string& text);
 
-/// A JSON string literal of UTF-8 text; invalid sequences become U+FFFD.
+/// A JSON string literal of UTF-8 text; invalid sequences become U+FFFD,
+/// and C0 and C1 controls are written as escapes.
 std::string json_quote(const std::string& utf8);
+
+/// A JSON text with the C1 controls (U+0080 to U+009F), which JSON lets
+/// stand as they are, written as \u escapes: a terminal showing the text
+/// could take them as commands. They only ever stand in strings.
+std::string json_escape_c1(const std::string& json);
 
 /// The text with control characters and invalid UTF-8 replaced, safe to
 /// print on a terminal.

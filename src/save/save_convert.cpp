@@ -41,6 +41,15 @@ bool vms_outputs(const std::string& out_path, const save_input& in, const save_a
 
 }  // namespace
 
+std::optional<save_kind> save_kind_contradicted(const save_input& in,
+                                                const save_analysis& analysis) {
+    // Declared data or game, the analysis follows the header where the two
+    // disagree.
+    if (in.kind && analysis.kind && *analysis.kind != *in.kind)
+        return analysis.kind;
+    return std::nullopt;
+}
+
 bool save_card_outputs(const std::string& in_path, const save_input& in,
                        const save_analysis& analysis, const std::string& out_path,
                        const convert_options& options, std::vector<output_file>& outputs,

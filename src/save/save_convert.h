@@ -31,6 +31,14 @@ struct convert_error {
     convert_missing missing = convert_missing::nothing;
 };
 
+/// The kind the save's header gives, where it contradicts the kind declared
+/// for the save (by the user, or by a descriptor: a DCI's entry, a VMI's
+/// mode); nothing where they agree or either is unknown. What goes onto a
+/// card is then the header's kind unless the user insists: a program
+/// refuses a user's contradicting type and warns of a descriptor's.
+std::optional<save_kind> save_kind_contradicted(const save_input& in,
+                                                const save_analysis& analysis);
+
 /// The files of `in` converted to `out_path`: a DCI when it names one, else
 /// a .vms with its .vmi. The type is the header's where the analysis found
 /// one, else the declared one (with `force_type`: the declared one). False

@@ -69,6 +69,7 @@ bool load_dci(const std::string& path, save_input& input, file_error& error) {
                       file, error)) {
         return false;
     }
+    input.files_read.push_back(path);
     auto dci = parse_dci(file.bytes, input.problems);
     if (!dci) {
         error = {path, "too short for a DCI (" + std::to_string(file.bytes.size()) + " bytes)",
@@ -104,6 +105,7 @@ bool read_descriptor(const std::string& path, std::optional<vmi_record>& vmi, sa
         return false;
     }
     input.descriptor = path;
+    input.files_read.push_back(path);
     return true;
 }
 
@@ -165,6 +167,7 @@ bool load_save(const std::string& path, save_input& input, file_error& error) {
     if (!read_limited(data_path, MAX_CARD_FILE_SIZE, TOO_LARGE, data, error))
         return false;
     input.content = std::move(data.bytes);
+    input.files_read.push_back(data_path);
     take_file_name(format, data_path, input);
     input.stamp = standard_time_stamp(data.mtime);
     // Without a descriptor nothing tells whether the card protects the file.
@@ -173,12 +176,13 @@ bool load_save(const std::string& path, save_input& input, file_error& error) {
     return true;
 }
 
-bool write_outputs(const std::vector<output_file>& files, bool force, file_error& error) {
+bool write_outputs(const std::vector<output_file>& files, bool force, file_error& error,
+                   const input_files* inputs) {
     std::vector<file_to_write> outputs;
     outputs.reserve(files.size());
     for (const auto& file : files) {
         outputs.push_back(
             {file.path, file.bytes, file.stamp ? stamp_time(*file.stamp) : std::nullopt});
     }
-    return write_files_atomically(outputs, force, error);
+    return write_files_atomically(outputs, force, error, inputs);
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "files/file_error.h"
+#include "files/input_files.h"
 #include "save/containers.h"
 #include "save/save_header.h"
 
@@ -29,6 +30,7 @@ struct save_input {
     std::optional<save_kind> kind;  // from the descriptor
     std::optional<bool> protect;
     std::vector<std::string> problems;
+    std::vector<std::string> files_read;  // every file read: the save, its companion
 };
 
 /// Reads `path` and, for a .vms or .vmi, its companion. The content of a card
@@ -43,5 +45,7 @@ struct output_file {
 };
 
 /// Writes all files or none, through write_files_atomically: without `force`
-/// no file that exists is replaced, with it only regular files are.
-bool write_outputs(const std::vector<output_file>& files, bool force, file_error& error);
+/// no file that exists is replaced, with it only regular files are, and
+/// never one of `inputs`.
+bool write_outputs(const std::vector<output_file>& files, bool force, file_error& error,
+                   const input_files* inputs = nullptr);

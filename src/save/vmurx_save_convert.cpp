@@ -85,9 +85,10 @@ int run_convert(const command_line& cl) {
     if (cl.protect)
         in.protect = true;
     f.analysis = analyse_save(in.content, in.kind, in.name.value_or(""));
-    if (in.kind && f.analysis.kind && *f.analysis.kind != *in.kind && !cl.force_type) {
+    if (const auto header_kind = save_kind_contradicted(in, f.analysis);
+        header_kind && !cl.force_type) {
         const std::string said = kind_name(*in.kind);
-        const std::string header = kind_name(*f.analysis.kind);
+        const std::string header = kind_name(*header_kind);
         if (values.kind) {
             return fail(in_path, "--type " + said + " contradicts the save's header, a " + header +
                                      " file's (--force-type writes it all the same)");
@@ -110,7 +111,11 @@ int run_convert(const command_line& cl) {
             return fail_convert(refusal);
         }
     }
-    if (!write_outputs(outputs, cl.force, error))
+    // No output replaces the save or its companion, whatever its name.
+    input_files inputs;
+    for (const std::string& read : in.files_read)
+        add_input(inputs, read);
+    if (!write_outputs(outputs, cl.force, error, &inputs))
         return fail_write(error);
     return 0;
 }

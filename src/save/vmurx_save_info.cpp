@@ -60,7 +60,7 @@ using json = nlohmann::ordered_json;
 // that are not UTF-8 replaced.
 std::string inline_text(const json& value) {
     if (!value.is_object() && !value.is_array())
-        return value.dump(-1, ' ', false, json::error_handler_t::replace);
+        return json_escape_c1(value.dump(-1, ' ', false, json::error_handler_t::replace));
     std::string out;
     for (auto it = value.begin(); it != value.end(); ++it) {
         out += it == value.begin() ? "" : ", ";

@@ -5,13 +5,18 @@
 
 namespace {
 
-int write_picture(const std::string& path, const rgba_image& image, const command_line& cl) {
+int write_picture(const std::string& path, const rgba_image& image, const command_line& cl,
+                  const save_input& read) {
     std::vector<std::uint8_t> png;
     std::string reason;
     if (!encode_png(scale_image(image, cl.scale), png, reason))
         return fail(path, reason);
+    // The picture never replaces the save or its companion, whatever its name.
+    input_files inputs;
+    for (const std::string& file : read.files_read)
+        add_input(inputs, file);
     file_error error;
-    if (!write_outputs({{path, png, std::nullopt}}, cl.force, error))
+    if (!write_outputs({{path, png, std::nullopt}}, cl.force, error, &inputs))
         return fail_write(error);
     return 0;
 }
@@ -50,5 +55,5 @@ int run_picture(const command_line& cl, bool eyecatch) {
     }
     if (!image)
         return fail(path, "the picture runs past the end of the file");
-    return write_picture(cl.operands[1], *image, cl);
+    return write_picture(cl.operands[1], *image, cl, f.input);
 }

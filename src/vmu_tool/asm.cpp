@@ -1,6 +1,7 @@
 // vmurx-vmu asm: assembles one source file into a program image, written to
 // a temporary file beside the output and renamed into place, so that a
-// failed run leaves the previous image as it was.
+// failed run leaves the previous image as it was, and never over a file the
+// assembly read.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -35,9 +36,6 @@ int vmu_tool_asm(const cli_parsed& cl) {
     if (output.empty()) {
         output = default_output(source);
     }
-    if (output == source) {
-        return vmu_tool_fail(output, "the output would replace the source");
-    }
     const vmu_asm_result result = vmu_assemble_file(source, include_dirs);
     for (const vmu_asm_error& error : result.errors) {
         if (error.line > 0) {
@@ -50,8 +48,13 @@ int vmu_tool_asm(const cli_parsed& cl) {
     if (!result.errors.empty()) {
         return 1;
     }
+    // The image never replaces the source or a file it includes, by whatever
+    // name the output reaches it.
+    input_files inputs;
+    for (const std::string& read : result.files_read)
+        add_input(inputs, read);
     file_error error;
-    if (!write_files_atomically({{output, result.image, std::nullopt}}, true, error)) {
+    if (!write_files_atomically({{output, result.image, std::nullopt}}, true, error, &inputs)) {
         return vmu_tool_fail(error.object, error.reason);
     }
     return 0;

@@ -9,6 +9,7 @@
 
 #include "card/card_check.h"
 #include "card/card_disk.h"
+#include "card/card_repair.h"
 #include "card_support.h"
 
 namespace {
@@ -195,7 +196,41 @@ TEST(Remove, FreesTheChainKeepsTheBytesAndSparesCrossLinkedBlocks) {
     EXPECT_EQ(card_check(card).errors, std::vector<std::string>{});
 }
 
-// Random adds, removes and defrags against a model of names and contents.
+// Damages a random file of the model as a failing card or tool would: its
+// chain looping back or leaving the card after a random block, which cuts
+// the file short there and leaves the rest of its blocks lost, or a free
+// block marked taken; then repairs the card and follows in the model.
+void damage_and_repair(card_image& card, std::map<std::string, std::vector<std::uint8_t>>& model,
+                       std::mt19937& random) {
+    const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+    const card_layout layout = layout_of(card);
+    auto it = model.begin();
+    std::advance(it, static_cast<long>(pick(model.size())));
+    std::size_t slot = 0;
+    std::string reason;
+    ASSERT_TRUE(card_find_entry(card, layout, it->first, slot, reason));
+    const std::vector<std::uint16_t> chain = chain_of(card, slot);
+    const std::size_t kind = pick(3);
+    if (kind == 2 || chain.size() < 2) {
+        for (std::size_t block = 0; block < layout.user_end; ++block) {
+            if (fat_of(card, block) == FAT_FREE) {
+                set_fat(card, block, FAT_END);
+                break;
+            }
+        }
+    } else {
+        const std::size_t last = pick(chain.size() - 1);  // the last good block
+        set_fat(card, chain[last],
+                kind == 0 ? chain[pick(last + 1)] : static_cast<std::uint16_t>(0x0100 + last));
+        it->second.resize((last + 1) * CARD_BLOCK_SIZE);
+    }
+    card_repair_report report;
+    ASSERT_TRUE(card_repair(card, report, reason)) << reason;
+    ASSERT_TRUE(report.left.empty()) << report.left.front();
+}
+
+// Random adds, removes, defrags and repairs of random damage against a model
+// of names and contents.
 TEST(Model, RandomEditsKeepTheCardCleanAndEveryFileWhole) {
     struct modelled {
         std::vector<std::uint8_t> content;
@@ -207,6 +242,7 @@ TEST(Model, RandomEditsKeepTheCardCleanAndEveryFileWhole) {
     card_image card = blank_card();
     unsigned next_name = 0;
     int made_room = 0;  // games that fit only after a defrag
+    int repaired = 0;
     for (int step = 0; step < 400; ++step) {
         std::size_t used = 0;
         bool has_game = false;
@@ -246,6 +282,15 @@ TEST(Model, RandomEditsKeepTheCardCleanAndEveryFileWhole) {
         } else {
             ASSERT_TRUE(card_defrag(card, reason)) << reason;
         }
+        if (step % 7 == 3 && !model.empty()) {
+            std::map<std::string, std::vector<std::uint8_t>> contents;
+            for (const auto& [name, f] : model)
+                contents[name] = f.content;
+            damage_and_repair(card, contents, random);
+            for (auto& [name, f] : model)
+                f.content = contents[name];
+            ++repaired;
+        }
         if (step % 50 == 0)
             card.order = card.order == card_order::raw ? card_order::dcm : card_order::raw;
         card_image again;
@@ -262,6 +307,7 @@ TEST(Model, RandomEditsKeepTheCardCleanAndEveryFileWhole) {
         card = again;
     }
     EXPECT_GT(made_room, 0);
+    EXPECT_GT(repaired, 40);
 }
 
 }  // namespace

@@ -34,19 +34,41 @@ TEST(Extract, AsDciOrVmsWritesWhatVmurxSaveConvertWrites) {
     EXPECT_EQ(stat_of(dir.file("SONIC.DCI")).st_mtime, STAMP_2002_UTC);
 }
 
-TEST(Extract, LeavesAVmsNameTheVmiCannotHoldToTheUser) {
+// A VMI names its .VMS in at most 8 bytes: the name is made from the card
+// name as the console's copier makes one, unique in the run and the folder,
+// and the note after the write says which.
+TEST(Extract, MakesAVmsNameTheVmiCanHoldAndSaysWhichItUsed) {
     temp_dir dir;
-    card_with(dir, "c.bin", {{"SONIC2___S01", make_save({})}});
+    card_with(dir, "c.bin",
+              {{"SONIC2___S01", make_save({})},
+               {"SONIC2___S02", make_save({.payload = 600})},
+               {"A.B+C", make_save({})},
+               {"SHORT", make_save({})}});
+    write_file(dir.file("SHORT.VMS"), "mine");
     run_result r = run(dir, "extract --as vms c.bin");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err,
-              "vmurx-card: c.bin: #0 SONIC2___S01: the VMI's resource name 'SONIC2___S01' "
-              "(the name without .vms) must have 1 to 8 bytes (extract it --as dci, or "
-              "--as raw and give vmurx-save convert a shorter .vms name); not extracted\n");
-    EXPECT_FALSE(std::filesystem::exists(dir.file("SONIC2___S01.VMS")));
-    r = run(dir, "extract --as dci c.bin");
+              "vmurx-card: c.bin: #0 SONIC2___S01: a .VMS name has at most 8 letters, digits, "
+              "'_' or '-'; written as SONIC2__.VMS\n"
+              "vmurx-card: c.bin: #1 SONIC2___S02: a name met before in this run; written as "
+              "SONIC2~2.VMS\n"
+              "vmurx-card: c.bin: #2 A.B+C: a .VMS name has at most 8 letters, digits, '_' or "
+              "'-'; written as A_B_C.VMS\n"
+              "vmurx-card: ./SHORT.VMS: File exists (use --force to replace it)\n");
+    EXPECT_EQ(read_file(dir.file("SHORT.VMS")), "mine");
+    EXPECT_EQ(read_bytes(dir, "SONIC2~2.VMS"), make_save({.payload = 600}));
+    // The VMI names its own .VMS, and keeps the whole card name.
+    const bytes vmi = read_bytes(dir, "SONIC2~2.VMI");
+    EXPECT_EQ(std::string(vmi.begin() + 0x50, vmi.begin() + 0x58), "SONIC2~2");
+    EXPECT_EQ(std::string(vmi.begin() + 0x58, vmi.begin() + 0x64), "SONIC2___S02");
+    // Again: the made names are taken now, so others are made; a name of
+    // its own is still only replaced with --force.
+    r = run(dir, "extract --as vms --force c.bin #0 SHORT");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_FALSE(read_bytes(dir, "SONIC2___S01.DCI").empty());
+    EXPECT_EQ(r.err,
+              "vmurx-card: c.bin: #0 SONIC2___S01: SONIC2__.VMS is in the folder already; "
+              "written as SONIC2~3.VMS\n");
+    EXPECT_EQ(read_bytes(dir, "SHORT.VMS"), make_save({}));
 }
 
 TEST(Extract, AnEntryOfNoKnownTypeThatHoldsNoSaveIsLeftAsItIs) {

@@ -98,9 +98,10 @@ TEST(Check, PrintsALinePerFindingAndTheWorstStatus) {
     const run_result r = run(dir, "check --json good.bin broken.bin");
     EXPECT_EQ(r.out,
               "[\n  {\n    \"card\": \"good.bin\",\n    \"errors\": [],\n    \"warnings\": [],\n"
-              "    \"ok\": true\n  },\n  {\n    \"card\": \"broken.bin\",\n    \"errors\": [\n"
+              "    \"ok\": true,\n    \"repairable\": false\n  },\n  {\n"
+              "    \"card\": \"broken.bin\",\n    \"errors\": [\n"
               "      \"#0 A: the chain enters the free block 198\"\n    ],\n"
-              "    \"warnings\": [],\n    \"ok\": false\n  }\n]\n");
+              "    \"warnings\": [],\n    \"ok\": false,\n    \"repairable\": false\n  }\n]\n");
     EXPECT_EQ(r.status, 1);
     // A broken card is refused by all but check and remove; remove mends it.
     EXPECT_EQ(run(dir, "add broken.bin A.dci").status, 1);
@@ -202,6 +203,8 @@ TEST(AtomicWrite, ACardInAReadOnlyDirectoryIsLeftUnchanged) {
     ASSERT_EQ(run(dir, "new ro/c.bin").status, 0);
     write_bytes(dir, "A.dci", make_dci(make_save({}), 0x33, "A", STAMP_2002));
     const bytes before = read_bytes(dir, "ro/c.bin");
+    // The card itself writable by anyone: only its directory refuses.
+    chmod(dir.file("ro/c.bin").c_str(), 0666);
     chmod(dir.path().c_str(), 0755);
     chmod(dir.file("ro").c_str(), 0555);
     // Root writes into any directory whatever its mode: then the program runs
@@ -225,7 +228,12 @@ TEST(AtomicWrite, ACardInAReadOnlyDirectoryIsLeftUnchanged) {
 TEST(Emu, SendsAFileOfACardImageWithItsEntry) {
     temp_dir dir;
     const bytes content = make_save({.payload = 900});
-    card_with(dir, "c.dcm", {{"OTHER", make_save({})}, {"SONIC", content}});
+    card_with(dir, "c.dcm", {{"OTHER", make_save({})}, {"SONIC", content}, {"EMPTY", content}});
+    bytes image = read_bytes(dir, "c.dcm");
+    // EMPTY's name starts with NUL: byte 4 of its entry, 7 in the Nexus order.
+    image[253 * 512 + 2 * 32 + 7] = 0;
+    write_bytes(dir, "c.dcm", image);
+    write_file(dir.file("hostname"), "myhost\n");
     mkdir(dir.file("in").c_str(), 0755);
     const auto emu = [&](std::vector<std::string> args) {
         args.insert(args.begin(), VMURX_EMU_PATH);
@@ -245,6 +253,14 @@ TEST(Emu, SendsAFileOfACardImageWithItsEntry) {
         {{"--entry", "SONIC"}, "--entry needs --card CARD"},
         {{"--card", "../c.dcm", "--entry", "NOPE"},
          "../c.dcm: NOPE: no file of this name on the card"},
+        // Only a card image is called one.
+        {{"--card", "../hostname"}, "cannot read ../hostname: not a card image: 7 bytes, not"},
+        // A name the tool could not store a file by, unless sent raw.
+        {{"--card", "../c.dcm", "--entry", "#2"},
+         "the file to send has no card name (its first byte is NUL): give --name"},
+        {{"--cpu", "--card", "../c.dcm", "--entry", "#2"},
+         "--entry #2: the entry has no card name (its first byte is NUL)"},
+        {{"--name="}, "bad value for --name: '' (1 to 12 characters)"},
     };
     for (const auto& c : refusals) {
         r = emu(c.args);

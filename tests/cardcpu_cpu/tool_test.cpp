@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -164,6 +165,11 @@ TEST(VmuTool, FaultsAndErrorsEndWithTheirStatus) {
     const std::string rom = assemble(dir, "rom",
                                      game_source("        not1 ext,0\n"
                                                  "        jmpf $0456\n"));
+    // A sparse file far larger than any game or card, read no further than
+    // the bound.
+    const std::string huge = dir.file("huge.bin");
+    write_file(huge, "");
+    std::filesystem::resize_file(huge, 3'000'000'000);
     struct {
         std::vector<std::string> args;
         int status;
@@ -177,13 +183,19 @@ TEST(VmuTool, FaultsAndErrorsEndWithTheirStatus) {
         {{"run", dir.path()}, 1, "vmurx-vmu: " + dir.path() + ": Is a directory\n"},
         {{"run", "/dev/zero"},
          1,
-         "vmurx-vmu: /dev/zero: larger than 102400 bytes, more than a game's 200 blocks\n"},
+         "vmurx-vmu: /dev/zero: it is a character device, not a regular file\n"},
         {{"run", "--card", "/dev/zero", "X"},
          1,
-         "vmurx-vmu: /dev/zero: larger than 131072 bytes, more than a card image\n"},
+         "vmurx-vmu: /dev/zero: it is a character device, not a regular file\n"},
+        {{"run", huge},
+         1,
+         "vmurx-vmu: " + huge + ": larger than 102400 bytes, more than a game's 200 blocks\n"},
+        {{"run", "--card", huge, "X"},
+         1,
+         "vmurx-vmu: " + huge + ": larger than 131072 bytes, more than a card image\n"},
         {{"asm", "-o", dir.file("zero.vms"), "/dev/zero"},
          1,
-         "/dev/zero: larger than 4194304 bytes, far more than any card program's source\n"},
+         "/dev/zero: it is a character device, not a regular file\n"},
         {{"run", "--ms", "5", "--cycles", "5", rom}, 2, "vmurx-vmu: --ms and --cycles exclude"},
         {{"run", "--press", "x@5", rom}, 2, "vmurx-vmu: bad --press 'x@5'"},
         {{"run", "--bogus", rom}, 2, "vmurx-vmu: unrecognized option '--bogus'"},

@@ -8,8 +8,11 @@
 #include <gtest/gtest.h>
 
 #include "card/card_disk.h"
+#include "card/card_edit.h"
 #include "cpu_card_support.h"
 #include "run_program.h"
+#include "vmu/cpu_card/card_setup.h"
+#include "vmu/cpu_card/sender_image.h"
 
 using namespace cpu_card_test;
 
@@ -103,39 +106,85 @@ TEST(SenderTransfer, SendsAnyFileOfTheCardByteForByteWithItsStamp) {
     }
 }
 
-// A slot names its file whatever the names: of two files of one name, as
-// real cards carry them, each is sent by its #SLOT, and the name alone is
-// refused with both slots.
+// A slot names its file whatever the names: of files of one name, as real
+// cards carry them, each is sent by its #SLOT (a data file and a game of one
+// name too, though the game moves aside for the sender), and the name alone
+// is refused with the slots.
 TEST(SenderTransfer, ASlotNamesItsFileWhenTwoShareAName) {
-    card_image card = card_with({{"TWIN", false, 1}, {"TWIX", false, 2}});
-    card_layout layout;
-    std::string reason;
-    ASSERT_TRUE(card_read_layout(card, layout, reason)) << reason;
-    card_file second = card_read_entry(card, layout, 1);
-    ASSERT_EQ(card_file_name(second), "TWIX");
-    second.name[3] = 'N';
-    card_put_entry(card, layout, second);
+    const auto named_twin = [](card_image card, std::vector<std::size_t> slots) {
+        card_layout layout;
+        std::string reason;
+        EXPECT_TRUE(card_read_layout(card, layout, reason)) << reason;
+        for (const std::size_t slot : slots) {
+            card_file entry = card_read_entry(card, layout, slot);
+            entry.name = {'T', 'W', 'I', 'N'};
+            card_put_entry(card, layout, entry);
+        }
+        return card;
+    };
+    const card_image data = named_twin(
+        card_with({{"TWIN", false, 1}, {"TWIX", false, 2}, {"ONE", false, 3}, {"TWIZ", false, 4}}),
+        {1, 3});
+    const card_image game = named_twin(
+        card_with({{"TWIN", true, 5}, {"A", false, 1}, {"B", false, 1}, {"TWIX", false, 2}}), {3});
     const struct {
+        const card_image& card;
         const char* entry;
         int status;
         std::string out, err;  // out: a line of it; err: its start
         std::size_t received;  // bytes of the file stored
     } rows[] = {
-        {"#0", 0, "Type: Data, size 1 blocks\n", "", 512},
-        {"#1", 0, "Type: Data, size 2 blocks\n", "", 1024},
-        {"TWIN", 2, "",
-         "vmurx-emu: --entry TWIN: several files have this name, give one of their slots: #0 #1\n",
+        {data, "#0", 0, "Type: Data, size 1 blocks\n", "", 512},
+        {data, "#1", 0, "Type: Data, size 2 blocks\n", "", 1024},
+        {data, "#3", 0, "Type: Data, size 4 blocks\n", "", 2048},
+        {data, "TWIN", 2, "",
+         "vmurx-emu: --entry TWIN: several files have this name, give one of their slots: #0 #1 "
+         "#3\n",
          0},
+        {game, "#0", 0, "Type: Game, size 5 blocks\n", "", 2560},
+        {game, "#3", 0, "Type: Data, size 2 blocks\n", "", 1024},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.entry);
         temp_dir dir;
-        const cpu_run run = run_cpu(dir, card, {"--entry", r.entry});
+        const cpu_run run = run_cpu(dir, r.card, {"--entry", r.entry});
         EXPECT_EQ(run.result.status, r.status) << run.result.err;
         EXPECT_NE(run.result.out.find(r.out), std::string::npos) << run.result.out;
         EXPECT_EQ(run.result.err.rfind(r.err, 0), 0U) << run.result.err;
         EXPECT_EQ(read_file(dir.file("TWIN")).size(), r.received);
     }
+}
+
+// A user's card that holds the sender already, installed as a game: the
+// card's copy runs the built sender in its place, and says so. A data file
+// of the sender's name keeps it out, and the refusal says why.
+TEST(SenderTransfer, ACardThatHoldsTheSenderAlreadyRunsTheBuiltOne) {
+    card_image card = card_with({{"SAVE", false, 2}});
+    card_new_file installed;
+    installed.name = CPU_CARD_SENDER_NAME;
+    installed.game = true;
+    installed.stamp = save_stamp{2026, 1, 1, 0, 0, 0};
+    const auto sender = vmu_sender_image();
+    installed.content.assign(sender.begin(), sender.end());
+    std::size_t slot = 0;
+    std::string reason;
+    ASSERT_TRUE(card_add(card, installed, slot, reason)) << reason;
+    temp_dir dir;
+    cpu_run run = run_cpu(dir, card, {"--entry", "SAVE"});
+    EXPECT_EQ(run.result.status, 0) << run.result.err;
+    EXPECT_EQ(read_file(dir.file("SAVE")), bytes_of(content_of({"SAVE", false, 2})));
+    EXPECT_NE(run.result.err.find("vmurx-emu: the card: the card's own sender (#1 VMURX_SENDER) "
+                                  "gives way to the built one in the card's copy\n"),
+              std::string::npos)
+        << run.result.err;
+
+    const card_image data = card_with({{"SAVE", false, 2}, {CPU_CARD_SENDER_NAME, false, 1}});
+    temp_dir other;
+    run = run_cpu(other, data, {"--entry", "SAVE"});
+    EXPECT_EQ(run.result.status, 2);
+    EXPECT_EQ(run.result.err,
+              "vmurx-emu: cannot put the sender on the card's copy: the name is on the card "
+              "already (#1 VMURX_SENDER)\n");
 }
 
 TEST(SenderTransfer, KeepsTimeWithAnyPcFastEnoughForTheCable) {
@@ -234,7 +283,8 @@ TEST(SenderTransfer, OptionsOfTheProcessorCard) {
         std::string error;
     };
     const row rows[] = {
-        {{"--card", "x.bin"}, 2, "x.bin is a card image: name the file to send with --card x.bin"},
+        // Only a card image is called one.
+        {{"--card", "x.bin"}, 2, "vmurx-emu: cannot read x.bin: No such file or directory\n"},
         {{"--cycles-per-read", "4"}, 2, "--cycles-per-read needs --cpu"},
         {{"--cpu", "--entry="}, 2, "bad value for --entry: ''"},
         {{"--cpu", "--cycles-per-read", "0"}, 2, "bad value for --cycles-per-read: '0'"},
@@ -251,8 +301,10 @@ TEST(SenderTransfer, OptionsOfTheProcessorCard) {
         {{"--cpu", "--card", "missing.bin"}, 2, "vmurx-emu: missing.bin: No such file"},
         {{"--cpu", "--entry", "NOT_THERE"}, 2, "vmurx-emu: --entry NOT_THERE: no file of this"},
         {{"--cpu", "--sender", "missing.vms"}, 2, "vmurx-emu: cannot read missing.vms"},
-        {{"--cpu", "--sender", "."}, 2, "vmurx-emu: cannot read .\n"},
-        {{"--cpu", "--sender", "/dev/zero"}, 2, "/dev/zero is no game the card can hold"},
+        {{"--cpu", "--sender", "."}, 2, "vmurx-emu: cannot read .: Is a directory\n"},
+        {{"--cpu", "--sender", "/dev/zero"},
+         2,
+         "cannot read /dev/zero: it is a character device, not a regular file"},
     };
     for (const row& r : rows) {
         std::vector<std::string> argv = {VMURX_EMU_PATH};

@@ -1,6 +1,7 @@
 // Reading a file up to a limit, and the parts of a path: a file of exactly
-// the limit is read, one byte more is refused without reading further (an
-// endless device included), and what cannot be read says why.
+// the limit is read, one byte more is refused without reading further, what
+// is not a regular file (an endless device, a FIFO nobody writes) is refused
+// at once, and what cannot be read says why.
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -19,6 +20,7 @@ TEST(BoundedRead, ReadsUpToTheLimitAndRefusesMore) {
     temp_dir dir;
     write_file(dir.file("eight"), "12345678");
     write_file(dir.file("empty"), "");
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0644), 0);
     const struct {
         const char* rule;
         std::string path;
@@ -32,8 +34,10 @@ TEST(BoundedRead, ReadsUpToTheLimitAndRefusesMore) {
         {"an empty file", dir.file("empty"), 0, true, {}, ""},
         {"one byte over", dir.file("eight"), 7, false, file_failure::too_large,
          "larger than 7 bytes"},
-        {"a device without end", "/dev/zero", 4096, false, file_failure::too_large,
-         "larger than 4096 bytes"},
+        {"a device without end", "/dev/zero", 4096, false, file_failure::not_regular,
+         "it is a character device, not a regular file"},
+        {"a FIFO that no one writes", dir.file("fifo"), 4096, false, file_failure::not_regular,
+         "it is a FIFO, not a regular file"},
         {"a missing file", dir.file("none"), 8, false, file_failure::system,
          "No such file or directory"},
         {"a directory", dir.path(), 8, false, file_failure::system, "Is a directory"},

@@ -38,6 +38,11 @@ TEST(ShiftJis, DecodesToUtf8WithReplacementForBadBytes) {
 TEST(Quoting, KeepsJsonAndTerminalOutputWellFormed) {
     EXPECT_EQ(json_quote("a\"b\\c\x01\xFF"), "\"a\\\"b\\\\c\\u0001" + R + "\"");
     EXPECT_EQ(printable("ok\x1B[2Jx\xC2\x9B"), "ok" + R + "[2Jx" + R);
+    // JSON lets the C1 controls stand; a terminal may take U+009B as CSI.
+    // The first and last of them are escaped, their neighbours are not.
+    EXPECT_EQ(json_quote("\xC2\x80\xC2\x9B[2J\xC2\x9F\xC2\xA0\x7F"),
+              "\"\\u0080\\u009b[2J\\u009f\xC2\xA0\x7F\"");
+    EXPECT_EQ(json_escape_c1("{\"k\xC2\x85\": \"\xC3\x85\"}"), "{\"k\\u0085\": \"\xC3\x85\"}");
 }
 
 // Each byte of a sequence that is not UTF-8 becomes one U+FFFD on a terminal,

@@ -154,7 +154,7 @@ for p in "${programs[@]}"; do
         complete_words "$p" "$p info -")$'\n'$(complete_words "$p" "$p icon -")
     [[ $p == vmurx-card ]] && offered+=$'\n'$(complete_words "$p" "$p list -")$'\n'$(
         complete_words "$p" "$p extract -")$'\n'$(complete_words "$p" "$p add -")$'\n'$(
-        complete_words "$p" "$p new -")
+        complete_words "$p" "$p new -")$'\n'$(complete_words "$p" "$p repair -")
     [[ $p == vmurx-vmu ]] &&
         offered+=$'\n'$(complete_words "$p" "$p asm -")$'\n'$(complete_words "$p" "$p run -")
     for option in $options; do
@@ -199,7 +199,9 @@ cases=(
     "vmurx-save|vmurx-save convert --type |data game"
     "vmurx-card|vmurx-card e|extract"
     "vmurx-card|vmurx-card -|--help --version -h"
-    "vmurx-card|vmurx-card remove -|--help -h"
+    "vmurx-card|vmurx-card remove -|--force --help --quiet -h -q"
+    "vmurx-card|vmurx-card r|remove repair"
+    "vmurx-card|vmurx-card repair --d|--dry-run"
     "vmurx-card|vmurx-card extract --as |dci raw vms"
     "vmurx-card|vmurx-card add --type = g|game"
     "vmurx-save|vmurx-save icon --|--force --frame --help --scale"

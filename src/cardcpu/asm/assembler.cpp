@@ -267,7 +267,7 @@ vmu_asm_result assemble(vmu_asm_assembly& as, const std::string& name, std::stri
     if (!as.errors.empty()) {
         image.clear();
     }
-    return {std::move(image), std::move(as.errors)};
+    return {std::move(image), std::move(as.errors), std::move(as.files_read)};
 }
 
 }  // namespace
@@ -377,6 +377,7 @@ vmu_asm_result vmu_assemble_file(const std::string& path,
     }
     vmu_asm_assembly as;
     as.include_dirs = include_dirs;
+    as.files_read.push_back(path);
     as.include_stack.push_back(vmu_asm_canonical(path));
     return assemble(as, path, *text);
 }

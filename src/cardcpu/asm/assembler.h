@@ -23,6 +23,9 @@ struct vmu_asm_error {
 struct vmu_asm_result {
     std::vector<std::uint8_t> image;
     std::vector<vmu_asm_error> errors;
+    /// Every file read from disk: the source, the included files, the
+    /// files included as bytes. A program keeps its output off them.
+    std::vector<std::string> files_read = {};
 };
 
 /// Assembles the file at `path`. `.include` looks for a file relative to the

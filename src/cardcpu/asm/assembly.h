@@ -74,6 +74,7 @@ struct vmu_asm_assembly {
     std::vector<std::string> include_dirs;
     std::vector<std::string> files;          // names as messages show them
     std::vector<std::string> include_stack;  // canonical paths being read
+    std::vector<std::string> files_read;     // every file read from disk, as found
     std::unordered_map<std::string, vmu_asm_symbol> symbols;
     std::vector<std::string> symbol_order;  // keys in order of definition
     std::vector<vmu_asm_statement> statements;

@@ -186,6 +186,7 @@ void include(vmu_asm_assembly& as, tokens_t args) {
         vmu_asm_fail(as, *path + ": " + error);
         return;
     }
+    as.files_read.push_back(*path);
     if (raw) {
         add_fixed(as, std::vector<std::uint8_t>(text->begin(), text->end()));
         return;

@@ -29,11 +29,26 @@ void widen_user_area(card_image& card, const card_layout& layout) {
     card_set_user_blocks(card, lowest);
 }
 
+// A name no entry of the card has: the game is placed under it, then gets
+// its own name back, which a data file of the card may share.
+std::string unused_name(const card_image& card) {
+    card_layout layout;
+    std::string reason;
+    card_read_layout(card, layout, reason);
+    const std::vector<card_file> files = card_files(card, layout);
+    for (unsigned n = 0;; ++n) {  // a card has at most a few hundred entries
+        std::string name = "ASIDE" + std::to_string(n);
+        if (std::none_of(files.begin(), files.end(),
+                         [&](const card_file& f) { return card_file_name(f) == name; }))
+            return name;
+    }
+}
+
 // Puts a game that was set aside back as an ordinary file elsewhere, then
 // gives it back its own entry: type, protection, name and stamp as found.
 bool put_back(card_image& card, const set_aside& game, std::string& reason) {
     card_new_file file;
-    file.name = card_file_name(game.entry);
+    file.name = unused_name(card);
     file.content = game.content;
     file.stamp = save_stamp{2000, 1, 1, 0, 0, 0};
     std::size_t slot = 0;

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Writes the seed corpora of the save-format fuzz targets from the built
 # programs: the software VMU's sample save as vmurx receives it, as a game
-# file, and converted to a .VMS/.VMI pair and a .DCI by vmurx-save; and the
-# card reader's: cards of vmurx-card holding the sample as data and as a
-# game, raw and in the Nexus order.
+# file (its header at 0x200, after a block of program), and converted to a
+# .VMS/.VMI pair and a .DCI by vmurx-save; and the card reader's: cards of
+# vmurx-card holding the sample as data and as a game, raw and in the Nexus
+# order.
 #
 #   tests/fuzz/corpus/make_save_seeds.sh [BUILD_DIR]    (default: build)
 set -euo pipefail
@@ -13,9 +14,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-VMURX_DELAY_US=0 "$build/vmurx-emu" >/dev/null
+"$build/vmurx-emu" >/dev/null 2>&1
 "$build/vmurx-save" convert VMURX_DEMO SEED.VMS
-"$build/vmurx-save" convert --type game --name GAME VMURX_DEMO game.dci
+# A game: a block of program, then the sample's header at 0x200.
+{ head -c 512 /dev/zero; cat VMURX_DEMO; } >GAME
+"$build/vmurx-save" convert --type game --name GAME --stamp 19991231235958 GAME game.dci
 "$build/vmurx-save" convert VMURX_DEMO data.dci
 
 mkdir -p "$here/save_file" "$here/vmi" "$here/dci"
@@ -27,10 +30,10 @@ cp SEED.VMI "$here/vmi/sample"
 cp data.dci "$here/dci/data"
 cp game.dci "$here/dci/game"
 
-"$build/vmurx-card" new raw.bin
-"$build/vmurx-card" new nexus.dcm
+"$build/vmurx-card" new -q raw.bin
+"$build/vmurx-card" new -q nexus.dcm
 for card in raw.bin nexus.dcm; do
-    "$build/vmurx-card" add "$card" data.dci game.dci
+    "$build/vmurx-card" add -q "$card" data.dci game.dci
 done
 mkdir -p "$here/card"
 cp raw.bin "$here/card/raw"

@@ -1,0 +1,25 @@
+// Mending a damaged card where that can be done without guessing: a chain
+// that loops or leaves the card ends at its last good block, an entry whose
+// chain is shorter than it says is shortened to match, and blocks allocated
+// in the user area but in no file are freed. Whatever needs a choice (two
+// files sharing a block, a chain that runs into a free block) is listed and
+// left to the user, and while anything is left no lost block is freed: it
+// may be the rest of that file. Nothing but the FAT and the sizes in directory entries
+// changes; every block keeps its bytes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "card/card_image.h"
+
+struct card_repair_report {
+    std::vector<std::string> mended;  // each change made, a line each
+    std::vector<std::string> left;    // what is left to the user, a line each
+};
+
+/// Mends `card` in memory. False with the reason when its root cannot be
+/// read (nothing changes); true otherwise, with the report (which may be
+/// empty: nothing to mend). A repair that would add an error of its own to
+/// the check's changes nothing, and the report says so.
+bool card_repair(card_image& card, card_repair_report& report, std::string& reason);

@@ -1,0 +1,93 @@
+// The temporaries that a signal removes: a fixed table the handler reads
+// without locks or allocation, as a signal handler must.
+#include "files/temporary_cleanup.h"
+
+#include <limits.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr int SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::size_t SLOTS = 64;
+
+struct slot {
+    std::atomic<int> state{0};  // FREE, FILLING or NOTED
+    char name[PATH_MAX] = {};
+};
+enum : int { FREE, FILLING, NOTED };
+
+std::array<slot, SLOTS> slots;
+std::mutex watch_mutex;
+int watchers = 0;
+struct sigaction previous[std::size(SIGNALS)];
+bool installed[std::size(SIGNALS)] = {};
+
+extern "C" void remove_temporaries(int signal) {
+    for (slot& s : slots) {
+        if (s.state.load() == NOTED)
+            unlink(s.name);
+    }
+    for (std::size_t i = 0; i < std::size(SIGNALS); ++i) {
+        if (SIGNALS[i] == signal)
+            sigaction(signal, &previous[i], nullptr);
+    }
+    // Delivered as soon as this handler returns, now with the action that
+    // was there before: the default one ends the process.
+    raise(signal);
+}
+
+}  // namespace
+
+void temporaries_watch() {
+    const std::lock_guard lock(watch_mutex);
+    if (watchers++ > 0)
+        return;
+    for (std::size_t i = 0; i < std::size(SIGNALS); ++i) {
+        installed[i] = false;
+        if (sigaction(SIGNALS[i], nullptr, &previous[i]) != 0 ||
+            (previous[i].sa_flags & SA_SIGINFO) != 0 || previous[i].sa_handler != SIG_DFL)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = remove_temporaries;
+        sigemptyset(&action.sa_mask);
+        for (const int other : SIGNALS)
+            sigaddset(&action.sa_mask, other);
+        installed[i] = sigaction(SIGNALS[i], &action, nullptr) == 0;
+    }
+}
+
+void temporaries_unwatch() {
+    const std::lock_guard lock(watch_mutex);
+    if (--watchers > 0)
+        return;
+    for (std::size_t i = 0; i < std::size(SIGNALS); ++i) {
+        if (installed[i])
+            sigaction(SIGNALS[i], &previous[i], nullptr);
+        installed[i] = false;
+    }
+}
+
+int temporaries_note(const std::string& name) {
+    if (name.size() >= PATH_MAX)
+        return -1;
+    for (std::size_t i = 0; i < SLOTS; ++i) {
+        int expected = FREE;
+        if (slots[i].state.compare_exchange_strong(expected, FILLING)) {
+            std::memcpy(slots[i].name, name.c_str(), name.size() + 1);
+            slots[i].state.store(NOTED);
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+void temporaries_forget(int token) {
+    if (token >= 0)
+        slots[static_cast<std::size_t>(token)].state.store(FREE);
+}
