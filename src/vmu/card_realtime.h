@@ -1,9 +1,11 @@
-// The Copy card in real time: the same model on a thread of its own, its
-// time paced by the monotonic clock instead of counted from the tool's
-// accesses. It shows what counting cannot: whether the tool, polling as fast
-// as it can on this machine, follows the card's levels as they really last
-// and echoes within the card's half bit, and whether its work between frames
-// fits the card's gaps.
+// A card model that keeps its time in picoseconds, run in real time: the
+// model on a thread of its own, its time paced by the monotonic clock
+// instead of counted from the tool's accesses. It shows what counting
+// cannot: whether the tool, polling as fast as it can on this machine,
+// follows the card's levels as they really last and answers within the
+// card's half bit, and whether its work between frames fits the card's gaps.
+// The card's own file manager runs so, sending (copy_card) and receiving
+// (copy_receive).
 //
 // The tool and the card share, as atomics only, the status register (the
 // card stores it when a line changes, the tool loads it on every read) and a
@@ -14,21 +16,32 @@
 #include <cstdint>
 #include <thread>
 
-#include "vmu/copy_card.h"
 #include "vmu/write_ring.h"
 
-struct copy_realtime {
+/// What the thread needs of a card: the card's record and the functions
+/// over it. The card keeps its present time and the time of its next event.
+struct timed_card {
+    void* card = nullptr;
+    void (*set_data)(void* card, std::uint8_t value) = nullptr;
+    std::uint8_t (*status_lines)(const void* card) = nullptr;
+    bool (*finished)(const void* card) = nullptr;  // no event will come
+    std::int64_t (*now_ps)(const void* card) = nullptr;
+    std::int64_t (*next_event_ps)(const void* card) = nullptr;
+    void (*run_to)(void* card, std::int64_t until_ps) = nullptr;
+};
+
+struct card_realtime {
     /// Called first on the card's thread, to raise its scheduling; nothing
     /// when null.
     void (*prepare_thread)() = nullptr;
-    copy_card* card = nullptr;
+    timed_card card;
 
     alignas(64) std::atomic<std::uint8_t> status{0xFF};
     write_ring writes;
     alignas(64) std::atomic<bool> stop{false};
 
     std::thread thread;
-    /// Measured by the card's thread, valid after copy_realtime_stop: the
+    /// Measured by the card's thread, valid after card_realtime_stop: the
     /// longest pause of the card's own thread, beyond a few µs, during which
     /// the card's time stood still.
     std::int64_t longest_lag_ns = 0;
@@ -37,19 +50,19 @@ struct copy_realtime {
 };
 
 /// The raw status register: one atomic load. Tool thread only.
-inline std::uint8_t copy_realtime_read(copy_realtime& rt) {
+inline std::uint8_t card_realtime_read(card_realtime& rt) {
     return rt.status.load(std::memory_order_acquire);
 }
 
 /// The PC writes the data register: one atomic store into the ring. Tool
 /// thread only.
-inline void copy_realtime_write(copy_realtime& rt, std::uint8_t value) {
+inline void card_realtime_write(card_realtime& rt, std::uint8_t value) {
     write_ring_put(rt.writes, value);
 }
 
-/// Starts the card's thread on `card` (copy_card_start done), which it owns
-/// until copy_realtime_stop.
-void copy_realtime_start(copy_realtime& rt, copy_card& card);
+/// Starts the card's thread on `card` (started, and with room reserved for
+/// what it records), which it owns until card_realtime_stop.
+void card_realtime_start(card_realtime& rt, const timed_card& card);
 
 /// Stops and joins the card's thread. Does nothing when it is not running.
-void copy_realtime_stop(copy_realtime& rt);
+void card_realtime_stop(card_realtime& rt);

@@ -4,13 +4,10 @@
 #include "vmu/copy_card.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "save/stamp.h"
 
 namespace {
-
-constexpr std::int64_t PS_PER_MS = 1'000'000'000;
 
 // The card's steps in cycles of its RC clock (÷6).
 constexpr std::int64_t HALF_BIT_CYCLES = 8;    // a bit is 16 cycles, SCK0 low then high
@@ -27,14 +24,7 @@ constexpr std::int64_t NAME_GAP_CYCLES = 1'000;
 constexpr std::int64_t ARM_CYCLES = 10;
 constexpr std::int64_t WAKE_CYCLES = 75;
 
-constexpr std::int64_t TICK_PS = 500 * PS_PER_MS;  // the base timer: 2 Hz from the quartz
-constexpr int LISTEN_TICKS = 6;                    // an awaited byte times out after 2.5 to 3 s
-
-std::string hex_byte(std::uint8_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", value);
-    return text;
-}
+constexpr int LISTEN_TICKS = 6;  // an awaited byte times out after 2.5 to 3 s
 
 vmu_frame frame_of(std::uint8_t code, std::vector<std::uint8_t> payload, std::uint8_t trailer) {
     vmu_frame frame = vmu_make_frame(code, std::move(payload));
@@ -48,10 +38,7 @@ std::int64_t after_cycles(const copy_card& card, std::int64_t cycles) {
 
 // The first base-timer tick strictly after `ps`.
 std::int64_t next_tick(const copy_card& card, std::int64_t ps) {
-    const std::int64_t phase = card.config.tick_phase_ps % TICK_PS;
-    if (ps < phase)
-        return phase;
-    return phase + ((ps - phase) / TICK_PS + 1) * TICK_PS;
+    return card_next_tick(card.config.tick_phase_ps, ps);
 }
 
 void end_copy(copy_card& card, copy_screen screen) {
@@ -156,8 +143,8 @@ void byte_done(copy_card& card) {
         if (!card.echo_mismatch) {
             card.notes.push_back("frame " + std::to_string(card.frame + 1) + ", byte " +
                                  std::to_string(card.index) + ": the PC echoed " +
-                                 hex_byte(card.echo) + " for " +
-                                 hex_byte(card.frame_bytes[card.index - 1]));
+                                 card_hex_byte(card.echo) + " for " +
+                                 card_hex_byte(card.frame_bytes[card.index - 1]));
         }
         card.echo_mismatch = true;
     }
@@ -183,7 +170,7 @@ void took_byte(copy_card& card, std::uint8_t value) {
     if (card.awaiting_reply) {
         if (value != CABLE_HEADER_REPLY) {
             fail(card, copy_screen::copy_failed,
-                 "the PC replied " + hex_byte(value) + " to a header, not 0xE0");
+                 "the PC replied " + card_hex_byte(value) + " to a header, not 0xE0");
             return;
         }
         // The card sleeps until the base timer wakes it.
@@ -204,7 +191,8 @@ void took_byte(copy_card& card, std::uint8_t value) {
                                : card.frame == 1        ? copy_screen::same_file_exists
                                                         : copy_screen::copy_failed;
     fail(card, screen,
-         "the PC answered frame " + std::to_string(card.frame + 1) + " with " + hex_byte(value));
+         "the PC answered frame " + std::to_string(card.frame + 1) + " with " +
+             card_hex_byte(value));
 }
 
 void press(copy_card& card) {
@@ -351,7 +339,38 @@ std::vector<vmu_frame> copy_frames(const vmu_file& file,
 std::int64_t copy_card_cycle_ps(const copy_card& card) {
     // The RC oscillator divided by six.
     const std::int64_t khz = card.config.rc_khz != 0 ? card.config.rc_khz : 1;
-    return 6 * PS_PER_MS / khz;
+    return 6 * CARD_PS_PER_MS / khz;
+}
+
+void copy_card_reserve(copy_card& card) {
+    std::size_t bytes = 0;
+    for (const vmu_frame& frame : card.frames)
+        bytes += frame.payload.size() + 4;
+    card.echoes.reserve(bytes + 8);
+    card.pc_bytes.reserve(2 * card.frames.size() + 4);
+    card.notes.reserve(4);
+}
+
+timed_card copy_card_timed(copy_card& card) {
+    timed_card timed;
+    timed.card = &card;
+    timed.set_data = [](void* c, std::uint8_t value) {
+        copy_card_set_data(*static_cast<copy_card*>(c), value);
+    };
+    timed.status_lines = [](const void* c) {
+        return copy_card_status_lines(*static_cast<const copy_card*>(c));
+    };
+    timed.finished = [](const void* c) {
+        return copy_card_finished(*static_cast<const copy_card*>(c));
+    };
+    timed.now_ps = [](const void* c) { return static_cast<const copy_card*>(c)->now_ps; };
+    timed.next_event_ps = [](const void* c) {
+        return static_cast<const copy_card*>(c)->next_event_ps;
+    };
+    timed.run_to = [](void* c, std::int64_t until_ps) {
+        copy_card_run_to(*static_cast<copy_card*>(c), until_ps);
+    };
+    return timed;
 }
 
 void copy_card_start(copy_card& card) {
@@ -398,8 +417,7 @@ namespace {
 
 // The PC's access at the card's present time plus what it costs.
 void pc_access(copy_card& card, std::int64_t cost_ps) {
-    const std::int64_t at = pc_pause_apply(card.pc.pause, card.now_ps + cost_ps);
-    copy_card_run_to(card, at);
+    copy_card_run_to(card, pc_access_time(card.pc, card.now_ps, cost_ps));
 }
 
 }  // namespace
@@ -424,9 +442,7 @@ void copy_card_data_write(copy_card& card, std::uint8_t value) {
     }
     // A bit the PC sends: the units it waits before a byte's first bit, the
     // write, then the unit it holds the level.
-    const std::int64_t delay_ps = card.pc.floor_us != nullptr
-                                      ? std::int64_t{card.pc.floor_us()} * 1'000'000
-                                      : card.pc.delay_ps;
+    const std::int64_t delay_ps = pc_delay_unit_ps(card.pc);
     if (!card.pc.sending)
         pc_access(card, CABLE_SEND_LEAD_DELAYS * delay_ps);
     card.pc.sending = true;
@@ -436,5 +452,5 @@ void copy_card_data_write(copy_card& card, std::uint8_t value) {
 }
 
 void copy_card_sleep(copy_card& card, unsigned milliseconds) {
-    pc_access(card, std::int64_t{milliseconds} * PS_PER_MS);
+    pc_access(card, std::int64_t{milliseconds} * CARD_PS_PER_MS);
 }

@@ -2,11 +2,11 @@
 // the one simulated card returned here. It counts time in status reads, or,
 // once emu_use_realtime has been called, keeps real time on a thread of its
 // own (vmu/vmu_realtime.h). emu_use_cpu_card puts the processor model that
-// runs the card's own sender behind the port instead (vmu/cpu_card).
+// runs the card's own sender behind the port instead (vmu/cpu_card),
+// emu_use_copy_card the card's own Copy.
 #pragma once
 
 #include "vmu/copy_card.h"
-#include "vmu/copy_realtime.h"
 #include "vmu/cpu_card/cpu_card.h"
 #include "vmu/cpu_card/cpu_realtime.h"
 #include "vmu/vmu_realtime.h"
@@ -39,3 +39,4 @@ void emu_use_cpu_card(vmu_cpu_card& card);
 /// by the clock, and each status read spends card.pc.access_ps first. Call
 /// before the port is opened; `card` must outlive the run.
 void emu_use_copy_card(copy_card& card);
+
