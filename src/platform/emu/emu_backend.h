@@ -25,6 +25,7 @@ struct emu_backend {
     bool realtime = false;
     vmu_cpu_card* cpu_card = nullptr;
     copy_card* copy = nullptr;
+    copy_receive* receive = nullptr;
 
     std::uint16_t base = 0;
     std::uint16_t status_address = 1;
@@ -55,3 +56,5 @@ void emu_raise_while_masked(bool masked);
 // The card's own file manager (emu_file_manager.cpp).
 extern const emu_mode counting_copy_mode;
 extern const emu_mode realtime_copy_mode;
+extern const emu_mode counting_receive_mode;
+extern const emu_mode realtime_receive_mode;

@@ -1,5 +1,5 @@
 // The platform seam over the software VMU of src/vmu/: the seven functions
-// and nothing else. Each of the six ways to run a card is one record of
+// and nothing else. Each of the eight ways to run a card is one record of
 // operations, chosen when the port is acquired; each function of the seam
 // calls the chosen record's and does nothing else. Until the first
 // port_acquire the counting protocol card is the one in use.
@@ -25,7 +25,9 @@
 // The Copy card: the card's own file manager sending a file (vmu/copy_card),
 // counting the card's time by what the tool's accesses cost or, in real
 // time, on its own thread, held as the other real-time cards are. In real
-// time a status read also spends what a port's read costs.
+// time a status read also spends what a port's read costs. The receiving
+// card (vmu/copy_receive), the same file manager taking a file, runs in the
+// same two ways.
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
@@ -248,6 +250,8 @@ const emu_mode realtime_cpu_mode = {
 const emu_mode* chosen_mode = &counting_card_mode;
 
 const emu_mode& configured_mode() {
+    if (emu_state.receive != nullptr)
+        return emu_state.realtime ? realtime_receive_mode : counting_receive_mode;
     if (emu_state.copy != nullptr)
         return emu_state.realtime ? realtime_copy_mode : counting_copy_mode;
     if (emu_state.cpu_card != nullptr)
@@ -274,6 +278,10 @@ void emu_use_cpu_card(vmu_cpu_card& card) {
 
 void emu_use_copy_card(copy_card& card) {
     emu_state.copy = &card;
+}
+
+void emu_use_receive_card(copy_receive& card) {
+    emu_state.receive = &card;
 }
 
 bool emu_report_failed() {
