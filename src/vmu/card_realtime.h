@@ -30,6 +30,23 @@ struct timed_card {
     void (*run_to)(void* card, std::int64_t until_ps) = nullptr;
 };
 
+/// The timed_card of a record `Card` that keeps its time in fields now_ps
+/// and next_event_ps, with its functions.
+template <typename Card, void (*SetData)(Card&, std::uint8_t),
+          std::uint8_t (*StatusLines)(const Card&), bool (*Finished)(const Card&),
+          void (*RunTo)(Card&, std::int64_t)>
+timed_card timed_card_of(Card& card) {
+    timed_card timed;
+    timed.card = &card;
+    timed.set_data = [](void* c, std::uint8_t value) { SetData(*static_cast<Card*>(c), value); };
+    timed.status_lines = [](const void* c) { return StatusLines(*static_cast<const Card*>(c)); };
+    timed.finished = [](const void* c) { return Finished(*static_cast<const Card*>(c)); };
+    timed.now_ps = [](const void* c) { return static_cast<const Card*>(c)->now_ps; };
+    timed.next_event_ps = [](const void* c) { return static_cast<const Card*>(c)->next_event_ps; };
+    timed.run_to = [](void* c, std::int64_t until_ps) { RunTo(*static_cast<Card*>(c), until_ps); };
+    return timed;
+}
+
 struct card_realtime {
     /// Called first on the card's thread, to raise its scheduling; nothing
     /// when null.

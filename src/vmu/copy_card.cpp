@@ -352,25 +352,8 @@ void copy_card_reserve(copy_card& card) {
 }
 
 timed_card copy_card_timed(copy_card& card) {
-    timed_card timed;
-    timed.card = &card;
-    timed.set_data = [](void* c, std::uint8_t value) {
-        copy_card_set_data(*static_cast<copy_card*>(c), value);
-    };
-    timed.status_lines = [](const void* c) {
-        return copy_card_status_lines(*static_cast<const copy_card*>(c));
-    };
-    timed.finished = [](const void* c) {
-        return copy_card_finished(*static_cast<const copy_card*>(c));
-    };
-    timed.now_ps = [](const void* c) { return static_cast<const copy_card*>(c)->now_ps; };
-    timed.next_event_ps = [](const void* c) {
-        return static_cast<const copy_card*>(c)->next_event_ps;
-    };
-    timed.run_to = [](void* c, std::int64_t until_ps) {
-        copy_card_run_to(*static_cast<copy_card*>(c), until_ps);
-    };
-    return timed;
+    return timed_card_of<copy_card, copy_card_set_data, copy_card_status_lines, copy_card_finished,
+                         copy_card_run_to>(card);
 }
 
 void copy_card_start(copy_card& card) {

@@ -235,6 +235,7 @@ const char* receive_screen_text(receive_screen screen) {
 }
 
 void copy_receive_start(copy_receive& card) {
+    card.started = true;
     card.now_ps = 0;
     leave(card);
 }
@@ -257,6 +258,10 @@ void copy_receive_set_data(copy_receive& card, std::uint8_t value) {
         clock_edge(card, (value & CABLE_D0) != 0, (value & CABLE_D1) != 0);
 }
 
+bool copy_receive_finished(const copy_receive&) {
+    return false;  // P7.3 may rise again
+}
+
 std::uint8_t copy_receive_status_lines(const copy_receive& card) {
     const bool select_high = !card.config.select_wired || card.so1_high;
     return cable_status_byte(select_high, card.ack_high, card.busy_high);
@@ -273,23 +278,8 @@ void copy_receive_reserve(copy_receive& card) {
 }
 
 timed_card copy_receive_timed(copy_receive& card) {
-    timed_card timed;
-    timed.card = &card;
-    timed.set_data = [](void* c, std::uint8_t value) {
-        copy_receive_set_data(*static_cast<copy_receive*>(c), value);
-    };
-    timed.status_lines = [](const void* c) {
-        return copy_receive_status_lines(*static_cast<const copy_receive*>(c));
-    };
-    timed.finished = [](const void*) { return false; };  // D3 may rise again
-    timed.now_ps = [](const void* c) { return static_cast<const copy_receive*>(c)->now_ps; };
-    timed.next_event_ps = [](const void* c) {
-        return static_cast<const copy_receive*>(c)->next_event_ps;
-    };
-    timed.run_to = [](void* c, std::int64_t until_ps) {
-        copy_receive_run_to(*static_cast<copy_receive*>(c), until_ps);
-    };
-    return timed;
+    return timed_card_of<copy_receive, copy_receive_set_data, copy_receive_status_lines,
+                         copy_receive_finished, copy_receive_run_to>(card);
 }
 
 namespace {

@@ -102,6 +102,7 @@ struct copy_receive {
     copy_pc_time pc;         // counting mode only
 
     // The card's time and what it does next.
+    bool started = false;  // copy_receive_start has run
     std::int64_t now_ps = 0;
     std::int64_t next_event_ps = RECEIVE_NO_EVENT;
     receive_phase phase = receive_phase::file_list;
@@ -154,6 +155,10 @@ void copy_receive_set_data(copy_receive& card, std::uint8_t value);
 
 /// The raw status register the card's lines give now.
 std::uint8_t copy_receive_status_lines(const copy_receive& card);
+
+/// Whether no event of the card's will come whatever the PC does: never,
+/// since P7.3 may rise again.
+bool copy_receive_finished(const copy_receive& card);
 
 /// Makes room for everything the card records during a transfer of up to
 /// 255 blocks, so that no buffer grows while it runs in real time.
