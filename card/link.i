@@ -1,5 +1,5 @@
-; link.i: the cable. Taking and releasing port 1, the byte the card sends
-; (Ack and Busy), the byte the PC sends (D0 and D1), and a whole frame.
+; link.i: the cable. Taking and releasing port 1, the byte the PC sends (D0
+; and D1), and a whole frame; the byte the card sends is in send.i.
 ; Inputs are read with a plain LD of P1, never with a bit instruction, which
 ; would see the output latch rather than the pins.
 
@@ -23,15 +23,25 @@ link_up:
         st battery_saved
         mov #P1_IDLE, p1
         mov #P1FCR_LINK, p1fcr
-        mov #P1_OUTPUTS, p1ddr
+        mov #P1DDR_LINK, p1ddr
         mov #1, link_taken
+        mov #0, echo_flags      ; the first byte's echo is the PC's own
+        mov #0, pending_hold
+        mov #FAST_LOW_LOOPS, low_unconfirmed
+        mov #FAST_HIGH_LOOPS, high_unconfirmed
+        ld speed
+        bz .fast
+        mov #SAFE_LOW_LOOPS, low_unconfirmed
+        mov #SAFE_HIGH_LOOPS, high_unconfirmed
+.fast:
         ret
 
-; link_down: gives the cable back (P1's registers as the system keeps them),
-; the battery check and the clock as they were, interrupts on. Clobbers ACC.
+; link_down: gives the cable back (P1's registers as the system keeps them:
+; the PC's lines are all inputs again, only the buzzer driven), the battery
+; check and the clock as they were, interrupts on. Clobbers ACC.
 link_down:
-        mov #P1FCR_RESET, p1fcr         ; the pins to their functions first, so
-        mov #P1DDR_RESET, p1ddr         ; that no input is driven in between
+        mov #P1DDR_SYSTEM, p1ddr        ; the PC's lines inputs first, then
+        mov #P1FCR_SYSTEM, p1fcr        ; the pins back to their functions
         mov #0, p1
         ld battery_saved
         clr1 psw, rambk0
@@ -41,35 +51,6 @@ link_down:
         st ocr
         mov #0, link_taken
         set1 ie, 7
-        ret
-
-; send_byte: sends ACC, most significant bit first. Each bit is Ack low with
-; the bit put on Busy at once, then Ack high; the PC takes Busy when it sees
-; Ack rise. Select stays low. Interrupts must be off. Clobbers ACC,
-; send_value, bit_count, hold_count.
-;   Ack low:  from its ST to the next ST, 2 + 2n + 1 + 1 = 4 + 2n cycles,
-;             n = HOLD_LOW_LOOPS.
-;   Ack high: 2 + 2n + 2 + 1 + 1 + 1 + 1 + 1 = 9 + 2n cycles to the next
-;             bit's ST, n = HOLD_HIGH_LOOPS; after the last bit it lasts
-;             until the next byte or the end of the transfer.
-send_byte:
-        st send_value
-        mov #8, bit_count
-.bit:
-        ld send_value           ; 1
-        rol                     ; 1  the next bit, from the top, to bit 0
-        st send_value           ; 1
-        and #1 << P1_BUSY       ; 1  Busy = the bit, Ack low, Select low
-        st p1                   ; 1  <- Ack falls
-        mov #HOLD_LOW_LOOPS, hold_count    ; 2
-.low:
-        dbnz hold_count, .low   ; 2 each
-        or #1 << P1_ACK         ; 1
-        st p1                   ; 1  <- Ack rises
-        mov #HOLD_HIGH_LOOPS, hold_count   ; 2
-.high:
-        dbnz hold_count, .high  ; 2 each
-        dbnz bit_count, .bit    ; 2
         ret
 
 ; recv_byte: receives a byte from the PC: eight times a fall of D0 and its
@@ -88,6 +69,7 @@ send_byte:
 ;   256 and -(k / 256) mod 256, which is how a level's length is read off
 ;   them.
 recv_byte:
+        mov #0, pending_hold    ; the PC answers: it took the card's last bit
         mov #0, timeout0
         mov #0, timeout1
         mov #RECV_UNITS, timeout2
@@ -173,9 +155,9 @@ recv_byte:
 ; frame_src 0 for the bytes at frame_ram, 1 for flash from FPR:TRH:TRL on.
 ; Trailers alternate $00 and $FF from frame to frame. The frame begins
 ; FRAME_GAP_US after the call. Interrupts are off from the header to the
-; answer and on again after it. Out: CY clear when
-; the PC acknowledged the frame; CY set with fail_reason when it refused it,
-; answered something else or nothing. Clobbers ACC, R0, TRL, TRH, tmp0,
+; answer and on again after it. Out: CY clear when the PC acknowledged the
+; frame; CY set with fail_reason when it refused it, answered something else
+; or nothing, or its echo went wrong. Clobbers ACC, R0, TRL, TRH, tmp0,
 ; payload_left and what send_byte and recv_byte clobber.
 send_frame:
         mov #FRAME_GAP, acc     ; time for the PC's progress output
@@ -189,11 +171,13 @@ send_frame:
         mov #$50, acc           ; 128 bytes
 .header:
         call send_byte
+        bp psw, cy, .fail
         call recv_byte
         bp psw, cy, .no_reply
         bne #HEADER_REPLY, .bad_reply
         ld frame_code
         call send_byte
+        bp psw, cy, .fail
         ld frame_len
         st payload_left
         mov #frame_ram, ram_ptr
@@ -214,9 +198,11 @@ send_frame:
         inc ram_ptr
 .send:
         call send_byte
+        bp psw, cy, .fail
         dbnz payload_left, .payload
         ld trailer
         call send_byte
+        bp psw, cy, .fail
         ld trailer
         xor #$FF
         st trailer

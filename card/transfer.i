@@ -155,12 +155,12 @@ total_x2:
         st total_hi
         ret
 
-; wait_pc: waits until the PC holds D3 high (its port open). A goes on
-; without it, for a cable that leaves D3 out; B or MODE gives up. Out: CY set
-; when given up. Clobbers ACC, tmp0, tmp2, tmp3.
+; wait_pc: waits until the PC holds D3 high (its port open), which the card
+; sees on P73. A goes on without it, for a cable that leaves D3 out; B or
+; MODE gives up. Out: CY set when given up. Clobbers ACC, tmp0, tmp2, tmp3.
 wait_pc:
-        ld p1
-        bp acc, P1_D3, .open
+        ld p7
+        bp acc, PC_HOLDS_PORT, .open
         call poll_keys
         bp acc, KEY_A, .open
         and #(1 << KEY_B) | (1 << KEY_MODE)
@@ -290,6 +290,8 @@ txt_reasons:
         .string 16 "NO REPLY"
         .string 16 "BAD REPLY"
         .string 16 "PC REFUSED"
+        .string 16 "NO D2 ECHO"
+        .string 16 "ECHO WRONG"
         .string 16 "BAD FAT CHAIN"
         .string 16 "FILE TOO BIG"
         .string 16 "CANCELLED"

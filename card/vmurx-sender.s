@@ -1,51 +1,55 @@
 ; vmurx-sender: the card's end of the vmurx cable. It lists the files on the
 ; card, one a screen, and sends the one chosen with A to a PC running vmurx,
-; over five lines of the card's port 1 wired to the PC's parallel port (or a
-; GPIO header). B or MODE returns to the card's menu.
+; over the card's port 1 wired to the PC's parallel port (or a GPIO header).
+; B or MODE returns to the card's menu.
 ;
 ; Build (CMake does all three):
 ;     vmurx-vmu asm -o vmurx-sender.vms vmurx-sender.s
 ;     vmurx-save convert --type game ... vmurx-sender.vms vmurx-sender.vmi
 ;     vmurx-save convert --type game ... vmurx-sender.vms vmurx-sender.dci
 ;
-; The cable, on port 1 (the PC's lines named as on its DB-25 connector):
+; The cable (the PC's lines named as on its DB-25 connector), wired for
+; the card's own Copy; the sender uses the pins as plain ports:
 ;     P10 (SO0)  out  Busy,   pin 11   the bit the card sends
-;     P11 (SI0)  in   D3,     pin 5    high while the PC has the port open
+;     P11 (SI0)  in   D2,     pin 4    the PC's echo of the bit before
 ;     P12 (SCK0) out  Ack,    pin 10   the card's bit clock
 ;     P13 (SO1)  out  Select, pin 13   low: the card is ready
 ;     P14 (SI1)  in   D1,     pin 3    the bit the PC sends
 ;     P15 (SCK1) in   D0,     pin 2    the PC's bit clock
+;     P73        in   D3,     pin 5    high while the PC has the port open
 ;
 ; A transfer: the card pulls Select low, then sends block frames (header,
 ; the PC's reply $E0, block code, payload, trailer, the PC's ACK $0C or NAK
 ; $0A): the start block (type, size), the name block, a data block and a
 ; flash block for every 128-byte piece of the file, the directory block (the
 ; time stamp) and a last flash block. Each bit it sends is Ack low with the
-; bit on Busy, then Ack high, most significant bit first, each level held
-; HOLD_US; each bit it receives is a fall and a rise of D0 with the bit on D1.
+; bit on Busy, then Ack high, most significant bit first; the PC answers
+; each low with its echo on D2, which the card waits for where it can see it
+; and checks (send.i). Each bit it receives is a fall and a rise of D0 with
+; the bit on D1. On the list, left and right choose the speed: FAST holds
+; the levels the echo cannot confirm 20 us, SAFE 250 us, for a PC that
+; pauses now and then for up to 200 us.
 ;
-; Files: vmurx-sender.s (this: layout, start, the list and its keys),
-; card.i (root, directory and FAT), link.i (pins, bytes, frames),
+; Files: vmurx-sender.s (this: layout, start, the list's keys), keys.i
+; (leaving, buttons, waits, the list's clock), list.i (the list's screens),
+; card.i (root, directory and FAT), link.i (pins, the PC's bytes, frames),
+; send.i (the card's bytes and the rules of the PC's echo),
 ; transfer.i (a whole file and its screens), lcd.i (text on the screen),
 ; font.i, icon.i.
 
         .include "sfr.i"
 
 ; ---------------------------------------------------------------------------
-; Clocks and timing.
-
-; While sending, the 6 MHz ceramic divided by 6: one cycle a microsecond.
+; Clocks and timing. The system starts a game on the 32 kHz quartz (183 us
+; a cycle), too slow for the screen: the card needs the RC or the ceramic
+; oscillator for writes to it. The sender runs its list on the RC clock
+; divided by 6 (about 7 us a cycle; 600 to 1200 kHz from card to card) and
+; sends on the 6 MHz ceramic divided by 6, one cycle a microsecond. Leaving,
+; it puts the system's clock back.
+OCR_RC_STARTED  = %10100001     ; /6, still the quartz, the RC running, ceramic stopped
+OCR_RC          = %10000001     ; /6, the RC, ceramic stopped
 OCR_CERAMIC     = %10010000     ; bit 7: /6, bits 5-4 = 01: ceramic
 CYCLES_PER_US   = 1
-
-; Each level of Ack lasts at least this long, so that a PC polling the
-; status register every 1 to 2 us sees it ten times or more.
-HOLD_US         = 20
-HOLD_CYCLES     = HOLD_US * CYCLES_PER_US
-; send_byte's Ack-low level is 4 + 2 * HOLD_LOW_LOOPS cycles and its Ack-high
-; level 9 + 2 * HOLD_HIGH_LOOPS (see there); both rounded up.
-HOLD_LOW_LOOPS  = (HOLD_CYCLES - 4 + 1) / 2
-HOLD_HIGH_LOOPS = (HOLD_CYCLES - 9 + 1) / 2
 
 ; How long the card waits for a byte from the PC. recv_byte's poll is 5
 ; cycles and counts 65536 polls per unit of RECV_UNITS.
@@ -67,13 +71,14 @@ FRAME_GAP       = FRAME_GAP_US * CYCLES_PER_US / PAUSE_CYCLES
 ; After Select goes low the PC sleeps a millisecond before it listens; the
 ; card waits 10 ms before its first bit.
 READY_LEAD      = 10000 * CYCLES_PER_US / PAUSE_CYCLES
-; A key is looked at every 512 cycles (7 ms at the RC clock).
+; A key is looked at every 516 cycles (3.5 ms at the RC clock /6), so a
+; press of 150 ms is seen some 40 times.
 
 ; ---------------------------------------------------------------------------
 ; Port 1 and the buttons.
 
 P1_BUSY         = 0             ; P10, out
-P1_D3           = 1             ; P11, in
+P1_D2           = 1             ; P11, in
 P1_ACK          = 2             ; P12, out
 P1_SELECT       = 3             ; P13, out
 P1_D1           = 4             ; P14, in
@@ -81,18 +86,30 @@ P1_D0           = 5             ; P15, in
 P1_OUTPUTS      = (1 << P1_BUSY) | (1 << P1_ACK) | (1 << P1_SELECT)
 P1_IDLE         = (1 << P1_ACK) | (1 << P1_SELECT)     ; not ready, Ack high
 P1_READY        = (1 << P1_ACK)                        ; Select low
-P1FCR_RESET     = $BF           ; as the system leaves them, restored after
-P1DDR_RESET     = $A4
-P1FCR_LINK      = P1FCR_RESET & ($FF ^ $3F)    ; P10-P15 plain ports
+; Port 1 as the system keeps it, restored after: the pins given to their
+; functions, only P17 (the buzzer) an output, so that the card drives none
+; of the PC's lines.
+P1FCR_SYSTEM    = $BF
+P1DDR_SYSTEM    = $80
+P1FCR_LINK      = P1FCR_SYSTEM & ($FF ^ $3F)   ; P10-P15 plain ports
+P1DDR_LINK      = P1DDR_SYSTEM | P1_OUTPUTS
 
 KEY_UP          = 0             ; P3 bits, active low on the pins
 KEY_DOWN        = 1
+KEY_LEFT        = 2
+KEY_RIGHT       = 3
 KEY_A           = 4
 KEY_B           = 5
 KEY_MODE        = 6
-KEYS_USED       = (1 << KEY_UP) | (1 << KEY_DOWN) | (1 << KEY_A) | (1 << KEY_B) | (1 << KEY_MODE)
+KEYS_USED       = $7F
 
-DOCKED          = 0             ; P7 bit: 5 V from a controller
+DOCKED          = 0             ; P7 bits: 5 V from a controller,
+PC_HOLDS_PORT   = 3             ; and D3, high while the PC has the port open
+
+; P3INT while the sender runs: no key interrupts, the keys being polled (in
+; the system's continuous mode a held key would interrupt after every
+; instruction).
+P3INT_POLLED    = $00
 
 ; The system's low-battery check, in RAM bank 0: $FF switches it off.
 LOW_BATTERY_CHECK = $6E
@@ -113,13 +130,16 @@ TYPE_GAME       = $CC
 
 ; Why a transfer failed (fail_reason) and in which block (fail_block): the
 ; indexes of the texts in transfer.i.
+; Those below FAIL_BAD_CHAIN happen within a frame, and the screen names it.
 FAIL_NONE       = 0
 FAIL_NO_REPLY   = 1
 FAIL_BAD_REPLY  = 2
 FAIL_REFUSED    = 3
-FAIL_BAD_CHAIN  = 4
-FAIL_TOO_LARGE  = 5
-FAIL_CANCELLED  = 6
+FAIL_NO_ECHO    = 4
+FAIL_BAD_ECHO   = 5
+FAIL_BAD_CHAIN  = 6
+FAIL_TOO_LARGE  = 7
+FAIL_CANCELLED  = 8
 BLK_START       = 0
 BLK_NAME        = 1
 BLK_DATA        = 2
@@ -146,7 +166,7 @@ dir_top         = $24           ; highest directory block
 dir_slots       = $25           ; directory slots, 16 a block
 fat_block       = $26
 keys_held       = $27           ; buttons held at the last look (1: held)
-ocr_saved       = $28
+ocr_saved       = $28           ; the clock before link_up
 battery_saved   = $29
 link_taken      = $2A           ; 1 while P1, clock and battery check are changed
 tmp0            = $2B
@@ -200,6 +220,22 @@ fall_lo         = $5B           ; recv_byte's poll count at a fall of D0
 fall_hi         = $5C
 level_lo        = $5D           ; the length of the last low level, in polls
 level_hi        = $5E
+system_ocr      = $5F           ; the system's clock, P3INT and IE, as the
+system_p3int    = $60           ; sender found them
+system_ie       = $61
+speed           = $62           ; 0: FAST, 1: SAFE (send.i)
+low_unconfirmed = $63           ; send.i's rule 3, in loops, from speed
+high_unconfirmed = $6D
+next_visible    = $6E           ; send.i: bit i set where the next echo shows
+echo_value      = $64           ; the byte sent before: the PC echoes it
+echo_flags      = $65
+busy_bits       = $66           ; P1 with the bit on Busy and Ack low
+prev_busy       = $67           ; P1 as the bit before was raised
+d2_expect       = $68           ; the echo of the bit in hand, as D2's bit
+d2_prev         = $69           ; and of the bit before
+retry_lo        = $6A
+retry_hi        = $6B
+pending_hold    = $6C           ; the loops the last high still lasts
 STACK_TOP       = $7F           ; the stack runs from $80 up in bank 0
 
 ; ---------------------------------------------------------------------------
@@ -214,7 +250,7 @@ STACK_TOP       = $7F           ; the stack runs from $80 up in bank 0
         .org $13
         reti
         .org $1B
-        jmp base_timer
+        jmp timer_ex            ; the half-second tick, to the system's clock
         .org $23
         reti
         .org $2B
@@ -226,17 +262,14 @@ STACK_TOP       = $7F           ; the stack runs from $80 up in bank 0
         .org $43
         reti
         .org $4B
-        clr1 p3int, 1           ; a button went down: wait_key sees it anyway
+        clr1 p3int, 1           ; a button (the sender polls them instead)
         reti
 
-base_timer:                     ; the half-second tick, to the system's clock
-        push ie
-        clr1 ie, 7
-        jmp timer_ex
-
 ; ---------------------------------------------------------------------------
-; The BIOS stubs: the system's routine runs at the same address in ROM and
-; comes back to the instruction after the stub.
+; The BIOS stubs, laid out as the card maker's: the page routines come back
+; to the instruction after their stub's jump ($105, $115, $125); the clock
+; routine always comes back to $139, where the stub's `pop ie` stands, the
+; stub having kept IE and masked interrupts before it jumps.
 
         .org $100
 fm_wrt_ex:
@@ -255,9 +288,11 @@ fm_prd_ex:
         ret
         .org $130
 timer_ex:
-        not1 ext, 0
-        jmpf timer_ex
-        pop ie
+        push ie                 ; $130
+        clr1 ie, 7              ; $132
+        not1 ext, 0             ; $134
+        jmpf timer_ex           ; $136
+        pop ie                  ; $139: where the system's routine returns
         reti
         .org $1F0
 game_end:
@@ -284,9 +319,19 @@ game_end:
 
 start:
         mov #STACK_TOP, sp
-        set1 psw, rambk0
+        set1 psw, rambk0        ; the game's RAM bank, as the system gives it
+        ld ie
+        st system_ie
+        clr1 ie, 7
         mov #0, link_taken
+        mov #0, speed           ; FAST
         mov #$FF, keys_held     ; the A that started us may still be down
+        ld p3int
+        st system_p3int
+        mov #P3INT_POLLED, p3int
+        ld ocr
+        st system_ocr
+        call clock_rc
         set1 ie, 7              ; the base timer keeps the system's clock
         call wait_undocked
         call read_root
@@ -306,6 +351,8 @@ start:
         bp acc, KEY_B, .leave
         bp acc, KEY_MODE, .leave
         bp acc, KEY_DOWN, .down
+        bp acc, KEY_LEFT, .speed
+        bp acc, KEY_RIGHT, .speed
         bn acc, KEY_UP, .keys
         ld file_index           ; up: the one before, or the last
         bnz .up
@@ -320,6 +367,10 @@ start:
         bne file_count, .page
         mov #0, file_index
         br .page
+.speed:
+        not1 speed, 0           ; FAST <-> SAFE
+        call show_speed
+        br .keys
 .send:
         call send_file
         call wait_key
@@ -327,162 +378,10 @@ start:
 .leave:
         jmp leave
 
-; leave: back to the card's menu, with the cable, the clock and the system's
-; battery check as they were.
-leave:
-        ld link_taken
-        bz .gone
-        call link_down
-.gone:
-        jmp game_end
-
-; wait_undocked: while the card sits in a controller, says so and waits to
-; be taken out; B or MODE leaves.
-wait_undocked:
-        ld p7
-        bp acc, DOCKED, .docked
-        ret
-.docked:
-        call show_docked
-.wait:
-        call poll_keys
-        and #(1 << KEY_B) | (1 << KEY_MODE)
-        bnz leave
-        mov #1, acc
-        call pause
-        ld p7
-        bp acc, DOCKED, .wait
-        ret
-
-; poll_keys: one look at the buttons. Out: ACC the buttons pressed since the
-; last look (1: newly down). Clobbers tmp0.
-poll_keys:
-        ld p3
-        xor #$FF                ; 1: held
-        st tmp0
-        ld keys_held
-        xor #$FF
-        and tmp0
-        and #KEYS_USED
-        push acc
-        ld tmp0
-        st keys_held
-        pop acc
-        ret
-
-; wait_key: waits for a button to go down, looking every 516 cycles so that
-; a bouncing contact counts once. Docking the card meanwhile leaves. Out: ACC
-; the buttons newly down. Clobbers tmp0, tmp2, tmp3.
-wait_key:
-        ld p7
-        bp acc, DOCKED, leave
-        call poll_keys
-        bnz .got
-        mov #1, acc
-        call pause
-        br wait_key
-.got:
-        ret
-
-; pause: waits ACC x 516 cycles (ACC 0 counts as 256). Clobbers ACC, tmp2, tmp3.
-pause:
-        st tmp3
-.outer:
-        mov #0, tmp2            ; 2
-.inner:
-        dbnz tmp2, .inner       ; 2 x 256 = 512
-        dbnz tmp3, .outer       ; 2: 516 a count
-        ret
-
-; ---------------------------------------------------------------------------
-; The list's screens.
-
-; show_page: file number file_index, loaded into the entry variables:
-;     FILE 001/012
-;     NAME________
-;     DATA 012 BLK
-;
-;     A:SEND B:END
-show_page:
-        ld file_index
-        call find_file
-        call load_entry
-        call lcd_clear
-        mov #<txt_file, trl
-        mov #>txt_file, trh
-        call put_text
-        mov #0, num_hi
-        ld file_index
-        inc acc
-        st num_lo
-        call put_dec3
-        mov #'/', acc
-        call draw_char
-        ld file_count
-        st num_lo
-        call put_dec3
-        mov #1, text_line
-        mov #0, text_col
-        call put_name
-        mov #<txt_data, trl
-        mov #>txt_data, trh
-        ld entry_type
-        be #TYPE_DATA, .kind
-        mov #<txt_game, trl
-        mov #>txt_game, trh
-.kind:
-        call put_text
-        ld entry_size_hi
-        st num_hi
-        ld entry_size
-        st num_lo
-        call put_dec3
-        mov #<txt_blocks_unit, trl
-        mov #>txt_blocks_unit, trh
-        call put_text
-        mov #<txt_send_end, trl
-        mov #>txt_send_end, trh
-        jmp put_text
-
-show_docked:
-        call lcd_clear
-        mov #<txt_docked, trl
-        mov #>txt_docked, trh
-        call put_text
-        mov #<txt_take_out, trl
-        mov #>txt_take_out, trh
-        call put_text
-        mov #<txt_to_send, trl
-        mov #>txt_to_send, trh
-        jmp put_text
-
-show_no_files:
-        call lcd_clear
-        mov #<txt_no_files, trl
-        mov #>txt_no_files, trh
-        call put_text
-        jmp show_press
-
-txt_file:       .byte 0, 0
-                .string 6 "FILE "
-txt_data:       .byte 2, 0
-                .string 6 "DATA "
-txt_game:       .byte 2, 0
-                .string 6 "GAME "
-txt_blocks_unit: .byte 2, 8
-                .string 5 " BLK"
-txt_send_end:   .byte 4, 0
-                .string 13 "A:SEND B:END"
-txt_docked:     .byte 0, 0
-                .string 12 "CARD DOCKED"
-txt_take_out:   .byte 2, 0
-                .string 13 "TAKE IT OUT"
-txt_to_send:    .byte 3, 0
-                .string 13 "TO SEND"
-txt_no_files:   .byte 0, 0
-                .string 13 "NO FILES"
-
+        .include "keys.i"
+        .include "list.i"
         .include "card.i"
         .include "link.i"
+        .include "send.i"
         .include "transfer.i"
         .include "lcd.i"

@@ -45,6 +45,26 @@ constexpr std::uint8_t cable_status_byte(bool select_high, bool ack_high, bool b
     return raw;
 }
 
+// The card's end of the wire: the pin of the card's port 1 or port 7 that
+// each line meets, by the card's serial functions (contacts as the hardware
+// reports number them; that numbering is not confirmed on a card). Contact
+// 1, the card's I/O enable, is tied to contact 14, its 3.5 V out, so that
+// the pins do not float; contact 2, the console's 5 V, is never connected.
+inline constexpr std::uint8_t CABLE_CARD_BUSY = 0x01;    // P10, SO0, contact 5: Busy
+inline constexpr std::uint8_t CABLE_CARD_D2 = 0x02;      // P11, SI0, contact 4: the PC's echo
+inline constexpr std::uint8_t CABLE_CARD_ACK = 0x04;     // P12, SCK0, contact 3: Ack
+inline constexpr std::uint8_t CABLE_CARD_SELECT = 0x08;  // P13, SO1, contact 11: Select
+inline constexpr std::uint8_t CABLE_CARD_D1 = 0x10;      // P14, SI1, contact 10: D1
+inline constexpr std::uint8_t CABLE_CARD_D0 = 0x20;      // P15, SCK1, contact 12: D0
+/// Port 1's bits the cable reaches; the card drives Busy, Ack and Select.
+inline constexpr std::uint8_t CABLE_CARD_P1_LINES = 0x3F;
+inline constexpr std::uint8_t CABLE_CARD_OUTPUTS =
+    CABLE_CARD_BUSY | CABLE_CARD_ACK | CABLE_CARD_SELECT;
+/// Port 7: P73, contact 6, "a peer present", meets D3; P70 is the console's
+/// 5 V, which the cable never brings.
+inline constexpr std::uint8_t CABLE_CARD_P7_D3 = 0x08;
+inline constexpr std::uint8_t CABLE_CARD_P7_DOCKED = 0x01;
+
 /// Delay units the PC waits before the first bit of every byte it sends, so
 /// that the card is listening again after the byte before.
 inline constexpr int CABLE_SEND_LEAD_DELAYS = 5;

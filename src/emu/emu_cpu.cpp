@@ -89,9 +89,11 @@ bool emu_prepare_cpu_card(const emu_cpu_options& options, vmu_cpu_card& card, st
     card.cycles_per_read = static_cast<unsigned>(options.cycles_per_read);
     card.cycles_per_delay = static_cast<unsigned>(options.cycles_per_delay);
     card.docked = options.docked;
-    card.presses = chosen ? cpu_card_choose(index) : std::vector<cpu_card_press>{};
+    const cpu_card_speed speed = options.safe ? cpu_card_speed::safe : cpu_card_speed::fast;
+    card.presses = chosen ? cpu_card_choose(index, speed) : std::vector<cpu_card_press>{};
     cpu_card_reset(card);
-    cpu_card_run_to_ms(card, chosen ? cpu_card_chosen_ms(index) : SENDER_STARTED_MS);
+    cpu_card_run_to_ms(card, chosen ? cpu_card_chosen_ms(index, speed) : SENDER_STARTED_MS);
+    card.pause = options.pause;  // they begin with the PC's first access
     return true;
 }
 
@@ -108,6 +110,6 @@ void emu_print_cpu_card(vmu_cpu_card& card, std::FILE* out) {
     }
     if (card.cpu.state == vmu_cpu_state::fault)
         std::fprintf(out, "card: fault at %04X: %s\n", card.cpu.fault_pc, card.cpu.fault.c_str());
-    for (const std::string& warning : vmu_cpu_warnings(card.cpu))
-        std::fprintf(out, "card: %s\n", warning.c_str());
+    for (const std::string& note : vmu_cpu_notes(card.cpu))
+        std::fprintf(out, "card: note: %s\n", note.c_str());
 }

@@ -98,6 +98,7 @@ bool emu_set_number(emu_reading& r, const emu_arg& a, std::string& error) {
             if (!take_number(a, 0, INT_LARGEST, "", r.vmu.seed, error))
                 return false;
             r.options.copy.pc.pause.seed = r.vmu.seed;
+            r.options.cpu.pause.seed = r.vmu.seed;
             return true;
         case EMU_RC_KHZ:
             return take_number(a, 600, 1200, "600 to 1200", r.options.copy.config.rc_khz, error);
@@ -216,5 +217,17 @@ bool emu_set_pc_pause(emu_reading& r, const emu_arg& a, std::string& error) {
         error = bad_value(a, EMU_PC_PAUSE_FORM);
         return false;
     }
+    // The same pauses for the processor card of --cpu.
+    r.options.cpu.pause.length_ps = r.options.copy.pc.pause.length_ps;
+    r.options.cpu.pause.every_ps = r.options.copy.pc.pause.every_ps;
+    return true;
+}
+
+bool emu_set_speed(emu_reading& r, const emu_arg& a, std::string& error) {
+    if (a.value != "fast" && a.value != "safe") {
+        error = bad_value(a, "fast or safe");
+        return false;
+    }
+    r.options.cpu.safe = a.value == "safe";
     return true;
 }

@@ -46,6 +46,7 @@ enum emu_option_id {
     EMU_CYCLES_PER_DELAY,
     EMU_SENDER,
     EMU_SCREEN,
+    EMU_SPEED,
 };
 
 /// Everything the options set while they are read.
@@ -75,6 +76,7 @@ bool emu_set_stamp(emu_reading& reading, const emu_arg& given, std::string& erro
 bool emu_set_fault(emu_reading& reading, const emu_arg& given, std::string& error);
 bool emu_set_entry(emu_reading& reading, const emu_arg& given, std::string& error);
 bool emu_set_pc_pause(emu_reading& reading, const emu_arg& given, std::string& error);
+bool emu_set_speed(emu_reading& reading, const emu_arg& given, std::string& error);
 
 /// The value of --pc-pause, LEN@EVERY in µs, into `pause`; false for
 /// anything else. Every software card that counts the PC's time takes it.

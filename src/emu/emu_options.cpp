@@ -16,7 +16,16 @@
 namespace {
 
 // Which card an option is for.
-enum class card_mode { any, realtime, copy, scripted, scripted_counting, scripted_realtime, cpu };
+enum class card_mode {
+    any,
+    realtime,
+    copy,
+    scripted,
+    scripted_counting,
+    scripted_realtime,
+    cpu,
+    counting_copy_or_cpu,
+};
 
 using setter = bool (*)(emu_reading& reading, const emu_arg& given, std::string& error);
 
@@ -130,10 +139,10 @@ constexpr emu_option OPTIONS[] = {
      false,
      emu_set_number},
     {{EMU_PC_PAUSE, "pc-pause", '\0', "LEN@EVERY",
-      "the card's own Copy, counting: the PC pauses LEN µs now and then, EVERY µs apart on "
-      "average, at moments drawn from --seed, as a loaded PC does",
+      "the card's own Copy or --cpu, counting: the PC pauses LEN µs now and then, EVERY µs "
+      "apart on average, at moments drawn from --seed, as a loaded PC does",
       nullptr},
-     card_mode::copy,
+     card_mode::counting_copy_or_cpu,
      false,
      emu_set_pc_pause},
     {{EMU_PROTECT, "protect", '\0', nullptr,
@@ -221,6 +230,13 @@ constexpr emu_option OPTIONS[] = {
      card_mode::cpu,
      false,
      emu_set_switch},
+    {{EMU_SPEED, "speed", '\0', "SPEED",
+      "with --cpu: the sender's speed, chosen on its list with Right: fast (default; the levels "
+      "the PC's echo cannot confirm last 20 µs) or safe (250 µs)",
+      nullptr},
+     card_mode::cpu,
+     true,
+     emu_set_speed},
 };
 
 constexpr bool each_row_at_its_id() {
@@ -250,6 +266,7 @@ struct needs {
     std::string scripted_counting;
     std::string scripted_realtime;
     std::string cpu;
+    std::string counting_copy_or_cpu;
 
     void note(card_mode mode, const std::string& option) {
         switch (mode) {
@@ -273,6 +290,9 @@ struct needs {
             case card_mode::cpu:
                 cpu = option;
                 break;
+            case card_mode::counting_copy_or_cpu:
+                counting_copy_or_cpu = option;
+                break;
         }
     }
 
@@ -283,6 +303,9 @@ struct needs {
             return copy + " is for the card's own Copy, not for --scripted or --cpu";
         if (!cpu.empty() && options.card != emu_card::cpu)
             return cpu + " needs --cpu";
+        if (!counting_copy_or_cpu.empty() && scripted_card)
+            return counting_copy_or_cpu +
+                   " is for the card's own Copy or --cpu, not for --scripted";
         const std::string scripted_any = !scripted.empty()            ? scripted
                                          : !scripted_counting.empty() ? scripted_counting
                                                                       : scripted_realtime;

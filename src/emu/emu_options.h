@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "vmu/copy_card.h"
+#include "vmu/pc_pause.h"
 #include "vmu/vmu_realtime.h"
 #include "vmu/vmu_sim.h"
 
@@ -23,6 +24,8 @@ struct emu_cpu_options {
     std::string sender_path;     // --sender: another build of the sender; empty: the built-in one
     bool docked = false;         // --docked: 5 V present, as in a controller
     bool screen = false;         // --screen: show the card's screen and pins at the end
+    pc_pause pause;              // --pc-pause LEN@EVERY and --seed: the PC's pauses
+    bool safe = false;           // --speed safe: the sender's SAFE, chosen on its list
 };
 
 /// Which card is behind the port.

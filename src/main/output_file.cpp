@@ -2,6 +2,7 @@
 #include "main/output_file.h"
 
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,17 +44,36 @@ create_status create_output_file(const char* name, std::FILE*& stream) {
     return errno == EEXIST ? create_status::exists : create_status::failed;
 }
 
+namespace {
+
+// A write that failed may have put part of the image in the file (a full
+// disk takes what fits): such a file looks like a save and is not one. The
+// file is emptied, as it was before the write, and what is left in the
+// stream's buffer is dropped, so that the process exit, which closes the
+// stream, writes nothing more. errno still tells the write's failure.
+bool empty_after_failure(std::FILE* stream) {
+    const int failure = errno;
+    __fpurge(stream);
+    // Nothing more can be done where even this fails; the write's failure
+    // is reported all the same.
+    [[maybe_unused]] const int emptied = ftruncate(fileno(stream), 0);
+    errno = failure;
+    return false;
+}
+
+}  // namespace
+
 bool store_image(std::FILE* stream, std::span<const std::uint8_t> image,
                  std::span<const std::uint8_t> directory_block) {
-    // After a failed write or flush the stream is left for the process exit
-    // to close.
+    // After a failed write or flush the stream is left, empty, for the
+    // process exit to close.
     if (!image.empty() && std::fwrite(image.data(), image.size(), 1, stream) != 1)
-        return false;
+        return empty_after_failure(stream);
     // Part of the image may still sit in the stream's buffer: a failure to
     // flush it loses data just as a failed write does. It is flushed before
     // the times are set, so that no later write changes them.
     if (std::fflush(stream) != 0)
-        return false;
+        return empty_after_failure(stream);
     // By descriptor, not by name: a name can be swapped for a symbolic link
     // between the write and this call, the open file cannot.
     set_file_times(fileno(stream), directory_block);

@@ -32,8 +32,9 @@ create_status create_output_file(const char* name, std::FILE*& stream);
 
 /// Writes the whole image, flushes it, sets the file's times from the
 /// directory block (see set_file_times) and closes the stream. False when any
-/// part of the image did not reach the file (errno says why; after a failed
-/// write or flush the stream stays open). An empty image is complete.
+/// part of the image did not reach the file (errno says why): the file is
+/// then emptied, and the stream stays open with nothing left to write. An
+/// empty image is complete.
 bool store_image(std::FILE* stream, std::span<const std::uint8_t> image,
                  std::span<const std::uint8_t> directory_block);
 

@@ -44,8 +44,8 @@ std::string usage() {
            "Options:\n" +
            cli_options_help(OPTIONS) +
            "\n"
-           "Registers a program uses beyond what the model does are named in warnings on\n"
-           "standard error.\n"
+           "What a real card would do with a register and the model does not is named in\n"
+           "notes on standard error.\n"
            "\n"
            "Exit status:\n"
            "  0  assembled; or the run's time ran out, or the program called game_end\n"

@@ -191,8 +191,8 @@ int vmu_tool_run(const cli_parsed& command_line) {
         return 1;
     }
     run(cpu, o);
-    for (const std::string& warning : vmu_cpu_warnings(cpu)) {
-        std::fprintf(stderr, "%s: warning: %s\n", VMU_TOOL_PROGRAM, warning.c_str());
+    for (const std::string& note : vmu_cpu_notes(cpu)) {
+        std::fprintf(stderr, "%s: note: %s\n", VMU_TOOL_PROGRAM, note.c_str());
     }
     if (o.regs) {
         print_regs(cpu);

@@ -118,6 +118,7 @@ TEST(VmuMachine, OneInstructionAfterReti) {
 
 TEST(VmuMachine, NoInterruptWithoutTheMasterEnable) {
     machine m({0x00, 0x00});
+    m.write(vmu_sfr("IE"), 0x03);
     m.write(vmu_sfr("T0CNT"), 0x03);
     m.step();
     EXPECT_EQ(m.cpu.pc, 1);

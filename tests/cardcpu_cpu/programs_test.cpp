@@ -18,11 +18,11 @@ TEST(VmuPrograms, CounterSumsAndTakesItsCycles) {
                                   "        st $30\n"));
     run_to_end(cpu);
     ASSERT_EQ(cpu.state, vmu_cpu_state::ended) << cpu.fault;
-    EXPECT_EQ(cpu.ram[0x30], 55);
-    EXPECT_EQ(cpu.ram[0x31], 0);
-    // jmpf main 2, mov 2 + 2, ten times add 1 + dbnz 2, st 1, jmp 2, the
-    // stub's not1 1 and jmpf 2.
-    EXPECT_EQ(cpu.cycles, 2U + 4 + 30 + 1 + 2 + 3);
+    EXPECT_EQ(game_ram(cpu, 0x30), 55);
+    EXPECT_EQ(game_ram(cpu, 0x31), 0);
+    // jmpf main 2, clr1 1, mov 2 + 2, ten times add 1 + dbnz 2, st 1, jmp 2,
+    // the stub's not1 1 and jmpf 2.
+    EXPECT_EQ(cpu.cycles, 2U + 1 + 4 + 30 + 1 + 2 + 3);
 }
 
 TEST(VmuPrograms, LdcLoopOverATable) {
@@ -41,8 +41,8 @@ TEST(VmuPrograms, LdcLoopOverATable) {
                                   "", "table:  .byte 1, 2, 3, $F0\n"));
     run_to_end(cpu);
     ASSERT_EQ(cpu.state, vmu_cpu_state::ended) << cpu.fault;
-    EXPECT_EQ(cpu.ram[0x33], 0xF6);
-    EXPECT_EQ(cpu.ram[0x32], 4);
+    EXPECT_EQ(game_ram(cpu, 0x33), 0xF6);
+    EXPECT_EQ(game_ram(cpu, 0x32), 4);
 }
 
 // T0L counts every 256 cycles (T0PRR 0) from its reload 0xF0: an interrupt
@@ -50,7 +50,8 @@ TEST(VmuPrograms, LdcLoopOverATable) {
 // main loop sleeps in HALT.
 TEST(VmuPrograms, TimerInterruptWakesHalt) {
     vmu_cpu cpu;
-    load_program(cpu, game_source("        mov #0,t0prr\n"
+    load_program(cpu, game_source("        mov #$81,ocr\n"  // the RC clock: HALT counts it
+                                  "        mov #0,t0prr\n"
                                   "        mov #$F0,t0lr\n"
                                   "        mov #$41,t0cnt\n"
                                   "        set1 ie,7\n"
@@ -62,7 +63,7 @@ TEST(VmuPrograms, TimerInterruptWakesHalt) {
                                   "        reti\n"));
     run_to_end(cpu, 4096 * 7 + 100);
     ASSERT_EQ(cpu.state, vmu_cpu_state::running) << cpu.fault;
-    EXPECT_EQ(cpu.ram[0x40], 7);
+    EXPECT_EQ(game_ram(cpu, 0x40), 7);
     EXPECT_EQ(cpu.sfr[vmu_sfr("SP") - 0x100], 0x7F);  // every interrupt returned
     EXPECT_LT(cpu.time_ps, 500'000'000'000ULL);       // the base timer never ticked
 }
@@ -80,7 +81,7 @@ TEST(VmuPrograms, BaseTimerTicksEveryHalfSecondOfCardTime) {
     const std::uint64_t cycles = 1'200'000'000'000ULL / vmu_cpu_cycle_ps(cpu);
     run_to_end(cpu, cycles);
     ASSERT_EQ(cpu.state, vmu_cpu_state::running) << cpu.fault;
-    EXPECT_EQ(cpu.ram[0x41], 2);
+    EXPECT_EQ(game_ram(cpu, 0x41), 2);
     EXPECT_EQ(cpu.sfr[vmu_sfr("BTCR") - 0x100] & 0x02, 0);  // timer_ex cleared the flag
 }
 
@@ -97,8 +98,8 @@ TEST(VmuPrograms, LdfReadsFlashBank1) {
     cpu.flash[0x11234] = 0x5A;
     run_to_end(cpu);
     ASSERT_EQ(cpu.state, vmu_cpu_state::ended) << cpu.fault;
-    EXPECT_EQ(cpu.ram[0x30], 0x11);
-    EXPECT_EQ(cpu.ram[0x31], 0x5A);
+    EXPECT_EQ(game_ram(cpu, 0x30), 0x11);
+    EXPECT_EQ(game_ram(cpu, 0x31), 0x5A);
 }
 
 // fm_prd_ex with the page in RAM bank 1 (0x7D bank, 0x7E/0x7F address).
@@ -153,15 +154,15 @@ TEST(VmuPrograms, EnteringTheRomElsewhereFaultsAtTheJump) {
 TEST(VmuPrograms, UnmodelledRegistersAreNamed) {
     vmu_cpu cpu;
     load_program(cpu, game_source("        mov #$10,scon0\n"
-                                  "        mov #1,i01cr\n"
+                                  "        mov #1,vlreg\n"
                                   "        ld $10A\n"
                                   "        mov #$C0,isl\n"));  // the reset value: modelled
     run_to_end(cpu);
-    const std::vector<std::string> warnings = vmu_cpu_warnings(cpu);
+    const std::vector<std::string> warnings = vmu_cpu_notes(cpu);
     ASSERT_EQ(warnings.size(), 3U);
     EXPECT_EQ(warnings[0].rfind("register 10A", 0), 0U) << warnings[0];
     EXPECT_EQ(warnings[1].rfind("SCON0: ", 0), 0U) << warnings[1];
-    EXPECT_EQ(warnings[2].rfind("I01CR: ", 0), 0U) << warnings[2];
+    EXPECT_EQ(warnings[2].rfind("VLREG: ", 0), 0U) << warnings[2];
 }
 
 }  // namespace

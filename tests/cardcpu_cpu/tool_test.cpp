@@ -91,7 +91,7 @@ TEST(VmuTool, HelloOnTheScreenAndTheRegisters) {
     const std::string image = assemble(dir, "hello", game_source(hello_main, "", hello_bytes()));
     const run_result r = run_program({VMU, "run", "--regs", "--lcd", image});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "ACC=12 PSW=00 B=00 C=00 TRL=00 TRH=02 SP=7F PC=01F0\n" + expected_screen());
+    EXPECT_EQ(r.out, "ACC=12 PSW=02 B=00 C=00 TRL=00 TRH=02 SP=7F PC=01F0\n" + expected_screen());
     EXPECT_NE(r.err.find(": game_end after "), std::string::npos) << r.err;
 }
 
@@ -106,7 +106,9 @@ TEST(VmuTool, PressedButtonReachesP3) {
     ASSERT_NE(at, std::string::npos) << r.err;
     ASSERT_EQ(std::sscanf(r.err.c_str() + at, "cycles (%lf ms)", &ms), 1) << r.err;
     EXPECT_GE(ms, 50.0);
-    EXPECT_LT(ms, 50.2);  // the few cycles to game_end after the press
+    // The few cycles to game_end after the press, at the quartz clock the
+    // game starts on (183 us a cycle).
+    EXPECT_LT(ms, 52.0);
 
     r = run_program({VMU, "run", "--ms", "300", "--press", "a@400", image});
     EXPECT_EQ(r.status, 0) << r.err;

@@ -77,7 +77,7 @@ TEST(SenderScreens, ListsTheFilesOnePerPageAndLeavesItselfOut) {
               "FILE 001/002\n"
               "FIRST_SAVE\n"
               "DATA 003 BLK\n"
-              "\n"
+              "<> FAST\n"
               "A:SEND B:END\n");
 
     // Down once, then look before A: the game, moved aside, is a file too.
@@ -87,7 +87,7 @@ TEST(SenderScreens, ListsTheFilesOnePerPageAndLeavesItselfOut) {
               "FILE 002/002\n"
               "A_GAME\n"
               "GAME 002 BLK\n"
-              "\n"
+              "<> FAST\n"
               "A:SEND B:END\n");
 }
 
@@ -112,7 +112,7 @@ TEST(SenderCable, WaitsForThePortToOpenAndGivesUpOnAPcThatNeverAnswers) {
     EXPECT_EQ(screen_text(card.cpu), "SAVE\nWAITING FOR\nTHE PC\n\nA:GO B:STOP\n");
     // Until D3 rises the card keeps Select high, but already drives it.
     EXPECT_FALSE(ready_within(card, 20000));
-    EXPECT_EQ(cpu_card_driven(card), CPU_CARD_OUTPUTS);
+    EXPECT_EQ(cpu_card_driven(card), CABLE_CARD_OUTPUTS);
 
     cpu_card_data_write(card, PC_OPEN);
     ASSERT_TRUE(ready_within(card, 20000));
@@ -122,7 +122,7 @@ TEST(SenderCable, WaitsForThePortToOpenAndGivesUpOnAPcThatNeverAnswers) {
     EXPECT_EQ(sent, std::vector<int>{0x11});
     EXPECT_EQ(screen_text(card.cpu),
               "SEND FAILED\nNO REPLY\nSTART BLOCK\n0000/0004\nPRESS A KEY\n");
-    EXPECT_EQ(card.ever_driven, CPU_CARD_OUTPUTS);
+    EXPECT_EQ(card.ever_driven, CABLE_CARD_OUTPUTS);
     EXPECT_EQ(cpu_card_driven(card), 0);
     EXPECT_NE(cpu_card_status_lines(card) & STATUS_SELECT, 0);
 }

@@ -152,6 +152,9 @@ TEST(SenderTransfer, KeepsTimeWithAnyPcFastEnoughForTheCable) {
         {{"--cycles-per-read", "8", "--cycles-per-delay", "20"}, ""},
         {{"--cycles-per-read", "4", "--cycles-per-delay", "400"}, ""},
         {{"--cycles-per-read", "2"}, "1000"},
+        // A busy PC: SAFE rides out 100 µs pauses once a millisecond.
+        {{"--speed", "safe", "--pc-pause", "100@1000", "--seed", "7"}, ""},
+        {{"--speed", "fast", "--pc-pause", "10@1000", "--seed", "3"}, ""},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.options.back() + " " + r.floor_us);
@@ -235,6 +238,13 @@ TEST(SenderTransfer, OptionsOfTheProcessorCard) {
         {{"--cycles-per-read", "4"}, 2, "--cycles-per-read needs --cpu"},
         {{"--cpu", "--entry="}, 2, "bad value for --entry: ''"},
         {{"--cpu", "--cycles-per-read", "0"}, 2, "bad value for --cycles-per-read: '0'"},
+        {{"--scripted", "--pc-pause", "100@1000"},
+         2,
+         "--pc-pause is for the card's own Copy or --cpu, not for --scripted"},
+        {{"--speed", "safe"}, 2, "--speed needs --cpu"},
+        {{"--cpu", "--pc-pause", "100"}, 2, "bad value for --pc-pause: '100'"},
+        {{"--cpu", "--pc-pause", "0@1000"}, 2, "bad value for --pc-pause: '0@1000'"},
+        {{"--cpu", "--speed", "slow"}, 2, "bad value for --speed: 'slow' (fast or safe)"},
         // What the options name and the card cannot give: status 2, as for the
         // protocol-level card. A sender that cannot be read, or is no game,
         // is refused without reading more than a game's worth.

@@ -200,6 +200,12 @@ TEST(CompletedTransfer, StoresTheImageWithItsStampAndPrintsTheWholeLog) {
 
 TEST(FailedTransfer, EndsWithTheMessageTheLogAndStatusOne) {
     const char* const LIMIT_FILE_SIZE = "trap '' XFSZ; ulimit -f 0; ";
+    // 8 KiB fit (the shell counts 512-byte blocks), as on a disk that fills
+    // up during the write: part of a larger image reaches the file.
+    const char* const DISK_FULL_AT_8K = "trap '' XFSZ; ulimit -f 16; ";
+    temp_dir input;
+    write_file(input.file("image"), image_of(1));
+    write_file(input.file("large"), image_of(40));
     const struct {
         const char* rule;
         std::string vmu, tool;      // VMU options after --file (one block) --name SAVE
@@ -235,9 +241,10 @@ TEST(FailedTransfer, EndsWithTheMessageTheLogAndStatusOne) {
         {"a failure to flush the image at close is a failed write", "", "-v", "",
          "SAVE:", "Error writing file: File too large\n", "Receiving last flash block OK\nclose\n",
          "S:2ff R:10 S:e0 R:08 R:00 R:00 S:0c \n", false, LIMIT_FILE_SIZE},
+        {"a write cut short by a full disk leaves the file empty, never part of a save",
+         "--file " + input.file("large"), "", "", "SAVE:", "Error writing file: File too large\n",
+         "", "R:10 S:e0 R:08 R:00 R:00 S:0c \n", false, DISK_FULL_AT_8K},
     };
-    temp_dir input;
-    write_file(input.file("image"), image_of(1));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
         const std::string vmu = "--file " + input.file("image") + " --name SAVE " + c.vmu;

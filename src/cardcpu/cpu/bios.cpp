@@ -1,8 +1,10 @@
 // The BIOS routines a game calls, performed by the model itself: the BIOS is
 // not ours and is not shipped. A game reaches them through its stubs (`not1
 // EXT,0` and `jmpf` to the same address in the ROM); the routine does its
-// work on the flash and RAM bank 1, flips EXT back and returns to the flash
-// at the entry + 5, the instruction after the stub.
+// work on the flash and RAM bank 1, flips EXT back and returns to the flash:
+// the page routines at the entry + 5, the instruction after the stub, the
+// clock routine always at 0x139, where the card maker's stub has its `pop ie`
+// (the routine ends `not1 ext,0` and `jmpf $0139`).
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -97,6 +99,7 @@ unsigned bios_call(vmu_cpu& cpu) {
     }
     sfr_at(cpu, vmu_sfr("EXT")) ^= 1;
     cpu.rom_source = false;
-    cpu.pc = static_cast<std::uint16_t>(entry + 5);
+    cpu.pc = entry == VMU_BIOS_TIMER_EX ? std::uint16_t{VMU_BIOS_TIMER_RETURN}
+                                        : static_cast<std::uint16_t>(entry + 5);
     return cycles;
 }

@@ -67,13 +67,10 @@ const std::array<vmu_decoded, 256> decode_table = make_decode_table();
 // Cycles an interrupt's entry takes: the pushes and the jump of a CALLF.
 constexpr unsigned INTERRUPT_CYCLES = 2;
 
-// The master enable of every interrupt.
-constexpr std::uint8_t IE_ALL = 0x80;
-
-unsigned take_interrupt(vmu_cpu& cpu, std::uint16_t vector) {
+unsigned take_interrupt(vmu_cpu& cpu, vmu_interrupt interrupt) {
     push_return(cpu, cpu.pc);
-    cpu.pc = vector;
-    cpu.in_interrupt = true;
+    cpu.pc = interrupt.vector;
+    cpu.serving |= interrupt.level;
     sfr_at(cpu, vmu_sfr("PCON")) &= static_cast<std::uint8_t>(~vmu_sfr_bit_mask("HALT"));
     return INTERRUPT_CYCLES;
 }
@@ -104,12 +101,23 @@ unsigned vmu_cpu_step(vmu_cpu& cpu) {
     if (cpu.state != vmu_cpu_state::running) {
         return 0;
     }
+    std::uint8_t& pcon = sfr_at(cpu, vmu_sfr("PCON"));
+    if ((pcon & vmu_sfr_bit_mask("HOLD")) != 0) {
+        // HOLD stops every oscillator, the quartz too: time passes for the
+        // caller, nothing counts, until a key or an external interrupt.
+        if (!hold_released(cpu)) {
+            cpu.cycles += 1;
+            cpu.time_ps += cpu.cycle_ps;
+            return 1;
+        }
+        pcon &= static_cast<std::uint8_t>(~vmu_sfr_bit_mask("HOLD"));
+    }
     unsigned cycles = 0;
     // No interrupt between a stub's jump and the BIOS routine it reaches.
-    if ((sfr_at(cpu, vmu_sfr("IE")) & IE_ALL) != 0 && !cpu.in_interrupt && !cpu.after_reti &&
-        !cpu.rom_source && interrupt_due(cpu) != 0) {
-        cycles = take_interrupt(cpu, interrupt_due(cpu));
-    } else if ((sfr_at(cpu, vmu_sfr("PCON")) & vmu_sfr_bit_mask("HALT")) != 0) {
+    const vmu_interrupt due = interrupt_to_take(cpu);
+    if (due.vector != 0) {
+        cycles = take_interrupt(cpu, due);
+    } else if ((pcon & vmu_sfr_bit_mask("HALT")) != 0) {
         cycles = 1;  // HALT: time passes until an interrupt
     } else if (cpu.rom_source) {
         cycles = bios_call(cpu);

@@ -28,14 +28,22 @@ inline constexpr int VMU_LCD_HEIGHT = 32;
 /// same address in their own image). The page routines take the flash bank
 /// at RAM bank 1 0x7D, the page address at 0x7E (high) and 0x7F (low), the
 /// data at 0x80-0xFF, and return 0 in ACC on success; control goes back to
-/// the flash at the entry + 5, the instruction after the stub.
+/// the flash at the entry + 5, the instruction after the stub. The clock
+/// routine returns to VMU_BIOS_TIMER_RETURN whatever the stub looks like:
+/// the card maker's stub has `push ie` and `clr1 ie,7` before its `not1`,
+/// so that its `pop ie` stands there.
 enum vmu_bios_entry : std::uint16_t {
     VMU_BIOS_FM_WRT_EX = 0x100,  // write a page; clobbers ACC, TRL, TRH, B, C
     VMU_BIOS_FM_VRF_EX = 0x110,  // compare a page; ACC nonzero when it differs
     VMU_BIOS_FM_PRD_EX = 0x120,  // read a page
     VMU_BIOS_TIMER_EX = 0x130,   // the base-timer tick; clears its flags
-    VMU_BIOS_GAME_END = 0x1F0,   // ends the run (state ended)
+    VMU_BIOS_TIMER_RETURN = 0x139,
+    VMU_BIOS_GAME_END = 0x1F0,  // ends the run (state ended)
 };
+
+/// The system's low-battery check reads this byte of RAM bank 0: 0xFF turns
+/// it off, and a game that turns it off turns it back on when it ends.
+inline constexpr std::size_t VMU_BATTERY_CHECK = 0x6E;
 
 /// The buttons on P3, by bit (active low on the pins).
 enum vmu_button : std::uint8_t {
@@ -54,6 +62,17 @@ enum class vmu_cpu_state : std::uint8_t {
     running,
     ended,  // the program called game_end
     fault,  // see vmu_cpu::fault and fault_pc
+};
+
+/// A serial interface (SIO0, SIO1): the shift register SBUF and where a
+/// transfer stands. As master (its SCK pin an output) it clocks itself from
+/// SBR; as slave it follows the edges of the SCK pin.
+struct vmu_sio {
+    std::uint8_t shift = 0;   // SBUF
+    std::uint8_t bits = 0;    // bits taken in since the transfer started
+    std::uint16_t phase = 0;  // master: cycles counted towards the next edge
+    bool sck = true;          // master: the clock it puts out (idle high)
+    bool so = false;          // the bit it puts out
 };
 
 /// The whole machine. Plain data: copy it to snapshot the card. Reach the
@@ -77,22 +96,30 @@ struct vmu_cpu {
     std::uint8_t t0l = 0, t0h = 0, t1l = 0, t1h = 0;
     std::uint16_t t0_prescale = 0;  // cycles counted towards T0's next tick
     std::uint8_t t1_prescale = 0;
-    std::uint64_t base_timer_ps = 0;  // time counted towards the next 0.5 s
+    /// T1's compare values in use: T1LC and T1HC as they were when T1
+    /// started or, while T1CNT bit 4 allows it, at its last reload.
+    std::uint8_t t1lc = 0, t1hc = 0;
+    std::uint64_t base_timer_ps = 0;       // the card's time while the base timer ran
+    std::uint64_t base_timer_next_ps = 0;  // base_timer_ps at which a flag rises next
+
+    /// Work RAM, reached through VRMAD1, VRMAD2 and VTRBF.
+    std::array<std::uint8_t, 0x200> work_ram{};
+    std::array<vmu_sio, 2> sio{};
 
     /// The outside world, set by the caller between steps.
     std::uint8_t p1_pins = 0xFF;
     std::uint8_t p3_pins = 0xFF;  // buttons, active low
-    std::uint8_t p7_pins = 0x00;  // bit 0: 5 V present (docked)
+    std::uint8_t p7_pins = 0x00;  // bit 0: 5 V present (docked), bit 3: a peer present
 
-    bool rom_source = false;    // fetching from the BIOS ROM (as EXT chose at the last JMPF)
-    bool in_interrupt = false;  // an interrupt is being served (until RETI)
-    bool after_reti = false;    // the instruction after a RETI runs before any interrupt
+    bool rom_source = false;   // fetching from the BIOS ROM (as EXT chose at the last JMPF)
+    std::uint8_t serving = 0;  // the priority levels of the interrupts being served, a bit each
+    bool after_reti = false;   // the instruction after a RETI runs before any interrupt
     vmu_cpu_state state = vmu_cpu_state::running;
     std::string fault;           // why the run stopped in fault
     std::uint16_t fault_pc = 0;  // the address of the instruction that faulted
 
     /// Registers the program used beyond what the model does with them, by
-    /// address - 0x100; vmu_cpu_warnings() names them.
+    /// address - 0x100; vmu_cpu_notes() names them.
     std::bitset<0x80> unmodelled;
 };
 
@@ -102,10 +129,22 @@ struct vmu_p1_outputs {
     std::uint8_t ddr;
 };
 
-/// The state in which the card hands a game over: game mode with flash as the
-/// program source, PC 0, the registers at their reset values (P1FCR 0xBF,
-/// P3INT 0xFD, ISL 0xC0, VSEL 0xFC, BTCR 0x41, the rest 0), the LCD on and the
-/// RC clock at /12. RAM, XRAM and flash keep their contents; pins are released.
+/// P1's pins as the card drives them: which pins are outputs, and their
+/// levels (an output pin given to its function shows the function's level
+/// ORed with the latch: the serial ports' SO and SCK, T1's pulse on P17).
+struct vmu_p1_drive {
+    std::uint8_t driven;
+    std::uint8_t levels;
+};
+
+/// The state in which the system hands a game over: game mode with flash as
+/// the program source, PC 0, RAM bank 1, the quartz clock at /6 (OCR 0xA3),
+/// interrupts on (IE 0x83), the base timer raising its flag every 0.5 s
+/// (BTCR 0x41), key interrupts in continuous mode (P3INT 0x05), P17 the only
+/// output on P1 (P1DDR 0x80, P1FCR 0xBF), the system's low-battery check on
+/// (0x00 at 0x6E of RAM bank 0), ISL 0xC0, VSEL 0xFC, the LCD on, the other
+/// registers 0. RAM, work RAM, XRAM and flash keep their contents; pins are
+/// released.
 void vmu_cpu_reset(vmu_cpu& cpu);
 
 /// Puts a game image at flash address 0 (bank 0 and on into bank 1 when it
@@ -138,29 +177,33 @@ std::uint8_t vmu_cpu_read(const vmu_cpu& cpu, std::uint16_t address);
 /// A write to the data space as an instruction's would do it.
 void vmu_cpu_write(vmu_cpu& cpu, std::uint16_t address, std::uint8_t value);
 
-/// Drives P1's input pins (a pin set as output in P1DDR reads its latch).
-inline void vmu_cpu_set_p1_pins(vmu_cpu& cpu, std::uint8_t pins) {
-    cpu.p1_pins = pins;
-}
+/// Drives P1's input pins (a pin set as output in P1DDR reads its latch). A
+/// serial port working as slave takes an edge of its SCK pin here.
+void vmu_cpu_set_p1_pins(vmu_cpu& cpu, std::uint8_t pins);
 
 /// Holds down the buttons in `pressed` (VMU_BUTTON_* bits), releasing the
 /// rest. A newly pressed button raises P3's interrupt flag (P3INT bit 1).
 void vmu_cpu_set_buttons(vmu_cpu& cpu, std::uint8_t pressed);
 
-/// Sets P7's input pins (bit 0: 5 V present).
-inline void vmu_cpu_set_p7(vmu_cpu& cpu, std::uint8_t pins) {
-    cpu.p7_pins = pins;
-}
+/// Sets P7's input pins (bit 0: 5 V present, bit 3: a peer present); an
+/// edge or a level there raises the external interrupt I01CR or I23CR asks
+/// for.
+void vmu_cpu_set_p7(vmu_cpu& cpu, std::uint8_t pins);
 
 /// What the program drives on P1: its latch and its direction register.
 inline vmu_p1_outputs vmu_cpu_p1_outputs(const vmu_cpu& cpu) {
     return {cpu.sfr[vmu_sfr("P1") - 0x100U], cpu.sfr[vmu_sfr("P1DDR") - 0x100U]};
 }
 
+/// P1's pins as driven now, the functions' levels included.
+vmu_p1_drive vmu_cpu_p1_drive(const vmu_cpu& cpu);
+
 /// Whether the LCD shows pixel (x, y) dark: 0 <= x < 48 from the left,
 /// 0 <= y < 32 from the top. Always light while the LCD is off (VCCR bit 7).
 bool vmu_cpu_lcd_pixel(const vmu_cpu& cpu, int x, int y);
 
 /// One line per register the program used beyond the model, naming it and
-/// what is missing, e.g. "SCON0: serial port 0 is not modelled".
-std::vector<std::string> vmu_cpu_warnings(const vmu_cpu& cpu);
+/// what a real card would have done that the model does not, e.g. "VLREG:
+/// the console's link is not modelled: no console answers". Callers print
+/// them as notes: the run goes on as the model can.
+std::vector<std::string> vmu_cpu_notes(const vmu_cpu& cpu);

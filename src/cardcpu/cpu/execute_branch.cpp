@@ -1,6 +1,8 @@
 // The handlers that change the flow: jumps and calls (12-bit in the 4 KiB
 // page, 16-bit relative, 16-bit absolute), returns, and the conditional
 // branches on ACC, on a comparison, on a bit and on a counter.
+#include <bit>
+
 #include "cardcpu/cpu/execute.h"
 
 namespace {
@@ -62,7 +64,10 @@ void op_ret(vmu_cpu& cpu, const vmu_decoded& /*d*/, const std::uint8_t* /*code*/
 
 void op_reti(vmu_cpu& cpu, const vmu_decoded& /*d*/, const std::uint8_t* /*code*/) {
     cpu.pc = pop_return(cpu);
-    cpu.in_interrupt = false;
+    // The level served last is the highest being served.
+    if (cpu.serving != 0) {
+        cpu.serving = static_cast<std::uint8_t>(cpu.serving & ~std::bit_floor(cpu.serving));
+    }
     cpu.after_reti = true;
 }
 

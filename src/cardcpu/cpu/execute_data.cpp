@@ -91,8 +91,6 @@ void op_ldf(vmu_cpu& cpu, const vmu_decoded& /*d*/, const std::uint8_t* /*code*/
 void op_stf(vmu_cpu& cpu, const vmu_decoded& /*d*/, const std::uint8_t* /*code*/) {
     if ((sfr_at(cpu, vmu_sfr("FPR")) & 2) != 0) {
         cpu.flash[flash_pointer(cpu)] = acc(cpu);
-    } else {
-        note_unmodelled(cpu, vmu_sfr("FPR"));
     }
 }
 

@@ -1,7 +1,8 @@
 // The special function registers: how a read and a write of each behave, and
 // what the program is told when it uses one beyond what the model does (the
 // list of them is sfr.h). Also the start state, loading the flash, the
-// clocks and the LCD picture, all of which are register matters.
+// clocks and the LCD picture, all of which are register matters. The units
+// behind the registers (timers, serial ports, pins) have files of their own.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -10,6 +11,7 @@
 #include <utility>
 
 #include "cardcpu/cpu/cpu_internal.h"
+#include "cardcpu/cpu/timers.h"
 
 namespace {
 
@@ -57,43 +59,38 @@ void write_ocr(vmu_cpu& cpu, std::uint8_t value) {
     cpu.cycle_ps = vmu_cpu_cycle_ps(cpu);
 }
 
-// Whether writing `value` asks of the register what the model does not do.
+// Whether writing `value` asks of the register what a real card would do
+// and the model does not.
 bool asks_beyond_model(std::uint16_t address, std::uint8_t value) {
     switch (address) {
-        case vmu_sfr("PCON"):
-            return (value & vmu_sfr_bit_mask("HOLD")) != 0;
-        case vmu_sfr("IP"):
         case vmu_sfr("STAD"):
-        case vmu_sfr("I01CR"):
-        case vmu_sfr("I23CR"):
             return value != 0;
         case vmu_sfr("T0CNT"):
-        case vmu_sfr("T1CNT"):
             return (value & 0x10) != 0;
-        case vmu_sfr("T1LC"):
-        case vmu_sfr("T1HC"):
-            return true;
         case vmu_sfr("XBNK"):
             return value > 2;
-        case vmu_sfr("P1FCR"):
-            return value != 0xBF;
+        case vmu_sfr("SCON0"):
+        case vmu_sfr("SCON1"):
+            return (value & 0xF0) != 0;
         case vmu_sfr("P3INT"):
-            return (value & 0xFC) != 0xFC;
-        case vmu_sfr("P7"):
-            return true;  // input only
+            return (value & 0xF8) != 0;
         case vmu_sfr("ISL"):
             return value != 0xC0;
-        case vmu_sfr("VSEL"):
-            return value != 0xFC;
-        case vmu_sfr("BTCR"):
-            return (value & 0xBC) != 0;
+        case vmu_sfr("VLREG"):
+            return true;
         default:
             return false;
     }
 }
 
+// The work RAM address VRMAD2:VRMAD1 names (9 bits).
+unsigned work_ram_address(const vmu_cpu& cpu) {
+    return ((sfr_at(cpu, vmu_sfr("VRMAD2")) & 1U) << 8) | sfr_at(cpu, vmu_sfr("VRMAD1"));
+}
+
 // What a write does beyond storing the value: true when the value went
-// elsewhere (a counter, the clock) or nowhere, and is not to be stored.
+// elsewhere (a counter, the clock, work RAM) or nowhere, and is not to be
+// stored.
 bool write_elsewhere(vmu_cpu& cpu, std::uint16_t address, std::uint8_t value) {
     switch (address) {
         case vmu_sfr("OCR"):
@@ -106,6 +103,7 @@ bool write_elsewhere(vmu_cpu& cpu, std::uint16_t address, std::uint8_t value) {
         case vmu_sfr("T1CNT"):
             start_timers(sfr_at(cpu, address), value, cpu.t1l, cpu.t1h,
                          sfr_at(cpu, vmu_sfr("T1LR")), sfr_at(cpu, vmu_sfr("T1HR")));
+            t1_started(cpu, sfr_at(cpu, address), value);
             return false;
         case vmu_sfr("T0L"):
             cpu.t0l = value;  // T0's counters are set directly; T0LR and T0HR reload
@@ -113,11 +111,39 @@ bool write_elsewhere(vmu_cpu& cpu, std::uint16_t address, std::uint8_t value) {
         case vmu_sfr("T0H"):
             cpu.t0h = value;
             return true;
+        case vmu_sfr("SCON0"):
+        case vmu_sfr("SCON1"):
+            sio_control(cpu, address == vmu_sfr("SCON0") ? 0 : 1, value);
+            return true;
+        case vmu_sfr("SBUF0"):
+            cpu.sio[0].shift = value;
+            return true;
+        case vmu_sfr("SBUF1"):
+            cpu.sio[1].shift = value;
+            return true;
+        case vmu_sfr("VTRBF"):
+            cpu.work_ram[work_ram_address(cpu)] = value;
+            return true;
         case vmu_sfr("P7"):
+            return true;  // input only
+        case vmu_sfr("BTCR"):
+            sfr_at(cpu, address) = value;
+            base_timer_retime(cpu);
             return true;
         default:
             return false;
     }
+}
+
+// VTRBF moves VRMAD on after each access while VSEL bit 4 asks for it.
+void work_ram_accessed(vmu_cpu& cpu) {
+    if ((sfr_at(cpu, vmu_sfr("VSEL")) & 0x10) == 0) {
+        return;
+    }
+    const unsigned next = (work_ram_address(cpu) + 1) & 0x1FF;
+    sfr_at(cpu, vmu_sfr("VRMAD1")) = static_cast<std::uint8_t>(next);
+    sfr_at(cpu, vmu_sfr("VRMAD2")) =
+        static_cast<std::uint8_t>((sfr_at(cpu, vmu_sfr("VRMAD2")) & 0xFE) | (next >> 8));
 }
 
 }  // namespace
@@ -176,6 +202,12 @@ std::uint8_t vmu_cpu_read(const vmu_cpu& cpu, std::uint16_t address) {
         }
         case vmu_sfr("P7"):
             return cpu.p7_pins;
+        case vmu_sfr("SBUF0"):
+            return cpu.sio[0].shift;
+        case vmu_sfr("SBUF1"):
+            return cpu.sio[1].shift;
+        case vmu_sfr("VTRBF"):
+            return cpu.work_ram[work_ram_address(cpu)];
         default:
             break;
     }
@@ -191,7 +223,11 @@ std::uint8_t sfr_read(vmu_cpu& cpu, std::uint16_t address) {
     if (info == nullptr || info->kind == unmodelled) {
         note_unmodelled(cpu, address);
     }
-    return vmu_cpu_read(cpu, address);
+    const std::uint8_t value = vmu_cpu_read(cpu, address);
+    if (address == vmu_sfr("VTRBF")) {
+        work_ram_accessed(cpu);
+    }
+    return value;
 }
 
 void vmu_cpu_write(vmu_cpu& cpu, std::uint16_t address, std::uint8_t value) {
@@ -207,6 +243,9 @@ void sfr_write(vmu_cpu& cpu, std::uint16_t address, std::uint8_t value) {
     if (info == nullptr || info->kind != special || !write_elsewhere(cpu, address, value)) {
         sfr_at(cpu, address) = value;
     }
+    if (address == vmu_sfr("VTRBF")) {
+        work_ram_accessed(cpu);
+    }
 }
 
 void cpu_fault(vmu_cpu& cpu, std::string reason) {
@@ -219,15 +258,20 @@ void cpu_fault(vmu_cpu& cpu, std::string reason) {
 
 void vmu_cpu_reset(vmu_cpu& cpu) {
     cpu.sfr.fill(0);
+    sfr_at(cpu, vmu_sfr("PSW")) = PSW_RAMBK0;  // the game's RAM bank, 1
+    sfr_at(cpu, vmu_sfr("OCR")) = 0xA3;        // quartz /6, RC and ceramic stopped
+    sfr_at(cpu, vmu_sfr("IE")) = 0x83;
+    sfr_at(cpu, vmu_sfr("P1DDR")) = 0x80;  // the buzzer's P17 only
     sfr_at(cpu, vmu_sfr("P1FCR")) = 0xBF;
-    sfr_at(cpu, vmu_sfr("P3INT")) = 0xFD;
+    sfr_at(cpu, vmu_sfr("P3INT")) = 0x05;  // key interrupts, continuous mode
     sfr_at(cpu, vmu_sfr("ISL")) = 0xC0;
     sfr_at(cpu, vmu_sfr("VSEL")) = 0xFC;
-    sfr_at(cpu, vmu_sfr("BTCR")) = 0x41;
+    sfr_at(cpu, vmu_sfr("BTCR")) = 0x41;  // running, its 0.5 s interrupt on
     sfr_at(cpu, vmu_sfr("VCCR")) = 0x80;  // the LCD on
     // The system stack starts at 0x80 in bank 0: SP at 0x7F, so that the
     // game's first call does not overwrite the @Ri pointers at 0x00-0x0F.
     sfr_at(cpu, vmu_sfr("SP")) = 0x7F;
+    cpu.ram[VMU_BATTERY_CHECK] = 0x00;  // the system's low-battery check on
     cpu.pc = 0;
     cpu.cycles = 0;
     cpu.time_ps = 0;
@@ -235,12 +279,15 @@ void vmu_cpu_reset(vmu_cpu& cpu) {
     cpu.t0l = cpu.t0h = cpu.t1l = cpu.t1h = 0;
     cpu.t0_prescale = 0;
     cpu.t1_prescale = 0;
+    cpu.t1lc = cpu.t1hc = 0;
     cpu.base_timer_ps = 0;
+    base_timer_retime(cpu);
+    cpu.sio = {};
     cpu.p1_pins = 0xFF;
     cpu.p3_pins = 0xFF;
     cpu.p7_pins = 0x00;
     cpu.rom_source = false;
-    cpu.in_interrupt = false;
+    cpu.serving = 0;
     cpu.after_reti = false;
     cpu.state = vmu_cpu_state::running;
     cpu.fault.clear();
@@ -265,14 +312,6 @@ bool vmu_cpu_load_card(vmu_cpu& cpu, std::span<const std::uint8_t> image) {
     return true;
 }
 
-void vmu_cpu_set_buttons(vmu_cpu& cpu, std::uint8_t pressed) {
-    const auto pins = static_cast<std::uint8_t>(~pressed);
-    if ((cpu.p3_pins & ~pins) != 0) {
-        sfr_at(cpu, vmu_sfr("P3INT")) |= 0x02;
-    }
-    cpu.p3_pins = pins;
-}
-
 bool vmu_cpu_lcd_pixel(const vmu_cpu& cpu, int x, int y) {
     if (x < 0 || x >= VMU_LCD_WIDTH || y < 0 || y >= VMU_LCD_HEIGHT ||
         (sfr_at(cpu, vmu_sfr("VCCR")) & 0x80) == 0) {
@@ -285,7 +324,7 @@ bool vmu_cpu_lcd_pixel(const vmu_cpu& cpu, int x, int y) {
     return ((cpu.xram[static_cast<std::size_t>(index)] >> (7 - x % 8)) & 1) != 0;
 }
 
-std::vector<std::string> vmu_cpu_warnings(const vmu_cpu& cpu) {
+std::vector<std::string> vmu_cpu_notes(const vmu_cpu& cpu) {
     std::vector<std::string> lines;
     for (std::uint16_t address = 0x100; address < 0x180; ++address) {
         if (!cpu.unmodelled.test(address - 0x100)) {

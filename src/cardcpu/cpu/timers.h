@@ -1,4 +1,5 @@
-// The timers and the interrupt sources, between the step function and the
+// The units that work beside the processor (timers, serial ports, pins) and
+// the choice of the interrupt to take, between the step function and the
 // registers. Not for callers of the model.
 #pragma once
 
@@ -6,27 +7,69 @@
 
 #include "cardcpu/cpu/cpu_internal.h"
 
-inline constexpr std::uint64_t BASE_TIMER_PERIOD_PS = 500'000'000'000ULL;
-
 /// Counts T0 and T1 on by `cycles` (timers.cpp).
 void count_t0_t1(vmu_cpu& cpu, unsigned cycles);
 
-/// Counts T0, T1 and the base timer on by `cycles`. Inline: it runs after
-/// every instruction, and mostly finds nothing to do.
+/// T1CNT changes from `old_cnt` to `cnt`: a run bit rising takes the compare
+/// values (timers.cpp).
+void t1_started(vmu_cpu& cpu, std::uint8_t old_cnt, std::uint8_t cnt);
+
+/// Raises the base timer's flags for the quartz counts up to
+/// cpu.base_timer_ps, `since_ps` being where it stood before (timers.cpp).
+void base_timer_count(vmu_cpu& cpu, std::uint64_t since_ps);
+
+/// Works out when the base timer's next flag rises, after BTCR changed.
+void base_timer_retime(vmu_cpu& cpu);
+
+/// T1's pulse output as the compare makes it (P17's function).
+bool t1_pulse(const vmu_cpu& cpu);
+
+/// A write of SCON0 (`port` 0) or SCON1: setting bit 3 starts a transfer
+/// (sio.cpp).
+void sio_control(vmu_cpu& cpu, unsigned port, std::uint8_t value);
+
+/// Clocks the serial ports that work as master on by `cycles`.
+void sio_count(vmu_cpu& cpu, unsigned cycles);
+
+/// P1's input pins changed from `before`: a slave takes its clock's edge.
+void sio_pins_changed(vmu_cpu& cpu, std::uint8_t before);
+
+/// Raises the flags of the requests that last while a level lasts: a key
+/// held in P3's continuous mode, a level-triggered external interrupt
+/// (ports.cpp).
+void raise_level_requests(vmu_cpu& cpu);
+
+/// Counts T0, T1, the base timer and the serial ports on by `cycles`, and
+/// keeps level requests raised. Inline: it runs after every instruction, and
+/// mostly finds nothing to do.
 inline void timers_advance(vmu_cpu& cpu, unsigned cycles) {
     if (((sfr_at(cpu, vmu_sfr("T0CNT")) | sfr_at(cpu, vmu_sfr("T1CNT"))) & 0xC0) != 0) {
         count_t0_t1(cpu, cycles);
     }
-    std::uint8_t& btcr = sfr_at(cpu, vmu_sfr("BTCR"));
-    if ((btcr & 0x40) != 0) {
+    if ((sfr_at(cpu, vmu_sfr("BTCR")) & 0x40) != 0) {
+        const std::uint64_t since = cpu.base_timer_ps;
         cpu.base_timer_ps += static_cast<std::uint64_t>(cycles) * cpu.cycle_ps;
-        if (cpu.base_timer_ps >= BASE_TIMER_PERIOD_PS) {
-            cpu.base_timer_ps -= BASE_TIMER_PERIOD_PS;
-            btcr |= 0x02;
+        if (cpu.base_timer_ps >= cpu.base_timer_next_ps) {
+            base_timer_count(cpu, since);
         }
+    }
+    if (((sfr_at(cpu, vmu_sfr("SCON0")) | sfr_at(cpu, vmu_sfr("SCON1"))) & 0x08) != 0) {
+        sio_count(cpu, cycles);
+    }
+    if (((sfr_at(cpu, vmu_sfr("P3INT")) & 0x04) | (sfr_at(cpu, vmu_sfr("I01CR")) & 0x44) |
+         (sfr_at(cpu, vmu_sfr("I23CR")) & 0x44)) != 0) {
+        raise_level_requests(cpu);
     }
 }
 
-/// The vector of the interrupt due now, highest priority first; 0 for none.
-/// Does not look at IE or at an interrupt being served.
-std::uint16_t interrupt_due(const vmu_cpu& cpu);
+/// The interrupt to take now: its vector, and its priority level as a bit
+/// (1 low, 2 high, 4 highest); {0, 0} for none. Looks at IE's master enable
+/// and at the levels being served (interrupts.cpp).
+struct vmu_interrupt {
+    std::uint16_t vector;
+    std::uint8_t level;
+};
+vmu_interrupt interrupt_to_take(const vmu_cpu& cpu);
+
+/// Whether a request that ends HOLD is raised: an external interrupt or a key.
+bool hold_released(const vmu_cpu& cpu);

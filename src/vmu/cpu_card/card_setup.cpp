@@ -126,16 +126,19 @@ card_image cpu_card_sample_card() {
     return card;
 }
 
-std::vector<cpu_card_press> cpu_card_choose(std::size_t index) {
+std::vector<cpu_card_press> cpu_card_choose(std::size_t index, cpu_card_speed speed) {
+    std::vector<std::uint8_t> buttons(index, VMU_BUTTON_DOWN);
+    if (speed == cpu_card_speed::safe)
+        buttons.push_back(VMU_BUTTON_RIGHT);
+    buttons.push_back(VMU_BUTTON_A);
     std::vector<cpu_card_press> presses;
-    for (std::size_t i = 0; i <= index; ++i) {
-        const bool last = i == index;
-        presses.push_back({last ? VMU_BUTTON_A : VMU_BUTTON_DOWN,
-                           START_MS + PRESS_EVERY_MS * static_cast<double>(i), PRESS_HOLD_MS});
-    }
+    for (std::size_t i = 0; i < buttons.size(); ++i)
+        presses.push_back(
+            {buttons[i], START_MS + PRESS_EVERY_MS * static_cast<double>(i), PRESS_HOLD_MS});
     return presses;
 }
 
-double cpu_card_chosen_ms(std::size_t index) {
-    return START_MS + PRESS_EVERY_MS * static_cast<double>(index + 1);
+double cpu_card_chosen_ms(std::size_t index, cpu_card_speed speed) {
+    const std::size_t presses = index + (speed == cpu_card_speed::safe ? 2 : 1);
+    return START_MS + PRESS_EVERY_MS * static_cast<double>(presses);
 }

@@ -37,10 +37,16 @@ bool cpu_card_list_index(const card_image& card, const card_file& file, std::siz
 /// as VMURX_DEMO.
 card_image cpu_card_sample_card();
 
-/// The presses that send list entry `index`: Down `index` times, then A,
-/// each held 100 ms, with time for the sender to start and to redraw.
-std::vector<cpu_card_press> cpu_card_choose(std::size_t index);
+/// The sender's speed, chosen on its list with Left or Right: FAST holds the
+/// levels the PC's echo cannot confirm 20 µs, SAFE 250 µs.
+enum class cpu_card_speed { fast, safe };
 
-/// The card's time by which the presses of cpu_card_choose(index) are over
-/// and the sender waits for the PC.
-double cpu_card_chosen_ms(std::size_t index);
+/// The presses that send list entry `index`: Down `index` times, Right for
+/// SAFE, then A, each held 100 ms, with time for the sender to start and to
+/// redraw.
+std::vector<cpu_card_press> cpu_card_choose(std::size_t index,
+                                            cpu_card_speed speed = cpu_card_speed::fast);
+
+/// The card's time by which the presses of cpu_card_choose(index, speed) are
+/// over and the sender waits for the PC.
+double cpu_card_chosen_ms(std::size_t index, cpu_card_speed speed = cpu_card_speed::fast);

@@ -7,16 +7,26 @@
 
 namespace {
 
-// The PC's data lines on the card's input pins; the pins nothing drives
-// read high.
+// The PC's data lines on port 1's input pins; the pins nothing drives read
+// high.
 std::uint8_t input_pins(std::uint8_t data) {
-    std::uint8_t pins = 0xFF & ~(CPU_CARD_D0 | CPU_CARD_D1 | CPU_CARD_D3);
+    std::uint8_t pins = 0xFF & ~(CABLE_CARD_D0 | CABLE_CARD_D1 | CABLE_CARD_D2);
     if ((data & CABLE_D0) != 0)
-        pins |= CPU_CARD_D0;
+        pins |= CABLE_CARD_D0;
     if ((data & CABLE_D1) != 0)
-        pins |= CPU_CARD_D1;
+        pins |= CABLE_CARD_D1;
+    if ((data & CABLE_D2) != 0)
+        pins |= CABLE_CARD_D2;
+    return pins;
+}
+
+// Port 7: D3 on "a peer present", the console's 5 V only when docked.
+std::uint8_t p7_pins(std::uint8_t data, bool docked) {
+    std::uint8_t pins = 0;
     if ((data & CABLE_D3) != 0)
-        pins |= CPU_CARD_D3;
+        pins |= CABLE_CARD_P7_D3;
+    if (docked)
+        pins |= CABLE_CARD_P7_DOCKED;
     return pins;
 }
 
@@ -59,12 +69,23 @@ std::uint64_t cycles_for_us(const vmu_cpu_card& card, std::uint64_t us) {
     return cycles != 0 ? cycles : 1;
 }
 
+// A PC's access at the card's present time comes later when one of its
+// pauses fell due: the card runs on to it first.
+void pc_access(vmu_cpu_card& card) {
+    const auto now = static_cast<std::int64_t>(card.cpu.time_ps);
+    const std::int64_t at = pc_pause_apply(card.pause, now);
+    if (at > now) {
+        const std::uint64_t cycle_ps = card.cpu.cycle_ps != 0 ? card.cpu.cycle_ps : 1;
+        cpu_card_run(card, (static_cast<std::uint64_t>(at - now) + cycle_ps - 1) / cycle_ps);
+    }
+}
+
 }  // namespace
 
 void cpu_card_reset(vmu_cpu_card& card) {
     vmu_cpu_reset(card.cpu);
     vmu_cpu_set_p1_pins(card.cpu, input_pins(card.data));
-    vmu_cpu_set_p7(card.cpu, card.docked ? 0x01 : 0x00);
+    vmu_cpu_set_p7(card.cpu, p7_pins(card.data, card.docked));
     card.target_cycle = card.cpu.cycles;
     card.ever_driven = 0;
 }
@@ -72,6 +93,7 @@ void cpu_card_reset(vmu_cpu_card& card) {
 void cpu_card_set_data(vmu_cpu_card& card, std::uint8_t value) {
     card.data = value;
     vmu_cpu_set_p1_pins(card.cpu, input_pins(value));
+    vmu_cpu_set_p7(card.cpu, p7_pins(value, card.docked));
 }
 
 void cpu_card_run_to_ms(vmu_cpu_card& card, double ms) {
@@ -87,17 +109,16 @@ void cpu_card_run(vmu_cpu_card& card, std::uint64_t cycles) {
 }
 
 std::uint8_t cpu_card_driven(const vmu_cpu_card& card) {
-    const vmu_p1_outputs outputs = vmu_cpu_p1_outputs(card.cpu);
-    const std::uint8_t function = card.cpu.sfr[vmu_sfr("P1FCR") - 0x100];
-    return static_cast<std::uint8_t>(outputs.ddr & ~function);
+    return vmu_cpu_p1_drive(card.cpu).driven & CABLE_CARD_P1_LINES;
 }
 
 std::uint8_t cpu_card_status_lines(const vmu_cpu_card& card) {
-    const std::uint8_t driven = cpu_card_driven(card);
-    const std::uint8_t latch = vmu_cpu_p1_outputs(card.cpu).latch;
+    const vmu_p1_drive drive = vmu_cpu_p1_drive(card.cpu);
     // A line the card does not drive is pulled high at the PC.
-    const auto line = [&](std::uint8_t bit) { return (driven & bit) == 0 || (latch & bit) != 0; };
-    return cable_status_byte(line(CPU_CARD_SELECT), line(CPU_CARD_ACK), line(CPU_CARD_BUSY));
+    const auto line = [&](std::uint8_t bit) {
+        return (drive.driven & bit) == 0 || (drive.levels & bit) != 0;
+    };
+    return cable_status_byte(line(CABLE_CARD_SELECT), line(CABLE_CARD_ACK), line(CABLE_CARD_BUSY));
 }
 
 std::uint8_t cpu_card_status_read(vmu_cpu_card& card) {
@@ -105,12 +126,14 @@ std::uint8_t cpu_card_status_read(vmu_cpu_card& card) {
     card.pc_sending = false;
     if (!card.masked)
         ++card.unmasked_reads;
+    pc_access(card);
     cpu_card_run(card, card.cycles_per_read);
     return cpu_card_status_lines(card);
 }
 
 void cpu_card_data_write(vmu_cpu_card& card, std::uint8_t value) {
     ++card.data_writes;
+    pc_access(card);
     if (card.opened_ps < 0)
         card.opened_ps = static_cast<std::int64_t>(card.cpu.time_ps);
     const bool clock_moved = ((card.data ^ value) & CABLE_D0) != 0;

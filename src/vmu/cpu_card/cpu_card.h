@@ -3,8 +3,10 @@
 // wires it, so that the unchanged tool talks to the very program a user puts
 // on a real card.
 //
-// The cable: the PC's D0, D1 and D3 drive P15, P14 and P11; the card's P12,
-// P10 and P13 drive Ack, Busy and Select. A line the card does not drive
+// The cable, as cable.h wires the card's end: the PC's D0, D1 and D2 drive
+// P15, P14 and P11, its D3 drives P73 (a peer present); the card's P12, P10
+// and P13 drive Ack, Busy and Select; P70, the console's 5 V, is high only
+// for a card that sits in a controller. A line the card does not drive
 // reads high, as a PC port pulls its status inputs up.
 //
 // Counting mode keeps the card's time by what the tool does: every status
@@ -16,7 +18,8 @@
 // units the tool waits before it, with the lines unchanged. The PC's other
 // writes (its echo on D2) cost what a read does, and a sleep advances the
 // card by the time slept. The same tool run gives the same card run, cycle
-// for cycle.
+// for cycle. A seeded pause (vmu/pc_pause) makes an access now and then come
+// late, the card running on meanwhile, as on a loaded PC.
 #pragma once
 
 #include <cstdint>
@@ -25,15 +28,7 @@
 
 #include "cable/cable.h"
 #include "cardcpu/cpu/cpu.h"
-
-/// P1's bits on the cable.
-inline constexpr std::uint8_t CPU_CARD_BUSY = 0x01;    // P10, out
-inline constexpr std::uint8_t CPU_CARD_D3 = 0x02;      // P11, in
-inline constexpr std::uint8_t CPU_CARD_ACK = 0x04;     // P12, out
-inline constexpr std::uint8_t CPU_CARD_SELECT = 0x08;  // P13, out
-inline constexpr std::uint8_t CPU_CARD_D1 = 0x10;      // P14, in
-inline constexpr std::uint8_t CPU_CARD_D0 = 0x20;      // P15, in
-inline constexpr std::uint8_t CPU_CARD_OUTPUTS = CPU_CARD_BUSY | CPU_CARD_ACK | CPU_CARD_SELECT;
+#include "vmu/pc_pause.h"
 
 /// A button held down for the user from `at_ms` of the card's time, for
 /// `hold_ms`.
@@ -55,6 +50,7 @@ struct vmu_cpu_card {
     unsigned (*delay_floor_us)() = nullptr;
     std::vector<cpu_card_press> presses;  // in order of at_ms
     bool docked = false;
+    pc_pause pause;  // the PC's pauses; none unless set
 
     // Recording.
     std::uint8_t data = 0;         // the PC's data register as last written
@@ -85,8 +81,8 @@ void cpu_card_step(vmu_cpu_card& card);
 /// Puts the PC's data lines on the card's pins, without letting time pass.
 void cpu_card_set_data(vmu_cpu_card& card, std::uint8_t value);
 
-/// The P1 bits the card drives now: output in P1DDR and a plain port in
-/// P1FCR.
+/// The bits of port 1 on the cable (CABLE_CARD_P1_LINES) that the card
+/// drives now.
 std::uint8_t cpu_card_driven(const vmu_cpu_card& card);
 
 /// The raw status register the card's lines give (Busy inverted on bit 7,
