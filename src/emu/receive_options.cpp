@@ -143,9 +143,9 @@ bool load_image(const std::string& path, copy_receive& card, std::string& error)
 }
 
 const char* const SUMMARY =
-    "Runs vmurx-send against a software card whose file list switches to \"Waiting for\n"
-    "data\" as a real card's does: it takes the file into the card image, placed as the\n"
-    "card places it, or refuses it as the card would.";
+    "Runs vmurx-send against a software card whose file list switches to\n"
+    "\"Waiting for data\" as a real card's does: it takes the file into the card\n"
+    "image, placed as the card places it, or refuses it as the card would.";
 
 }  // namespace
 
@@ -179,7 +179,9 @@ int receive_split_command_line(int argc, char* argv[], receive_options& options,
             "\nFILE and the vmurx-send options: see 'vmurx-send-emu -- -h'.\n"};
     const int own = cli_split(argc, argv, tool_argv);
     cli_parsed parsed;
-    const int status = cli_read(program, {.options = OPTIONS}, own, argv, parsed);
+    const int status =
+        cli_read(program, {.options = OPTIONS, .hint = "the vmurx-send options follow '--'"}, own,
+                 argv, parsed);
     if (status >= 0)
         return status;
     std::string image;

@@ -2,6 +2,7 @@
 // the values a user types, made before any file is read or the port opened.
 #include "send/send_options.h"
 
+#include "cable/cable.h"
 #include "card/card_image.h"
 #include "cli/cli.h"
 #include "files/text.h"
@@ -83,6 +84,13 @@ std::string send_usage(const std::string& program, const std::string& before) {
            "\n"
            "Options:\n" +
            cli_options_help(OPTIONS) +
+           "\n"
+           "Environment:\n"
+           "  VMURX_DELAY_US  the least length of the delay unit in µs, as for vmurx\n"
+           "                  (default 50; at least " +
+           std::to_string(CABLE_RECEIVE_FLOOR_US) +
+           " here, for the card to re-arm\n"
+           "                  before each byte)\n"
            "\n"
            "Exit status:\n"
            "  0  the card accepted the last frame: the file is on the card\n"

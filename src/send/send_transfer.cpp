@@ -72,7 +72,7 @@ bool put(run& r, std::size_t frame, const std::vector<std::uint8_t>& bytes, std:
                           send_frame_words(frame, r.blocks) + "), which was " + hex(bytes[i - 1]) +
                           ": the card took it wrong";
     if (echo == 0xFF)
-        message += " (an echo of 0xFF: for a cable without the Select line, --no-echo-check)";
+        message += ", or Select is not wired (for a cable without it, --no-echo-check)";
     fail(r, message);
     return false;
 }
