@@ -119,8 +119,6 @@ std::string take_options(const cli_parsed& parsed, receive_options& options, std
     }
     if (no_raise && !options.realtime)
         return "--no-raise needs --realtime";
-    if (image.empty())
-        return "no card: give --card IMAGE (vmurx-card new makes a blank one)";
     options.operands = parsed.operands;
     return "";
 }
@@ -141,6 +139,8 @@ bool load_image(const std::string& path, copy_receive& card, std::string& error)
     card.image_path = path;
     return true;
 }
+
+const char* const NO_CARD = "no card: give --card IMAGE (vmurx-card new makes a blank one)";
 
 const char* const SUMMARY =
     "Runs vmurx-send against a software card whose file list switches to\n"
@@ -167,29 +167,39 @@ bool receive_parse_options(const std::vector<std::string>& args, receive_options
     }
     std::string image;
     error = take_options(parsed, options, image);
+    if (error.empty() && image.empty())
+        error = NO_CARD;
     return error.empty() && load_image(image, options.card, error);
 }
 
-int receive_split_command_line(int argc, char* argv[], receive_options& options,
-                               std::vector<char*>& tool_argv) {
-    const cli_program program{
+const cli_program& program() {
+    static const cli_program emu{
         "vmurx-send-emu",
         "Usage: vmurx-send-emu --card IMAGE [card options] FILE [-- vmurx-send options]\n" +
             std::string(SUMMARY) + "\n\n" + receive_options_help() +
             "\nFILE and the vmurx-send options: see 'vmurx-send-emu -- -h'.\n"};
+    return emu;
+}
+
+int receive_no_card() {
+    return cli_usage_error(program(), NO_CARD);
+}
+
+int receive_split_command_line(int argc, char* argv[], receive_options& options,
+                               std::vector<char*>& tool_argv) {
     const int own = cli_split(argc, argv, tool_argv);
     cli_parsed parsed;
     const int status =
-        cli_read(program, {.options = OPTIONS, .hint = "the vmurx-send options follow '--'"}, own,
+        cli_read(program(), {.options = OPTIONS, .hint = "the vmurx-send options follow '--'"}, own,
                  argv, parsed);
     if (status >= 0)
         return status;
     std::string image;
     if (std::string error = take_options(parsed, options, image); !error.empty())
-        return cli_usage_error(program, error);
+        return cli_usage_error(program(), error);
     std::string error;
-    if (!load_image(image, options.card, error)) {
-        std::fprintf(stderr, "%s: %s\n", program.name, error.c_str());
+    if (!image.empty() && !load_image(image, options.card, error)) {
+        std::fprintf(stderr, "%s: %s\n", program().name, error.c_str());
         return CLI_USAGE;
     }
     // vmurx-send takes the words that were not card options, before its own.

@@ -33,5 +33,12 @@ bool receive_parse_options(const std::vector<std::string>& args, receive_options
 /// option, what follows "--", a null pointer). Returns -1 to go on, or the
 /// status to exit with: 0 after the help or the version, 2 after a wrong
 /// card option (with the usage) or an image that cannot be used (without).
+/// Without --card it goes on with no image (card.image_path empty), so that
+/// vmurx-send may print its own help; the caller then ends with
+/// receive_no_card().
 int receive_split_command_line(int argc, char* argv[], receive_options& options,
                                std::vector<char*>& tool_argv);
+
+/// The command line lacked --card: the message and the usage on standard
+/// error; returns the status 2.
+int receive_no_card();

@@ -47,7 +47,18 @@ int main(int argc, char* argv[]) {
         status >= 0) {
         return status;
     }
+    const std::string usage = send_usage("vmurx-send-emu", "[card options] --");
     copy_receive& card = options().card;
+    if (card.image_path.empty()) {
+        // vmurx-send's own help needs no card; anything else does.
+        send_command_line cl;
+        const int tool_argc = static_cast<int>(tool_argv.size()) - 1;
+        if (const int status = send_read_command_line(tool_argc, tool_argv.data(), usage, cl);
+            status >= 0) {
+            return status;
+        }
+        return receive_no_card();
+    }
     card.pc.floor_us = delay_floor_us;
     if (options().realtime) {
         emu_use_realtime(options().realtime_config);
@@ -55,8 +66,7 @@ int main(int argc, char* argv[]) {
         set_delay_function(no_wait);
     }
     emu_use_receive_card(card);
-    const int status = send_main(static_cast<int>(tool_argv.size()) - 1, tool_argv.data(),
-                                 send_usage("vmurx-send-emu", "--card IMAGE [card options] --"));
+    const int status = send_main(static_cast<int>(tool_argv.size()) - 1, tool_argv.data(), usage);
     if (card.started) {
         if (!options().realtime)
             copy_receive_run_to(card, card.now_ps + RUN_ON_PS);
