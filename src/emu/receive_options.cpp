@@ -158,6 +158,7 @@ bool receive_parse_options(const std::vector<std::string>& args, receive_options
     std::vector<std::string> words{"vmurx-send-emu"};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(words.size());
     for (std::string& word : words)
         argv.push_back(word.data());
     cli_parsed parsed;
@@ -205,6 +206,7 @@ int receive_split_command_line(int argc, char* argv[], receive_options& options,
     // vmurx-send takes the words that were not card options, before its own.
     tool_argv.pop_back();
     std::vector<char*> words;
+    words.reserve(options.operands.size());
     for (std::string& operand : options.operands)
         words.push_back(operand.data());
     tool_argv.insert(tool_argv.begin() + 1, words.begin(), words.end());

@@ -144,16 +144,6 @@ int any_open(const char* path, int flags, mode_t mode) {
     return real_open(redirect(path).c_str(), flags, mode);
 }
 
-// The tool sleeps: the receiving card, which counts time by what the tool
-// does, lets as much pass.
-void pass_card_time(const timespec& request) {
-    kernel_shim& s = shim();
-    if (!s.receiving || s.in_card)
-        return;
-    const auto ms = static_cast<unsigned>(request.tv_sec * 1000 + request.tv_nsec / 1'000'000);
-    copy_receive_sleep(s.receive.card, ms);
-}
-
 mode_t mode_argument(int flags, std::va_list arguments) {
     const bool has_mode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
     return has_mode ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
@@ -171,29 +161,13 @@ int env_int(const char* name, int fallback) {
     return text != nullptr && *text != '\0' ? std::atoi(text) : fallback;
 }
 
-// The receiving card of VMURX_SHIM_RECEIVE, counting time by the PC's
-// accesses and sleeps.
-void configure_receiving(kernel_shim& s, const char* options) {
-    std::vector<std::string> args;
-    std::stringstream words(options);
-    for (std::string word; words >> word;)
-        args.push_back(word);
-    std::string error;
-    if (!receive_parse_options(args, s.receive, error)) {
-        std::fprintf(stderr, "kernel stand-in: %s\n", error.c_str());
-        std::abort();
-    }
-    s.receiving = true;
-    copy_receive_start(s.receive.card);
-}
-
 void shim_configure() {
     kernel_shim& s = shim();
     if (s.configured)
         return;
     s.configured = true;
     if (const char* receiving = std::getenv("VMURX_SHIM_RECEIVE")) {
-        configure_receiving(s, receiving);
+        shim_configure_receiving(receiving);
         device_configure();
         return;
     }
@@ -214,33 +188,6 @@ void shim_configure() {
 
 void count(const std::string& key) {
     ++shim().counts[key];
-}
-
-std::uint8_t shim_status_read() {
-    kernel_shim& s = shim();
-    if (!s.receiving)
-        return vmu_sim_status_read(s.vmu);
-    count("receive_status_reads");
-    s.in_card = true;
-    const std::uint8_t raw = copy_receive_status_read(s.receive.card);
-    s.in_card = false;
-    return raw;
-}
-
-void shim_data_write(std::uint8_t value) {
-    kernel_shim& s = shim();
-    if (!s.receiving) {
-        vmu_sim_data_write(s.vmu, value);
-        return;
-    }
-    count("receive_data_writes");
-    s.in_card = true;  // the card may store its image meanwhile
-    copy_receive_data_write(s.receive.card, value);
-    s.in_card = false;
-}
-
-void shim_card_acquired() {
-    shim().vmu.acquired = true;
 }
 
 void note_call(const char* name) {
@@ -372,7 +319,7 @@ int sched_yield() noexcept {
 
 int nanosleep(const timespec* request, timespec* remaining) {
     note_call("nanosleep");
-    pass_card_time(*request);
+    shim_pass_card_time(*request);
     REAL(nanosleep);
     return real_nanosleep(request, remaining);
 }
@@ -380,7 +327,7 @@ int nanosleep(const timespec* request, timespec* remaining) {
 int clock_nanosleep(clockid_t clock, int flags, const timespec* request, timespec* remaining) {
     note_call("clock_nanosleep");
     if ((flags & TIMER_ABSTIME) == 0)
-        pass_card_time(*request);
+        shim_pass_card_time(*request);
     REAL(clock_nanosleep);
     return real_clock_nanosleep(clock, flags, request, remaining);
 }

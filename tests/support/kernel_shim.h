@@ -18,6 +18,7 @@
 
 #include <dlfcn.h>
 #include <sys/types.h>
+#include <time.h>
 
 #include <cstdio>
 #include <map>
@@ -70,6 +71,13 @@ void shim_data_write(std::uint8_t value);
 
 /// The card behind the device is claimed.
 void shim_card_acquired();
+
+/// Sets up the receiving card from its options (VMURX_SHIM_RECEIVE).
+void shim_configure_receiving(const char* options);
+
+/// The tool sleeps: the receiving card, which counts time by what the tool
+/// does, lets as much pass.
+void shim_pass_card_time(const timespec& request);
 
 /// A call other than a register access: counted while the tool is raised.
 void note_call(const char* name);
