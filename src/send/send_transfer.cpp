@@ -19,10 +19,12 @@ namespace {
 // spare, for the file list to switch to "Waiting for data".
 constexpr unsigned LEAVE_MS = CABLE_RECEIVE_LOOK_MS + 100;
 constexpr unsigned ENTER_MS = 2 * CABLE_RECEIVE_LOOK_MS;
-// The first header again after a unit of status reads without a reply (a
-// second or more on a real port, two looks of the card), eight times.
-constexpr std::int64_t FIRST_LOOK_POLLS = POLLS_PER_UNIT;
-constexpr int FIRST_HEADER_TRIES = 8;
+// The first header again after two units of status reads without a reply
+// (two seconds or more on a real port, four looks of the card), five times.
+// Not sooner: a card that took the header but had not yet looked would take
+// the next one as its block code, and refuse the frame.
+constexpr std::int64_t FIRST_LOOK_POLLS = 2 * std::int64_t{POLLS_PER_UNIT};
+constexpr int FIRST_HEADER_TRIES = 5;
 // Any later reply or answer comes within milliseconds; a frame's flash
 // writes take the longest.
 constexpr std::int64_t ANSWER_POLLS = std::int64_t{BLOCK_TIMEOUT} * POLLS_PER_UNIT;

@@ -70,6 +70,9 @@ void card_loop(card_realtime& rt) {
         card.run_to(card.card, std::min(clock_ps, card.next_event_ps(card.card)));
         publish(rt, published);
     }
+    // The PC's last writes, made before it let go of the port (D3 falling
+    // among them), reach the card all the same.
+    take_writes(rt, next_write);
 }
 
 }  // namespace

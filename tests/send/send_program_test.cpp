@@ -152,28 +152,36 @@ TEST(SendProgram, SendsAnEntryOfACardImageOntoANexusImageWithItsProgress) {
     EXPECT_EQ(read_file(dir.file("SECOND")), as_string(content_of(2, 51)));
 }
 
-// In real time the tool must see each of the card's 64 µs levels: on a
-// loaded machine a pause of the tool may lose one, which the tool must then
-// report with the image as it was. Up to two tries for a transfer that
-// goes through.
+// In real time the tool must see each of the card's 64 µs levels, and the
+// card's thread must take each of the tool's edges within a delay unit: on
+// a loaded machine a pause of either thread loses a bit (or the card's
+// thread, starved, misses the PC altogether, or takes a wrong byte and
+// refuses the frame), which the tool must then report, with the image as it
+// was.
 TEST(SendRealTime, PutsAFileOnTheCardRunningOnItsOwnThreadOrSaysWhyNot) {
-    for (int attempt = 1; attempt <= 2; ++attempt) {
-        SCOPED_TRACE(attempt);
-        temp_dir dir;
-        store(blank_card(), dir.file("card.bin"));
-        const std::string before = read_file(dir.file("card.bin"));
-        write_file(dir.file("SENT.DCI"),
-                   as_string(make_dci(content_of(1, 8), 0x33, "SENT", MONDAY_2002)));
-        const run_result run = send_emu(dir, {"--card", "card.bin", "--realtime", "--read-us", "1"},
-                                        {"-q", "SENT.DCI"});
-        if (run.status != 0) {
-            EXPECT_EQ(run.status, 1);
-            EXPECT_NE(run.err.find("came garbled"), std::string::npos) << run.err;
-            EXPECT_EQ(read_file(dir.file("card.bin")), before);
-            continue;
-        }
+    temp_dir dir;
+    store(blank_card(), dir.file("card.bin"));
+    const std::string before = read_file(dir.file("card.bin"));
+    write_file(dir.file("SENT.DCI"),
+               as_string(make_dci(content_of(1, 8), 0x33, "SENT", MONDAY_2002)));
+    const run_result run =
+        send_emu(dir, {"--card", "card.bin", "--realtime", "--read-us", "1"}, {"-q", "SENT.DCI"});
+    // A garbled answer to the last frame leaves the card holding the file or
+    // not, and the tool says it cannot tell.
+    const bool uncertain = run.err.find("may hold the file all the same") != std::string::npos;
+    if (run.status == 0 || (uncertain && read_file(dir.file("card.bin")) != before)) {
         ASSERT_EQ(card_tool(dir, {"extract", "card.bin", "SENT"}).status, 0);
         EXPECT_EQ(read_file(dir.file("SENT")), as_string(content_of(1, 8)));
         return;
     }
+    EXPECT_EQ(run.status, 1);
+    const bool told = run.err.find("came garbled") != std::string::npos ||
+                      run.err.find("the echo on Select shows") != std::string::npos ||
+                      run.err.find("no answer from the card") != std::string::npos ||
+                      run.err.find("the card stopped answering") != std::string::npos ||
+                      run.err.find("the card refused") != std::string::npos;
+    EXPECT_TRUE(told) << run.err;
+    EXPECT_NE(run.err.find("vmurx-send-emu: the card shows the file list\n"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(read_file(dir.file("card.bin")), before);
 }
