@@ -10,7 +10,8 @@
 include(GNUInstallDirs)
 
 set(VMURX_PROGRAMS vmurx vmurx-emu vmurx-probe vmurx-probe-emu vmurx-save vmurx-gpio
-                   vmurx-probe-gpio vmurx-card vmurx-vmu)
+                   vmurx-probe-gpio vmurx-card vmurx-vmu vmurx-send vmurx-send-gpio
+                   vmurx-send-emu)
 
 # The date on the man pages and in the package's changelog: the time of
 # configuring, or SOURCE_DATE_EPOCH for a reproducible build.
@@ -95,7 +96,10 @@ set(vmurx_program_lines
     "vmurx-gpio receives the same file over a GPIO header (a Raspberry Pi's)."
     "vmurx-probe-gpio checks the wiring of a GPIO header and the timing."
     "vmurx-card puts saves on the card images that emulators play from."
-    "vmurx-vmu assembles programs for the card's processor and runs them on a model.")
+    "vmurx-vmu assembles programs for the card's processor and runs them on a model."
+    "vmurx-send puts a save onto a card through the card's own file manager."
+    "vmurx-send-gpio puts a save onto a card over a GPIO header."
+    "vmurx-send-emu runs vmurx-send against a software card and a card image.")
 foreach(line IN LISTS vmurx_program_lines)
   string(REGEX MATCH "^[^ ]+" program "${line}")
   if(program IN_LIST VMURX_INSTALLED_PROGRAMS)

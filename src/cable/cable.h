@@ -129,3 +129,98 @@ inline constexpr unsigned CABLE_COPY_TURN_BUDGET_US = 400;
 // 512-byte blocks.
 inline constexpr std::uint8_t CABLE_TYPE_GAME = 0xCC;
 inline constexpr std::uint8_t CABLE_TYPE_DATA = 0x33;
+
+// The frames of one file as the card's own Copy sends them, and as the card
+// takes them when it receives: start, name, a data and a flash frame for
+// each 128-byte piece of the file in order, the directory entry, and a last
+// flash frame. The trailer is 0x00 after a data frame's payload and 0xFF
+// after every other; a receiving card does not check it.
+enum class cable_frame { start, name, data, flash, directory, last_flash };
+inline constexpr std::size_t CABLE_BLOCK_SIZE = 512;
+inline constexpr std::size_t CABLE_PIECES_PER_BLOCK = CABLE_BLOCK_SIZE / CABLE_FULL_LENGTH;
+inline constexpr std::uint8_t CABLE_TRAILER_DATA = 0x00;
+inline constexpr std::uint8_t CABLE_TRAILER = 0xFF;
+
+/// Frames in the transfer of a file of `blocks` blocks.
+constexpr std::size_t cable_frame_count(std::size_t blocks) {
+    return 4 + 2 * CABLE_PIECES_PER_BLOCK * blocks;
+}
+
+/// Which frame is `index` (from 0) of the transfer of `blocks` blocks; the
+/// data and flash frames of piece p are 2 + 2p and 3 + 2p.
+constexpr cable_frame cable_frame_at(std::size_t index, std::size_t blocks) {
+    const std::size_t pieces = CABLE_PIECES_PER_BLOCK * blocks;
+    if (index == 0)
+        return cable_frame::start;
+    if (index == 1)
+        return cable_frame::name;
+    if (index < 2 + 2 * pieces)
+        return index % 2 == 0 ? cable_frame::data : cable_frame::flash;
+    return index == 2 + 2 * pieces ? cable_frame::directory : cable_frame::last_flash;
+}
+
+constexpr std::uint8_t cable_frame_code(cable_frame frame) {
+    switch (frame) {
+        case cable_frame::start:
+            return CABLE_CODE_START;
+        case cable_frame::name:
+            return CABLE_CODE_NAME;
+        case cable_frame::data:
+            return CABLE_CODE_DATA;
+        case cable_frame::directory:
+            return CABLE_CODE_DIRECTORY;
+        case cable_frame::flash:
+        case cable_frame::last_flash:
+            break;
+    }
+    return CABLE_CODE_FLASH;
+}
+
+/// Bytes of the frame's payload: type and size, the name, a piece, the
+/// directory entry's bytes, or the flash frame's one 0x00.
+constexpr std::size_t cable_frame_length(cable_frame frame) {
+    switch (frame) {
+        case cable_frame::start:
+            return 2;
+        case cable_frame::name:
+            return CABLE_NAME_LENGTH;
+        case cable_frame::data:
+            return CABLE_FULL_LENGTH;
+        case cable_frame::directory:
+            return CABLE_DIRECTORY_LENGTH;
+        case cable_frame::flash:
+        case cable_frame::last_flash:
+            break;
+    }
+    return 1;
+}
+
+constexpr std::uint8_t cable_frame_trailer(cable_frame frame) {
+    return frame == cable_frame::data ? CABLE_TRAILER_DATA : CABLE_TRAILER;
+}
+
+// The directory frame's payload is the directory entry's bytes 0x10 to 0x1B:
+// the stamp's seven BCD bytes, the weekday (BCD, 0 for Monday), the size in
+// blocks and the block offset of the file's header (1 for a game, 0 for a
+// data file), both little-endian.
+inline constexpr std::size_t CABLE_DIRECTORY_WEEKDAY = 7;
+inline constexpr std::size_t CABLE_DIRECTORY_BLOCKS = 8;
+inline constexpr std::size_t CABLE_DIRECTORY_HEADER = 10;
+
+// The card receiving: with its file manager's file list on screen, the card
+// switches to "Waiting for data" when P7.3 (the PC's D3) rises, and leaves
+// it only when P7.3 falls; there is no byte timeout. It looks for the first
+// header once per base-timer tick (2 Hz). It answers as the master on SIO0,
+// clocked by its ceramic oscillator (6 MHz divided by 12), so each level of
+// Ack lasts 64 µs. After each byte it takes on SIO1 it re-arms the receiver,
+// about 60 cycles of that clock; after a byte it answers, only once the
+// answer's last level is over. Not confirmed on a real card: the look's
+// period, and that the oscillator runs on a card standing alone.
+inline constexpr unsigned CABLE_RECEIVE_LOOK_MS = 500;
+inline constexpr unsigned CABLE_RECEIVE_LEVEL_US = 64;
+inline constexpr unsigned CABLE_RECEIVE_REARM_US = 120;
+/// The least delay unit, in µs, with which the PC's lead before a byte
+/// outlasts the card's last level and its re-arming after an answer.
+inline constexpr unsigned CABLE_RECEIVE_FLOOR_US =
+    (CABLE_RECEIVE_LEVEL_US + CABLE_RECEIVE_REARM_US + CABLE_SEND_LEAD_DELAYS - 1) /
+    CABLE_SEND_LEAD_DELAYS;

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "card/card_check.h"
+#include "card/card_place.h"
 #include "save/save_header.h"
 
 namespace {
@@ -18,76 +19,49 @@ std::size_t blocks_for(std::size_t bytes) {
     return (bytes + CARD_BLOCK_SIZE - 1) / CARD_BLOCK_SIZE;
 }
 
-// Writes `content` into `blocks`, zero-padded, and links them in that order.
-void place_chain(card_image& card, const card_layout& layout,
-                 const std::vector<std::uint16_t>& blocks, std::span<const std::uint8_t> content) {
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-        const auto block = card_block(card, blocks[i]);
-        std::fill(block.begin(), block.end(), 0);
-        const std::size_t from = i * CARD_BLOCK_SIZE;
-        const std::size_t length = std::min(CARD_BLOCK_SIZE, content.size() - from);
-        std::copy_n(content.begin() + static_cast<std::ptrdiff_t>(from), length, block.begin());
-        card_set_fat(card, layout, blocks[i], i + 1 < blocks.size() ? blocks[i + 1] : FAT_END);
-    }
-}
-
 std::string needs(std::size_t blocks, std::size_t free) {
     return "needs " + std::to_string(blocks) + " blocks, " + std::to_string(free) +
            (free == 1 ? " is" : " are") + " free";
 }
 
-// The blocks for a file, or false with why none fit.
+// The blocks for a file, or false with why none fit: where the card itself
+// would put it, after the checks of a game the card does not make itself
+// (one game, at most the root's largest game), with the reason in words.
 bool choose_blocks(const card_image& card, const card_layout& layout, bool game, std::size_t count,
                    std::vector<std::uint16_t>& blocks, card_add_error& error) {
     std::string& reason = error.reason;
-    const std::size_t free = card_free_blocks(card, layout);
-    if (!game) {
-        for (std::size_t block = layout.user_end; block-- > 0 && blocks.size() < count;) {
-            if (card_fat(card, layout, block) == FAT_FREE)
-                blocks.push_back(static_cast<std::uint16_t>(block));
+    const std::size_t free = card_free_user_blocks(card, layout);
+    if (game) {
+        for (const card_file& file : card_files(card, layout)) {
+            if (file.type == CARD_TYPE_GAME) {
+                reason = "the card holds a game already (" + card_entry_label(file) + ")";
+                return false;
+            }
         }
-        if (blocks.size() < count) {
-            reason = needs(count, free);
+        const std::size_t max = std::min<std::size_t>(layout.max_game, layout.user_end);
+        if (count > max) {
+            reason = "the game has " + std::to_string(count) +
+                     " blocks, the card takes games of at most " + std::to_string(max);
             return false;
         }
-        return true;
-    }
-    for (const card_file& file : card_files(card, layout)) {
-        if (file.type == CARD_TYPE_GAME) {
-            reason = "the card holds a game already (" + card_entry_label(file) + ")";
-            return false;
-        }
-    }
-    const std::size_t max = std::min<std::size_t>(layout.max_game, layout.user_end);
-    if (count > max) {
-        reason = "the game has " + std::to_string(count) +
-                 " blocks, the card takes games of at most " + std::to_string(max);
-        return false;
     }
     if (count > free) {
         reason = needs(count, free);
         return false;
     }
-    for (std::size_t block = 0; block < count; ++block) {
-        if (card_fat(card, layout, block) != FAT_FREE) {
-            reason = "a game needs blocks 0 to " + std::to_string(count - 1) + ", but block " +
-                     std::to_string(block) + " is taken";
-            error.defrag_helps = true;
-            return false;
-        }
-        blocks.push_back(static_cast<std::uint16_t>(block));
-    }
-    return true;
+    blocks = card_choose_blocks(card, layout, game, count);
+    if (!blocks.empty())
+        return true;
+    std::size_t taken = 0;
+    while (card_fat(card, layout, taken) == FAT_FREE)
+        ++taken;
+    reason = "a game needs blocks 0 to " + std::to_string(count - 1) + ", but block " +
+             std::to_string(taken) + " is taken";
+    error.defrag_helps = true;
+    return false;
 }
 
 }  // namespace
-
-std::size_t card_free_blocks(const card_image& card, const card_layout& layout) {
-    std::size_t free = 0;
-    for (std::size_t block = 0; block < layout.user_end; ++block)
-        free += card_fat(card, layout, block) == FAT_FREE ? 1 : 0;
-    return free;
-}
 
 card_image card_new(const std::array<std::uint8_t, 4>& colour, std::uint8_t icon_shape,
                     const save_stamp& stamp, card_order order) {
@@ -150,7 +124,7 @@ bool card_add(card_image& card, const card_new_file& file, std::size_t& slot,
     std::vector<std::uint16_t> blocks;
     if (!choose_blocks(card, layout, file.game, count, blocks, error))
         return false;
-    place_chain(card, layout, blocks, file.content);
+    card_write_chain(card, layout, blocks, file.content);
 
     card_file entry;
     entry.slot = *free_slot;
@@ -255,7 +229,7 @@ bool card_defrag(card_image& card, std::string& reason) {
             reason = card_entry_label(file.entry) + " does not fit into the user area";
             return false;
         }
-        place_chain(packed, layout, blocks, file.content);
+        card_write_chain(packed, layout, blocks, file.content);
         file.entry.first_block = blocks.front();
         card_put_entry(packed, layout, file.entry);
     }

@@ -17,9 +17,6 @@
 card_image card_new(const std::array<std::uint8_t, 4>& colour, std::uint8_t icon_shape,
                     const save_stamp& stamp, card_order order);
 
-/// The free blocks of the user area.
-std::size_t card_free_blocks(const card_image& card, const card_layout& layout);
-
 /// A file to put on the card.
 struct card_new_file {
     std::string name;  // 1 to 12 bytes

@@ -3,6 +3,7 @@
 // on success.
 #include "card/card_check.h"
 #include "card/card_edit.h"
+#include "card/card_place.h"
 #include "card/vmurx_card.h"
 #include "files/text.h"
 #include "save/save_convert.h"
@@ -84,7 +85,7 @@ std::string added_line(const card_image& card, std::size_t slot) {
     return "added " + card_shown_name(entry) + ": " + std::to_string(entry.blocks) +
            (entry.blocks == 1 ? " block" : " blocks") + " from " +
            std::to_string(entry.first_block) + ", slot " + std::to_string(slot) + "; " +
-           std::to_string(card_free_blocks(card, layout)) + " blocks free";
+           std::to_string(card_free_user_blocks(card, layout)) + " blocks free";
 }
 
 // Puts every FILE on the card, or says why not.

@@ -1,6 +1,7 @@
 // vmurx-card defrag: packs the game at block 0 and the data files at the top
 // of the user area, so that a game finds the contiguous room it needs.
 #include "card/card_edit.h"
+#include "card/card_place.h"
 #include "card/vmurx_card.h"
 
 int card_defrag_command(const card_command_line& cl) {
@@ -12,9 +13,9 @@ int card_defrag_command(const card_command_line& cl) {
             return card_fail(cl.operands.front(), "not packed: " + reason);
         // The free blocks now lie together below the data files.
         const std::size_t files = card_files(card, layout).size();
-        changes.lines.push_back("packed " + std::to_string(files) +
-                                (files == 1 ? " file" : " files") + "; " +
-                                std::to_string(card_free_blocks(card, layout)) + " blocks free");
+        changes.lines.push_back(
+            "packed " + std::to_string(files) + (files == 1 ? " file" : " files") + "; " +
+            std::to_string(card_free_user_blocks(card, layout)) + " blocks free");
         return 0;
     });
 }

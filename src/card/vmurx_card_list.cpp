@@ -6,6 +6,7 @@
 
 #include "card/card_check.h"
 #include "card/card_edit.h"
+#include "card/card_place.h"
 #include "card/vmurx_card.h"
 #include "files/text.h"
 #include "save/save_header.h"
@@ -59,7 +60,8 @@ void print_table(const card_image& card, const card_layout& layout,
                     f.stamp ? stamp_iso(*f.stamp).c_str() : "-",
                     printable(f.description.value_or("")).c_str());
     }
-    std::printf("%zu of %u user blocks free\n", card_free_blocks(card, layout), layout.user_end);
+    std::printf("%zu of %u user blocks free\n", card_free_user_blocks(card, layout),
+                layout.user_end);
 }
 
 void print_json(const std::string& path, const card_image& card, const card_layout& layout,
@@ -69,7 +71,7 @@ void print_json(const std::string& path, const card_image& card, const card_layo
     out["card"] = path;
     out["format"] = card.order == card_order::dcm ? "dcm" : "raw";
     out["user_blocks"] = layout.user_end;
-    out["free_blocks"] = card_free_blocks(card, layout);
+    out["free_blocks"] = card_free_user_blocks(card, layout);
     out["icon_shape"] = layout.icon_shape;
     out["color"] = layout.colour ? json(hex_string(*layout.colour)) : json(nullptr);
     out["stamp"] = layout.stamp ? json(stamp_iso(*layout.stamp)) : json(nullptr);

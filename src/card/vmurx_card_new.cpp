@@ -7,6 +7,7 @@
 
 #include "card/card_disk.h"
 #include "card/card_edit.h"
+#include "card/card_place.h"
 #include "card/vmurx_card.h"
 #include "cli/cli.h"
 #include "files/text.h"
@@ -35,7 +36,7 @@ int card_new_command(const card_command_line& cl) {
         std::string reason;
         card_read_layout(card, layout, reason);
         std::printf("new card %s: %zu blocks free\n", printable(path).c_str(),
-                    card_free_blocks(card, layout));
+                    card_free_user_blocks(card, layout));
     }
     return 0;
 }

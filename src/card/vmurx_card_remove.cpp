@@ -6,6 +6,7 @@
 #include "card/card_check.h"
 #include "card/card_disk.h"
 #include "card/card_edit.h"
+#include "card/card_place.h"
 #include "card/vmurx_card.h"
 
 namespace {
@@ -27,15 +28,15 @@ int remove_entries(const card_command_line& cl, card_image& card, const card_lay
     }
     for (const std::size_t slot : slots) {
         const card_file entry = card_read_entry(card, layout, slot);
-        const std::size_t free_before = card_free_blocks(card, layout);
+        const std::size_t free_before = card_free_user_blocks(card, layout);
         std::string reason;
         if (!card_remove(card, slot, reason))
             return card_fail(path, reason + "; the card is unchanged");
-        const std::size_t freed = card_free_blocks(card, layout) - free_before;
-        changes.lines.push_back("removed " + card_shown_name(entry) + ": " + std::to_string(freed) +
-                                (freed == 1 ? " block" : " blocks") + " freed, slot " +
-                                std::to_string(slot) + "; " +
-                                std::to_string(card_free_blocks(card, layout)) + " blocks free");
+        const std::size_t freed = card_free_user_blocks(card, layout) - free_before;
+        changes.lines.push_back(
+            "removed " + card_shown_name(entry) + ": " + std::to_string(freed) +
+            (freed == 1 ? " block" : " blocks") + " freed, slot " + std::to_string(slot) + "; " +
+            std::to_string(card_free_user_blocks(card, layout)) + " blocks free");
     }
     return 0;
 }

@@ -203,17 +203,24 @@ bool emu_set_entry(emu_reading& r, const emu_arg& a, std::string& error) {
     return true;
 }
 
-bool emu_set_pc_pause(emu_reading& r, const emu_arg& a, std::string& error) {
-    const std::size_t at = a.value.find('@');
+bool emu_parse_pc_pause(const std::string& value, pc_pause& pause) {
+    const std::size_t at = value.find('@');
     std::uint64_t length = 0;
     std::uint64_t every = 0;
-    if (at == std::string::npos || !cli_parse_uint(a.value.substr(0, at), 1, 1'000'000, length) ||
-        !cli_parse_uint(a.value.substr(at + 1), 1, 100'000'000, every)) {
-        error = bad_value(a, "LEN@EVERY in µs, such as 50@1000");
+    if (at == std::string::npos || !cli_parse_uint(value.substr(0, at), 1, 1'000'000, length) ||
+        !cli_parse_uint(value.substr(at + 1), 1, 100'000'000, every)) {
         return false;
     }
-    r.options.copy.pc.pause.length_ps = static_cast<std::int64_t>(length) * PS_PER_US;
-    r.options.copy.pc.pause.every_ps = static_cast<std::int64_t>(every) * PS_PER_US;
+    pause.length_ps = static_cast<std::int64_t>(length) * PS_PER_US;
+    pause.every_ps = static_cast<std::int64_t>(every) * PS_PER_US;
+    return true;
+}
+
+bool emu_set_pc_pause(emu_reading& r, const emu_arg& a, std::string& error) {
+    if (!emu_parse_pc_pause(a.value, r.options.copy.pc.pause)) {
+        error = bad_value(a, EMU_PC_PAUSE_FORM);
+        return false;
+    }
     // The same pauses for the processor card of --cpu.
     r.options.cpu.pause.length_ps = r.options.copy.pc.pause.length_ps;
     r.options.cpu.pause.every_ps = r.options.copy.pc.pause.every_ps;

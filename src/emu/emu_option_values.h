@@ -77,3 +77,8 @@ bool emu_set_fault(emu_reading& reading, const emu_arg& given, std::string& erro
 bool emu_set_entry(emu_reading& reading, const emu_arg& given, std::string& error);
 bool emu_set_pc_pause(emu_reading& reading, const emu_arg& given, std::string& error);
 bool emu_set_speed(emu_reading& reading, const emu_arg& given, std::string& error);
+
+/// The value of --pc-pause, LEN@EVERY in µs, into `pause`; false for
+/// anything else. Every software card that counts the PC's time takes it.
+bool emu_parse_pc_pause(const std::string& value, pc_pause& pause);
+inline constexpr const char* EMU_PC_PAUSE_FORM = "LEN@EVERY in µs, such as 50@1000";

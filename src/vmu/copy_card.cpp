@@ -4,13 +4,8 @@
 #include "vmu/copy_card.h"
 
 #include <algorithm>
-#include <cstdio>
-
-#include "save/stamp.h"
 
 namespace {
-
-constexpr std::int64_t PS_PER_MS = 1'000'000'000;
 
 // The card's steps in cycles of its RC clock (÷6).
 constexpr std::int64_t HALF_BIT_CYCLES = 8;    // a bit is 16 cycles, SCK0 low then high
@@ -27,20 +22,7 @@ constexpr std::int64_t NAME_GAP_CYCLES = 1'000;
 constexpr std::int64_t ARM_CYCLES = 10;
 constexpr std::int64_t WAKE_CYCLES = 75;
 
-constexpr std::int64_t TICK_PS = 500 * PS_PER_MS;  // the base timer: 2 Hz from the quartz
-constexpr int LISTEN_TICKS = 6;                    // an awaited byte times out after 2.5 to 3 s
-
-std::string hex_byte(std::uint8_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", value);
-    return text;
-}
-
-vmu_frame frame_of(std::uint8_t code, std::vector<std::uint8_t> payload, std::uint8_t trailer) {
-    vmu_frame frame = vmu_make_frame(code, std::move(payload));
-    frame.trailer = trailer;
-    return frame;
-}
+constexpr int LISTEN_TICKS = 6;  // an awaited byte times out after 2.5 to 3 s
 
 std::int64_t after_cycles(const copy_card& card, std::int64_t cycles) {
     return card.now_ps + cycles * copy_card_cycle_ps(card);
@@ -48,10 +30,7 @@ std::int64_t after_cycles(const copy_card& card, std::int64_t cycles) {
 
 // The first base-timer tick strictly after `ps`.
 std::int64_t next_tick(const copy_card& card, std::int64_t ps) {
-    const std::int64_t phase = card.config.tick_phase_ps % TICK_PS;
-    if (ps < phase)
-        return phase;
-    return phase + ((ps - phase) / TICK_PS + 1) * TICK_PS;
+    return card_next_tick(card.config.tick_phase_ps, ps);
 }
 
 void end_copy(copy_card& card, copy_screen screen) {
@@ -145,7 +124,9 @@ void next_frame(copy_card& card, std::int64_t gap) {
 
 void send_abort(copy_card& card) {
     card.aborting = true;
-    begin_frame(card, frame_of(COPY_CODE_ABORT, {0x00}, COPY_TRAILER));
+    vmu_frame abort = vmu_make_frame(COPY_CODE_ABORT, {0x00});
+    abort.trailer = COPY_TRAILER;
+    begin_frame(card, abort);
     next_byte_after(card, FRAME_GAP_CYCLES);
 }
 
@@ -156,8 +137,8 @@ void byte_done(copy_card& card) {
         if (!card.echo_mismatch) {
             card.notes.push_back("frame " + std::to_string(card.frame + 1) + ", byte " +
                                  std::to_string(card.index) + ": the PC echoed " +
-                                 hex_byte(card.echo) + " for " +
-                                 hex_byte(card.frame_bytes[card.index - 1]));
+                                 card_hex_byte(card.echo) + " for " +
+                                 card_hex_byte(card.frame_bytes[card.index - 1]));
         }
         card.echo_mismatch = true;
     }
@@ -183,7 +164,7 @@ void took_byte(copy_card& card, std::uint8_t value) {
     if (card.awaiting_reply) {
         if (value != CABLE_HEADER_REPLY) {
             fail(card, copy_screen::copy_failed,
-                 "the PC replied " + hex_byte(value) + " to a header, not 0xE0");
+                 "the PC replied " + card_hex_byte(value) + " to a header, not 0xE0");
             return;
         }
         // The card sleeps until the base timer wakes it.
@@ -204,7 +185,8 @@ void took_byte(copy_card& card, std::uint8_t value) {
                                : card.frame == 1        ? copy_screen::same_file_exists
                                                         : copy_screen::copy_failed;
     fail(card, screen,
-         "the PC answered frame " + std::to_string(card.frame + 1) + " with " + hex_byte(value));
+         "the PC answered frame " + std::to_string(card.frame + 1) + " with " +
+             card_hex_byte(value));
 }
 
 void press(copy_card& card) {
@@ -289,69 +271,24 @@ bool waits_for_time(const copy_card& card) {
 
 }  // namespace
 
-const char* copy_screen_text(copy_screen screen) {
-    switch (screen) {
-        case copy_screen::copy_prompt:
-            return "Copy ?";
-        case copy_screen::connect_vm:
-            return "Connect VM";
-        case copy_screen::unable_to_copy:
-            return "Unable to copy";
-        case copy_screen::copying:
-            return "Copying";
-        case copy_screen::copied:
-            return "Copied";
-        case copy_screen::copy_failed:
-            return "Copy failed";
-        case copy_screen::not_enough_memory:
-            return "Not enough free memory";
-        case copy_screen::same_file_exists:
-            return "Same file exists";
-    }
-    return "";
-}
-
-std::array<std::uint8_t, 12> copy_directory_bytes(const vmu_file& file) {
-    std::array<std::uint8_t, 12> bytes{};
-    for (std::size_t i = 0; i < CABLE_STAMP_LENGTH; ++i)
-        bytes[i] = file.stamp[i];
-    const std::optional<save_stamp> stamp =
-        stamp_from_bcd(std::span<const std::uint8_t, STAMP_BCD_SIZE>(file.stamp, STAMP_BCD_SIZE));
-    bytes[7] = stamp && stamp_is_valid(*stamp) ? stamp_weekday_bcd(*stamp) : 0;
-    const std::size_t blocks = file.image.size() / 512;
-    bytes[8] = static_cast<std::uint8_t>(blocks & 0xFF);
-    bytes[9] = static_cast<std::uint8_t>(blocks >> 8);
-    bytes[10] = file.type == CABLE_TYPE_GAME ? 1 : 0;
-    bytes[11] = 0;
-    return bytes;
-}
-
-std::vector<vmu_frame> copy_frames(const vmu_file& file,
-                                   const std::array<std::uint8_t, 12>& directory) {
-    std::vector<vmu_frame> frames;
-    const auto blocks = static_cast<std::uint8_t>(file.image.size() / 512);
-    frames.push_back(frame_of(CABLE_CODE_START, {file.type, blocks}, COPY_TRAILER));
-    std::vector<std::uint8_t> name(CABLE_NAME_LENGTH, ' ');
-    for (std::size_t i = 0; i < name.size() && i < file.name.size(); ++i)
-        name[i] = static_cast<std::uint8_t>(file.name[i]);
-    frames.push_back(frame_of(CABLE_CODE_NAME, name, COPY_TRAILER));
-    constexpr std::size_t piece = CABLE_FULL_LENGTH;
-    for (std::size_t offset = 0; offset + piece <= file.image.size(); offset += piece) {
-        const auto from = file.image.begin() + static_cast<std::ptrdiff_t>(offset);
-        frames.push_back(frame_of(CABLE_CODE_DATA, {from, from + piece}, COPY_TRAILER_DATA));
-        frames.push_back(frame_of(CABLE_CODE_FLASH, {0x00}, COPY_TRAILER));
-    }
-    frames.push_back(
-        frame_of(CABLE_CODE_DIRECTORY, {directory.begin(), directory.end()}, COPY_TRAILER));
-    frames.push_back(frame_of(CABLE_CODE_FLASH, {0x00}, COPY_TRAILER));
-    frames.back().await_answer = false;  // the card shows "Copied" at once
-    return frames;
-}
-
 std::int64_t copy_card_cycle_ps(const copy_card& card) {
     // The RC oscillator divided by six.
     const std::int64_t khz = card.config.rc_khz != 0 ? card.config.rc_khz : 1;
-    return 6 * PS_PER_MS / khz;
+    return 6 * CARD_PS_PER_MS / khz;
+}
+
+void copy_card_reserve(copy_card& card) {
+    std::size_t bytes = 0;
+    for (const vmu_frame& frame : card.frames)
+        bytes += frame.payload.size() + 4;
+    card.echoes.reserve(bytes + 8);
+    card.pc_bytes.reserve(2 * card.frames.size() + 4);
+    card.notes.reserve(4);
+}
+
+timed_card copy_card_timed(copy_card& card) {
+    return timed_card_of<copy_card, copy_card_set_data, copy_card_status_lines, copy_card_finished,
+                         copy_card_run_to>(card);
 }
 
 void copy_card_start(copy_card& card) {
@@ -398,8 +335,7 @@ namespace {
 
 // The PC's access at the card's present time plus what it costs.
 void pc_access(copy_card& card, std::int64_t cost_ps) {
-    const std::int64_t at = pc_pause_apply(card.pc.pause, card.now_ps + cost_ps);
-    copy_card_run_to(card, at);
+    copy_card_run_to(card, pc_access_time(card.pc, card.now_ps, cost_ps));
 }
 
 }  // namespace
@@ -424,9 +360,7 @@ void copy_card_data_write(copy_card& card, std::uint8_t value) {
     }
     // A bit the PC sends: the units it waits before a byte's first bit, the
     // write, then the unit it holds the level.
-    const std::int64_t delay_ps = card.pc.floor_us != nullptr
-                                      ? std::int64_t{card.pc.floor_us()} * 1'000'000
-                                      : card.pc.delay_ps;
+    const std::int64_t delay_ps = pc_delay_unit_ps(card.pc);
     if (!card.pc.sending)
         pc_access(card, CABLE_SEND_LEAD_DELAYS * delay_ps);
     card.pc.sending = true;
@@ -436,5 +370,5 @@ void copy_card_data_write(copy_card& card, std::uint8_t value) {
 }
 
 void copy_card_sleep(copy_card& card, unsigned milliseconds) {
-    pc_access(card, std::int64_t{milliseconds} * PS_PER_MS);
+    pc_access(card, std::int64_t{milliseconds} * CARD_PS_PER_MS);
 }

@@ -38,7 +38,8 @@
 #include <string>
 #include <vector>
 
-#include "vmu/pc_pause.h"
+#include "vmu/card_realtime.h"
+#include "vmu/card_time.h"
 #include "vmu/vmu_sim.h"
 
 /// What the card's screen shows: the file manager's messages around Copy.
@@ -61,8 +62,8 @@ inline constexpr std::uint8_t COPY_CODE_ABORT = 0x0B;
 
 // Trailers of Copy's frames: 0x00 after the data of a data frame, 0xFF after
 // every other frame.
-inline constexpr std::uint8_t COPY_TRAILER_DATA = 0x00;
-inline constexpr std::uint8_t COPY_TRAILER = 0xFF;
+inline constexpr std::uint8_t COPY_TRAILER_DATA = CABLE_TRAILER_DATA;
+inline constexpr std::uint8_t COPY_TRAILER = CABLE_TRAILER;
 
 /// The 12 bytes the directory frame carries: the directory entry's bytes
 /// 0x10 to 0x1B, the stamp in BCD (century to second, then the weekday), the
@@ -107,19 +108,6 @@ enum class copy_phase {
 struct copy_pc_byte {
     std::uint8_t value;
     std::int64_t at_ps;
-};
-
-/// What the PC's accesses cost in the card's time, when the card counts time
-/// by them instead of by a clock.
-struct copy_pc_time {
-    std::int64_t access_ps = 2'000'000;  // one status read or data write
-    std::int64_t delay_ps = 50'000'000;  // one delay unit of the PC (its floor)
-    /// The PC's delay floor in µs, asked at every write the PC sends a bit
-    /// with (the floor may change after the card was set up); null:
-    /// delay_ps.
-    unsigned (*floor_us)() = nullptr;
-    pc_pause pause;        // the PC's own pauses, if any
-    bool sending = false;  // the last access was a bit the PC sent
 };
 
 /// The whole card: configuration, the frames, its progress and what it saw.
@@ -183,6 +171,14 @@ bool copy_card_finished(const copy_card& card);
 
 /// The card's RC cycle in picoseconds.
 std::int64_t copy_card_cycle_ps(const copy_card& card);
+
+/// Makes room for everything the card records, so that no buffer grows
+/// while it runs in real time: a page fault or a move there is a pause of
+/// the card.
+void copy_card_reserve(copy_card& card);
+
+/// The card, for the real-time thread of card_realtime.h.
+timed_card copy_card_timed(copy_card& card);
 
 // Counting mode: the card's time is what the PC's accesses cost (`pc`), so
 // the same tool run gives the same card run. A bit the PC sends costs its

@@ -38,6 +38,12 @@ const program_row PROGRAMS[] = {
      "unrecognized option '--json'"},
     {"vmurx-card", VMURX_CARD_PATH, {"--frob"}, "unrecognized option '--frob'"},
     {"vmurx-vmu", VMURX_VMU_PATH, {"run", "--ms=0", "f.vms"}, "bad --ms '0'"},
+    {"vmurx-send", VMURX_SEND_PATH, {"--type=both", "f.vms"}, "bad type 'both' (game or data)"},
+    {"vmurx-send-gpio", VMURX_SEND_GPIO_PATH, {"--lines"}, "option '--lines' requires an argument"},
+    {"vmurx-send-emu",
+     VMURX_SEND_EMU_PATH,
+     {"-q"},
+     "invalid option -- 'q' (the vmurx-send options follow '--')"},
 };
 
 TEST(Companions, AWrongCommandLineIsStatusTwoWithTheUsageOnStandardError) {

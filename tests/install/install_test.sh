@@ -117,6 +117,9 @@ declare -A help_command=(
     [vmurx-probe-gpio]="--help"
     [vmurx-card]="--help"
     [vmurx-vmu]="--help"
+    [vmurx-send]="--help"
+    [vmurx-send-gpio]="--help"
+    [vmurx-send-emu]="--help"
 )
 
 # The options of a help text: every -x or --long-name that begins a line, and
@@ -157,6 +160,15 @@ for p in "${programs[@]}"; do
         complete_words "$p" "$p new -")$'\n'$(complete_words "$p" "$p repair -")
     [[ $p == vmurx-vmu ]] &&
         offered+=$'\n'$(complete_words "$p" "$p asm -")$'\n'$(complete_words "$p" "$p run -")
+    # The programs that hand vmurx-send its words after "--".
+    if [[ $p == vmurx-send-gpio || $p == vmurx-send-emu ]]; then
+        tool_help=$("$prefix/bin/$p" -- --help 2>&1)
+        tool_offered=$(complete_words "$p" "$p -- -")
+        for option in $(help_options <<<"$tool_help"); do
+            grep -qxF -- "$option" <<<"$tool_offered" ||
+                fail "completion of $p -- does not offer $option"
+        done
+    fi
     for option in $options; do
         grep -qF -- "$option" <<<"$text" || fail "$p.1 does not mention $option"
         grep -qxF -- "$option" <<<"$offered" || fail "completion of $p does not offer $option"
@@ -213,6 +225,16 @@ cases=(
     "vmurx-vmu|vmurx-vmu run --press |a@ b@ down@ left@ mode@ right@ sleep@ up@"
     "vmurx-vmu|vmurx-vmu run --press m|mode@"
     "vmurx-vmu|vmurx-vmu asm --o|--output"
+    "vmurx-send|vmurx-send --type |data game"
+    "vmurx-send|vmurx-send --type=g|game"
+    "vmurx-send|vmurx-send -d L|LPT1: LPT2 LPT3"
+    "vmurx-send|vmurx-send --no|--no-echo-check"
+    "vmurx-send-gpio|vmurx-send-gpio --bias |none pull-up"
+    "vmurx-send-gpio|vmurx-send-gpio --chip x -- --t|--type"
+    "vmurx-send-emu|vmurx-send-emu --fault s|stall="
+    "vmurx-send-emu|vmurx-send-emu --fault = f|flash= flip="
+    "vmurx-send-emu|vmurx-send-emu --card c.bin -- -d L|LPT1: LPT2 LPT3"
+    "vmurx-send-emu|vmurx-send-emu --re|--read-us --realtime"
 )
 for row in "${cases[@]}"; do
     IFS='|' read -r program words want <<<"$row"
@@ -229,6 +251,16 @@ if ! (cd "$scratch/run" && "$prefix/bin/vmurx-emu" -- -n received.bin) >"$scratc
 $(cat "$scratch/emu.log")"
 elif [[ ! -s $scratch/run/received.bin ]]; then
     fail "installed vmurx-emu: no file received"
+fi
+# And vmurx-send-emu puts a file on a blank card image, which vmurx-card lists.
+if has_program vmurx-send-emu && has_program vmurx-card; then
+    if ! (cd "$scratch/run" && "$prefix/bin/vmurx-card" new card.bin &&
+        "$prefix/bin/vmurx-send-emu" --card card.bin received.bin -- -q --name RESTORED \
+            --type data --stamp 20020304050607 &&
+        "$prefix/bin/vmurx-card" list card.bin | grep -q RESTORED) >"$scratch/send.log" 2>&1; then
+        fail "installed vmurx-send-emu: no file on the card:
+$(cat "$scratch/send.log")"
+    fi
 fi
 "$prefix/bin/vmurx" -h >/dev/null 2>"$scratch/usage.txt"
 status=$?

@@ -182,8 +182,8 @@ int request_lines(const chip_file& chip, gpio_v2_line_request& wanted) {
     count("requests_granted");
     // The card sees its D0-D3 take their levels as the lines are claimed.
     s.counts["initial_data"] = card_data(request);
-    vmu_sim_data_write(s.vmu, card_data(request));
-    s.vmu.acquired = true;
+    shim_data_write(card_data(request));
+    shim_card_acquired();
     gpio().requests.push_back(request);
     return 0;
 }
@@ -224,7 +224,6 @@ int chip_ioctl(const chip_file& chip, unsigned long request, void* argument) {
 }
 
 int values_ioctl(line_request& request, unsigned long code, gpio_v2_line_values& values) {
-    kernel_shim& s = shim();
     count("ioctl_total");
     if (code == GPIO_V2_LINE_GET_VALUES_IOCTL) {
         count("ioctl_get_values");
@@ -233,7 +232,7 @@ int values_ioctl(line_request& request, unsigned long code, gpio_v2_line_values&
         for (std::size_t i = 0; i < request.offsets.size(); ++i)
             reads_card = reads_card || (((values.mask >> i) & 1U) != 0 &&
                                         role_of(request.chip, request.offsets[i]) >= SELECT);
-        const std::uint8_t raw = reads_card ? vmu_sim_status_read(s.vmu) : 0;
+        const std::uint8_t raw = reads_card ? shim_status_read() : 0;
         std::uint64_t bits = 0;
         for (std::size_t i = 0; i < request.offsets.size(); ++i) {
             if (((values.mask >> i) & 1U) == 0)
@@ -266,7 +265,7 @@ int values_ioctl(line_request& request, unsigned long code, gpio_v2_line_values&
             }
         }
         request.levels = (request.levels & ~values.mask) | (values.bits & values.mask);
-        vmu_sim_data_write(s.vmu, card_data(request));
+        shim_data_write(card_data(request));
         return 0;
     }
     note_call("ioctl");

@@ -115,13 +115,13 @@ int node_ioctl(node_file& file, unsigned long request, void* argument) {
             count("ioctl_rstatus");
             if (!file.claimed)
                 return count("register_before_claim"), fail(EINVAL);
-            *static_cast<unsigned char*>(argument) = vmu_sim_status_read(s.vmu);
+            *static_cast<unsigned char*>(argument) = shim_status_read();
             return 0;
         case PPWDATA:
             count("ioctl_wdata");
             if (!file.claimed)
                 return count("register_before_claim"), fail(EINVAL);
-            vmu_sim_data_write(s.vmu, *static_cast<unsigned char*>(argument));
+            shim_data_write(*static_cast<unsigned char*>(argument));
             return 0;
         case PPEXCL:
             count("ioctl_excl");
@@ -137,7 +137,7 @@ int node_ioctl(node_file& file, unsigned long request, void* argument) {
                 return count("claims_refused"), fail(ENXIO);
             file.claimed = true;
             count(file.exclusive_wish ? "claims_exclusive" : "claims_shared");
-            s.vmu.acquired = true;
+            shim_card_acquired();
             return 0;
         case PPRELEASE:
             count("ioctl_release");

@@ -83,6 +83,11 @@ __attribute__((destructor)) void finish() {
     for (const auto& [key, value] : s.counts)
         std::fprintf(report, "%s %lld\n", key.c_str(), value);
     device_report(report);
+    if (s.receiving) {
+        std::fprintf(report, "receive_outcome %d\n", static_cast<int>(s.receive.card.outcome));
+        for (const std::string& note : s.receive.card.notes)
+            std::fprintf(report, "note %s\n", note.c_str());
+    }
     std::fprintf(report, "sim_status_reads %llu\n",
                  static_cast<unsigned long long>(s.vmu.status_reads));
     std::fprintf(report, "sim_unmasked_reads %llu\n",
@@ -161,6 +166,11 @@ void shim_configure() {
     if (s.configured)
         return;
     s.configured = true;
+    if (const char* receiving = std::getenv("VMURX_SHIM_RECEIVE")) {
+        shim_configure_receiving(receiving);
+        device_configure();
+        return;
+    }
     // The stand-in's card is the scripted protocol card, whose every level
     // the tests count in status reads.
     std::vector<std::string> args{"--scripted"};
@@ -182,7 +192,7 @@ void count(const std::string& key) {
 
 void note_call(const char* name) {
     kernel_shim& s = shim();
-    if (!s.masked)
+    if (!s.masked || s.in_card)
         return;
     count("calls_while_masked");
     if (s.first_masked_call.empty())
@@ -309,12 +319,15 @@ int sched_yield() noexcept {
 
 int nanosleep(const timespec* request, timespec* remaining) {
     note_call("nanosleep");
+    shim_pass_card_time(*request);
     REAL(nanosleep);
     return real_nanosleep(request, remaining);
 }
 
 int clock_nanosleep(clockid_t clock, int flags, const timespec* request, timespec* remaining) {
     note_call("clock_nanosleep");
+    if ((flags & TIMER_ABSTIME) == 0)
+        shim_pass_card_time(*request);
     REAL(clock_nanosleep);
     return real_clock_nanosleep(clock, flags, request, remaining);
 }

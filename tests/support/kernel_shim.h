@@ -8,6 +8,8 @@
 // Configured by the environment:
 //   VMURX_SHIM_RT_RUNTIME  file standing in for /proc/sys/kernel/sched_rt_runtime_us
 //   VMURX_SHIM_VMU         the software VMU's options, separated by spaces
+//   VMURX_SHIM_RECEIVE     in place of it, the receiving card's options (those of
+//                          vmurx-send-emu), for vmurx-send and vmurx-send-gpio
 //   VMURX_SHIM_NICE        nice value to start from
 //   VMURX_SHIM_DENY_NICE   nonzero: drop CAP_SYS_NICE and set RLIMIT_RTPRIO to 0
 //                          and RLIMIT_NICE to this value
@@ -16,11 +18,13 @@
 
 #include <dlfcn.h>
 #include <sys/types.h>
+#include <time.h>
 
 #include <cstdio>
 #include <map>
 #include <string>
 
+#include "emu/receive_options.h"
 #include "vmu/vmu_sim.h"
 
 template <typename Function>
@@ -35,6 +39,9 @@ Function next_definition(const char* name) {
 struct kernel_shim {
     bool configured = false;
     vmu_sim vmu;
+    bool receiving = false;  // the receiving card is behind the device, not `vmu`
+    receive_options receive;
+    bool in_card = false;  // the card itself is at work (it stores its image)
     std::map<std::string, long long> counts;
 
     int start_nice = 0;
@@ -55,6 +62,22 @@ int env_int(const char* name, int fallback);
 void shim_configure();
 
 void count(const std::string& key);
+
+/// A status read of the card behind the device: the raw status register.
+std::uint8_t shim_status_read();
+
+/// A write of the data register to the card behind the device.
+void shim_data_write(std::uint8_t value);
+
+/// The card behind the device is claimed.
+void shim_card_acquired();
+
+/// Sets up the receiving card from its options (VMURX_SHIM_RECEIVE).
+void shim_configure_receiving(const char* options);
+
+/// The tool sleeps: the receiving card, which counts time by what the tool
+/// does, lets as much pass.
+void shim_pass_card_time(const timespec& request);
 
 /// A call other than a register access: counted while the tool is raised.
 void note_call(const char* name);

@@ -2,7 +2,8 @@
 // for the tests of the software cards on their own: it receives a byte as
 // eight Ack pulses, echoing the previous byte's bit on D2 while Ack is low
 // and taking Busy when Ack rises; it sends a byte MSB first with the bit on
-// D1 and a rising D0. The raw status register has Select on bit 4 and Ack on
+// D1 and a rising D0, and, sending to a receiving card, reads Select after
+// each rising D0 for the echo. The raw status register has Select on bit 4 and Ack on
 // bit 6 as their pins, and Busy on bit 7 inverted by the port.
 #pragma once
 
@@ -70,5 +71,18 @@ struct rule_pc {
             put(static_cast<std::uint8_t>((data & ~0x03) | d1));         // D0 low, bit on D1
             put(static_cast<std::uint8_t>((data & ~0x03) | d1 | 0x01));  // D0 rises
         }
+    }
+
+    // Sends as send() does and reads Select after each rising D0: what a
+    // receiving card shifts out on SO1 meanwhile, MSB first.
+    std::uint8_t send_echoed(std::uint8_t value) {
+        unsigned echoed = 0;
+        for (int bit = 7; bit >= 0; --bit) {
+            const auto d1 = static_cast<std::uint8_t>(((value >> bit) & 1) << 1);
+            put(static_cast<std::uint8_t>((data & ~0x03) | d1));
+            put(static_cast<std::uint8_t>((data & ~0x03) | d1 | 0x01));
+            echoed = echoed << 1 | (select_high(read()) ? 1U : 0U);
+        }
+        return static_cast<std::uint8_t>(echoed);
     }
 };

@@ -1,5 +1,5 @@
 // The platform seam over the software VMU of src/vmu/: the seven functions
-// and nothing else. Each of the six ways to run a card is one record of
+// and nothing else. Each of the eight ways to run a card is one record of
 // operations, chosen when the port is acquired; each function of the seam
 // calls the chosen record's and does nothing else. Until the first
 // port_acquire the counting protocol card is the one in use.
@@ -25,95 +25,62 @@
 // The Copy card: the card's own file manager sending a file (vmu/copy_card),
 // counting the card's time by what the tool's accesses cost or, in real
 // time, on its own thread, held as the other real-time cards are. In real
-// time a status read also spends what a port's read costs.
+// time a status read also spends what a port's read costs. The receiving
+// card (vmu/copy_receive), the same file manager taking a file, runs in the
+// same two ways.
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
 
 #include "clock/monotonic_clock.h"
-#include "platform/emu/emu_platform.h"
+#include "platform/emu/emu_backend.h"
 #include "platform/host/host_sleep.h"
-#include "platform/host/port_hold.h"
 #include "platform/platform.h"
 
-namespace {
+emu_backend emu_state;
 
-// What the seam's functions do with one kind of card.
-struct emu_mode {
-    bool (*acquire)(std::uint16_t base);
-    void (*release)();
-    std::uint8_t (*read)(std::uint16_t address);
-    void (*write)(std::uint16_t address, std::uint8_t value);
-    void (*set_masked)(bool masked);
-    void (*sleep)(unsigned milliseconds);
-};
-
-struct emu_backend {
-    // What the program asked for before the port was opened.
-    bool realtime = false;
-    vmu_cpu_card* cpu_card = nullptr;
-    copy_card* copy = nullptr;
-
-    std::uint16_t base = 0;
-    std::uint16_t status_address = 1;
-    port_hold hold;        // the real-time cards' hold, as on a real machine
-    bool running = false;  // a card's thread owns the card
-};
-
-emu_backend backend;
-
-vmu_realtime& realtime_card() {
+vmu_realtime& emu_realtime_card() {
     static vmu_realtime rt;
     return rt;
 }
 
-cpu_realtime& cpu_realtime_card() {
-    static cpu_realtime rt;
-    return rt;
-}
-
-copy_realtime& copy_realtime_card() {
-    static copy_realtime rt;
-    return rt;
-}
-
-// Spends what a port access costs on a real machine, before it.
-void spend_ns(std::int64_t ns) {
+void emu_spend_ns(std::int64_t ns) {
     const std::int64_t until = monotonic_ns() + ns;
     while (monotonic_ns() < until) {
     }
 }
 
-void take_base(std::uint16_t base) {
-    backend.base = base;
-    backend.status_address = static_cast<std::uint16_t>(base + 1);
+void emu_take_base(std::uint16_t base) {
+    emu_state.base = base;
+    emu_state.status_address = static_cast<std::uint16_t>(base + 1);
 }
 
-// Starts a card's thread on a held port: a page fault in a frame is a pause,
-// as on real hardware, so memory is locked first and, where `raise_tool`,
-// the tool's raise prepared. On failure the hold is undone and errno tells
-// why.
-template <typename Start>
-bool start_card_thread(bool raise_tool, Start start) {
-    port_hold_begin(backend.hold, {.raise = raise_tool, .pin = false});
+bool emu_start_card_thread(bool raise_tool, void (*start)()) {
+    port_hold_begin(emu_state.hold, {.raise = raise_tool, .pin = false});
     try {
         start();
     } catch (const std::system_error& failure) {
-        port_hold_end(backend.hold);
+        port_hold_end(emu_state.hold);
         errno = failure.code().value();
         return false;
     }
-    backend.running = true;
+    emu_state.running = true;
     return true;
 }
 
-// Masking for the cards on a thread: the polling thread's raise.
-void raise_while_masked(bool masked) {
+void emu_raise_while_masked(bool masked) {
     if (masked) {
-        priority_raise(backend.hold.priority);
+        priority_raise(emu_state.hold.priority);
     } else {
-        priority_lower(backend.hold.priority);
+        priority_lower(emu_state.hold.priority);
     }
+}
+
+namespace {
+
+cpu_realtime& cpu_realtime_card() {
+    static cpu_realtime rt;
+    return rt;
 }
 
 // --- The counting protocol card -------------------------------------------
@@ -124,7 +91,7 @@ bool counting_card_acquire(std::uint16_t base) {
         errno = vmu.refuse_errno;
         return false;
     }
-    take_base(base);
+    emu_take_base(base);
     vmu.base = base;
     vmu.acquired = true;
     return true;
@@ -165,198 +132,131 @@ void counting_card_sleep(unsigned milliseconds) {
 // --- The real-time protocol card ------------------------------------------
 
 bool realtime_card_acquire(std::uint16_t base) {
-    vmu_sim& vmu = emu_vmu();
     if (!counting_card_acquire(base))
         return false;
-    return start_card_thread(realtime_card().config.raise_tool,
-                             [&vmu] { vmu_realtime_start(realtime_card(), vmu); });
+    return emu_start_card_thread(emu_realtime_card().config.raise_tool,
+                                 [] { vmu_realtime_start(emu_realtime_card(), emu_vmu()); });
 }
 
 void realtime_card_release() {
-    if (backend.running) {
-        vmu_realtime_stop(realtime_card());
+    if (emu_state.running) {
+        vmu_realtime_stop(emu_realtime_card());
         if (emu_report_failed()) {
-            const file_error& error = *realtime_card().report_error;
+            const file_error& error = *emu_realtime_card().report_error;
             std::fprintf(stderr, "%s: --report %s: %s%s\n", program_invocation_short_name,
                          error.object.c_str(), error.reason.c_str(),
                          error.cause == file_failure::exists ? " (use --force to replace it)" : "");
         }
-        port_hold_end(backend.hold);
-        backend.running = false;
+        port_hold_end(emu_state.hold);
+        emu_state.running = false;
     }
     emu_vmu().released = true;
 }
 
 std::uint8_t realtime_card_read(std::uint16_t address) {
-    if (address == backend.status_address)
-        return vmu_realtime_read(realtime_card());
-    ++realtime_card().tool_stray;
+    if (address == emu_state.status_address)
+        return vmu_realtime_read(emu_realtime_card());
+    ++emu_realtime_card().tool_stray;
     return 0xFF;
 }
 
 void realtime_card_write(std::uint16_t address, std::uint8_t value) {
-    if (address == backend.base) {
-        vmu_realtime_write(realtime_card(), value);
+    if (address == emu_state.base) {
+        vmu_realtime_write(emu_realtime_card(), value);
     } else {
-        ++realtime_card().tool_stray;
+        ++emu_realtime_card().tool_stray;
     }
 }
 
 // --- The counting processor card ------------------------------------------
 
 bool counting_cpu_acquire(std::uint16_t base) {
-    take_base(base);
+    emu_take_base(base);
     return true;
 }
 
 void counting_cpu_release() {}
 
 std::uint8_t counting_cpu_read(std::uint16_t address) {
-    if (address != backend.status_address)
+    if (address != emu_state.status_address)
         return 0xFF;
-    return cpu_card_status_read(*backend.cpu_card);
+    return cpu_card_status_read(*emu_state.cpu_card);
 }
 
 void counting_cpu_write(std::uint16_t address, std::uint8_t value) {
-    if (address == backend.base)
-        cpu_card_data_write(*backend.cpu_card, value);
+    if (address == emu_state.base)
+        cpu_card_data_write(*emu_state.cpu_card, value);
 }
 
 void counting_cpu_set_masked(bool masked) {
-    backend.cpu_card->masked = masked;
+    emu_state.cpu_card->masked = masked;
 }
 
 void counting_cpu_sleep(unsigned milliseconds) {
-    cpu_card_sleep(*backend.cpu_card, milliseconds);
+    cpu_card_sleep(*emu_state.cpu_card, milliseconds);
 }
 
 // --- The real-time processor card -----------------------------------------
 
 bool realtime_cpu_acquire(std::uint16_t base) {
-    take_base(base);
-    return start_card_thread(true, [] {
+    emu_take_base(base);
+    return emu_start_card_thread(true, [] {
         cpu_realtime_card().prepare_thread = priority_raise_for_good;
-        cpu_realtime_start(cpu_realtime_card(), *backend.cpu_card);
+        cpu_realtime_start(cpu_realtime_card(), *emu_state.cpu_card);
     });
 }
 
 void realtime_cpu_release() {
-    if (!backend.running)
+    if (!emu_state.running)
         return;
     cpu_realtime_stop(cpu_realtime_card());
-    port_hold_end(backend.hold);
-    backend.running = false;
+    port_hold_end(emu_state.hold);
+    emu_state.running = false;
 }
 
 std::uint8_t realtime_cpu_read(std::uint16_t address) {
-    if (address != backend.status_address)
+    if (address != emu_state.status_address)
         return 0xFF;
     // A port read takes time: the card's cycles per read, in µs at the
     // sender's clock, spent before the read.
-    spend_ns(std::int64_t{backend.cpu_card->cycles_per_read} * 1000);
+    emu_spend_ns(std::int64_t{emu_state.cpu_card->cycles_per_read} * 1000);
     return cpu_realtime_read(cpu_realtime_card());
 }
 
 void realtime_cpu_write(std::uint16_t address, std::uint8_t value) {
-    if (address == backend.base)
+    if (address == emu_state.base)
         cpu_realtime_write(cpu_realtime_card(), value);
 }
 
-// --- The counting Copy card -----------------------------------------------
-
-bool counting_copy_acquire(std::uint16_t base) {
-    take_base(base);
-    copy_card_start(*backend.copy);
-    return true;
-}
-
-void counting_copy_release() {}
-
-std::uint8_t counting_copy_read(std::uint16_t address) {
-    if (address != backend.status_address)
-        return 0xFF;
-    return copy_card_status_read(*backend.copy);
-}
-
-void counting_copy_write(std::uint16_t address, std::uint8_t value) {
-    if (address == backend.base)
-        copy_card_data_write(*backend.copy, value);
-}
-
-// Masking changes nothing a card could see.
-void copy_set_masked(bool) {}
-
-void counting_copy_sleep(unsigned milliseconds) {
-    copy_card_sleep(*backend.copy, milliseconds);
-}
-
-// --- The real-time Copy card ----------------------------------------------
-
-bool realtime_copy_acquire(std::uint16_t base) {
-    take_base(base);
-    copy_card_start(*backend.copy);
-    return start_card_thread(realtime_card().config.raise_tool, [] {
-        copy_realtime_card().prepare_thread = priority_raise_for_good;
-        copy_realtime_start(copy_realtime_card(), *backend.copy);
-    });
-}
-
-void realtime_copy_release() {
-    if (!backend.running)
-        return;
-    copy_realtime_stop(copy_realtime_card());
-    port_hold_end(backend.hold);
-    backend.running = false;
-}
-
-std::uint8_t realtime_copy_read(std::uint16_t address) {
-    if (address != backend.status_address)
-        return 0xFF;
-    spend_ns(backend.copy->pc.access_ps / 1000);
-    return copy_realtime_read(copy_realtime_card());
-}
-
-void realtime_copy_write(std::uint16_t address, std::uint8_t value) {
-    if (address == backend.base)
-        copy_realtime_write(copy_realtime_card(), value);
-}
-
-// --- The six records --------------------------------------------------------
+// --- The eight records ------------------------------------------------------
 
 const emu_mode counting_card_mode = {
     counting_card_acquire, counting_card_release,    counting_card_read,
     counting_card_write,   counting_card_set_masked, counting_card_sleep,
 };
 const emu_mode realtime_card_mode = {
-    realtime_card_acquire, realtime_card_release, realtime_card_read,
-    realtime_card_write,   raise_while_masked,    host_sleep_ms,
+    realtime_card_acquire, realtime_card_release,  realtime_card_read,
+    realtime_card_write,   emu_raise_while_masked, host_sleep_ms,
 };
 const emu_mode counting_cpu_mode = {
     counting_cpu_acquire, counting_cpu_release,    counting_cpu_read,
     counting_cpu_write,   counting_cpu_set_masked, counting_cpu_sleep,
 };
 const emu_mode realtime_cpu_mode = {
-    realtime_cpu_acquire, realtime_cpu_release, realtime_cpu_read,
-    realtime_cpu_write,   raise_while_masked,   host_sleep_ms,
+    realtime_cpu_acquire, realtime_cpu_release,   realtime_cpu_read,
+    realtime_cpu_write,   emu_raise_while_masked, host_sleep_ms,
 };
-const emu_mode counting_copy_mode = {
-    counting_copy_acquire, counting_copy_release, counting_copy_read,
-    counting_copy_write,   copy_set_masked,       counting_copy_sleep,
-};
-const emu_mode realtime_copy_mode = {
-    realtime_copy_acquire, realtime_copy_release, realtime_copy_read,
-    realtime_copy_write,   raise_while_masked,    host_sleep_ms,
-};
-
 // The record in use: the counting protocol card until port_acquire chooses.
 const emu_mode* chosen_mode = &counting_card_mode;
 
 const emu_mode& configured_mode() {
-    if (backend.copy != nullptr)
-        return backend.realtime ? realtime_copy_mode : counting_copy_mode;
-    if (backend.cpu_card != nullptr)
-        return backend.realtime ? realtime_cpu_mode : counting_cpu_mode;
-    return backend.realtime ? realtime_card_mode : counting_card_mode;
+    if (emu_state.receive != nullptr)
+        return emu_state.realtime ? realtime_receive_mode : counting_receive_mode;
+    if (emu_state.copy != nullptr)
+        return emu_state.realtime ? realtime_copy_mode : counting_copy_mode;
+    if (emu_state.cpu_card != nullptr)
+        return emu_state.realtime ? realtime_cpu_mode : counting_cpu_mode;
+    return emu_state.realtime ? realtime_card_mode : counting_card_mode;
 }
 
 }  // namespace
@@ -367,25 +267,29 @@ vmu_sim& emu_vmu() {
 }
 
 void emu_use_realtime(const vmu_realtime_config& config) {
-    backend.realtime = true;
-    realtime_card().config = config;
-    realtime_card().config.prepare_thread = priority_raise_for_good;
+    emu_state.realtime = true;
+    emu_realtime_card().config = config;
+    emu_realtime_card().config.prepare_thread = priority_raise_for_good;
 }
 
 void emu_use_cpu_card(vmu_cpu_card& card) {
-    backend.cpu_card = &card;
+    emu_state.cpu_card = &card;
 }
 
 void emu_use_copy_card(copy_card& card) {
-    backend.copy = &card;
+    emu_state.copy = &card;
+}
+
+void emu_use_receive_card(copy_receive& card) {
+    emu_state.receive = &card;
 }
 
 bool emu_report_failed() {
-    return realtime_card().report_error.has_value();
+    return emu_realtime_card().report_error.has_value();
 }
 
 bool port_acquire(std::uint16_t base) {
-    if (backend.running)
+    if (emu_state.running)
         port_release();  // a card's thread from an earlier acquire
     chosen_mode = &configured_mode();
     return chosen_mode->acquire(base);

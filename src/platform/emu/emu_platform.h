@@ -2,11 +2,13 @@
 // the one simulated card returned here. It counts time in status reads, or,
 // once emu_use_realtime has been called, keeps real time on a thread of its
 // own (vmu/vmu_realtime.h). emu_use_cpu_card puts the processor model that
-// runs the card's own sender behind the port instead (vmu/cpu_card).
+// runs the card's own sender behind the port instead (vmu/cpu_card),
+// emu_use_copy_card the card's own Copy, emu_use_receive_card the card's
+// own file manager receiving.
 #pragma once
 
 #include "vmu/copy_card.h"
-#include "vmu/copy_realtime.h"
+#include "vmu/copy_receive.h"
 #include "vmu/cpu_card/cpu_card.h"
 #include "vmu/cpu_card/cpu_realtime.h"
 #include "vmu/vmu_realtime.h"
@@ -39,3 +41,12 @@ void emu_use_cpu_card(vmu_cpu_card& card);
 /// by the clock, and each status read spends card.pc.access_ps first. Call
 /// before the port is opened; `card` must outlive the run.
 void emu_use_copy_card(copy_card& card);
+
+/// Puts the card's own file manager receiving a file behind the port instead
+/// of emu_vmu(): `card` with its image and configuration set, started when
+/// the port is acquired. Counting, its time advances by what the tool's
+/// accesses cost (card.pc); after emu_use_realtime it runs on a thread of
+/// its own, paced by the clock, and each status read spends
+/// card.pc.access_ps first. Call before the port is opened; `card` must
+/// outlive the run.
+void emu_use_receive_card(copy_receive& card);

@@ -1,0 +1,222 @@
+// The software receiving card's options: a table with a row per option, the
+// values taken in order, then the card image read.
+#include "emu/receive_options.h"
+
+#include <cstdio>
+#include <limits>
+#include <memory>
+
+#include "card/card_disk.h"
+#include "cli/cli.h"
+#include "emu/emu_option_values.h"
+
+namespace {
+
+enum option_id { CARD, READ_US, PC_PAUSE, SEED, FAULT, DOCKED, REALTIME, NO_RAISE };
+
+const cli_option OPTIONS[] = {
+    {CARD, "card", '\0', "IMAGE",
+     "the card's flash: a card image (raw or .dcm), written in one piece when the card takes "
+     "the last frame, and only then (required)",
+     nullptr},
+    {READ_US, "read-us", '\0', "US",
+     "what one port read or write of the PC costs, 1 to 1000 µs (default 2); the PC's delay "
+     "unit costs its floor",
+     nullptr},
+    {PC_PAUSE, "pc-pause", '\0', "LEN@EVERY",
+     "counting: the PC pauses LEN µs now and then, EVERY µs apart on average, at moments drawn "
+     "from --seed, as a loaded PC does",
+     nullptr},
+    {SEED, "seed", '\0', "N", "seed of --pc-pause (default 1)", nullptr},
+    {FAULT, "fault", '\0', "FAULT",
+     "a fault of the card or the cable; may be given more than once:\n"
+     "  no-peer  the PC's D3 does not reach the card\n"
+     "  no-echo  Select is not wired: it reads high\n"
+     "  stall=N  stop answering before the Nth answer byte (counted from 0)\n"
+     "  flip=N   take the Nth byte (counted from 0) with its last bit flipped\n"
+     "  flash=N  the Nth flash frame's write fails three times (counted from 1)",
+     nullptr},
+    {DOCKED, "docked", '\0', nullptr,
+     "the card is in a controller, 5 V present: it does not enter receive mode", nullptr},
+    {REALTIME, "realtime", '\0', nullptr,
+     "keep real time on a thread of the card's own instead of counting what the PC does; a "
+     "port read then costs --read-us",
+     nullptr},
+    {NO_RAISE, "no-raise", '\0', nullptr,
+     "with --realtime: the tool keeps its priority through frames", nullptr},
+};
+
+std::string bad_value(const cli_given& given, const std::string& detail) {
+    return "bad value for --" + std::string(OPTIONS[given.id].name) + ": '" + given.value + "' (" +
+           detail + ")";
+}
+
+bool take_fault(const std::string& value, receive_config& config) {
+    if (value == "no-peer" || value == "no-echo") {
+        (value == "no-peer" ? config.peer_present : config.select_wired) = false;
+        return true;
+    }
+    const std::size_t equals = value.find('=');
+    const std::string kind = value.substr(0, equals);
+    std::int64_t* target = kind == "stall"   ? &config.stall_answer
+                           : kind == "flip"  ? &config.flip_byte
+                           : kind == "flash" ? &config.failing_flash
+                                             : nullptr;
+    std::uint64_t number = 0;
+    if (target == nullptr || equals == std::string::npos ||
+        !cli_parse_uint(value.substr(equals + 1), kind == "flash" ? 1 : 0,
+                        std::numeric_limits<int>::max(), number)) {
+        return false;
+    }
+    *target = static_cast<std::int64_t>(number);
+    return true;
+}
+
+// The value of one option; a reason when it is wrong.
+std::string take_option(const cli_given& given, receive_options& options, std::string& image) {
+    copy_receive& card = options.card;
+    std::uint64_t number = 0;
+    switch (given.id) {
+        case CARD:
+            image = given.value;
+            return "";
+        case READ_US:
+            if (!cli_parse_uint(given.value, 1, 1'000, number))
+                return bad_value(given, "1 to 1000");
+            card.pc.access_ps = static_cast<std::int64_t>(number) * CARD_PS_PER_US;
+            return "";
+        case PC_PAUSE:
+            return emu_parse_pc_pause(given.value, card.pc.pause)
+                       ? ""
+                       : bad_value(given, EMU_PC_PAUSE_FORM);
+        case SEED:
+            if (!cli_parse_uint(given.value, 0, std::numeric_limits<int>::max(), number))
+                return bad_value(given, "0 or more");
+            card.pc.pause.seed = static_cast<std::uint32_t>(number);
+            return "";
+        case FAULT:
+            return take_fault(given.value, card.config)
+                       ? ""
+                       : "unknown fault '" + given.value + "' (see --help)";
+        case DOCKED:
+            card.config.console_power = true;
+            return "";
+        case REALTIME:
+            options.realtime = true;
+            return "";
+        default:  // NO_RAISE
+            options.realtime_config.raise_tool = false;
+            return "";
+    }
+}
+
+// The values in their order, then the rules between options.
+std::string take_options(const cli_parsed& parsed, receive_options& options, std::string& image) {
+    bool no_raise = false;
+    for (const cli_given& given : parsed.options) {
+        if (std::string error = take_option(given, options, image); !error.empty())
+            return error;
+        no_raise = no_raise || given.id == NO_RAISE;
+    }
+    if (no_raise && !options.realtime)
+        return "--no-raise needs --realtime";
+    options.operands = parsed.operands;
+    return "";
+}
+
+// The card image: read, and a card.
+bool load_image(const std::string& path, copy_receive& card, std::string& error) {
+    // Held from here to the last frame's write, as every program that
+    // changes a card holds it: another program's change meanwhile is never
+    // overwritten.
+    auto held = std::make_shared<card_held>();
+    file_error failure;
+    if (!card_hold(path, false, *held, failure)) {
+        error = "--card " + failure.object + ": " + failure.reason;
+        return false;
+    }
+    card.image = held->card;
+    card.held = std::move(held);
+    card_layout layout;
+    std::string reason;
+    if (!card_read_layout(card.image, layout, reason)) {
+        error = "--card " + path + ": not a card: " + reason;
+        return false;
+    }
+    card.image_path = path;
+    return true;
+}
+
+const char* const NO_CARD = "no card: give --card IMAGE (vmurx-card new makes a blank one)";
+
+const char* const SUMMARY =
+    "Runs vmurx-send against a software card whose file list switches to\n"
+    "\"Waiting for data\" as a real card's does: it takes the file into the card\n"
+    "image, placed as the card places it, or refuses it as the card would.";
+
+}  // namespace
+
+std::string receive_options_help() {
+    return "Card options (the software card):\n" + cli_options_help(OPTIONS);
+}
+
+bool receive_parse_options(const std::vector<std::string>& args, receive_options& options,
+                           std::string& error) {
+    std::vector<std::string> words{"vmurx-send-emu"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    argv.reserve(words.size());
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    cli_parsed parsed;
+    if (!cli_parse({.options = OPTIONS}, static_cast<int>(argv.size()), argv.data(), parsed,
+                   error)) {
+        return false;
+    }
+    std::string image;
+    error = take_options(parsed, options, image);
+    if (error.empty() && image.empty())
+        error = NO_CARD;
+    return error.empty() && load_image(image, options.card, error);
+}
+
+const cli_program& program() {
+    static const cli_program emu{
+        "vmurx-send-emu",
+        "Usage: vmurx-send-emu --card IMAGE [card options] FILE [-- vmurx-send options]\n" +
+            std::string(SUMMARY) + "\n\n" + receive_options_help() +
+            "\nFILE and the vmurx-send options: see 'vmurx-send-emu -- -h'.\n"};
+    return emu;
+}
+
+int receive_no_card() {
+    return cli_usage_error(program(), NO_CARD);
+}
+
+int receive_split_command_line(int argc, char* argv[], receive_options& options,
+                               std::vector<char*>& tool_argv) {
+    const int own = cli_split(argc, argv, tool_argv);
+    cli_parsed parsed;
+    const int status =
+        cli_read(program(), {.options = OPTIONS, .hint = "the vmurx-send options follow '--'"}, own,
+                 argv, parsed);
+    if (status >= 0)
+        return status;
+    std::string image;
+    if (std::string error = take_options(parsed, options, image); !error.empty())
+        return cli_usage_error(program(), error);
+    std::string error;
+    if (!image.empty() && !load_image(image, options.card, error)) {
+        std::fprintf(stderr, "%s: %s\n", program().name, error.c_str());
+        return CLI_USAGE;
+    }
+    // vmurx-send takes the words that were not card options, before its own.
+    tool_argv.pop_back();
+    std::vector<char*> words;
+    words.reserve(options.operands.size());
+    for (std::string& operand : options.operands)
+        words.push_back(operand.data());
+    tool_argv.insert(tool_argv.begin() + 1, words.begin(), words.end());
+    tool_argv.push_back(nullptr);
+    return -1;
+}

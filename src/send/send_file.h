@@ -1,0 +1,38 @@
+// The file vmurx-send puts on the card: read from a save in any format
+// vmurx-save reads or from an entry of a card image, with what the options
+// say on top, and refused before anything moves when the card would refuse
+// it anyway (a name over 12 bytes, a file over 200 blocks, a type neither
+// game nor data), and a game over the 128 blocks a card's root allows,
+// which the card would take all the same. Then its frames, as the card's own Copy sends them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cable/cable.h"
+#include "send/send_options.h"
+
+struct send_item {
+    std::string label;  // the source in messages: FILE, or IMAGE:ENTRY
+    std::array<std::uint8_t, CABLE_NAME_LENGTH> name{};  // as the name frame carries it
+    bool game = false;
+    std::vector<std::uint8_t> content;  // whole 512-byte blocks
+    std::array<std::uint8_t, CABLE_DIRECTORY_LENGTH> directory{};
+};
+
+/// The file's size in blocks.
+std::size_t send_blocks(const send_item& item);
+
+/// The card name as text for messages: trailing NULs cut, made printable.
+std::string send_name_text(const send_item& item);
+
+/// Reads what `cl` names and checks it as the card would. False with a
+/// one-line message in `error`, its first word the file or image.
+bool send_load_item(const send_command_line& cl, send_item& item, std::string& error);
+
+/// Frame `index` of the transfer, from 0: header, block code, payload,
+/// trailer.
+std::vector<std::uint8_t> send_frame(const send_item& item, std::size_t index);

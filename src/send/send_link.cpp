@@ -1,0 +1,95 @@
+// The link of vmurx-send: what the core's link offers (the port, the delay
+// unit, the clocked receive), and what the sending side adds over the seam.
+#include "send/send_link.h"
+
+#include <csignal>
+
+#include "lpt/byte_exchange.h"
+#include "platform/platform.h"
+
+volatile int send_interrupted = 0;
+
+namespace {
+
+void on_signal(int) {
+    send_interrupted = 1;
+}
+
+void write_data(const lpt_port& port) {
+    port_write(port.base, static_cast<std::uint8_t>(port.data_shadow));
+}
+
+}  // namespace
+
+bool send_open(const std::string& device, lpt_port& port) {
+    std::uint16_t base = 0;
+    if (!lpt_select_port(device.c_str(), base) || !port_acquire(base))
+        return false;
+    port.base = base;
+    port.first_read = 0;  // no ready handshake: the card's Select carries the echo
+    port.log_count = 0;
+    port.log_dropped = 0;
+    port.data_shadow = DATA_SEND_CLOCK;
+    write_data(port);
+    struct sigaction action {};
+    action.sa_handler = on_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    return true;
+}
+
+void send_set_peer(lpt_port& port, bool high) {
+    if (high) {
+        port.data_shadow |= DATA_OPEN;
+    } else {
+        port.data_shadow &= static_cast<std::uint16_t>(~DATA_OPEN);
+    }
+    write_data(port);
+}
+
+void send_close(lpt_port& port) {
+    send_set_peer(port, false);
+    port_release();
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+}
+
+std::uint8_t send_byte_echoed(lpt_port& port, std::uint8_t byte) {
+    for (int i = 0; i < SEND_LEAD_DELAYS; ++i)
+        lpt_delay();
+    const std::uint16_t status_register = port.base + 1;
+    const auto idle =
+        static_cast<std::uint16_t>(port.data_shadow & ~(DATA_SEND_CLOCK | DATA_SEND_BIT));
+    unsigned echo = 0;
+    for (int bit = 7; bit >= 0; --bit) {
+        // The bit on D1 with D0 low, then D0 rising: the card takes the bit.
+        port.data_shadow = idle | (((byte >> bit) & 1) != 0 ? DATA_SEND_BIT : 0);
+        write_data(port);
+        lpt_delay();
+        port.data_shadow |= DATA_SEND_CLOCK;
+        write_data(port);
+        // The card put the bit it shifts out on SO1 as D0 fell, a delay unit
+        // ago.
+        const std::uint8_t status = port_read(status_register) ^ STATUS_XOR;
+        echo = echo << 1 | ((status & STATUS_SELECT) != 0 ? 1U : 0U);
+        lpt_delay();
+    }
+    return static_cast<std::uint8_t>(echo);
+}
+
+bool send_await_card(lpt_port& port, std::int64_t polls) {
+    const std::uint16_t status_register = port.base + 1;
+    for (std::int64_t i = 0; i < polls; ++i) {
+        if (((port_read(status_register) ^ STATUS_XOR) & STATUS_ACK) == 0)
+            return true;
+        if (send_interrupted != 0)
+            return false;
+    }
+    return false;
+}
+
+int send_take_answer(lpt_port& port) {
+    // Its eight bits take 1 ms: one unit of the poll budget is far more.
+    return lpt_read_byte(port, 1);
+}

@@ -1,0 +1,13 @@
+// vmurx-send's entry function, for each program that links the send
+// library with one backend (the parallel port, the GPIO header, the
+// software card).
+#pragma once
+
+#include <string>
+
+/// Reads the command line (`usage` is its help), the delay floor from
+/// VMURX_DELAY_US and the file, refusing what the card would refuse before
+/// the port is touched; opens the port and puts the file on the card.
+/// Returns the exit status: 0 when the card accepted the last frame, 1 for
+/// any failure, 2 for a wrong command line.
+int send_main(int argc, char* argv[], const std::string& usage);

@@ -1,0 +1,126 @@
+// vmurx-send's option table over the command-line layer, and the checks of
+// the values a user types, made before any file is read or the port opened.
+#include "send/send_options.h"
+
+#include "cable/cable.h"
+#include "card/card_image.h"
+#include "cli/cli.h"
+#include "files/text.h"
+
+namespace {
+
+enum option_id { DEVICE, QUIET, NO_ECHO_CHECK, NAME, TYPE, STAMP, CARD, ENTRY };
+
+const cli_option OPTIONS[] = {
+    {DEVICE, "device", 'd', "DEVICE",
+     "the parallel port: LPT1 to LPT3 or a base address such as 0x378 (default LPT1)", nullptr},
+    {QUIET, "quiet", 'q', nullptr, "no progress and no closing line; errors only", nullptr},
+    {NO_ECHO_CHECK, "no-echo-check", '\0', nullptr,
+     "do not compare each byte with the card's echo on Select, for a cable without that line",
+     nullptr},
+    {NAME, "name", '\0', "NAME", "the file's card name, 1 to 12 bytes", nullptr},
+    {TYPE, "type", '\0', "game|data", "the file's type", nullptr},
+    {STAMP, "stamp", '\0', "YYYYMMDDhhmmss", "the file's time stamp, local standard time", nullptr},
+    {CARD, "card", '\0', "IMAGE",
+     "send an entry of this card image (raw or .dcm) instead of a FILE, with its name, type and "
+     "stamp",
+     nullptr},
+    {ENTRY, "entry", '\0', "ENTRY",
+     "the entry of --card: its name, or #N for slot N, as vmurx-card list shows them", nullptr},
+};
+
+// A wrong value of an option, as the usage error words it.
+std::string take_option(const cli_given& given, send_command_line& cl) {
+    const std::string& value = given.value;
+    switch (given.id) {
+        case DEVICE:
+            cl.device = value;
+            break;
+        case QUIET:
+            cl.quiet = true;
+            break;
+        case NO_ECHO_CHECK:
+            cl.echo_check = false;
+            break;
+        case NAME:
+            if (value.empty() || value.size() > CARD_NAME_SIZE)
+                return "bad name '" + value + "' (1 to 12 bytes)";
+            cl.name = value;
+            break;
+        case TYPE:
+            if (value != "game" && value != "data")
+                return "bad type '" + value + "' (game or data)";
+            cl.game = value == "game";
+            break;
+        case STAMP:
+            cl.stamp = parse_stamp_text(value);
+            if (!cl.stamp)
+                return "bad stamp '" + value + "' (YYYYMMDDhhmmss between the years 1900 and 9999)";
+            break;
+        case CARD:
+            cl.card = value;
+            break;
+        default:  // ENTRY
+            if (value.empty())
+                return "bad entry '' (a name or #N)";
+            cl.entry = value;
+            break;
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string send_usage(const std::string& program, const std::string& before) {
+    const std::string words = before.empty() ? "" : before + " ";
+    return "Usage: " + program + " " + words + "[OPTION]... FILE\n" + "       " + program + " " +
+           words + "[OPTION]... --card IMAGE --entry ENTRY\n" +
+           "Put a save onto a memory card through the card's own \"Waiting for data\".\n"
+           "Show the card's file list, connect the cable, then run this: the card takes\n"
+           "the file as it takes one from a second card, or refuses it.\n"
+           "\n"
+           "FILE is a .vms (with its .vmi beside it), a .dci, or the bytes alone with\n"
+           "--name, --type and --stamp, which also override what a file tells.\n"
+           "\n"
+           "Options:\n" +
+           cli_options_help(OPTIONS) +
+           "\n"
+           "Environment:\n"
+           "  VMURX_DELAY_US  the least length of the delay unit in µs, as for vmurx\n"
+           "                  (default 50; at least " +
+           std::to_string(CABLE_RECEIVE_FLOOR_US) +
+           " here, for the card to re-arm\n"
+           "                  before each byte)\n"
+           "\n"
+           "Exit status:\n"
+           "  0  the card accepted the last frame: the file is on the card\n"
+           "  1  the file or the card refused, or the transfer failed: the card keeps its\n"
+           "     files as they were, unless the message says otherwise\n"
+           "  2  a wrong command line\n";
+}
+
+int send_read_command_line(int argc, char* argv[], const std::string& usage, send_command_line& cl,
+                           std::FILE* out, std::FILE* err) {
+    const cli_program program{SEND_TOOL, usage, printable};
+    cli_parsed parsed;
+    const int status = cli_read(program, {.options = OPTIONS}, argc, argv, parsed, out, err);
+    if (status >= 0)
+        return status;
+    for (const cli_given& given : parsed.options) {
+        if (const std::string error = take_option(given, cl); !error.empty())
+            return cli_usage_error(program, error, err);
+    }
+    if (!cl.card.empty() || !cl.entry.empty()) {
+        if (cl.card.empty() || cl.entry.empty())
+            return cli_usage_error(program, "--card and --entry go together", err);
+        if (!parsed.operands.empty())
+            return cli_usage_error(program, "give FILE or --card, not both", err);
+        return -1;
+    }
+    if (parsed.operands.size() != 1) {
+        return cli_usage_error(
+            program, parsed.operands.empty() ? "no FILE to send" : "one FILE at a time", err);
+    }
+    cl.file = parsed.operands.front();
+    return -1;
+}

@@ -1,0 +1,76 @@
+// vmurx-send-emu: vmurx-send against a software card in "Waiting for data",
+// to try a restore without a port or a card: the card takes the file into a
+// card image as a real card's file manager would, or refuses it, and the
+// image changes only when the card accepts the last frame.
+//
+//   vmurx-send-emu --card IMAGE [card options] FILE [-- vmurx-send options]
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "emu/receive_options.h"
+#include "lpt/byte_exchange.h"
+#include "platform/emu/emu_platform.h"
+#include "send/send_main.h"
+#include "send/send_options.h"
+
+namespace {
+
+receive_options& options() {
+    static receive_options chosen;
+    return chosen;
+}
+
+// Counting, the card keeps the PC's time itself: a delay unit costs the
+// floor in the card's time, and the tool need not wait at all.
+void no_wait() {}
+
+// What the card does once the tool is done: long enough to show where a
+// user would find it.
+constexpr std::int64_t RUN_ON_PS = 1'000 * CARD_PS_PER_MS;
+
+void show_card(const copy_receive& card) {
+    std::string screen = receive_screen_text(card.screen);
+    if (card.screen != receive_screen::file_list)
+        screen = "\"" + screen + "\"";  // words the card shows, not a list
+    std::fflush(stdout);
+    std::fprintf(stderr, "vmurx-send-emu: the card shows %s\n", screen.c_str());
+    for (const std::string& note : card.notes)
+        std::fprintf(stderr, "vmurx-send-emu: the card: %s\n", note.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    std::vector<char*> tool_argv;
+    if (const int status = receive_split_command_line(argc, argv, options(), tool_argv);
+        status >= 0) {
+        return status;
+    }
+    const std::string usage = send_usage("vmurx-send-emu", "[card options] --");
+    copy_receive& card = options().card;
+    if (card.image_path.empty()) {
+        // vmurx-send's own help needs no card; anything else does.
+        send_command_line cl;
+        const int tool_argc = static_cast<int>(tool_argv.size()) - 1;
+        if (const int status = send_read_command_line(tool_argc, tool_argv.data(), usage, cl);
+            status >= 0) {
+            return status;
+        }
+        return receive_no_card();
+    }
+    card.pc.floor_us = delay_floor_us;
+    if (options().realtime) {
+        emu_use_realtime(options().realtime_config);
+    } else {
+        set_delay_function(no_wait);
+    }
+    emu_use_receive_card(card);
+    const int status = send_main(static_cast<int>(tool_argv.size()) - 1, tool_argv.data(), usage);
+    if (card.started) {
+        if (!options().realtime)
+            copy_receive_run_to(card, card.now_ps + RUN_ON_PS);
+        show_card(card);
+    }
+    return status;
+}

@@ -1,0 +1,199 @@
+// The card's own file manager receiving a file: "Waiting for data", the mode
+// the card enters when a second card is joined to it while its file list is
+// on screen, and the PC plays that second card. The card's system software
+// takes Copy's frames, chooses the blocks, writes the FAT and the directory
+// entry and answers; so a PC that sends through it can never leave the
+// card's file system inconsistent. At worst the card refuses the file.
+//
+// The model keeps the card's time in picoseconds, as copy_card does, and
+// writes the file it takes into a card image through the card library,
+// placed as the card places it (card/card_place.h), and only when it takes
+// the last frame. What it knows of the card, and how sure that is, comes
+// from the card's published system software and reports of the
+// card-to-card link (the facts both ends share are in cable/cable.h):
+//
+// - P7.3 (the PC's D3) rising switches the file list to "Waiting for data";
+//   P7.3 falling, and only that, ends it. The card looks for the first
+//   header once per base-timer tick; later headers it looks for at once.
+// - The PC's bytes arrive on SIO1, clocked by the PC's D0, MSB first, the
+//   bit on D1 taken as D0 rises. SIO1 stops after each byte until the card
+//   re-arms it (about 60 cycles); a bit clocked meanwhile is lost. While it
+//   receives, SO1 (the PC's Select) shifts out the register's byte before,
+//   a bit at each falling D0: the byte the card took last.
+// - It answers each header with 0xE0 and each frame with 0x0C or 0x0A, as
+//   the master on SIO0: Ack low with the bit on Busy, 64 µs, then Ack high,
+//   64 µs. It does not check the PC's echo on D2.
+// - It refuses a wrong block code or length, a file larger than its free
+//   space (a game needs its blocks free from block 0, a data file free user
+//   blocks), a data file whose name is on the card, a full directory, and a
+//   flash write that fails three times. It does not check trailers; any
+//   type but 0xCC is data.
+//
+// Not confirmed on a real card, and marked where they are used: the cycle
+// counts of the card's own work and of its flash writes, when it checks the
+// directory for a free entry, how it treats a file of no blocks, its
+// screens but "Waiting for data", and what a card in a console does.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "card/card_disk.h"
+#include "card/card_image.h"
+#include "vmu/card_realtime.h"
+#include "vmu/card_time.h"
+#include "vmu/vmu_sim.h"
+
+/// No event to come: the card waits for the PC.
+inline constexpr std::int64_t RECEIVE_NO_EVENT = std::numeric_limits<std::int64_t>::max();
+
+/// What the card's screen shows.
+enum class receive_screen {
+    file_list,  // the file manager's list, not receiving
+    waiting,    // "Waiting for data"
+    receiving,  // frames on the wire
+};
+
+/// The screen's words. Not confirmed: any but "Waiting for data".
+const char* receive_screen_text(receive_screen screen);
+
+/// How the last transfer ended, if it has.
+enum class receive_outcome {
+    none,       // no transfer yet, or one in progress
+    taken,      // the last frame accepted, the file written
+    refused,    // the card answered 0x0A
+    abandoned,  // the PC dropped D3 before the end
+};
+
+struct receive_config {
+    bool console_power = false;  // the console's 5 V on P7.0: the card sits in a controller
+    bool peer_present = true;    // P7.3 follows the PC's D3 (false: that wire is missing)
+    bool select_wired = true;    // SO1 reaches the PC's Select (false: it floats high)
+    std::int64_t stall_answer = VMU_NEVER;   // stop before this answer byte (from 0)
+    std::int64_t flip_byte = VMU_NEVER;      // take this byte (from 0) with bit 0 flipped
+    std::int64_t failing_flash = VMU_NEVER;  // this flash frame's write (from 1) fails
+    std::int64_t tick_phase_ps = 250 * CARD_PS_PER_MS;  // the first base-timer tick
+};
+
+/// What the card is doing between two of its own events.
+enum class receive_phase {
+    file_list,  // not receiving; P7.3 rising starts it
+    entering,   // P7.3 rose: the card switches at its next base-timer tick
+    rearming,   // SIO1 stopped after a byte; armed again at the next event
+    listening,  // SIO1 takes the PC's byte, with no time limit
+    looking,    // a header may have come: the card looks at it at the next event
+    working,    // the frame is in: the card checks it and writes its flash
+    bit_low,    // SCK0 low with an answer's bit on SO0
+    bit_high,   // SCK0 high; another bit follows
+    byte_end,   // SCK0 high with the answer's last bit
+    ended,      // the transfer is over; the card waits for P7.3 to fall
+    stalled,    // the card stopped answering (a fault of the test)
+};
+
+/// The whole card: configuration, its flash, progress and what it saw.
+/// Reset it by assigning a fresh record.
+struct copy_receive {
+    receive_config config;
+    card_image image;        // the card's flash
+    std::string image_path;  // where the image is stored when it changes; empty: memory only
+    // The image file held under its lock from the start, so that no other
+    // program changes it meanwhile; null: stored without holding it.
+    std::shared_ptr<const card_held> held;
+    copy_pc_time pc;  // counting mode only
+
+    // The card's time and what it does next.
+    bool started = false;  // copy_receive_start has run
+    std::int64_t now_ps = 0;
+    std::int64_t next_event_ps = RECEIVE_NO_EVENT;
+    receive_phase phase = receive_phase::file_list;
+    receive_screen screen = receive_screen::file_list;
+    receive_outcome outcome = receive_outcome::none;
+
+    // The lines, as pin levels; the PC's data register as last written.
+    bool so1_high = true;
+    bool ack_high = true;
+    bool busy_high = true;
+    std::uint8_t data = 0;
+
+    // SIO1.
+    bool sio1_armed = false;
+    int sio1_bits = 0;
+    std::uint8_t sbuf1 = 0;  // the shift register: shifted out on SO1 as the next byte comes in
+
+    // The transfer.
+    bool first_header = true;               // the next header is looked for at a tick
+    std::size_t frame = 0;                  // frames taken so far: the index of the frame due
+    std::vector<std::uint8_t> frame_bytes;  // header, code, payload, trailer as they come
+    std::size_t frame_length = 0;           // the payload the header announced
+    std::uint8_t answer = 0;                // the byte being answered
+    int bit = 7;
+    bool game = false;
+    std::size_t blocks = 0;
+    std::vector<std::uint16_t> placed;  // the blocks chosen for the file
+    std::size_t slot = 0;               // the directory slot chosen for it
+    std::array<std::uint8_t, CARD_NAME_SIZE> name{};
+    std::array<std::uint8_t, 12> directory{};
+    std::vector<std::uint8_t> content;  // the pieces taken, written to flash with the last frame
+
+    // Recording.
+    std::int64_t bytes_taken = 0;     // whole bytes SIO1 took
+    std::int64_t bits_lost = 0;       // D0 rising while SIO1 was not armed
+    std::int64_t answers_sent = 0;    // answer bytes begun
+    std::vector<std::uint8_t> taken;  // every byte taken, in order
+    std::uint64_t pc_falls = 0;       // counting mode: falling edges of D0, eight a byte
+    std::vector<std::string> notes;   // what happened, in words, for a report
+};
+
+/// Prepares the card to run from `now_ps` 0, its file list on screen.
+void copy_receive_start(copy_receive& card);
+
+/// Runs the card's own events up to the card's time `until_ps`.
+void copy_receive_run_to(copy_receive& card, std::int64_t until_ps);
+
+/// The PC writes the data register at the card's present time.
+void copy_receive_set_data(copy_receive& card, std::uint8_t value);
+
+/// The raw status register the card's lines give now.
+std::uint8_t copy_receive_status_lines(const copy_receive& card);
+
+/// Whether no event of the card's will come whatever the PC does: never,
+/// since P7.3 may rise again.
+bool copy_receive_finished(const copy_receive& card);
+
+/// Makes room for everything the card records during a transfer of up to
+/// 255 blocks, so that no buffer grows while it runs in real time.
+void copy_receive_reserve(copy_receive& card);
+
+/// The card, for the real-time thread of card_realtime.h.
+timed_card copy_receive_timed(copy_receive& card);
+
+// Counting mode: the card's time is what the PC's accesses cost (`pc`), so
+// the same tool run gives the same card run. A write that moves D0 costs the
+// write and the delay unit the PC holds the level; the first falling edge of
+// each eight also the units the PC waits before a byte.
+
+/// The PC reads the status register.
+std::uint8_t copy_receive_status_read(copy_receive& card);
+
+/// The PC writes the data register.
+void copy_receive_data_write(copy_receive& card, std::uint8_t value);
+
+/// The PC sleeps.
+void copy_receive_sleep(copy_receive& card, unsigned milliseconds);
+
+// What the card does with a frame it has taken (copy_receive_frames.cpp).
+
+/// Checks the frame in frame_bytes against the one due and takes it: the
+/// answer (0x0C or 0x0A) and how long the card works before it, in its
+/// cycles. Sets the outcome when the answer ends the transfer, and writes
+/// the image only with the last frame.
+struct receive_verdict {
+    std::uint8_t answer;
+    std::int64_t work_cycles;
+};
+receive_verdict copy_receive_take_frame(copy_receive& card);

@@ -1,0 +1,164 @@
+// What the receiving card's system software does with each frame it takes:
+// the checks it makes, the blocks and the directory slot it chooses at the
+// start frame, and the file written with the last frame, placed as the card
+// places every file (card/card_place.h). The real card writes each piece to
+// its chosen block as its flash frame comes; those blocks stay free in the
+// FAT until the last frame, so the model, which keeps the pieces until then
+// and writes the whole image at once, leaves the same file system at every
+// moment.
+#include <algorithm>
+#include <span>
+
+#include "card/card_disk.h"
+#include "card/card_place.h"
+#include "vmu/copy_receive.h"
+
+namespace {
+
+// Not confirmed: the cycles of the card's check of a frame, and of a flash
+// write of 128 bytes (about 5 ms, as the card's own Copy waits after the
+// name frame while the other card reads its flash).
+constexpr std::int64_t CHECK_CYCLES = 100;
+constexpr std::int64_t FLASH_WRITE_CYCLES = 2'500;
+constexpr int FLASH_TRIES = 3;
+// The FAT's block and the directory's block with the new entry, in pieces.
+constexpr std::int64_t LAST_WRITES = 2 * CABLE_PIECES_PER_BLOCK;
+
+using payload = std::span<const std::uint8_t>;
+
+receive_verdict refuse(copy_receive& card, const std::string& reason,
+                       std::int64_t cycles = CHECK_CYCLES) {
+    card.outcome = receive_outcome::refused;
+    card.notes.push_back("refused frame " + std::to_string(card.frame + 1) + ": " + reason);
+    return {CABLE_BLOCK_NAK, cycles};
+}
+
+receive_verdict accept(std::int64_t cycles = CHECK_CYCLES) {
+    return {CABLE_BLOCK_ACK, cycles};
+}
+
+std::string plural(std::size_t count, const char* thing) {
+    return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
+bool layout_of(copy_receive& card, card_layout& layout) {
+    std::string reason;
+    if (card_read_layout(card.image, layout, reason))
+        return true;
+    card.notes.push_back("its file system is unreadable: " + reason);
+    return false;
+}
+
+receive_verdict take_start(copy_receive& card, payload bytes) {
+    card_layout layout;
+    if (!layout_of(card, layout))
+        return refuse(card, "no file system");
+    card.game = bytes[0] == CABLE_TYPE_GAME;  // any other type is data
+    card.blocks = bytes[1];
+    // Not confirmed: a file of no blocks; the card cannot place it.
+    if (card.blocks == 0)
+        return refuse(card, "a file of no blocks");
+    card.placed = card_choose_blocks(card.image, layout, card.game, card.blocks);
+    if (card.placed.empty()) {
+        return refuse(card, "no room for " + plural(card.blocks, "block") +
+                                (card.game ? " free from block 0" : ""));
+    }
+    // Not confirmed: that the card looks for a free entry here already.
+    const std::optional<std::size_t> slot = card_free_slot(card.image, layout);
+    if (!slot)
+        return refuse(card, "the directory is full");
+    card.slot = *slot;
+    card.content.assign(card.blocks * CABLE_BLOCK_SIZE, 0x00);
+    return accept();
+}
+
+receive_verdict take_name(copy_receive& card, payload bytes) {
+    std::copy(bytes.begin(), bytes.end(), card.name.begin());
+    if (card.game)
+        return accept();  // only a data file's name is looked for
+    card_layout layout;
+    layout_of(card, layout);
+    for (const card_file& file : card_files(card.image, layout)) {
+        if (file.name == card.name) {
+            return refuse(card, "a data file of this name is in slot " + std::to_string(file.slot));
+        }
+    }
+    return accept();
+}
+
+receive_verdict take_flash(copy_receive& card) {
+    const std::size_t piece = (card.frame - 3) / 2;
+    if (card.config.failing_flash == static_cast<std::int64_t>(piece) + 1) {
+        return refuse(card,
+                      "the flash write of piece " + std::to_string(piece + 1) + " failed " +
+                          std::to_string(FLASH_TRIES) + " times",
+                      FLASH_TRIES * FLASH_WRITE_CYCLES);
+    }
+    return accept(FLASH_WRITE_CYCLES);
+}
+
+// The last frame: the pieces into their blocks, the chain into the FAT, the
+// entry into the directory, all at once.
+receive_verdict take_last(copy_receive& card) {
+    card_layout layout;
+    if (!layout_of(card, layout))
+        return refuse(card, "no file system");
+    card_image written = card.image;
+    card_write_chain(written, layout, card.placed, card.content);
+    card_file entry;
+    entry.slot = card.slot;
+    entry.type = card.game ? CARD_TYPE_GAME : CARD_TYPE_DATA;
+    entry.protection = 0x00;
+    entry.first_block = card.placed.front();
+    entry.name = card.name;
+    card_set_entry_tail(entry, card.directory);
+    card_put_entry(written, layout, entry);
+    file_error error;
+    const bool stored =
+        card.image_path.empty() || (card.held ? card_store_held(*card.held, written, error)
+                                              : card_store(card.image_path, written, true, error));
+    if (!stored) {
+        return refuse(card, "cannot store the card image: " + error.reason,
+                      LAST_WRITES * FLASH_WRITE_CYCLES);
+    }
+    card.image = std::move(written);
+    card.outcome = receive_outcome::taken;
+    card.notes.push_back("took " + card_file_name(entry) + " into slot " +
+                         std::to_string(entry.slot) + ", " + plural(card.blocks, "block") +
+                         " from block " + std::to_string(card.placed.front()));
+    return accept(LAST_WRITES * FLASH_WRITE_CYCLES);
+}
+
+}  // namespace
+
+receive_verdict copy_receive_take_frame(copy_receive& card) {
+    const cable_frame due = cable_frame_at(card.frame, card.frame == 0 ? 0 : card.blocks);
+    const std::uint8_t code = card.frame_bytes[1];
+    if (code != cable_frame_code(due) || card.frame_length != cable_frame_length(due)) {
+        return refuse(card, "block code " + card_hex_byte(code) + " with " +
+                                plural(card.frame_length, "byte") + " where " +
+                                card_hex_byte(cable_frame_code(due)) + " with " +
+                                plural(cable_frame_length(due), "byte") + " was due");
+    }
+    const payload bytes = payload(card.frame_bytes).subspan(2, card.frame_length);
+    switch (due) {
+        case cable_frame::start:
+            return take_start(card, bytes);
+        case cable_frame::name:
+            return take_name(card, bytes);
+        case cable_frame::data: {
+            const std::size_t piece = (card.frame - 2) / 2;
+            std::copy(bytes.begin(), bytes.end(),
+                      card.content.begin() + static_cast<std::ptrdiff_t>(piece * bytes.size()));
+            return accept();
+        }
+        case cable_frame::flash:
+            return take_flash(card);
+        case cable_frame::directory:
+            std::copy(bytes.begin(), bytes.end(), card.directory.begin());
+            return accept();
+        case cable_frame::last_flash:
+            break;
+    }
+    return take_last(card);
+}

@@ -1,0 +1,219 @@
+// vmurx-send-emu from outside when something goes wrong on the card's side
+// or the PC's: a bit the card takes wrong is caught by the echo on Select
+// (and is not, without the check), a pause of the PC during the card's
+// answer is reported, a card that never answers or stops answering is
+// named, each with status 1 and the image as it was; and the command lines
+// that are wrong, with status 2 before anything moves.
+#include <cstdio>
+
+#include "send_support.h"
+
+namespace {
+
+const char* const UNCHANGED = "; the card keeps its files as they were\n";
+
+struct fault_run {
+    run_result run;
+    std::string before;  // the image before
+    std::string after;
+};
+
+// One data block, content_of(1, 3), sent as DCI "SENT" onto a blank card
+// with the card options `card` and vmurx-send's `tool` words.
+fault_run send_one_block(std::vector<std::string> card, std::vector<std::string> tool = {"-q"}) {
+    temp_dir dir;
+    store(blank_card(), dir.file("card.bin"));
+    write_file(dir.file("SENT.DCI"),
+               as_string(make_dci(content_of(1, 3), 0x33, "SENT", MONDAY_2002)));
+    card.insert(card.begin(), {"--card", "card.bin"});
+    tool.emplace_back("SENT.DCI");
+    fault_run f;
+    f.before = read_file(dir.file("card.bin"));
+    f.run = send_emu(dir, card, tool);
+    f.after = read_file(dir.file("card.bin"));
+    if (f.run.status == 0 && card_tool(dir, {"extract", "card.bin", "SENT"}).status == 0)
+        f.after = read_file(dir.file("SENT"));
+    return f;
+}
+
+std::string hex(unsigned byte) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", byte);
+    return text;
+}
+
+}  // namespace
+
+TEST(SendFaults, TheEchoOnSelectCatchesABitTheCardTookWrong) {
+    // The bytes the card takes: the start frame's 5, the name frame's 15,
+    // then the first data frame's header, code and payload: byte 30 is the
+    // payload's ninth, byte 10 of frame 3.
+    const bytes content = content_of(1, 3);
+    const fault_run caught = send_one_block({"--fault", "flip=30"});
+    EXPECT_EQ(caught.run.status, 1);
+    EXPECT_EQ(caught.run.err,
+              "vmurx-send: the echo on Select shows " + hex(content[8] ^ 1U) +
+                  " for byte 10 of frame 3 (block 1), which was " + hex(content[8]) +
+                  ": the card took it wrong" + UNCHANGED +
+                  "vmurx-send-emu: the card shows the file list\n"
+                  "vmurx-send-emu: the card: the PC dropped D3 in frame 3: the card left receive "
+                  "mode, its files as they were\n");
+    EXPECT_EQ(caught.after, caught.before);
+
+    // Without the check the card writes what it took.
+    const fault_run unchecked = send_one_block({"--fault", "flip=30"}, {"-q", "--no-echo-check"});
+    EXPECT_EQ(unchecked.run.status, 0) << unchecked.run.err;
+    bytes taken = content;
+    taken[8] ^= 1U;
+    EXPECT_EQ(unchecked.after, as_string(taken));
+}
+
+TEST(SendFaults, EachFailureIsToldAndLeavesTheImageAsItWas) {
+    const struct {
+        const char* rule;
+        std::vector<std::string> card;
+        std::vector<std::string> tool;
+        std::string out;  // the core's clocked receive tells of a byte cut short here
+        std::string error;
+    } cases[] = {
+        {"a card that never answers (D3 does not reach it)",
+         {"--fault", "no-peer"},
+         {"-q"},
+         "",
+         "vmurx-send: no answer from the card: is it showing its file list, with the cable in? "
+         "Then it shows \"Waiting for data\" while vmurx-send runs" +
+             std::string(UNCHANGED) + "vmurx-send-emu: the card shows the file list\n"},
+        {"a card in a controller",
+         {"--docked"},
+         {"-q"},
+         "",
+         "vmurx-send: no answer from the card: is it showing its file list, with the cable in? "
+         "Then it shows \"Waiting for data\" while vmurx-send runs" +
+             std::string(UNCHANGED) + "vmurx-send-emu: the card shows the file list\n"},
+        // Answers 0 to 7 are the replies and answers of the start frame, the
+        // name frame and the first data and flash frames; answer 8 is the
+        // reply to the second data frame's header, still block 1.
+        {"a card that stops answering",
+         {"--fault", "stall=8"},
+         {"-q"},
+         "",
+         "vmurx-send: the card stopped answering during block 1" + std::string(UNCHANGED) +
+             "vmurx-send-emu: the card shows the file list\n"
+             "vmurx-send-emu: the card: stopped answering before answer 9, in frame 5\n"
+             "vmurx-send-emu: the card: the PC dropped D3 in frame 5: the card left receive "
+             "mode, its files as they were\n"},
+        {"a flash write that fails three times",
+         {"--fault", "flash=2"},
+         {"-q"},
+         "",
+         "vmurx-send: the card could not write block 1 to its flash" + std::string(UNCHANGED) +
+             "vmurx-send-emu: the card shows the file list\n"
+             "vmurx-send-emu: the card: refused frame 6: the flash write of piece 2 failed 3 "
+             "times\n"},
+        {"a cable without Select",
+         {"--fault", "no-echo"},
+         {"-q"},
+         "",
+         "vmurx-send: the echo on Select shows 0xFF for byte 0 of frame 1 (the start frame), "
+         "which was 0x11: the card took it wrong, or Select is not wired (for a cable without "
+         "it, --no-echo-check)" +
+             std::string(UNCHANGED) +
+             "vmurx-send-emu: the card shows the file list\n"
+             "vmurx-send-emu: the card: the PC dropped D3 in frame 1: the card left receive "
+             "mode, its files as they were\n"},
+        // Pauses of 200 µs, longer than the card's levels of 64 µs: with
+        // this seed one falls while the card answers the start frame, and
+        // the PC misses a level.
+        {"a pause of the PC while the card answers",
+         {"--pc-pause", "200@10000", "--seed", "7"},
+         {"-q"},
+         "only got 7 bits\n",
+         "vmurx-send: the card's answer to the start frame came garbled (its levels stopped): "
+         "this PC may have paused while the card answered (vmurx-probe tells whether it keeps "
+         "the card's pace)" +
+             std::string(UNCHANGED) +
+             "vmurx-send-emu: the card shows the file list\n"
+             "vmurx-send-emu: the card: the PC dropped D3 in frame 2: the card left receive "
+             "mode, its files as they were\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        const fault_run f = send_one_block(c.card, c.tool);
+        EXPECT_EQ(f.run.status, 1);
+        EXPECT_EQ(f.run.out, c.out);
+        EXPECT_EQ(f.run.err, c.error);
+        EXPECT_EQ(f.after, f.before);
+    }
+}
+
+TEST(SendFaults, PausesShorterThanTheCardsLevelsAndAnyPauseWhileSendingDoNoHarm) {
+    // The card follows D0's edges however long the PC takes, and 40 µs is
+    // less than a level of its answers.
+    for (const char* seed : {"1", "2", "3"}) {
+        SCOPED_TRACE(seed);
+        const fault_run f = send_one_block({"--pc-pause", "40@2000", "--seed", seed});
+        EXPECT_EQ(f.run.status, 0) << f.run.err;
+        EXPECT_EQ(f.after, as_string(content_of(1, 3)));
+    }
+}
+
+TEST(SendFaults, AWrongCommandLineMovesNothing) {
+    temp_dir dir;
+    store(blank_card(), dir.file("card.bin"));
+    write_file(dir.file("raw.bin"), as_string(content_of(1, 1)));
+    write_file(dir.file("other.bin"), "not a card");
+    const struct {
+        const char* rule;
+        std::vector<std::string> card;
+        std::vector<std::string> tool;
+        int status;
+        std::string first_line;
+    } cases[] = {
+        {"no FILE", {"--card", "card.bin"}, {}, 2, "vmurx-send: no FILE to send"},
+        {"two FILEs",
+         {"--card", "card.bin"},
+         {"raw.bin", "raw.bin"},
+         2,
+         "vmurx-send: one FILE at a time"},
+        {"--card without --entry",
+         {"--card", "card.bin"},
+         {"--card", "card.bin"},
+         2,
+         "vmurx-send: --card and --entry go together"},
+        {"a name over 12 bytes",
+         {"--card", "card.bin"},
+         {"--name", "THIRTEENBYTES", "raw.bin"},
+         2,
+         "vmurx-send: bad name 'THIRTEENBYTES' (1 to 12 bytes)"},
+        {"a stamp that is no date",
+         {"--card", "card.bin"},
+         {"--stamp", "20021304050607", "raw.bin"},
+         2,
+         "vmurx-send: bad stamp '20021304050607' (YYYYMMDDhhmmss between the years 1900 and "
+         "9999)"},
+        {"no card",
+         {},
+         {"raw.bin"},
+         2,
+         "vmurx-send-emu: no card: give --card IMAGE (vmurx-card new makes a blank one)"},
+        {"an image that is no card",
+         {"--card", "other.bin"},
+         {"raw.bin"},
+         2,
+         "vmurx-send-emu: --card other.bin: not a card image: 10 bytes, not 131072"},
+        {"a raw file without its type",
+         {"--card", "card.bin"},
+         {"raw.bin"},
+         1,
+         "vmurx-send: raw.bin: it is not a save, so its type is unknown (give --type)"},
+    };
+    const std::string before = read_file(dir.file("card.bin"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        const run_result r = send_emu(dir, c.card, c.tool);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), c.first_line);
+        EXPECT_EQ(r.err.find("vmurx-send-emu: the card"), std::string::npos) << r.err;
+        EXPECT_EQ(read_file(dir.file("card.bin")), before);
+    }
+}
