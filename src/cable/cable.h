@@ -110,7 +110,8 @@ inline constexpr std::uint8_t CABLE_CODE_DATA = 4;
 inline constexpr std::uint8_t CABLE_CODE_FLASH = 8;
 inline constexpr std::uint8_t CABLE_CODE_DIRECTORY = 3;
 
-/// Bytes of the name frame's payload: the card's file name, space padded.
+/// Bytes of the name frame's payload: the card's file name as a directory
+/// entry holds it, all 12 bytes, whatever pads a shorter name.
 inline constexpr std::size_t CABLE_NAME_LENGTH = 12;
 /// Bytes of the directory frame's payload; the first seven are the time
 /// stamp in BCD (century, year, month, day, hour, minute, second).

@@ -9,14 +9,12 @@
 
 #include "platform/platform.h"
 
-namespace {
-
 // Finds the base address that `name` gives. "lpt" followed by 1 to 3, in any
 // case, picks from LPT_BASES and ignores the rest; any other "lpt..." name is
 // refused without being read as a number. Else the name is a number in C
 // notation (optional white space and sign, 0x hex, 0 octal, decimal), of
 // which the low 16 bits count.
-bool select_base(const char* name, std::uint16_t& base) {
+bool lpt_parse_port(const char* name, std::uint16_t& base) {
     if (strncasecmp(name, "lpt", 3) == 0) {
         char digit = name[3];
         if (digit < '1' || digit > '3')
@@ -73,10 +71,8 @@ bool select_base(const char* name, std::uint16_t& base) {
     return true;
 }
 
-}  // namespace
-
 bool lpt_select_port(const char* name, std::uint16_t& base) {
-    if (select_base(name, base))
+    if (lpt_parse_port(name, base))
         return true;
     std::printf("Unknown parallel port: %s\nTry a hex base address if necessary (ie. 0x378)\n",
                 name);

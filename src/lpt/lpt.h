@@ -41,8 +41,12 @@ struct lpt_port {
 
 /// Turns a device name into the port's base address: "LPTn" for n = 1 to 3,
 /// in any case, or a number in C notation of which the low 16 bits count.
-/// Prints the unknown-port message on standard output and returns false with
-/// errno set to ENODEV for a name that gives no port.
+/// False, printing nothing, for a name that gives no port.
+bool lpt_parse_port(const char* name, std::uint16_t& base);
+
+/// lpt_parse_port, which for a name that gives no port prints the
+/// unknown-port message on standard output and returns false with errno set
+/// to ENODEV.
 bool lpt_select_port(const char* name, std::uint16_t& base);
 
 /// Selects the port that `name` gives ("LPTn" for n = 1 to 3, in any case,

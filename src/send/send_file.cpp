@@ -25,7 +25,10 @@ struct source_file {
 };
 
 std::array<std::uint8_t, CABLE_NAME_LENGTH> name_bytes(const std::string& name) {
-    std::array<std::uint8_t, CABLE_NAME_LENGTH> bytes{};  // padded with NULs, as the card library
+    // Padded with NULs, as the card library pads. The card compares all 12
+    // bytes for a name already there, so a name padded otherwise on the card
+    // would not be found (the card's own padding is not confirmed).
+    std::array<std::uint8_t, CABLE_NAME_LENGTH> bytes{};
     std::copy_n(name.begin(), std::min(name.size(), bytes.size()), bytes.begin());
     return bytes;
 }

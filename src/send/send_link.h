@@ -5,25 +5,28 @@
 // the wait for the card's answer, which the core's clocked receive takes.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 
 #include "lpt/lpt.h"
 
-/// Set by SIGINT or SIGTERM while the port is held: the transfer stops at
-/// the next byte and drops D3.
-extern volatile int send_interrupted;
+/// Set by SIGINT, SIGTERM, SIGHUP or SIGQUIT while the port is held: the
+/// transfer stops at the next byte and drops D3.
+extern volatile std::sig_atomic_t send_interrupted;
 
-/// Opens the port that `device` names (as vmurx's -d) with the clock idle
-/// high and D3 low, and routes SIGINT and SIGTERM to send_interrupted.
-/// False with errno set when it cannot (the core has printed its message
-/// for a name that gives no port).
+/// Opens the port that `device` names (as vmurx's -d, which the command
+/// line has checked) with the clock idle high and D3 low; routes SIGINT,
+/// SIGTERM, SIGHUP and SIGQUIT to send_interrupted and ignores SIGPIPE until
+/// send_close, so that no signal ends the process with D3 high and the card
+/// waiting. False with errno set when it cannot.
 bool send_open(const std::string& device, lpt_port& port);
 
 /// D3 high (true) or low.
 void send_set_peer(lpt_port& port, bool high);
 
-/// Drops D3 and releases the port. The card leaves receive mode.
+/// Drops D3 and releases the port, and gives the signals back their
+/// earlier handling. The card leaves receive mode.
 void send_close(lpt_port& port);
 
 /// Sends `byte` as the core's lpt_write_byte does, and reads Select after
@@ -32,7 +35,10 @@ void send_close(lpt_port& port);
 std::uint8_t send_byte_echoed(lpt_port& port, std::uint8_t byte);
 
 /// Waits up to `polls` status reads for Ack to fall, the first level of a
-/// byte the card sends. False when it does not, or when interrupted.
+/// byte the card sends, and no longer than two microseconds a read: a read
+/// takes about one on a real port, and a machine that slows them (another
+/// program on the processor) must not stretch the wait without end. False
+/// when Ack does not fall, or when interrupted.
 bool send_await_card(lpt_port& port, std::int64_t polls);
 
 /// The byte the card sends after Ack fell: 0 to 255, or READ_TIMEOUT when

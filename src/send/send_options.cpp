@@ -6,6 +6,7 @@
 #include "card/card_image.h"
 #include "cli/cli.h"
 #include "files/text.h"
+#include "lpt/lpt.h"
 
 namespace {
 
@@ -33,9 +34,13 @@ const cli_option OPTIONS[] = {
 std::string take_option(const cli_given& given, send_command_line& cl) {
     const std::string& value = given.value;
     switch (given.id) {
-        case DEVICE:
+        case DEVICE: {
+            std::uint16_t base = 0;
+            if (!lpt_parse_port(value.c_str(), base))
+                return "bad device '" + value + "' (LPT1 to LPT3 or a base address such as 0x378)";
             cl.device = value;
             break;
+        }
         case QUIET:
             cl.quiet = true;
             break;

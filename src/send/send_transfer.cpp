@@ -21,8 +21,11 @@ constexpr unsigned LEAVE_MS = CABLE_RECEIVE_LOOK_MS + 100;
 constexpr unsigned ENTER_MS = 2 * CABLE_RECEIVE_LOOK_MS;
 // The first header again after two units of status reads without a reply
 // (two seconds or more on a real port, four looks of the card), five times.
-// Not sooner: a card that took the header but had not yet looked would take
-// the next one as its block code, and refuse the frame.
+// Not sooner: a card that took the header answers it at its next look, up
+// to half a second later, and its receiver takes nothing until that answer
+// is over, so a header sent again meanwhile would be lost; whether a real
+// card instead keeps it as the frame's next byte is not confirmed, and the
+// wide spacing keeps clear of that too.
 constexpr std::int64_t FIRST_LOOK_POLLS = 2 * std::int64_t{POLLS_PER_UNIT};
 constexpr int FIRST_HEADER_TRIES = 5;
 // Any later reply or answer comes within milliseconds; a frame's flash
@@ -35,16 +38,19 @@ struct run {
     const send_settings& settings;
     std::size_t blocks;
     std::int64_t started_ns = 0;  // when the first data frame went out
+    bool line_open = false;       // the progress line on a terminal, not yet ended
 };
 
 const char* const UNCHANGED = "; the card keeps its files as they were";
+const char* const UNCERTAIN = ": the card may hold the file all the same; look at its file list";
 
-void say(const run& r, const std::string& line) {
+void say(run& r, const std::string& line) {
     std::fflush(stdout);
-    std::fprintf(r.settings.err, "%s: %s\n", SEND_TOOL, line.c_str());
+    std::fprintf(r.settings.err, "%s%s: %s\n", r.line_open ? "\n" : "", SEND_TOOL, line.c_str());
+    r.line_open = false;
 }
 
-int fail(const run& r, const std::string& message, bool unchanged = true) {
+int fail(run& r, const std::string& message, bool unchanged = true) {
     say(r, message + (unchanged ? UNCHANGED : ""));
     return 1;
 }
@@ -62,12 +68,8 @@ std::string blocks_words(std::size_t blocks) {
 // Sends byte `i` of a frame; past the header, the echo during it must be
 // the byte before. False after the message.
 bool put(run& r, std::size_t frame, const std::vector<std::uint8_t>& bytes, std::size_t i) {
-    if (!r.settings.echo_check) {
-        lpt_write_byte(r.port, bytes[i]);
-        return true;
-    }
     const std::uint8_t echo = send_byte_echoed(r.port, bytes[i]);
-    if (i == 0 || echo == bytes[i - 1])
+    if (!r.settings.echo_check || i == 0 || echo == bytes[i - 1])
         return true;
     std::string message = "the echo on Select shows " + hex(echo) + " for byte " +
                           std::to_string(i - 1) + " of frame " + std::to_string(frame + 1) + " (" +
@@ -75,7 +77,11 @@ bool put(run& r, std::size_t frame, const std::vector<std::uint8_t>& bytes, std:
                           ": the card took it wrong";
     if (echo == 0xFF)
         message += ", or Select is not wired (for a cable without it, --no-echo-check)";
-    fail(r, message);
+    // The echo of a frame's last byte but one comes as its last byte goes:
+    // the card has the whole frame by then, and the last one ends with the
+    // file written.
+    const bool complete = frame + 1 == cable_frame_count(r.blocks) && i + 1 == bytes.size();
+    fail(r, message + (complete ? UNCERTAIN : ""), !complete);
     return false;
 }
 
@@ -167,9 +173,9 @@ int one_frame(run& r, std::size_t frame) {
         return 0;
     if (answer == CABLE_BLOCK_NAK)
         return fail(r, refusal(r, frame));
-    const std::string uncertain = last ? ": the card may hold the file all the same; look at "
-                                         "its file list"
-                                       : "";
+    const std::string uncertain = last ? UNCERTAIN : "";
+    if (answer == -1 && send_interrupted != 0)
+        return fail(r, "interrupted" + uncertain, !last);
     if (answer == -1)
         return fail(r, "the card stopped answering during " + words + uncertain, !last);
     return fail(r, garbled("answer to " + words, answer) + uncertain, !last);
@@ -182,8 +188,9 @@ void progress(run& r, std::size_t done) {
     const std::string line = send_progress_line(done, r.blocks, seconds);
     std::fflush(stdout);
     if (isatty(fileno(r.settings.err)) != 0) {
+        r.line_open = done != r.blocks;
         std::fprintf(r.settings.err, "\r%s: %s\033[K%s", SEND_TOOL, line.c_str(),
-                     done == r.blocks ? "\n" : "");
+                     r.line_open ? "" : "\n");
     } else {
         std::fprintf(r.settings.err, "%s: %s\n", SEND_TOOL, line.c_str());
     }

@@ -60,6 +60,19 @@ TEST(SendFaults, TheEchoOnSelectCatchesABitTheCardTookWrong) {
                   "mode, its files as they were\n");
     EXPECT_EQ(caught.after, caught.before);
 
+    // The echo of the last frame's byte before its trailer comes as the
+    // trailer goes: the card has the whole frame and writes the file, so the
+    // message cannot say it kept its files as they were. The start frame's
+    // 5 bytes, the name frame's 15, four pieces of 131 and 4, the directory
+    // frame's 15: byte 577 is the last frame's 0x00.
+    const fault_run last = send_one_block({"--fault", "flip=577"});
+    EXPECT_EQ(last.run.status, 1);
+    EXPECT_TRUE(last.run.err.starts_with(
+        "vmurx-send: the echo on Select shows 0x01 for byte 2 of frame 12 (the last frame), "
+        "which was 0x00: the card took it wrong: the card may hold the file all the same; look "
+        "at its file list\n"))
+        << last.run.err;
+
     // Without the check the card writes what it took.
     const fault_run unchecked = send_one_block({"--fault", "flip=30"}, {"-q", "--no-echo-check"});
     EXPECT_EQ(unchecked.run.status, 0) << unchecked.run.err;
@@ -185,6 +198,11 @@ TEST(SendFaults, AWrongCommandLineMovesNothing) {
          {"--name", "THIRTEENBYTES", "raw.bin"},
          2,
          "vmurx-send: bad name 'THIRTEENBYTES' (1 to 12 bytes)"},
+        {"a port that is none",
+         {"--card", "card.bin"},
+         {"-d", "LPT9", "raw.bin"},
+         2,
+         "vmurx-send: bad device 'LPT9' (LPT1 to LPT3 or a base address such as 0x378)"},
         {"a stamp that is no date",
          {"--card", "card.bin"},
          {"--stamp", "20021304050607", "raw.bin"},
