@@ -5,6 +5,7 @@
 // emu_setup.cpp.
 #include "emu/emu_options.h"
 
+#include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -24,8 +25,10 @@ enum class card_mode {
     scripted_counting,
     scripted_realtime,
     cpu,
+    copy_or_cpu,
     counting_copy_or_cpu,
 };
+constexpr std::size_t CARD_MODES = static_cast<std::size_t>(card_mode::counting_copy_or_cpu) + 1;
 
 using setter = bool (*)(emu_reading& reading, const emu_arg& given, std::string& error);
 
@@ -106,7 +109,7 @@ constexpr emu_option OPTIONS[] = {
       "the card is in a controller, 5 V present: the card's own Copy asks for a second card, "
       "the sender refuses to send",
       nullptr},
-     card_mode::any,
+     card_mode::copy_or_cpu,
      false,
      emu_set_switch},
     {{EMU_REALTIME, "realtime", '\0', nullptr,
@@ -260,52 +263,41 @@ std::vector<cli_option> rows_for(const std::string& tool) {
 
 // The option given last of those that need another, by what they need.
 struct needs {
-    std::string realtime;
-    std::string copy;
-    std::string scripted;
-    std::string scripted_counting;
-    std::string scripted_realtime;
-    std::string cpu;
-    std::string counting_copy_or_cpu;
+    std::array<std::string, CARD_MODES> last;  // at the index of the card_mode
 
     void note(card_mode mode, const std::string& option) {
-        switch (mode) {
-            case card_mode::any:
-                break;
-            case card_mode::realtime:
-                realtime = option;
-                break;
-            case card_mode::copy:
-                copy = option;
-                break;
-            case card_mode::scripted:
-                scripted = option;
-                break;
-            case card_mode::scripted_counting:
-                scripted_counting = option;
-                break;
-            case card_mode::scripted_realtime:
-                scripted_realtime = option;
-                break;
-            case card_mode::cpu:
-                cpu = option;
-                break;
-            case card_mode::counting_copy_or_cpu:
-                counting_copy_or_cpu = option;
-                break;
-        }
+        last[static_cast<std::size_t>(mode)] = option;
     }
 
     // What is wrong with the card the options chose, or "".
     std::string fault(const emu_options& options) const {
+        const auto given = [this](card_mode mode) -> const std::string& {
+            return last[static_cast<std::size_t>(mode)];
+        };
+        const std::string& realtime = given(card_mode::realtime);
+        const std::string& copy = given(card_mode::copy);
+        const std::string& scripted = given(card_mode::scripted);
+        const std::string& scripted_counting = given(card_mode::scripted_counting);
+        const std::string& scripted_realtime = given(card_mode::scripted_realtime);
+        const std::string& cpu = given(card_mode::cpu);
+        const std::string& copy_or_cpu = given(card_mode::copy_or_cpu);
+        const std::string& counting_copy_or_cpu = given(card_mode::counting_copy_or_cpu);
         const bool scripted_card = options.card == emu_card::scripted;
         if (!copy.empty() && options.card != emu_card::copy)
             return copy + " is for the card's own Copy, not for --scripted or --cpu";
         if (!cpu.empty() && options.card != emu_card::cpu)
             return cpu + " needs --cpu";
-        if (!counting_copy_or_cpu.empty() && scripted_card)
-            return counting_copy_or_cpu +
-                   " is for the card's own Copy or --cpu, not for --scripted";
+        const std::string copy_or_cpu_any =
+            !copy_or_cpu.empty() ? copy_or_cpu : counting_copy_or_cpu;
+        if (!copy_or_cpu_any.empty() && scripted_card)
+            return copy_or_cpu_any + " is for the card's own Copy or --cpu, not for --scripted";
+        // Neither real-time card reads the PC's pauses: the PC's own time
+        // passes there, with whatever pauses it has.
+        if (!counting_copy_or_cpu.empty() && options.realtime)
+            return counting_copy_or_cpu + " counts the PC's time; not with --realtime";
+        // Only the card's own Copy has the missing D3 wire to show.
+        if (!options.copy.config.peer_present && options.card != emu_card::copy)
+            return "--fault no-peer is for the card's own Copy, not for --scripted or --cpu";
         const std::string scripted_any = !scripted.empty()            ? scripted
                                          : !scripted_counting.empty() ? scripted_counting
                                                                       : scripted_realtime;

@@ -11,6 +11,7 @@
 #include "cable/cable.h"
 #include "card/card_disk.h"
 #include "card/card_image.h"
+#include "card/card_place.h"
 #include "save/sample_save.h"
 #include "save/save_files.h"
 
@@ -77,13 +78,7 @@ bool take_card_file(const std::string& card, const std::string& entry, sent_file
     file.type = taken.type;
     std::copy_n(taken.stamp.begin(), STAMP_BCD_SIZE, file.stamp);
     sent.copy_protected = taken.protection == CARD_PROTECTED;
-    std::array<std::uint8_t, 12> directory{};
-    std::copy(taken.stamp.begin(), taken.stamp.end(), directory.begin());
-    directory[8] = static_cast<std::uint8_t>(taken.blocks & 0xFF);
-    directory[9] = static_cast<std::uint8_t>(taken.blocks >> 8);
-    directory[10] = static_cast<std::uint8_t>(taken.header_block & 0xFF);
-    directory[11] = static_cast<std::uint8_t>(taken.header_block >> 8);
-    sent.directory = directory;
+    sent.directory = card_entry_tail(taken);
     return true;
 }
 

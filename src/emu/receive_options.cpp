@@ -113,13 +113,18 @@ std::string take_option(const cli_given& given, receive_options& options, std::s
 // The values in their order, then the rules between options.
 std::string take_options(const cli_parsed& parsed, receive_options& options, std::string& image) {
     bool no_raise = false;
+    bool pc_pause = false;
     for (const cli_given& given : parsed.options) {
         if (std::string error = take_option(given, options, image); !error.empty())
             return error;
         no_raise = no_raise || given.id == NO_RAISE;
+        pc_pause = pc_pause || given.id == PC_PAUSE;
     }
     if (no_raise && !options.realtime)
         return "--no-raise needs --realtime";
+    // In real time the PC's own time passes, with whatever pauses it has.
+    if (pc_pause && options.realtime)
+        return "--pc-pause counts the PC's time; not with --realtime";
     options.operands = parsed.operands;
     return "";
 }

@@ -83,7 +83,7 @@ std::string direct_line(const linux_port_attempt& a) {
     if (a.direct_error == ENOSYS)
         return "this processor or kernel has none";
     if (permission(a.direct_error))
-        return "refused: it needs root, and lockdown refuses it even to root";
+        return "refused: it needs root (a kernel in lockdown refuses it even to root)";
     return std::strerror(a.direct_error);
 }
 

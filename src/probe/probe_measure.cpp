@@ -49,9 +49,10 @@ double measure_delay_unit_us() {
     return static_cast<double>(shortest) / DELAYS / 1'000.0;
 }
 
-// The tool's work between two frames, but for its data write: after the
-// answer's last bit it lowers and raises its priority (unmask, mask) and,
-// with -v, prints and flushes a progress line. Timed PROBE_TURNS times. On a
+// The tool's work between two frames, but for its data write: with -v it
+// prints and flushes a progress line. The raise and lower of its priority
+// (mask, unmask), which the tool makes before its answer rather than after
+// it, are counted here too, as a safe upper bound. Timed PROBE_TURNS times. On a
 // terminal the progress lines overwrite each other; elsewhere they go to
 // /dev/null, so that a report kept in a file holds none of them but the
 // write is still timed.

@@ -40,9 +40,10 @@ void print_grant(const char* what, probe_grant grant, const probe_port_facts& fa
 }
 
 // The floor vmurx would put under one delay unit in this environment: the
-// program's default (delay_floor_us() before any measurement: 0 against the
-// software card, as in vmurx-emu), or what VMURX_DELAY_US says, read as vmurx
-// reads it. False when the variable is not valid.
+// program's default (delay_floor_us() before any measurement: against the
+// software card the one vmurx-emu sets, 50 µs for the card's own Copy, 0 for
+// --scripted and the counting --cpu), or what VMURX_DELAY_US says, read as
+// vmurx reads it. False when the variable is not valid.
 bool effective_delay_floor(unsigned& floor_us) {
     const char* text = std::getenv(DELAY_FLOOR_VARIABLE);
     floor_us = delay_floor_us();
@@ -155,9 +156,12 @@ void print_copy_verdict(const probe_measurement& m, std::uint64_t measured, std:
         return;
     unsigned floor_us = 0;
     effective_delay_floor(floor_us);
+    // A delay unit lasts its floor, or the bare loop where that is longer
+    // (with no floor, always).
+    const double unit_us = std::max<double>(floor_us, m.delay_unit_us);
     const double write_us = read_cost_ns(m, measured) / 1e3;
     const double pause_us = static_cast<double>(m.longest_ns) / 1e3;
-    const double turn_us = static_cast<double>(m.turn_longest_ns) / 1e3 + floor_us + write_us;
+    const double turn_us = static_cast<double>(m.turn_longest_ns) / 1e3 + unit_us + write_us;
     std::fputs("The card's own Copy:\n", out);
     std::fprintf(
         out, "  longest pause:  %.1f µs, and a write %.1f µs (the echo must come within %u µs)\n",
@@ -166,7 +170,7 @@ void print_copy_verdict(const probe_measurement& m, std::uint64_t measured, std:
         out,
         "  between frames: %.1f µs at most, %.1f µs typically (a delay unit, the raise and "
         "lower, a progress line and a write; the card gives %u µs)\n",
-        turn_us, static_cast<double>(m.turn_median_ns) / 1e3 + floor_us + write_us,
+        turn_us, static_cast<double>(m.turn_median_ns) / 1e3 + unit_us + write_us,
         CABLE_COPY_TURN_BUDGET_US);
     const bool echo_fits = pause_us + write_us <= CABLE_COPY_ECHO_BUDGET_US;
     const bool turn_fits = turn_us + pause_us <= CABLE_COPY_TURN_BUDGET_US;

@@ -8,7 +8,9 @@
 namespace {
 
 // The card's steps in cycles of its RC clock (÷6).
-constexpr std::int64_t HALF_BIT_CYCLES = 8;    // a bit is 16 cycles, SCK0 low then high
+constexpr std::int64_t HALF_BIT_CYCLES = 8;  // a bit is 16 cycles, SCK0 low then high
+// The setup and the gaps. The cycle counts are the sources' estimates; not
+// confirmed on a card.
 constexpr std::int64_t SETUP_CYCLES = 4'500;   // SO1 low to the first clock edge: 20 to 45 ms
 constexpr std::int64_t BYTE_GAP_CYCLES = 60;   // end of one byte to the next
 constexpr std::int64_t FRAME_GAP_CYCLES = 85;  // end of the PC's answer to the next header
@@ -125,7 +127,7 @@ void next_frame(copy_card& card, std::int64_t gap) {
 void send_abort(copy_card& card) {
     card.aborting = true;
     vmu_frame abort = vmu_make_frame(COPY_CODE_ABORT, {0x00});
-    abort.trailer = COPY_TRAILER;
+    abort.trailer = CABLE_TRAILER;
     begin_frame(card, abort);
     next_byte_after(card, FRAME_GAP_CYCLES);
 }

@@ -60,21 +60,16 @@ const char* copy_screen_text(copy_screen screen);
 /// The abort frame the card sends after an echo mismatch: 10 0B 00 FF.
 inline constexpr std::uint8_t COPY_CODE_ABORT = 0x0B;
 
-// Trailers of Copy's frames: 0x00 after the data of a data frame, 0xFF after
-// every other frame.
-inline constexpr std::uint8_t COPY_TRAILER_DATA = CABLE_TRAILER_DATA;
-inline constexpr std::uint8_t COPY_TRAILER = CABLE_TRAILER;
-
 /// The 12 bytes the directory frame carries: the directory entry's bytes
 /// 0x10 to 0x1B, the stamp in BCD (century to second, then the weekday), the
 /// size in blocks and the header's block offset, both little-endian (the
 /// header at block 1 of a game, 0 of a data file).
 std::array<std::uint8_t, 12> copy_directory_bytes(const vmu_file& file);
 
-/// The frames Copy sends for `file`: start, name, a data and a flash frame
-/// for each 128 bytes, the directory, and a last flash frame that it does
-/// not wait to have answered. `directory` is what the directory frame
-/// carries.
+/// The frames Copy sends for `file`, in the cable's order with the cable's
+/// trailers (cable.h): start, name, a data and a flash frame for each 128
+/// bytes, the directory, and a last flash frame that it does not wait to
+/// have answered. `directory` is what the directory frame carries.
 std::vector<vmu_frame> copy_frames(const vmu_file& file,
                                    const std::array<std::uint8_t, 12>& directory);
 

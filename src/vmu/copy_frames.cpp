@@ -1,15 +1,41 @@
 // What the card's own Copy sends and shows: its screens' words, the frames
-// of a file with Copy's trailers, and the directory entry's bytes its
-// directory frame carries.
+// of a file in the cable's order with its trailers, and the directory
+// entry's bytes its directory frame carries.
+#include <algorithm>
+#include <optional>
+#include <span>
+
+#include "card/card_place.h"
 #include "save/stamp.h"
 #include "vmu/copy_card.h"
 
 namespace {
 
-vmu_frame frame_of(std::uint8_t code, std::vector<std::uint8_t> payload, std::uint8_t trailer) {
-    vmu_frame frame = vmu_make_frame(code, std::move(payload));
-    frame.trailer = trailer;
-    return frame;
+// The payload of frame `index` (of kind `kind`) of `file`.
+std::vector<std::uint8_t> payload_of(cable_frame kind, std::size_t index, const vmu_file& file,
+                                     const std::array<std::uint8_t, 12>& directory) {
+    switch (kind) {
+        case cable_frame::start:
+            return {file.type, static_cast<std::uint8_t>(file.image.size() / CABLE_BLOCK_SIZE)};
+        case cable_frame::name: {
+            std::vector<std::uint8_t> name(CABLE_NAME_LENGTH, ' ');
+            for (std::size_t i = 0; i < name.size() && i < file.name.size(); ++i)
+                name[i] = static_cast<std::uint8_t>(file.name[i]);
+            return name;
+        }
+        case cable_frame::data: {
+            // Data frame 2 + 2p carries piece p.
+            const auto from = file.image.begin() +
+                              static_cast<std::ptrdiff_t>((index - 2) / 2 * CABLE_FULL_LENGTH);
+            return {from, from + CABLE_FULL_LENGTH};
+        }
+        case cable_frame::directory:
+            return {directory.begin(), directory.end()};
+        case cable_frame::flash:
+        case cable_frame::last_flash:
+            break;
+    }
+    return {0x00};
 }
 
 }  // namespace
@@ -37,38 +63,28 @@ const char* copy_screen_text(copy_screen screen) {
 }
 
 std::array<std::uint8_t, 12> copy_directory_bytes(const vmu_file& file) {
-    std::array<std::uint8_t, 12> bytes{};
-    for (std::size_t i = 0; i < CABLE_STAMP_LENGTH; ++i)
-        bytes[i] = file.stamp[i];
+    card_file entry;
+    std::copy_n(file.stamp, CABLE_STAMP_LENGTH, entry.stamp.begin());
     const std::optional<save_stamp> stamp =
         stamp_from_bcd(std::span<const std::uint8_t, STAMP_BCD_SIZE>(file.stamp, STAMP_BCD_SIZE));
-    bytes[7] = stamp && stamp_is_valid(*stamp) ? stamp_weekday_bcd(*stamp) : 0;
-    const std::size_t blocks = file.image.size() / 512;
-    bytes[8] = static_cast<std::uint8_t>(blocks & 0xFF);
-    bytes[9] = static_cast<std::uint8_t>(blocks >> 8);
-    bytes[10] = file.type == CABLE_TYPE_GAME ? 1 : 0;
-    bytes[11] = 0;
-    return bytes;
+    entry.stamp[CABLE_DIRECTORY_WEEKDAY] =
+        stamp && stamp_is_valid(*stamp) ? stamp_weekday_bcd(*stamp) : 0;
+    entry.blocks = static_cast<std::uint16_t>(file.image.size() / CABLE_BLOCK_SIZE);
+    entry.header_block = file.type == CABLE_TYPE_GAME ? 1 : 0;
+    return card_entry_tail(entry);
 }
 
 std::vector<vmu_frame> copy_frames(const vmu_file& file,
                                    const std::array<std::uint8_t, 12>& directory) {
+    const std::size_t blocks = file.image.size() / CABLE_BLOCK_SIZE;
     std::vector<vmu_frame> frames;
-    const auto blocks = static_cast<std::uint8_t>(file.image.size() / 512);
-    frames.push_back(frame_of(CABLE_CODE_START, {file.type, blocks}, COPY_TRAILER));
-    std::vector<std::uint8_t> name(CABLE_NAME_LENGTH, ' ');
-    for (std::size_t i = 0; i < name.size() && i < file.name.size(); ++i)
-        name[i] = static_cast<std::uint8_t>(file.name[i]);
-    frames.push_back(frame_of(CABLE_CODE_NAME, name, COPY_TRAILER));
-    constexpr std::size_t piece = CABLE_FULL_LENGTH;
-    for (std::size_t offset = 0; offset + piece <= file.image.size(); offset += piece) {
-        const auto from = file.image.begin() + static_cast<std::ptrdiff_t>(offset);
-        frames.push_back(frame_of(CABLE_CODE_DATA, {from, from + piece}, COPY_TRAILER_DATA));
-        frames.push_back(frame_of(CABLE_CODE_FLASH, {0x00}, COPY_TRAILER));
+    frames.reserve(cable_frame_count(blocks));
+    for (std::size_t index = 0; index < cable_frame_count(blocks); ++index) {
+        const cable_frame kind = cable_frame_at(index, blocks);
+        frames.push_back(
+            vmu_make_frame(cable_frame_code(kind), payload_of(kind, index, file, directory)));
+        frames.back().trailer = cable_frame_trailer(kind);
     }
-    frames.push_back(
-        frame_of(CABLE_CODE_DIRECTORY, {directory.begin(), directory.end()}, COPY_TRAILER));
-    frames.push_back(frame_of(CABLE_CODE_FLASH, {0x00}, COPY_TRAILER));
     frames.back().await_answer = false;  // the card shows "Copied" at once
     return frames;
 }

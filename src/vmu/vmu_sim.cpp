@@ -3,16 +3,13 @@
 #include "vmu/vmu_sim.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
-#include <cstdio>
+
+#include "vmu/card_time.h"
+#include "vmu/copy_card.h"
 
 namespace {
-
-std::string hex_byte(std::uint8_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", value);
-    return text;
-}
 
 void script_frames(vmu_sim& vmu) {
     for (const vmu_frame& frame : vmu.frames) {
@@ -127,27 +124,14 @@ vmu_frame vmu_make_frame(std::uint8_t code, std::vector<std::uint8_t> payload) {
 }
 
 std::vector<vmu_frame> vmu_transfer_frames(const vmu_file& file) {
-    std::vector<vmu_frame> frames;
-    const auto blocks = static_cast<std::uint8_t>(file.image.size() / 512);
-    frames.push_back(vmu_make_frame(CABLE_CODE_START, {file.type, blocks}));
-
-    std::vector<std::uint8_t> name(CABLE_NAME_LENGTH, ' ');
-    for (std::size_t i = 0; i < name.size() && i < file.name.size(); ++i) {
-        name[i] = static_cast<std::uint8_t>(file.name[i]);
-    }
-    frames.push_back(vmu_make_frame(CABLE_CODE_NAME, name));
-
-    constexpr std::size_t piece = CABLE_FULL_LENGTH;
-    for (std::size_t offset = 0; offset + piece <= file.image.size(); offset += piece) {
-        const auto from = file.image.begin() + static_cast<std::ptrdiff_t>(offset);
-        frames.push_back(vmu_make_frame(CABLE_CODE_DATA, {from, from + piece}));
-        frames.push_back(vmu_make_frame(CABLE_CODE_FLASH, {0x00}));
-    }
-
-    std::vector<std::uint8_t> directory(std::begin(file.stamp), std::end(file.stamp));
-    directory.resize(CABLE_DIRECTORY_LENGTH, 0x00);
-    frames.push_back(vmu_make_frame(CABLE_CODE_DIRECTORY, directory));
-    frames.push_back(vmu_make_frame(CABLE_CODE_FLASH, {0x00}));
+    // Copy's frames, but the directory frame carries the stamp alone, every
+    // trailer is 0x00 and the last frame is answered too.
+    std::array<std::uint8_t, CABLE_DIRECTORY_LENGTH> directory{};
+    std::copy(std::begin(file.stamp), std::end(file.stamp), directory.begin());
+    std::vector<vmu_frame> frames = copy_frames(file, directory);
+    for (vmu_frame& frame : frames)
+        frame.trailer = 0x00;
+    frames.back().await_answer = true;
     return frames;
 }
 
@@ -184,7 +168,7 @@ void vmu_sim_data_write(vmu_sim& vmu, std::uint8_t value) {
     const std::uint8_t before = vmu.last_data;
     vmu.last_data = value;
     if ((value & ~CABLE_DATA_LINES) != 0)
-        vmu.complaints.push_back("data write " + hex_byte(value) + " sets D4-D7");
+        vmu.complaints.push_back("data write " + card_hex_byte(value) + " sets D4-D7");
     // The PC's bits count only while D3 says the port is open: raising D3
     // and D0 together on opening is not a clock edge.
     if ((before & CABLE_D3) == 0 || (value & CABLE_D3) == 0)
@@ -210,12 +194,12 @@ void vmu_sim_data_write(vmu_sim& vmu, std::uint8_t value) {
                     // A real card that hears a garbled reply or answer gives
                     // up on the frame: it stops sending, and the PC times out.
                     vmu.stalled = true;
-                    vmu.complaints.push_back("PC sent " + hex_byte(vmu.pc_value) +
-                                             " where the card awaited " + hex_byte(awaited) +
+                    vmu.complaints.push_back("PC sent " + card_hex_byte(vmu.pc_value) +
+                                             " where the card awaited " + card_hex_byte(awaited) +
                                              "; the card stops");
                 }
             } else {
-                vmu.complaints.push_back("PC sent " + hex_byte(vmu.pc_value) +
+                vmu.complaints.push_back("PC sent " + card_hex_byte(vmu.pc_value) +
                                          " while the card was not listening");
             }
             vmu.pc_bits = 0;

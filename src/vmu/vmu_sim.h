@@ -36,8 +36,10 @@ struct vmu_file {
     std::uint8_t stamp[7] = {0x19, 0x99, 0x12, 0x31, 0x23, 0x59, 0x58};  // BCD
 };
 
-/// The frames of a whole transfer: start, name, data/flash pairs, directory,
-/// last flash.
+/// The frames of a whole transfer as the card's own Copy sends them
+/// (copy_frames): start, name, data/flash pairs, directory, last flash; but
+/// every trailer 0x00, the stamp alone in the directory frame and the last
+/// frame answered too.
 std::vector<vmu_frame> vmu_transfer_frames(const vmu_file& file);
 
 /// One write of the data register as the card saw it.

@@ -3,22 +3,19 @@
 // rebuilt from the frame rules), the exit status, and what is left on disk.
 // Covers complete transfers (quiet, verbose, game, -n, name decoding and
 // sanitising, an empty file, the largest file with its whole log), every way
-// a run can be refused or fail, the order of standard output and error when
-// both go to one place, and vmurx-emu's own option errors.
+// a run can be refused or fail, and the order of standard output and error
+// when both go to one place. vmurx-emu's own options: vmu_options_test.cpp.
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "emu/emu_options.h"
 #include "run_program.h"
 
 namespace fs = std::filesystem;
@@ -53,14 +50,6 @@ std::string image_of(int blocks) {
 
 std::string name_block(const std::string& name) {
     return (name + std::string(12, ' ')).substr(0, 12);
-}
-
-std::vector<std::string> words(const std::string& text) {
-    std::istringstream in(text);
-    std::vector<std::string> list;
-    for (std::string word; in >> word;)
-        list.push_back(word);
-    return list;
 }
 
 std::string hex(const std::string& bytes) {
@@ -118,7 +107,7 @@ run_result run_emu(const temp_dir& cwd, const std::string& vmu, const std::strin
     std::vector<std::string> argv{"/bin/sh", "-c",
                                   shell + "exec \"$0\" \"$@\"" + (joined ? " 2>&1" : ""),
                                   VMURX_EMU_PATH, "--scripted"};
-    for (const auto& word : words(vmu + " -- " + tool))
+    for (const auto& word : split_words(vmu + " -- " + tool))
         argv.push_back(word);
     return run_program(argv, {.cwd = cwd.path(), .env = {"TZ=UTC"}, .unset = {}});
 }
@@ -142,7 +131,7 @@ std::string listing(const temp_dir& dir) {
 
 // Creates what a listing shows.
 void make(const temp_dir& dir, const std::string& listed) {
-    for (const auto& item : words(listed)) {
+    for (const auto& item : split_words(listed)) {
         if (auto arrow = item.find("->"); arrow != std::string::npos) {
             fs::create_symlink(item.substr(arrow + 2), dir.file(item.substr(0, arrow)));
         } else if (item.back() == '/') {
@@ -265,142 +254,6 @@ TEST(FailedTransfer, EndsWithTheMessageTheLogAndStatusOne) {
         std::string joined = run.out;
         joined.insert(c.message_after_log ? joined.size() : joined.find("close\n"), c.err);
         EXPECT_TRUE(same_text(run_emu(joined_cwd, vmu, c.tool, c.shell, true).out, joined));
-    }
-}
-
-// A wrong option is followed by the usage; a file the options name that
-// cannot be sent, or a fault the transfer cannot show, by nothing more.
-TEST(VmuOptions, AreRefusedWithStatusTwoBeforeTheToolRuns) {
-    temp_dir cwd;
-    write_file(cwd.file("big"), std::string(255 * 512 + 1, 'x'));
-    write_file(cwd.file("short.dci"), "12345");
-    const struct {
-        std::string args, message;
-        bool usage;
-    } cases[] = {
-        {"-v", "invalid option -- 'v' (the vmurx options follow '--')", true},
-        {"--verbose", "unrecognized option '--verbose' (the vmurx options follow '--')", true},
-        {"out.bin", "unexpected argument 'out.bin' (the vmurx options follow '--')", true},
-        {"--file", "option '--file' requires an argument", true},
-        {"--realtime=yes", "option '--realtime' doesn't allow an argument", true},
-        {"--se 1", "option '--se' is ambiguous; possibilities: '--seed' '--sender'", true},
-        {"--hol 1", "option '--hol' is ambiguous; possibilities: '--hold' '--hold-us'", true},
-        {"--raw-name 41424344", "bad value for --raw-name: '41424344' (24 hex digits)", true},
-        {"--type=0x100", "bad value for --type: '0x100' (game, data or a byte value)", true},
-        {"--type=-1", "bad value for --type: '-1' (game, data or a byte value)", true},
-        {"--hold 0", "bad value for --hold: '0'", true},
-        {"--hold=+1", "bad value for --hold: '+1'", true},
-        {"--ready=1x", "bad value for --ready-after: '1x'", true},
-        {"--seed 2147483648", "bad value for --seed: '2147483648'", true},
-        {"--fault stall", "unknown fault 'stall' (see --help)", true},
-        {"--fault stop=0", "unknown fault 'stop=0' (see --help)", true},
-        {"--realtime --hold-us 0", "bad value for --hold-us: '0' (1 to 100000)", true},
-        {"--realtime --sample-us=100001", "bad value for --sample-us: '100001' (0 to 100000)",
-         true},
-        {"--scripted --sample-us 50", "--sample-us needs --realtime", true},
-        {"--no-raise", "--no-raise needs --realtime", true},
-        {"--scripted --force", "--force needs --realtime", true},
-        {"--scripted --hold 3 --realtime",
-         "--hold counts status reads; with --realtime use --hold-us", true},
-        {"--hold 3", "--hold is for the scripted card: add --scripted", true},
-        {"--cpu --report r", "--report is for the scripted card: add --scripted", true},
-        {"--scripted --rc-khz 900",
-         "--rc-khz is for the card's own Copy, not for --scripted or "
-         "--cpu",
-         true},
-        {"--cpu --scripted", "--cpu and --scripted choose two cards", true},
-        {"--rc-khz 599", "bad value for --rc-khz: '599' (600 to 1200)", true},
-        {"--read-us 0", "bad value for --read-us: '0' (1 to 1000)", true},
-        {"--pc-pause 50", "bad value for --pc-pause: '50' (LEN@EVERY in µs, such as 50@1000)",
-         true},
-        // Stamps read as vmurx-card and vmurx-save read them.
-        {"--stamp 20021301000000", "bad value for --stamp: '20021301000000' (YYYYMMDDhhmmss", true},
-        {"--stamp 20029901000000", "bad value for --stamp: '20029901000000' (YYYYMMDDhhmmss", true},
-        {"--stamp 20020230000000", "bad value for --stamp: '20020230000000' (YYYYMMDDhhmmss", true},
-        {"--stamp 18991231235959", "bad value for --stamp: '18991231235959' (YYYYMMDDhhmmss", true},
-        {"--stamp 2002030405060", "bad value for --stamp: '2002030405060' (YYYYMMDDhhmmss", true},
-        {"--cpu --sender " + cwd.file("big"), cwd.file("big") + " is no game the card can hold",
-         false},
-        {"--cpu --sender /dev/zero",
-         "cannot read /dev/zero: it is a character device, not a regular file", false},
-        {"--file " + cwd.file("absent"), "cannot read " + cwd.file("absent") + ": No such file",
-         false},
-        {"--file " + cwd.file("big"), cwd.file("big") + " is larger than 255 blocks of 512 bytes",
-         false},
-        {"--file " + cwd.path(), "cannot read " + cwd.path() + ": Is a directory", false},
-        {"--file /dev/zero", "cannot read /dev/zero: it is a character device, not a regular file",
-         false},
-        {"--file " + cwd.file("short.dci"),
-         "cannot read " + cwd.file("short.dci") + ": too short for a DCI (5 bytes)", false},
-        {"--fault wrong-code=21", "--fault wrong-code=21: the transfer has only 20 frames", false},
-    };
-    const std::string program = VMURX_EMU_PATH;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.args);
-        std::vector<std::string> argv = words(program + " " + c.args + " -- -v");
-        run_result run = run_program(argv, {.cwd = cwd.path(), .env = {}, .unset = {}});
-        EXPECT_EQ(run.status, 2);
-        EXPECT_EQ(run.out, "");
-        EXPECT_TRUE(run.err.starts_with("vmurx-emu: " + c.message)) << run.err;
-        const std::size_t first_end = run.err.find('\n') + 1;
-        EXPECT_EQ(run.err.substr(first_end).starts_with("Usage: vmurx-emu [VMU options]"), c.usage)
-            << run.err;
-        if (!c.usage) {
-            EXPECT_EQ(first_end, run.err.size()) << run.err;
-        }
-    }
-}
-
-TEST(VmuOptions, HelpAndVersionLikeEveryCompanionAndTheToolsOwnHelpUnchanged) {
-    const std::string program = VMURX_EMU_PATH;
-    const struct {
-        std::string args;
-        int status;
-        std::string out, err;  // prefixes
-    } cases[] = {
-        {"-h", 0, "Usage: vmurx-emu [VMU options] [-- vmurx options]\n", ""},
-        {"--help", 0, "Usage: vmurx-emu [VMU options] [-- vmurx options]\n", ""},
-        {"--hold 0 --help", 0, "Usage: vmurx-emu [VMU options] [-- vmurx options]\n", ""},
-        {"--version", 0, "vmurx-emu (vmurx) 1.1\n", ""},
-        {"-- -h", 1, "", "Usage: " + program + " [OPTIONS]\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.args);
-        const run_result run = run_program(words(program + " " + c.args));
-        EXPECT_EQ(run.status, c.status);
-        EXPECT_TRUE(run.out.starts_with(c.out)) << run.out;
-        EXPECT_TRUE(run.err.starts_with(c.err)) << run.err;
-        if (c.out.empty()) {
-            EXPECT_EQ(run.out, "");
-        }
-    }
-}
-
-TEST(VmuOptions, AreTakenInAnyCaseAndUpToTheLargestInt) {
-    const struct {
-        std::vector<std::string> args;
-        std::uint8_t type;
-        int level_min, level_max;  // reads left in the first level after two reads
-    } cases[] = {
-        {{"--type", "GAME"}, 0xCC, 0, 0},
-        {{"--type=Data"}, 0x33, 0, 0},
-        {{"--scripted", "--hold", "2147483647"}, 0x33, INT_MAX - 1, INT_MAX - 1},
-        {{"--scripted", "--hold", "2147483647", "--jitter", "2147483647"},
-         0x33,
-         INT_MAX - 1,
-         INT_MAX - 1},
-        {{"--scripted", "--jitter", "2147483647", "--seed", "7"}, 0x33, 0, INT_MAX - 1},
-    };
-    for (const auto& c : cases) {
-        vmu_sim vmu;
-        emu_options options;
-        std::string error;
-        ASSERT_TRUE(emu_parse_options(c.args, vmu, options, error)) << error;
-        EXPECT_EQ(vmu.frames.front().payload.front(), c.type);
-        vmu_sim_status_read(vmu);
-        vmu_sim_status_read(vmu);
-        EXPECT_GE(vmu.level_left, c.level_min) << c.args.back();
-        EXPECT_LE(vmu.level_left, c.level_max) << c.args.back();
     }
 }
 

@@ -123,7 +123,7 @@ TEST(ProbeOverPpdev, SaysWhatItTriedAndWhatToDo) {
         {"a PC without the drivers", no_driver_x86, "LPT1",
          "vmurx-probe: LPT1 is the port at 0x378. Tried:\n"
          "  ppdev: no parallel-port driver is loaded (no /proc/sys/dev/parport)\n"
-         "  direct I/O: refused: it needs root, and lockdown refuses it even to root\n"
+         "  direct I/O: refused: it needs root (a kernel in lockdown refuses it even to root)\n"
          "What to do:\n"
          "  - with a parallel port (onboard or on a card): sudo modprobe parport_pc ppdev\n"
          "  - without one (most laptops): " +

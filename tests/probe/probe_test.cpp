@@ -280,6 +280,8 @@ TEST(probe_verdict, judges_the_machine_against_the_pace_of_the_cards_own_copy) {
         std::int64_t longest_ns;  // the longest pause of the polling loop
         std::int64_t turn_ns;     // the longest raise, lower and progress line
         const char* verdict;
+        unsigned floor_us = 50;
+        double delay_unit_us = 0.5;  // the bare loop
     } cases[] = {
         {"a quiet machine", 10'000, 20'000, "This machine can follow the card's own Copy\n"},
         {"a pause just inside the echo's 40 µs", 38'000, 20'000,
@@ -290,12 +292,21 @@ TEST(probe_verdict, judges_the_machine_against_the_pace_of_the_cards_own_copy) {
         {"slow work between frames: 50 µs floor, 330 µs, a 30 µs pause", 30'000, 330'000,
          "This machine cannot follow the card's own Copy, because the work between frames with a "
          "pause, 411 µs, overruns the card's 400 µs.\n"},
+        {"no floor: the unit is the bare loop's 100 µs, not nothing", 10'000, 290'000,
+         "This machine cannot follow the card's own Copy, because the work between frames with a "
+         "pause, 401 µs, overruns the card's 400 µs.\n",
+         0, 100.0},
+        {"a floor shorter than the loop: the loop counts", 10'000, 290'000,
+         "This machine cannot follow the card's own Copy, because the work between frames with a "
+         "pause, 401 µs, overruns the card's 400 µs.\n",
+         50, 100.0},
     };
     const unsigned floor_us = delay_floor_us();
-    set_delay_floor_us(50);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);
+        set_delay_floor_us(c.floor_us);
         probe_measurement m;
+        m.delay_unit_us = c.delay_unit_us;
         // A million reads in a second, each 1 µs with the clock's read free:
         // the write counted as a read costs 1 µs.
         m.reads = 1'000'001;

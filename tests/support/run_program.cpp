@@ -143,6 +143,14 @@ run_result run_program(const std::vector<std::string>& argv, const run_options& 
     return result;
 }
 
+std::vector<std::string> split_words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> list;
+    for (std::string word; in >> word;)
+        list.push_back(word);
+    return list;
+}
+
 temp_dir::temp_dir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "vmurx-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr)

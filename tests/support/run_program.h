@@ -21,6 +21,10 @@ struct run_result {
 
 run_result run_program(const std::vector<std::string>& argv, const run_options& options = {});
 
+/// The words of `text` split at white space, as a shell splits a command
+/// line without quotes.
+std::vector<std::string> split_words(const std::string& text);
+
 /// A fresh, empty directory under the system's temporary directory, removed
 /// with its contents when the object goes away.
 class temp_dir {

@@ -227,7 +227,8 @@ TEST(CopyCard, ChecksTheEchoWhereTheCardDoesAndAbortsAfterAMismatch) {
     } cases[] = {
         {"a header's echo is never checked", 0, 0, false},
         {"the start frame's code", 0, 1, true},
-        {"a short frame's trailer", 1, 13, true},
+        {"a short frame's last payload byte", 1, 13, true},
+        {"a short frame's trailer", 1, 14, true},
         {"a data frame's code", 2, 1, true},
         {"a data frame's first data byte", 2, 2, true},
         {"a data frame's second data byte is not checked", 2, 3, false},

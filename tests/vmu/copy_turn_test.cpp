@@ -1,9 +1,13 @@
-// The tool's work between two frames, measured through the Copy card: from
+// The tool's turn between two frames, measured through the Copy card: from
 // the end of the tool's answer to a frame to its next status read, the
-// tool's last delay unit, its log marker, its progress and its priority
-// change must fit the card's gap before the next header (at least 0.4 ms, at
-// the fastest RC clock). The whole unchanged tool runs in a child process
-// against the counting card; the child reports the longest turn it saw.
+// tool's last delay unit and its port accesses must fit the card's gap
+// before the next header (at least 0.4 ms, at the fastest RC clock). The
+// counting card charges nothing else: masking is no change it could see,
+// and the log and the progress line cost no card time. How long this
+// machine's progress line and priority change take is the probe's verdict
+// on the card's own Copy (vmurx-probe). The whole unchanged tool runs in a
+// child process against the counting card; the child reports the longest
+// turn it saw.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

@@ -102,7 +102,6 @@ bool port_acquire(std::uint16_t base) {
         errno = best.error;
         return false;
     }
-    attempt.direct_tried = true;
     const int error = direct_io_grant(base);
     attempt.direct_error = error;
     if (error == 0) {

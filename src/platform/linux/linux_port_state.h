@@ -34,8 +34,7 @@ struct linux_port_attempt {
     int ppdev_number = -1;  // N of the ppdev node tried, -1 when none has this base
     int ppdev_error = 0;    // why /dev/parportN could not be claimed: EACCES, ENOENT, EBUSY, ...
     bool base_plausible = true;  // false: below 0x100 or 0xFFFF, so no direct access was tried
-    bool direct_tried = false;
-    int direct_error = 0;  // why direct I/O was refused: EPERM, ENOSYS, ...
+    int direct_error = 0;        // why direct I/O was refused: EPERM, ENOSYS, ...
 };
 
 /// The attempt of the last port_acquire.
