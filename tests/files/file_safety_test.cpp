@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <functional>
 #include <thread>
-#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -158,7 +157,7 @@ TEST(HeldFile, AChangeJustBeforeTheExchangeIsPutBack) {
         {"exchanged", way::exchange, changed, file_failure::changed, "Xld"},
         {"linked aside", way::linked, changed, file_failure::changed, "Xld"},
         {"copied aside", way::copied, changed, file_failure::changed, "Xld"},
-        {"a rename the system refuses", way::busy, "Device or resource busy", file_failure::system,
+        {"refused by the system", way::busy, "Device or resource busy", file_failure::system,
          "old"},
     };
     for (const auto& c : cases) {
@@ -169,14 +168,9 @@ TEST(HeldFile, AChangeJustBeforeTheExchangeIsPutBack) {
         file_error error;
         ASSERT_TRUE(hold_file(dir.file("card"), 100, held, error));
         const hooks_for_test h;
-        // The emulator's write lands on the old file an instant before the
-        // new one takes its name.
+        // An emulator writes into the old file just before the new takes its name.
         bool written = false;
-        const auto emulator = [&] {
-            if (!std::exchange(written, true)) {
-                EXPECT_EQ(pwrite(held.fd, "X", 1, 0), 1);
-            }
-        };
+        const auto emulator = [&] { written = written || pwrite(held.fd, "X", 1, 0) == 1; };
         h.hooks.rename2 = [&](const char* from, const char* to, unsigned flags) {
             if (c.how != way::exchange) {
                 errno = c.how == way::busy ? EBUSY : EINVAL;
@@ -364,8 +358,7 @@ TEST(Signals, EndTheProcessWithoutLeavingATemporary) {
                 atomic_write_hooks& hooks = atomic_write_test_hooks();
                 if (c.placing) {
                     hooks.rename2 = [signal](const char* from, const char* to, unsigned flags) {
-                        // A thread of the program's own, which holds back
-                        // nothing (a new one would take this one's mask).
+                        // A thread of the program that holds nothing back.
                         std::thread([signal] {
                             sigset_t set;
                             sigemptyset(&set);
