@@ -46,11 +46,18 @@ bool store(const std::string& path, const card_image& card, bool replace, const 
             error.reason += "; the card is unchanged";
         return false;
     }
+    // The new image has taken the card's name by now: a failure from here on
+    // says so, since the old image is gone.
     bounded_file back;
-    if (!read_file_bounded(path, CARD_SIZE, back, error) && error.cause != file_failure::too_large)
+    if (!read_file_bounded(path, CARD_SIZE, back, error) &&
+        error.cause != file_failure::too_large) {
+        error.reason += " (reading it back); the new image is in place";
         return false;
+    }
     if (back.bytes != bytes) {
-        error = {path, "the card read back differs from what was written", file_failure::content};
+        error = {path,
+                 "the card read back differs from what was written; the new image is in place",
+                 file_failure::content};
         return false;
     }
     return true;

@@ -40,6 +40,50 @@ bool chain_runs_down(const card_image& card, const card_layout& layout, std::siz
     return card_fat(card, layout, to) == FAT_END;
 }
 
+// The directory's blocks as the root names them, highest first, into
+// `layout` (whose FAT block is read): false with the reason when they lie
+// outside the card or take the root's or the FAT's block.
+bool read_directory(const card_image& card, std::span<const std::uint8_t> root, card_layout& layout,
+                    std::string& reason) {
+    const std::size_t named = get_u16(root, 0x4A);
+    const std::size_t size = get_u16(root, 0x4C);
+    const bool down_fits = size >= 1 && named < CARD_BLOCKS && named + 1 >= size;
+    const bool up_fits = size >= 1 && named + size <= CARD_BLOCKS;
+    if (!down_fits && !up_fits) {
+        reason = "the directory (" + std::to_string(size) + " blocks from block " +
+                 std::to_string(named) + ") lies outside the card";
+        return false;
+    }
+    // Some cards name the directory by its lowest block; the system chain,
+    // which always runs from the highest block down, tells.
+    std::size_t highest = named;
+    if (up_fits && size > 1 &&
+        (!down_fits || !chain_runs_down(card, layout, named, named + 1 - size)) &&
+        chain_runs_down(card, layout, named + size - 1, named)) {
+        highest = named + size - 1;
+        layout.directory_from_lowest = true;
+    } else if (!down_fits) {
+        // Only read upward would it fit, and its chain does not run so:
+        // downward from the block named it would leave the card.
+        reason = "the directory (" + std::to_string(size) + " blocks down from block " +
+                 std::to_string(named) + ") lies outside the card";
+        return false;
+    }
+    for (std::size_t i = 0; i < size; ++i)
+        layout.directory.push_back(static_cast<std::uint16_t>(highest - i));
+    // Entries written there would overwrite the root or the FAT.
+    for (const std::uint16_t block : layout.directory) {
+        if (block == CARD_ROOT_BLOCK || block == layout.fat_block) {
+            reason = "the directory (" + std::to_string(size) + (size == 1 ? " block" : " blocks") +
+                     " from block " + std::to_string(named) + ") takes block " +
+                     std::to_string(block) + " of the " +
+                     (block == CARD_ROOT_BLOCK ? "root" : "FAT");
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool card_from_file(std::span<const std::uint8_t> file, card_image& card, std::string& reason) {
@@ -98,45 +142,12 @@ bool card_read_layout(const card_image& card, card_layout& layout, std::string& 
         return false;
     }
     layout.fat_block = fat;
-    const std::size_t named = get_u16(root, 0x4A);
-    const std::size_t size = get_u16(root, 0x4C);
-    const bool down_fits = size >= 1 && named < CARD_BLOCKS && named + 1 >= size;
-    const bool up_fits = size >= 1 && named + size <= CARD_BLOCKS;
-    if (!down_fits && !up_fits) {
-        reason = "the directory (" + std::to_string(size) + " blocks from block " +
-                 std::to_string(named) + ") lies outside the card";
+    if (!read_directory(card, root, layout, reason))
         return false;
-    }
-    // Some cards name the directory by its lowest block; the system chain,
-    // which always runs from the highest block down, tells.
-    std::size_t highest = named;
-    if (up_fits && size > 1 &&
-        (!down_fits || !chain_runs_down(card, layout, named, named + 1 - size)) &&
-        chain_runs_down(card, layout, named + size - 1, named)) {
-        highest = named + size - 1;
-        layout.directory_from_lowest = true;
-    } else if (!down_fits) {
-        // Only read upward would it fit, and its chain does not run so:
-        // downward from the block named it would leave the card.
-        reason = "the directory (" + std::to_string(size) + " blocks down from block " +
-                 std::to_string(named) + ") lies outside the card";
-        return false;
-    }
-    for (std::size_t i = 0; i < size; ++i)
-        layout.directory.push_back(static_cast<std::uint16_t>(highest - i));
-    // Entries written there would overwrite the root or the FAT.
-    for (const std::uint16_t block : layout.directory) {
-        if (block == CARD_ROOT_BLOCK || block == fat) {
-            reason = "the directory (" + std::to_string(size) + (size == 1 ? " block" : " blocks") +
-                     " from block " + std::to_string(named) + ") takes block " +
-                     std::to_string(block) + " of the " +
-                     (block == CARD_ROOT_BLOCK ? "root" : "FAT");
-            return false;
-        }
-    }
 
     layout.user_blocks = get_u16(root, ROOT_USER_BLOCKS);
-    std::size_t lowest_system = std::min<std::size_t>(fat, highest + 1 - size);
+    // The directory's blocks run down from the highest: its last is the lowest.
+    const std::size_t lowest_system = std::min<std::size_t>(fat, layout.directory.back());
     layout.user_end = static_cast<std::uint16_t>(std::min<std::size_t>(
         {layout.user_blocks, lowest_system, static_cast<std::size_t>(CARD_ROOT_BLOCK)}));
     const std::uint16_t max_game = get_u16(root, 0x56);

@@ -33,7 +33,10 @@ card_disk_name own_name(const std::string& card_name, card_name_form form) {
 }
 
 // The `number`th variant of `stem`: "~N" after it, for a .VMS within 8
-// bytes.
+// bytes. The '~' lies outside card_vms_stem's letters on purpose, and the
+// man page promises it: no stem the rule makes has one, so a chosen name is
+// told at a glance from one the card gives and can never be another
+// entry's own name.
 std::string variant(const std::string& stem, unsigned number, card_name_form form) {
     const std::string suffix = "~" + std::to_string(number);
     if (form != card_name_form::vms)

@@ -31,7 +31,8 @@ std::string card_vms_stem(const std::string& card_name);
 /// `exists(stem)` tells whether the folder holds a file that the name would
 /// write (the .VMI too, for a .VMS). A name the card name gives unchanged is
 /// kept even where a file of that name exists (whether to replace it is
-/// the caller's); a twin's gets "~2", "~3" ... (within 8 bytes for a .VMS).
+/// the caller's); a twin's gets "~2", "~3" ... (within 8 bytes for a .VMS;
+/// the '~' is outside card_vms_stem's rule, so no own name has one).
 /// Names are compared without regard to letter case, as some file systems
 /// compare them. A stem left empty: no variant is free.
 std::vector<card_disk_name> card_disk_names(const std::vector<std::string>& card_names,

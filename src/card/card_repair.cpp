@@ -32,24 +32,28 @@ std::string blocks_text(std::size_t n) {
 
 // Ends a looping or out-of-range chain at its last good block, or shortens
 // an entry to its whole but shorter chain; else says what is left. A chain
-// that shares a block is left as it is.
-void mend_chain(card_image& card, const card_layout& layout, const followed& f,
+// that shares a block is left as it is. True when a file was cut short.
+bool mend_chain(card_image& card, const card_layout& layout, const followed& f,
                 const std::array<int, CARD_BLOCKS>& count, card_repair_report& report) {
     const std::string label = card_entry_label(f.entry);
     const card_chain& chain = f.chain;
+    // The chain is followed past the entry's size: one that loops or leaves
+    // the card only after more blocks than the entry says would make the
+    // entry longer, taking blocks that may be another file's lost tail.
     const bool ends_early =
-        chain.kind == card_chain_fault::loops || chain.kind == card_chain_fault::leaves_card;
+        (chain.kind == card_chain_fault::loops || chain.kind == card_chain_fault::leaves_card) &&
+        chain.blocks.size() <= f.entry.blocks;
     const bool shorter =
         chain.kind == card_chain_fault::wrong_length && chain.blocks.size() < f.entry.blocks;
     if (!ends_early && !shorter) {
         report.left.push_back(label + ": " + chain.fault + " (remove it, or mend it by hand)");
-        return;
+        return false;
     }
     // A file that shares a block with another is the user's to choose
     // (list_shared_blocks says which): changing one changes the other.
     if (std::any_of(chain.blocks.begin(), chain.blocks.end(),
                     [&](std::uint16_t block) { return count[block] > 1; }))
-        return;
+        return false;
     if (ends_early)
         card_set_fat(card, layout, chain.blocks.back(), FAT_END);
     card_file entry = f.entry;
@@ -61,6 +65,7 @@ void mend_chain(card_image& card, const card_layout& layout, const followed& f,
                                  : std::string()) +
                             "now " + blocks_text(entry.blocks) + " (the entry said " +
                             std::to_string(f.entry.blocks) + ")");
+    return true;
 }
 
 void list_shared_blocks(const card_layout& layout, const std::vector<followed>& files,
@@ -95,9 +100,10 @@ bool repair(card_image& card, card_repair_report& report, std::string& reason) {
     for (const card_file& file : card_files(card, layout))
         files.push_back({file, card_follow_chain(card, layout, file.first_block, file.blocks)});
     const std::array<int, CARD_BLOCKS> count = holders(layout, files);
+    bool cut = false;
     for (const followed& f : files) {
         if (f.chain.kind != card_chain_fault::none)
-            mend_chain(card, layout, f, count, report);
+            cut = mend_chain(card, layout, f, count, report) || cut;
     }
     list_shared_blocks(layout, files, report);
 
@@ -105,10 +111,17 @@ bool repair(card_image& card, card_repair_report& report, std::string& reason) {
     if (lost.empty())
         return true;
     // A chain cut short or led astray may go on in blocks that now look
-    // lost: they wait until what is left is dealt with.
+    // lost: they wait until what is left is dealt with, and a file cut
+    // short in this run may go on in them too: they wait for the next run.
+    const std::string kept = blocks_text(lost.size()) + " lost (" + card_block_ranges(lost) + ")";
     if (!report.left.empty()) {
-        report.left.push_back(blocks_text(lost.size()) + " lost (" + card_block_ranges(lost) +
-                              ") not freed while a damaged file may still reach them");
+        report.left.push_back(kept + " not freed while a damaged file may still reach them");
+        return true;
+    }
+    if (cut) {
+        report.left.push_back(kept +
+                              " not freed: a file shortened now may go on in them (a copy of the "
+                              "card keeps them; a second repair frees them)");
         return true;
     }
     for (const std::uint16_t block : lost)

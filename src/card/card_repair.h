@@ -1,11 +1,14 @@
 // Mending a damaged card where that can be done without guessing: a chain
-// that loops or leaves the card ends at its last good block, an entry whose
-// chain is shorter than it says is shortened to match, and blocks allocated
-// in the user area but in no file are freed. Whatever needs a choice (two
-// files sharing a block, a chain that runs into a free block) is listed and
-// left to the user, and while anything is left no lost block is freed: it
-// may be the rest of that file. Nothing but the FAT and the sizes in directory entries
-// changes; every block keeps its bytes.
+// that loops or leaves the card within its entry's size ends at its last
+// good block, an entry whose chain is shorter than it says is shortened to
+// match, and blocks allocated in the user area but in no file are freed.
+// Whatever needs a choice (two files sharing a block, a chain that runs into
+// a free block or past its entry's size) is listed and left to the user, and
+// while anything is left no lost block is freed: it may be the rest of that
+// file. Nor is one freed in a run that cut a file short, whose rest it may
+// hold: a second run frees it, once the user has kept a copy of the card.
+// Nothing but the FAT and the sizes in directory entries changes; every
+// block keeps its bytes.
 #pragma once
 
 #include <string>

@@ -61,10 +61,6 @@ bool outputs_of(card_name_form form, const std::string& path, const card_file& e
     return true;
 }
 
-}  // namespace
-
-namespace {
-
 // The folder to write into, checked once before anything is written.
 bool folder_exists(const std::string& dir) {
     struct stat st {};
@@ -125,6 +121,47 @@ std::string why_chosen(const std::string& own, const card_disk_name& name, card_
     return "a .VMS name has at most 8 letters, digits, '_' or '-'; written as " + shown;
 }
 
+// An entry to write, and the name it is written as.
+struct named_entry {
+    card_file entry;
+    card_chain chain;
+    std::string own;      // the name its card name gives
+    card_disk_name name;  // the name it gets (card_names.h)
+    bool twin = false;    // an earlier entry of the run gives `own` too
+};
+
+// The chosen entries whose chains are whole, each with its name, chosen for
+// all of them together; damaged entries are said and take no name.
+std::vector<named_entry> name_entries(const card_command_line& cl, const card_image& card,
+                                      const card_layout& layout, card_name_form form,
+                                      const std::string& dir, int& status) {
+    const std::string& card_path = cl.operands.front();
+    std::vector<named_entry> whole;
+    std::vector<std::string> card_names;
+    for (const std::size_t slot : chosen_slots(cl, card, layout, status)) {
+        const card_file entry = card_read_entry(card, layout, slot);
+        card_chain chain = card_follow_chain(card, layout, entry.first_block, entry.blocks);
+        if (!chain.fault.empty()) {
+            status = card_fail(card_path + ": " + card_entry_label(entry),
+                               chain.fault + "; not extracted");
+            continue;
+        }
+        card_names.push_back(card_file_name(entry));
+        whole.push_back({entry, std::move(chain), {}, {}, false});
+    }
+    const std::vector<card_disk_name> names = card_disk_names(
+        card_names, form, [&](const std::string& stem) { return taken_in(dir, stem, form); });
+    std::set<std::string> met;
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+        named_entry& e = whole[i];
+        e.own = form == card_name_form::vms ? card_vms_stem(card_names[i])
+                                            : card_output_name(card_names[i]);
+        e.name = names[i];
+        e.twin = !met.insert(ascii_lower(e.own)).second;
+    }
+    return whole;
+}
+
 }  // namespace
 
 int card_extract_command(const card_command_line& cl) {
@@ -143,40 +180,19 @@ int card_extract_command(const card_command_line& cl) {
     if (!folder_exists(dir))
         return 1;
     int status = 0;
-    // Damaged entries are said and take no name.
-    std::vector<std::pair<card_file, card_chain>> whole;
-    for (const std::size_t slot : chosen_slots(cl, card, layout, status)) {
-        const card_file entry = card_read_entry(card, layout, slot);
-        card_chain chain = card_follow_chain(card, layout, entry.first_block, entry.blocks);
-        if (chain.fault.empty())
-            whole.emplace_back(entry, std::move(chain));
-        else
-            status = card_fail(card_path + ": " + card_entry_label(entry),
-                               chain.fault + "; not extracted");
-    }
-    std::vector<std::string> card_names;
-    card_names.reserve(whole.size());
-    for (const auto& [entry, chain] : whole)
-        card_names.push_back(card_file_name(entry));
-    const std::vector<card_disk_name> names = card_disk_names(
-        card_names, form, [&](const std::string& stem) { return taken_in(dir, stem, form); });
+    const std::vector<named_entry> entries = name_entries(cl, card, layout, form, dir, status);
     // Nothing of the run may replace the card it reads, whatever its name.
     input_files inputs;
     add_input(inputs, card_path);
-    std::set<std::string> met;
-    for (std::size_t i = 0; i < whole.size(); ++i) {
-        const auto& [entry, chain] = whole[i];
-        const std::string label = card_path + ": " + card_entry_label(entry);
-        const std::string own = form == card_name_form::vms ? card_vms_stem(card_names[i])
-                                                            : card_output_name(card_names[i]);
-        const bool twin = !met.insert(ascii_lower(own)).second;
-        if (names[i].stem.empty()) {
+    for (const named_entry& e : entries) {
+        const std::string label = card_path + ": " + card_entry_label(e.entry);
+        if (e.name.stem.empty()) {
             status = card_fail(label, "no name of it is free in the folder; not extracted");
             continue;
         }
         std::vector<output_file> outputs;
         std::string reason;
-        if (!outputs_of(form, dir + "/" + names[i].stem, entry, card_chain_bytes(card, chain),
+        if (!outputs_of(form, dir + "/" + e.name.stem, e.entry, card_chain_bytes(card, e.chain),
                         outputs, reason)) {
             status = card_fail(label, reason + "; not extracted");
             continue;
@@ -186,8 +202,8 @@ int card_extract_command(const card_command_line& cl) {
             status = card_fail_write(error);
             continue;
         }
-        if (names[i].chosen && !cl.quiet)
-            card_fail(label, why_chosen(own, names[i], form, twin), 0);
+        if (e.name.chosen && !cl.quiet)
+            card_fail(label, why_chosen(e.own, e.name, form, e.twin), 0);
     }
     return status;
 }

@@ -48,14 +48,16 @@ bool same_file(const std::string& name, const struct stat& old) {
     return lstat(name.c_str(), &now) == 0 && now.st_dev == old.st_dev && now.st_ino == old.st_ino;
 }
 
+// Copies the whole of `from`, from its start whatever its offset, to `to`.
 bool copy_whole(int from, int to) {
     std::vector<char> buffer(65536);
-    while (true) {
-        const ssize_t n = read(from, buffer.data(), buffer.size());
+    for (off_t offset = 0;;) {
+        const ssize_t n = pread(from, buffer.data(), buffer.size(), offset);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return n == 0;
+        offset += n;
         for (ssize_t done = 0; done < n;) {
             const ssize_t w = write(to, buffer.data() + done, static_cast<std::size_t>(n - done));
             if (w < 0 && errno == EINTR)
@@ -67,33 +69,33 @@ bool copy_whole(int from, int to) {
     }
 }
 
-// A copy of the old file at `path` under a new name starting with `prefix`
-// in `dir`, with its mode. False with errno set.
-bool copy_aside(const write_target& t, const std::string& path, const std::string& prefix,
-                std::string& aside) {
-    const int to = create_unique(t.dir, prefix, aside);
+// A copy of what `from` holds under a new name starting with `prefix` in
+// t.dir, with the old file's mode. False with errno set.
+bool copy_into_new(const write_target& t, int from, const std::string& prefix, std::string& name) {
+    const int to = create_unique(t.dir, prefix, name);
     if (to < 0)
         return false;
-    const int from = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    bool ok = from >= 0 && copy_whole(from, to) && fchmod(to, t.old.st_mode & 0777) == 0 &&
-              fsync(to) == 0;
+    bool ok = copy_whole(from, to) && fchmod(to, t.old.st_mode & 0777) == 0 && fsync(to) == 0;
     const int saved = errno;
-    if (from >= 0)
-        close(from);
     ok = close(to) == 0 && ok;
     if (!ok) {
-        unlink(aside.c_str());
+        unlink(name.c_str());
         errno = saved;
     }
     return ok;
 }
 
+// "NAME.vmurx-old-XXXXXX" beside the file at `path`, or without NAME where
+// that would be too long: where an old file is kept in sight.
+std::string aside_prefix(const std::string& path) {
+    const std::string base = base_name(path);
+    return base.size() + 17 <= 255 ? base + ".vmurx-old-" : "vmurx-old-";
+}
+
 // The old file at `path` also under a visible name beside it: a second link
 // where the file system has them, else a copy. `linked` tells which.
 bool keep_aside(const write_target& t, const std::string& path, std::string& aside, bool& linked) {
-    const std::string base = base_name(path);
-    // "NAME.vmurx-old-XXXXXX", or without NAME where that would be too long.
-    const std::string prefix = base.size() + 17 <= 255 ? base + ".vmurx-old-" : "vmurx-old-";
+    const std::string prefix = aside_prefix(path);
     for (int attempt = 0; attempt < 100; ++attempt) {
         aside = t.dir + prefix + random_letters();
         if (call_link(path.c_str(), aside.c_str()) == 0) {
@@ -104,7 +106,14 @@ bool keep_aside(const write_target& t, const std::string& path, std::string& asi
             break;
     }
     linked = false;
-    return copy_aside(t, path, prefix, aside);
+    const int from = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (from < 0)
+        return false;
+    const bool copied = copy_into_new(t, from, prefix, aside);
+    const int saved = errno;
+    close(from);
+    errno = saved;
+    return copied;
 }
 
 // The fallback of place_over: the old file kept aside first, then the new
@@ -117,6 +126,7 @@ bool place_over_by_rename(write_target& t, const std::string& path, bool& linked
     // hold the file that was checked.
     if (!linked && !same_file(path, t.old)) {
         unlink(aside.c_str());
+        t.changed = true;
         errno = EBUSY;
         return false;
     }
@@ -128,6 +138,18 @@ bool place_over_by_rename(write_target& t, const std::string& path, bool& linked
     }
     t.temp = aside;
     return true;
+}
+
+// A copy made aside holds the old file as it was when copied; the held file,
+// open still, holds it as another program has written it since. A copy of
+// that takes the first one's place, to go back in its stead. Should it not
+// be made, the first one goes back: the best there is.
+void copy_again(write_target& t, const std::string& path) {
+    std::string fresh;
+    if (!copy_into_new(t, t.held->fd, aside_prefix(path), fresh))
+        return;
+    unlink(t.temp.c_str());
+    t.temp = fresh;
 }
 
 }  // namespace
@@ -171,6 +193,9 @@ bool place_over(write_target& t, const std::string& path, std::string& kept_as) 
     if (same && (t.held == nullptr || held_file_unchanged(*t.held, false, ignored)))
         return true;
     // What was checked is no longer what was there: put it back untouched.
+    t.changed = true;
+    if (!linked && t.held != nullptr)
+        copy_again(t, path);
     if (exchanged ? call_rename2(t.temp.c_str(), path.c_str(), RENAME_EXCHANGE) == 0
                   : call_rename(t.temp.c_str(), path.c_str()) == 0) {
         if (exchanged)

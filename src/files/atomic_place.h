@@ -17,6 +17,7 @@ struct write_target {
     struct stat old {};  // what is there, when it exists
     std::string temp;    // the new file; once placed over an old one, the old one
     bool placed = false;
+    bool changed = false;  // place_over found the old file changed or replaced meanwhile
     const held_file* held = nullptr;
 };
 
@@ -34,7 +35,7 @@ int create_unique(const std::string& dir, const std::string& prefix, std::string
 bool place_new(const write_target& t, const std::string& path);
 
 /// Puts the temporary file over the old one, which then lives on under
-/// t.temp. False with errno set, EBUSY when the old file is no longer the
-/// one checked or no longer holds what was read: then it is left as it is,
-/// or, should it not go back, its name is `kept_as`.
+/// t.temp. False with errno set; with t.changed when the old file is no
+/// longer the one checked or no longer holds what was read: then it is left
+/// as it is, or, should it not go back, its name is `kept_as`.
 bool place_over(write_target& t, const std::string& path, std::string& kept_as);

@@ -177,7 +177,7 @@ bool place_all(const std::vector<file_to_write>& outputs, std::vector<write_targ
                             : place_new(t, outputs[i].path);
         if (!t.placed) {
             error = {outputs[i].path, std::strerror(errno), file_failure::system, error.kept_as};
-            if (errno == EBUSY) {
+            if (t.changed) {
                 error.reason = "changed while the new file was written; left as it is";
                 error.cause = file_failure::changed;
             }
@@ -213,9 +213,12 @@ bool write_and_place(const std::vector<file_to_write>& outputs, std::vector<writ
     }
     if (atomic_write_test_hooks().before_placing)
         atomic_write_test_hooks().before_placing();
+    // Held back in this thread, and in any other the handler records the
+    // signal and leaves it to temporaries_placed.
     const sigset_t held_back = ending_signals();
     sigset_t before;
     pthread_sigmask(SIG_BLOCK, &held_back, &before);
+    temporaries_placing();
     forget_all();
     bool placed = true;
     for (std::size_t i = 0; i < outputs.size() && placed; ++i) {
@@ -225,8 +228,9 @@ bool write_and_place(const std::vector<file_to_write>& outputs, std::vector<writ
         }
     }
     placed = placed && place_all(outputs, targets, error);
-    temporaries_unwatch();
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    temporaries_placed();
+    temporaries_unwatch();
     return placed;
 }
 

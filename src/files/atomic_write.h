@@ -51,8 +51,9 @@ struct file_to_write {
 /// put back after a failure, the error says where it is (`kept_as`).
 /// SIGINT, SIGTERM and SIGHUP while the temporary files are written remove
 /// them before the process ends; while the files take their names, the
-/// signals wait until all are in place or back. The error's object is the
-/// path as given: escape it before it reaches a terminal.
+/// signals, whichever thread of the process they reach, wait until all are
+/// in place or back. The error's object is the path as given: escape it
+/// before it reaches a terminal.
 bool write_files_atomically(const std::vector<file_to_write>& files, bool replace,
                             file_error& error, const input_files* inputs = nullptr);
 

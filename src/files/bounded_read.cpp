@@ -92,11 +92,23 @@ bool read_open_file_bounded(int fd, const std::string& path, std::size_t limit, 
     return true;
 }
 
+bool check_regular_path(const std::string& path, file_error& error) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        error = {path, std::strerror(errno), file_failure::system};
+        return false;
+    }
+    return check_regular_file(st, path, error);
+}
+
 bool read_file_bounded(const std::string& path, std::size_t limit, bounded_file& file,
                        file_error& error) {
     file = {};
-    // Without O_NONBLOCK, opening a FIFO waits for a writer.
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (!check_regular_path(path, error))
+        return false;
+    // Without O_NONBLOCK, opening a FIFO that took the name meanwhile would
+    // wait for a writer; the check after the open sees what was opened.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         error = {path, std::strerror(errno), file_failure::system};
         return false;

@@ -58,13 +58,17 @@ bool hold_file(const std::string& path, std::size_t limit, held_file& held, file
     // A file replaced between the open and the lock is opened again: the
     // lock must be on the file that the path names.
     for (int attempt = 0; attempt < 3; ++attempt) {
+        // Nothing but a regular file is opened, the more so for writing.
+        if (!check_regular_path(path, error))
+            return false;
         const int fd = open_for_lock(path);
         if (fd < 0) {
             error = {path, std::strerror(errno), file_failure::system};
             return false;
         }
         held.fd = fd;
-        // Only a regular file is locked and read.
+        // Only a regular file is locked and read, whatever took the name
+        // since the check before the open.
         if (fstat(fd, &held.status) != 0) {
             error = {path, std::strerror(errno), file_failure::system};
             return false;

@@ -1,5 +1,7 @@
 // The temporaries that a signal removes: a fixed table the handler reads
-// without locks or allocation, as a signal handler must.
+// without locks or allocation, as a signal handler must; and the count of
+// writers placing their files, which keeps the handler from ending the
+// process until they are done.
 #include "files/temporary_cleanup.h"
 
 #include <limits.h>
@@ -28,7 +30,19 @@ int watchers = 0;
 struct sigaction previous[std::size(SIGNALS)];
 bool installed[std::size(SIGNALS)] = {};
 
+// Writers placing their files, in any thread, and a signal that came
+// meanwhile: the handler only records it then, and the last writer to be
+// done raises it. A handler may touch these only if they need no lock.
+std::atomic<int> placing{0};
+std::atomic<int> pending{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
 extern "C" void remove_temporaries(int signal) {
+    // Recorded first, then the count looked at: a writer that was done in
+    // between finds the signal and raises it itself.
+    pending.store(signal);
+    if (placing.load() > 0 || pending.exchange(0) == 0)
+        return;
     for (slot& s : slots) {
         if (s.state.load() == NOTED)
             unlink(s.name);
@@ -71,6 +85,18 @@ void temporaries_unwatch() {
             sigaction(SIGNALS[i], &previous[i], nullptr);
         installed[i] = false;
     }
+}
+
+void temporaries_placing() {
+    placing.fetch_add(1);
+}
+
+void temporaries_placed() {
+    if (placing.fetch_sub(1) != 1)
+        return;
+    // Through the handler, where it is still installed, as if it came now.
+    if (const int signal = pending.exchange(0); signal != 0)
+        raise(signal);
 }
 
 int temporaries_note(const std::string& name) {

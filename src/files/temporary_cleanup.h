@@ -12,6 +12,13 @@
 void temporaries_watch();
 void temporaries_unwatch();
 
+/// Between these, a writer puts its files in place: a signal that comes
+/// meanwhile, in whichever thread, ends the process only once every writer
+/// is done (temporaries_placed raises it), so that no file is left half
+/// placed. Async-signal-safe: the handler sees a lock-free count.
+void temporaries_placing();
+void temporaries_placed();
+
 /// Notes a temporary file to remove should a signal come: a token for
 /// temporaries_forget, or -1 when it cannot be noted (a name too long).
 int temporaries_note(const std::string& name);

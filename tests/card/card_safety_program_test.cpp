@@ -2,11 +2,15 @@
 // in the root that once crashed every program that reads a card, a second
 // writer, a read-only or hard-linked card, an output that is an input by
 // another name, and the refusals all leaving every file byte for byte as it
-// was.
+// was; a dry run of repair reads such a card all the same.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +27,16 @@ card_image blank_image() {
 
 run_result run_argv(const temp_dir& dir, std::vector<std::string> argv) {
     return run_program(argv, {.cwd = dir.path(), .env = {"TZ=UTC"}, .unset = {}, .timeout_s = 20});
+}
+
+// A dry run of repair only reads the card: what keeps a change out (the
+// lock, a read-only card, other names) does not keep it from reading.
+void expect_dry_run_reads(const temp_dir& dir, const char* what) {
+    SCOPED_TRACE(what);
+    const run_result r = run(dir, "repair --dry-run c.bin");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "c.bin: nothing to repair\n");
+    EXPECT_EQ(r.err, "");
 }
 
 // The root names its directory as 13 blocks down from block 1: read so, the
@@ -80,6 +94,7 @@ TEST(TwoWriters, TheSecondIsRefusedAndAnInPlaceWriteIsKept) {
               "vmurx-card: c.bin: another program is changing it (it holds its lock); nothing "
               "was written\n");
     EXPECT_EQ(read_bytes(dir, "c.bin"), before);
+    expect_dry_run_reads(dir, "a card held by another program");
     // An emulator saving into the card while this write is under way.
     bytes emulator = before;
     emulator[100] ^= 0xFF;
@@ -102,30 +117,51 @@ TEST(TwoWriters, TheSecondIsRefusedAndAnInPlaceWriteIsKept) {
 
 // Without renameat2's exchange, a new image that cannot take the card's
 // name leaves the card as it was, and says so truly: no name is left
-// without a card, and nothing is left beside it.
-TEST(Fallback, ACardWhoseNewImageCannotTakeItsNameIsUnchanged) {
-    temp_dir dir;
-    card_with(dir, "c.bin", {{"A", make_save({})}});
-    const bytes before = read_bytes(dir, "c.bin");
-    atomic_write_hooks& hooks = atomic_write_test_hooks();
-    hooks.rename2 = [](const char*, const char*, unsigned) {
-        errno = EINVAL;
-        return -1;
+// without a card, and nothing is left beside it. One that took the name but
+// does not read back as written says that it is in place.
+TEST(Fallback, WhatBecameOfTheCardIsSaidTruly) {
+    const struct {
+        const char* rule;
+        std::function<int(const char* from, const char* to)> rename;
+        std::string reason;
+        bool unchanged;
+    } cases[] = {
+        {"the rename fails",
+         [](const char*, const char*) {
+             errno = EIO;
+             return -1;
+         },
+         "Input/output error; the card is unchanged", true},
+        {"the name taken, then the card changed under it",
+         [](const char* from, const char* to) {
+             const int done = std::rename(from, to);
+             std::ofstream(to, std::ios::binary | std::ios::trunc) << "garbled";
+             return done;
+         },
+         "the card read back differs from what was written; the new image is in place", false},
     };
-    hooks.rename = [](const char*, const char*) {
-        errno = EIO;
-        return -1;
-    };
-    card_held held;
-    file_error error;
-    ASSERT_TRUE(card_hold(dir.file("c.bin"), false, held, error)) << error.reason;
-    EXPECT_FALSE(card_store_held(held, blank_image(), error));
-    atomic_write_test_hooks() = {};
-    EXPECT_EQ(error.reason, "Input/output error; the card is unchanged");
-    EXPECT_EQ(read_bytes(dir, "c.bin"), before);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
-                            std::filesystem::directory_iterator()),
-              2);  // the card and A.dci
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        temp_dir dir;
+        card_with(dir, "c.bin", {{"A", make_save({})}});
+        const bytes before = read_bytes(dir, "c.bin");
+        atomic_write_hooks& hooks = atomic_write_test_hooks();
+        hooks.rename2 = [](const char*, const char*, unsigned) {
+            errno = EINVAL;
+            return -1;
+        };
+        hooks.rename = c.rename;
+        card_held held;
+        file_error error;
+        ASSERT_TRUE(card_hold(dir.file("c.bin"), false, held, error)) << error.reason;
+        EXPECT_FALSE(card_store_held(held, blank_image(), error));
+        atomic_write_test_hooks() = {};
+        EXPECT_EQ(error.reason, c.reason);
+        EXPECT_EQ(read_bytes(dir, "c.bin") == before, c.unchanged);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                                std::filesystem::directory_iterator()),
+                  2);  // the card and A.dci
+    }
 }
 
 TEST(Permissions, AReadOnlyOrHardLinkedCardIsOnlyChangedWithForce) {
@@ -140,6 +176,7 @@ TEST(Permissions, AReadOnlyOrHardLinkedCardIsOnlyChangedWithForce) {
               "vmurx-card: c.bin: read-only (mode 0444); nothing was written (use --force to "
               "change it all the same)\n");
     EXPECT_EQ(read_bytes(dir, "c.bin"), blank);
+    expect_dry_run_reads(dir, "a read-only card");
     r = run(dir, "add --force c.bin A.dci");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(stat_of(dir.file("c.bin")).st_mode & 07777, 0444u);
@@ -154,6 +191,7 @@ TEST(Permissions, AReadOnlyOrHardLinkedCardIsOnlyChangedWithForce) {
               "one from the others; nothing was written (use --force to change this name "
               "alone)\n");
     EXPECT_EQ(read_bytes(dir, "c.bin"), one);
+    expect_dry_run_reads(dir, "a hard-linked card");
     r = run(dir, "remove --force c.bin A");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(run(dir, "list c.bin").out.find(" A "), std::string::npos);

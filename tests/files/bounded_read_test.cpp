@@ -1,9 +1,12 @@
 // Reading a file up to a limit, and the parts of a path: a file of exactly
 // the limit is read, one byte more is refused without reading further, what
 // is not a regular file (an endless device, a FIFO nobody writes) is refused
-// at once, and what cannot be read says why.
+// at once and never opened, and what cannot be read says why; a file held to
+// be changed alike.
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <string>
@@ -11,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "files/bounded_read.h"
+#include "files/held_file.h"
 #include "files/paths.h"
 #include "run_program.h"
 
@@ -42,20 +46,35 @@ TEST(BoundedRead, ReadsUpToTheLimitAndRefusesMore) {
          "No such file or directory"},
         {"a directory", dir.path(), 8, false, file_failure::system, "Is a directory"},
     };
+    // What is not a regular file is refused before it is opened: opening a
+    // device may act on it. The FIFO tells whether it was opened.
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.file("fifo").c_str(), IN_OPEN), 0);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
         bounded_file file;
         file_error error;
         ASSERT_EQ(read_file_bounded(c.path, c.limit, file, error), c.read) << error.reason;
+        // Holding a file to change it reads and refuses as reading it does.
+        held_file held;
+        file_error held_error;
+        ASSERT_EQ(hold_file(c.path, c.limit, held, held_error), c.read) << held_error.reason;
         if (c.read) {
             EXPECT_EQ(std::string(file.bytes.begin(), file.bytes.end()), read_file(c.path));
+            EXPECT_EQ(held.bytes, file.bytes);
         } else {
-            EXPECT_EQ(error.object, c.path);
-            EXPECT_EQ(error.cause, c.cause);
-            EXPECT_EQ(error.reason, c.reason);
+            for (const file_error& e : {error, held_error}) {
+                EXPECT_EQ(e.object, c.path);
+                EXPECT_EQ(e.cause, c.cause);
+                EXPECT_EQ(e.reason, c.reason);
+            }
             EXPECT_TRUE(file.bytes.empty());
         }
     }
+    char event[sizeof(inotify_event) + 256];
+    EXPECT_EQ(read(watch, event, sizeof event), -1) << "the FIFO was opened";
+    close(watch);
 }
 
 TEST(BoundedRead, GivesTheModificationTime) {

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -140,24 +141,59 @@ TEST(HeldFile, AChangeByAProgramThatTakesNoLockIsNeverOverwritten) {
 
 // The same change, but after the new file took the name (before the
 // writer's check that follows): the old file, now the changed one, goes
-// back.
+// back, however it was kept meanwhile: exchanged, linked aside, or copied
+// aside before the change. A rename the system refuses (EBUSY, as over a
+// bind-mounted file) is said in the system's words, not as a change.
 TEST(HeldFile, AChangeJustBeforeTheExchangeIsPutBack) {
-    temp_dir dir;
-    write_file(dir.file("card"), "old");
-    held_file held;
-    file_error error;
-    ASSERT_TRUE(hold_file(dir.file("card"), 100, held, error));
-    const hooks_for_test h;
-    h.hooks.rename2 = [&](const char* from, const char* to, unsigned flags) {
-        // The emulator's write lands on the old file an instant before.
-        if (flags == RENAME_EXCHANGE && std::string(to) == dir.file("card")) {
-            EXPECT_EQ(pwrite(held.fd, "X", 1, 0), 1);
-        }
-        return renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
+    enum class way { exchange, linked, copied, busy };
+    const std::string changed = "changed while the new file was written; left as it is";
+    const struct {
+        const char* rule;
+        way how;
+        std::string reason;
+        file_failure cause;
+        std::string after;
+    } cases[] = {
+        {"exchanged", way::exchange, changed, file_failure::changed, "Xld"},
+        {"linked aside", way::linked, changed, file_failure::changed, "Xld"},
+        {"copied aside", way::copied, changed, file_failure::changed, "Xld"},
+        {"refused by the system", way::busy, "Device or resource busy", file_failure::system,
+         "old"},
     };
-    EXPECT_EQ(replace_held(held, "new", error),
-              dir.file("card: changed while the new file was written; left as it is"));
-    EXPECT_EQ(listing(dir.path()), "card=Xld ");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        temp_dir dir;
+        write_file(dir.file("card"), "old");
+        held_file held;
+        file_error error;
+        ASSERT_TRUE(hold_file(dir.file("card"), 100, held, error));
+        const hooks_for_test h;
+        // An emulator writes into the old file just before the new takes its name.
+        bool written = false;
+        const auto emulator = [&] { written = written || pwrite(held.fd, "X", 1, 0) == 1; };
+        h.hooks.rename2 = [&](const char* from, const char* to, unsigned flags) {
+            if (c.how != way::exchange) {
+                errno = c.how == way::busy ? EBUSY : EINVAL;
+                return -1;
+            }
+            if (flags == RENAME_EXCHANGE)
+                emulator();
+            return renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
+        };
+        if (c.how == way::copied) {
+            h.hooks.link = [](const char*, const char*) {
+                errno = EPERM;
+                return -1;
+            };
+        }
+        h.hooks.rename = [&](const char* from, const char* to) {
+            emulator();
+            return std::rename(from, to);
+        };
+        EXPECT_EQ(replace_held(held, "new", error), dir.file("card: ") + c.reason);
+        EXPECT_EQ(error.cause, c.cause);
+        EXPECT_EQ(listing(dir.path()), "card=" + c.after + " ");
+    }
 }
 
 TEST(InputFiles, NoOutputReplacesAnInputByAnyName) {
@@ -298,28 +334,55 @@ TEST(Fallback, AnOldFileThatCannotGoBackIsSaidWhereItIs) {
 }
 
 // SIGINT, SIGTERM or SIGHUP while the new files are written: the process
-// ends by the signal as it would have, and no temporary is left. A signal
-// ignored stays ignored, and the write goes on.
+// ends by the signal as it would have, and no temporary is left. While they
+// take their names, the signal waits until all are in place, also when it
+// reaches another thread of the process (as a program with a real-time
+// card has). A signal ignored stays ignored, and the write goes on.
 TEST(Signals, EndTheProcessWithoutLeavingATemporary) {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        SCOPED_TRACE(signal);
-        temp_dir dir;
-        write_file(dir.file("card"), "old");
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            atomic_write_test_hooks().before_placing = [signal] { raise(signal); };
-            file_error error;
-            write_files_atomically(
-                {{dir.file("card"), bytes_of("new"), {}}, {dir.file("other"), bytes_of("new"), {}}},
-                true, error);
-            _exit(0);
+    const struct {
+        const char* rule;
+        bool placing;  // the signal comes as the first file takes its name, else before
+        const char* after;
+    } cases[] = {
+        {"while the files are written", false, "card=old "},
+        {"to another thread while they take their names", true, "card=new other=new "},
+    };
+    for (const auto& c : cases) {
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            SCOPED_TRACE(std::string(c.rule) + ", " + std::to_string(signal));
+            temp_dir dir;
+            write_file(dir.file("card"), "old");
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                atomic_write_hooks& hooks = atomic_write_test_hooks();
+                if (c.placing) {
+                    hooks.rename2 = [signal](const char* from, const char* to, unsigned flags) {
+                        // A thread of the program that holds nothing back.
+                        std::thread([signal] {
+                            sigset_t set;
+                            sigemptyset(&set);
+                            sigaddset(&set, signal);
+                            pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+                            raise(signal);
+                        }).join();
+                        return renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
+                    };
+                } else {
+                    hooks.before_placing = [signal] { raise(signal); };
+                }
+                file_error error;
+                write_files_atomically({{dir.file("card"), bytes_of("new"), {}},
+                                        {dir.file("other"), bytes_of("new"), {}}},
+                                       true, error);
+                _exit(0);
+            }
+            int status = 0;
+            waitpid(child, &status, 0);
+            ASSERT_TRUE(WIFSIGNALED(status));
+            EXPECT_EQ(WTERMSIG(status), signal);
+            EXPECT_EQ(listing(dir.path()), c.after);
         }
-        int status = 0;
-        waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status));
-        EXPECT_EQ(WTERMSIG(status), signal);
-        EXPECT_EQ(listing(dir.path()), "card=old ");
     }
     temp_dir dir;
     write_file(dir.file("card"), "old");

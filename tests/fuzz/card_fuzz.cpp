@@ -3,7 +3,8 @@
 // which must terminate and never crash, and its changes must keep what
 // holds: a card writes back to its own bytes, a removed file leaves a
 // readable card, a packed card is clean with every file's bytes kept, and a
-// repaired card has no more errors than before and needs no second repair.
+// repaired card has no more errors than before, a second repair frees at
+// most the lost blocks the first kept, and a third changes nothing.
 //
 // Its mutator is steered: half the time it sets one of the fields that say
 // where everything is (the root's FAT and directory block and size, the
@@ -90,9 +91,22 @@ void try_repair(const card_image& card, const card_report& report) {
         require(std::find(report.errors.begin(), report.errors.end(), error) != report.errors.end(),
                 "a repair adds no error");
     }
+    // A second run may free the lost blocks the first kept for a file it cut
+    // short, and nothing else; a third changes nothing.
+    card_image freed = repaired;
+    card_layout layout;
+    require(card_read_layout(freed, layout, reason), "a repaired card stays a card");
+    for (const std::uint16_t block : card_check(repaired).lost_blocks)
+        card_set_fat(freed, layout, block, FAT_FREE);
+    card_image second = repaired;
     card_repair_report again;
-    require(card_repair(repaired, again, reason) && again.mended.empty(),
-            "a repaired card needs no second repair");
+    require(card_repair(second, again, reason), "a repaired card can be repaired again");
+    require(second.bytes == repaired.bytes || second.bytes == freed.bytes,
+            "a second repair frees only lost blocks");
+    const card_image third_before = second;
+    require(card_repair(second, again, reason) && again.mended.empty() &&
+                second.bytes == third_before.bytes,
+            "a third repair changes nothing");
 }
 
 // Where a 16-bit field of the card lies in the file: as it is, or with every
