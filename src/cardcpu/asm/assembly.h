@@ -20,7 +20,7 @@ inline constexpr std::int64_t vmu_asm_space = 0x10000;
 // What one assembly may take, so that no input can exhaust the stack or the
 // memory: far beyond any card program, each refused with an error.
 /// All the source text read, each include counted every time it is read.
-inline constexpr std::size_t vmu_asm_max_source = 4 * 1024 * 1024;
+inline constexpr std::size_t vmu_asm_max_source = std::size_t{4} * 1024 * 1024;
 /// Said after the limit: why no source is larger.
 inline constexpr const char* vmu_asm_source_limit_text =
     ", far more than any card program's source";
