@@ -106,7 +106,7 @@ std::uint8_t send_byte_echoed(lpt_port& port, std::uint8_t byte) {
 }
 
 bool send_await_card(lpt_port& port, std::int64_t polls) {
-    constexpr std::int64_t NS_PER_READ = 2000;
+    constexpr std::int64_t NS_PER_READ = 1000;
     constexpr std::int64_t READS_PER_LOOK = 1024;  // between two looks at the clock
     const std::uint16_t status_register = port.base + 1;
     const std::int64_t deadline_ns = monotonic_ns() + polls * NS_PER_READ;

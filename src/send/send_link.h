@@ -35,10 +35,11 @@ void send_close(lpt_port& port);
 std::uint8_t send_byte_echoed(lpt_port& port, std::uint8_t byte);
 
 /// Waits up to `polls` status reads for Ack to fall, the first level of a
-/// byte the card sends, and no longer than two microseconds a read: a read
-/// takes about one on a real port, and a machine that slows them (another
-/// program on the processor) must not stretch the wait without end. False
-/// when Ack does not fall, or when interrupted.
+/// byte the card sends, and no longer than a microsecond a read, which is
+/// about what a read takes on a real port: the waits are meant in time (the
+/// card looks twice a second), and a machine that slows the reads (another
+/// program on the processor) must not stretch them without end. False when
+/// Ack does not fall, or when interrupted.
 bool send_await_card(lpt_port& port, std::int64_t polls);
 
 /// The byte the card sends after Ack fell: 0 to 255, or READ_TIMEOUT when

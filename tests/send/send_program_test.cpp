@@ -187,8 +187,8 @@ TEST(SendRealTime, PutsAFileOnTheCardRunningOnItsOwnThreadOrSaysWhyNot) {
     const std::string before = read_file(dir.file("card.bin"));
     write_file(dir.file("SENT.DCI"),
                as_string(make_dci(content_of(1, 8), 0x33, "SENT", MONDAY_2002)));
-    const run_result run =
-        send_emu(dir, {"--card", "card.bin", "--realtime", "--read-us", "1"}, {"-q", "SENT.DCI"});
+    const run_result run = send_emu(dir, {"--card", "card.bin", "--realtime", "--read-us", "1"},
+                                    {"-q", "SENT.DCI"}, 90);
     // A garbled answer to the last frame leaves the card holding the file or
     // not, and the tool says it cannot tell.
     const bool uncertain = run.err.find("may hold the file all the same") != std::string::npos;

@@ -54,12 +54,17 @@ inline void store(const card_image& card, const std::string& path) {
 }
 
 /// vmurx-send-emu with the card options, then "--" and vmurx-send's words.
+// `timeout_s` is for the real-time card, which on a loaded machine (or
+// under the sanitizers) may wait out every bound before it fails.
 inline run_result send_emu(const temp_dir& dir, std::vector<std::string> card,
-                           const std::vector<std::string>& tool) {
+                           const std::vector<std::string>& tool, int timeout_s = 30) {
     card.insert(card.begin(), VMURX_SEND_EMU_PATH);
     card.emplace_back("--");
     card.insert(card.end(), tool.begin(), tool.end());
-    return run_program(card, {.cwd = dir.path(), .env = {"TZ=UTC"}, .unset = {"VMURX_DELAY_US"}});
+    return run_program(card, {.cwd = dir.path(),
+                              .env = {"TZ=UTC"},
+                              .unset = {"VMURX_DELAY_US"},
+                              .timeout_s = timeout_s});
 }
 
 inline run_result card_tool(const temp_dir& dir, const std::vector<std::string>& words) {
