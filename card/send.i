@@ -36,9 +36,9 @@
 ;    the card is meant to survive; a longer one is caught by rule 4.
 ; 3. An unconfirmable level: the low when x equals D2 (the answer changes
 ;    nothing), and the high before such a low (it is confirmed only by the
-;    next answer). The card holds these 20 us at FAST, as
-;    the sender always did, 250 us at SAFE, longer than the pauses it is
-;    meant to survive. Every other high lasts HOLD_US.
+;    next answer). The card holds these 20 us at FAST, as the sender always
+;    did, 250 us at SAFE, longer than the pauses it is meant to survive,
+;    the first byte's too. Every other high lasts HOLD_US, a raised one too.
 ; 4. Never a wrong file: whenever the card knows what D2 must show, it
 ;    looks. At each fall D2 must still be p (nothing writes D2 while Ack is
 ;    high, unless a PC answers a low long gone, as in rule 2's exception);
@@ -65,24 +65,28 @@
 ECHO_WAIT_US    = 300
 ECHO_POLL       = 6
 ECHO_WAIT_POLLS = ECHO_WAIT_US * CYCLES_PER_US / ECHO_POLL
-; The levels' least lengths. A level lasts the instructions between its two
-; stores to P1 (counted at send_byte) and a 2-cycle loop of at least one
-; round: a high 38 + 2n cycles, an unconfirmable low 22 + 2n, a raised high
-; of rule 2 10 + 2n.
-HIGH_CYCLES     = 38
-LOW_CYCLES      = 22
-RAISED_CYCLES   = 10
+; The levels' least lengths, in cycles between the level's two stores to P1
+; (neither counted; the line changes at the same point of both, so a level
+; lasts one cycle more), along send_byte's paths and a 2-cycle loop of n >= 1
+; rounds: an unconfirmable low 20 + 2n, an unconfirmable high 40 + 2n, a
+; confirmed high 38 + 2n, a raised high of rule 2 8 + 2n. Where the card
+; does not know an echo (the first byte, the first bit of the second) it
+; skips its checks through padding as long as them, so that those levels
+; last as long as any other.
+HIGH_CYCLES     = 40
+LOW_CYCLES      = 20
+RAISED_CYCLES   = 8
 HOLD_US         = 20            ; every confirmed high, and a raised one
 FAST_HOLD_US    = 20            ; the unconfirmable levels of rule 3, by speed
 SAFE_HOLD_US    = 250
-; The rounds of the loop that make each level last its least length: one
-; where the instructions alone take longer.
+; The rounds of the loop that make each level last at least its length,
+; rounded up; one where the instructions alone take as long.
 HOLD_LOOPS      = 1             ; 20 us < 38 cycles
-RAISED_LOOPS    = (HOLD_US * CYCLES_PER_US - RAISED_CYCLES) / 2
-FAST_HIGH_LOOPS = 1             ; 20 us < 38 cycles
-FAST_LOW_LOOPS  = 1             ; 20 us < 22 + 2 cycles
-SAFE_HIGH_LOOPS = (SAFE_HOLD_US * CYCLES_PER_US - HIGH_CYCLES) / 2
-SAFE_LOW_LOOPS  = (SAFE_HOLD_US * CYCLES_PER_US - LOW_CYCLES) / 2
+RAISED_LOOPS    = (HOLD_US * CYCLES_PER_US - RAISED_CYCLES + 1) / 2
+FAST_HIGH_LOOPS = 1             ; 20 us < 40 cycles
+FAST_LOW_LOOPS  = 1             ; 20 us <= 20 + 2 cycles
+SAFE_HIGH_LOOPS = (SAFE_HOLD_US * CYCLES_PER_US - HIGH_CYCLES + 1) / 2
+SAFE_LOW_LOOPS  = (SAFE_HOLD_US * CYCLES_PER_US - LOW_CYCLES + 1) / 2
 ; Rule 7: about 2 s of waits and raises, a retry being ECHO_WAIT_US + HOLD_US.
 ECHO_GIVE_UP    = 2000000 / (ECHO_WAIT_US + HOLD_US)
 ECHO_GIVE_UP_LO = ECHO_GIVE_UP & $FF            ; counted by two DBNZ
@@ -140,12 +144,16 @@ send_byte:
         st tmp0
         ld busy_bits
         st p1                   ; <- Ack falls
-        bn echo_flags, ECHO_P_KNOWN, .p_ok
+        bn echo_flags, ECHO_P_KNOWN, .p_unknown
         ld tmp0                 ; rule 4: still p
         be d2_prev, .p_ok
         jmp .bad_echo
+.p_unknown:
+        nop                     ; 3 x 1: as long as the check
+        nop
+        nop
 .p_ok:
-        bn echo_flags, ECHO_X_KNOWN, .unconfirmed
+        bn echo_flags, ECHO_X_KNOWN, .x_unknown
         ld tmp0
         be d2_expect, .unconfirmed
         mov #ECHO_WAIT_POLLS, hold_count        ; rule 1
@@ -167,16 +175,25 @@ send_byte:
 .raised:
         dbnz hold_count, .raised                ; 2 each
         br .fall
+.x_unknown:
+        nop                     ; 3 x 1: as long as the comparison
+        nop
+        nop
 .unconfirmed:
         ld low_unconfirmed      ; rule 3
         st hold_count
 .low:
         dbnz hold_count, .low   ; 2 each
-        bn echo_flags, ECHO_X_KNOWN, .high
+        bn echo_flags, ECHO_X_KNOWN, .x_unknown_end
         ld p1                   ; rule 4: now x
         and #D2_MASK
         be d2_expect, .high
         jmp .bad_echo
+.x_unknown_end:
+        nop                     ; 4 x 1: as long as the check
+        nop
+        nop
+        nop
 .high:
         ld busy_bits
         or #1 << P1_ACK
@@ -186,7 +203,7 @@ send_byte:
         rol                     ; will show on D2
         st next_visible
         mov #HOLD_LOOPS, hold_count
-        bn echo_flags, ECHO_X_KNOWN, .unconfirmable
+        bn echo_flags, ECHO_X_KNOWN, .x_unknown_high
         bp acc, 0, .high_held
 .unconfirmable:
         ld high_unconfirmed
@@ -214,6 +231,9 @@ send_byte:
         ret
 .more:
         jmp .bit
+.x_unknown_high:
+        nop                     ; 1 + 2, and the SET1 it skips at .next: as
+        br .unconfirmable       ; long as the test of next_visible
 .bad_echo:
         mov #FAIL_BAD_ECHO, fail_reason
         set1 psw, cy

@@ -74,15 +74,8 @@ const test_file SENT{"ECHO_TEST", false, 1};
 TEST(SenderEcho, EveryCaseOfTheHandshakeEndsInAWholeFileOrNone) {
     for (const echo_case& c : echo_cases) {
         SCOPED_TRACE(c.what);
-        card_image image = card_with({SENT});
-        std::string reason;
-        ASSERT_TRUE(cpu_card_install(image, vmu_sender_image(), reason)) << reason;
         vmu_cpu_card card;
-        vmu_cpu_load_card(card.cpu, image.bytes);
-        card.presses = cpu_card_choose(0, c.speed);
-        cpu_card_reset(card);
-        cpu_card_run_to_ms(card, cpu_card_chosen_ms(0, c.speed));
-
+        start_sending(card, SENT, c.speed);
         fake_pc pc;
         pc.card = &card;
         bool paused = false;
@@ -114,14 +107,8 @@ TEST(SenderEcho, EveryCaseOfTheHandshakeEndsInAWholeFileOrNone) {
 TEST(SenderEcho, SafeHoldsOnlyWhatTheEchoCannotConfirm) {
     double ms[2] = {0, 0};
     for (const cpu_card_speed speed : {cpu_card_speed::fast, cpu_card_speed::safe}) {
-        card_image image = card_with({SENT});
-        std::string reason;
-        ASSERT_TRUE(cpu_card_install(image, vmu_sender_image(), reason)) << reason;
         vmu_cpu_card card;
-        vmu_cpu_load_card(card.cpu, image.bytes);
-        card.presses = cpu_card_choose(0, speed);
-        cpu_card_reset(card);
-        cpu_card_run_to_ms(card, cpu_card_chosen_ms(0, speed));
+        start_sending(card, SENT, speed);
         const std::uint64_t start = card.cpu.time_ps;
         fake_pc pc;
         pc.card = &card;
