@@ -121,4 +121,38 @@ TEST(SenderEcho, SafeHoldsOnlyWhatTheEchoCannotConfirm) {
     EXPECT_GT(ms[1] - ms[0], 5300 * 0.5 * 0.23);
 }
 
+// Rule 2's exception at its narrowest: a PC that reads a low and pauses
+// before its answer about as long as the card waits and raises Ack again,
+// so that the late answer lands anywhere from the raised high through the
+// few cycles around the next fall, the PC reading every cycle. Where the
+// PC then takes the raised bit and the next low as two bits, it runs a bit
+// ahead, which the echoes cannot show in a run of nine alike (the pause
+// falls in the third piece's, whose trailer the shifted bits still pass).
+// A transfer fails or arrives whole, never wrong.
+TEST(SenderEcho, ALateAnswerAroundTheFallAfterARaiseNeverStoresAWrongFile) {
+    // Byte 328 of the transfer is byte 292 of the file: the run it needs.
+    ASSERT_EQ(content_of(SENT)[292], 0x00);
+    int whole = 0;
+    for (unsigned pause_us = 326; pause_us <= 340; ++pause_us) {
+        SCOPED_TRACE(pause_us);
+        vmu_cpu_card card;
+        start_sending(card, SENT, cpu_card_speed::fast, 1);
+        fake_pc pc;
+        pc.card = &card;
+        pc.pause_at = [&](const pc_moment& at) -> unsigned {
+            if (pc.pauses != 0 || at.byte < 328 || at.bit > 4 || at.bit == 0 ||
+                at.phase != pc_phase::before_echo || at.echo == at.previous_echo)
+                return 0;
+            return pause_us;
+        };
+        const pc_transfer got = take_transfer(pc);
+        EXPECT_EQ(pc.pauses, 1U);
+        if (got.complete) {
+            ++whole;
+            EXPECT_EQ(got.content, content_of(SENT));
+        }
+    }
+    EXPECT_GT(whole, 0);  // an answer after the fall answers that low
+}
+
 }  // namespace
