@@ -13,8 +13,8 @@ link_up:
         st ocr_saved
         and #$FE                ; start the ceramic oscillator, still on the old clock
         st ocr
-        mov #1, acc             ; 516 cycles of the old clock (7 ms at the RC
-        call pause              ; clock) for it to settle
+        mov #2, acc             ; 1032 cycles of the RC clock /6 for it to
+        call pause              ; settle: about 7 ms (5 to 10 from card to card)
         mov #OCR_CERAMIC, ocr
         clr1 psw, rambk0        ; the system's RAM bank
         ld LOW_BATTERY_CHECK

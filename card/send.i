@@ -31,25 +31,35 @@
 ;    this low as if it were the one before, with p, which is no change on
 ;    D2): the high with bit n - 1 gives it the bit it missed.
 ;    The one case this does not cover is a PC that read the low and then
-;    paused for longer than ECHO_WAIT_US before it wrote x: it then takes
-;    the raised bit n - 1 as bit n. ECHO_WAIT_US is longer than the pauses
-;    the card is meant to survive; a longer one is caught by rule 4.
+;    paused for longer than ECHO_WAIT_US before it wrote x: reading Ack
+;    raised, it takes bit n - 1 as bit n. Its late x then reaches D2 before
+;    the card lowers Ack again, and the card looks for it just before that
+;    fall and again just after it (rule 4). The first look alone would miss
+;    an x that lands in the few cycles between it and the fall; the PC would
+;    then take the new low for that of bit n + 1 and run one bit ahead,
+;    which no later echo shows where nine bits in a row are alike, and the
+;    frame could still pass the PC's checks. A true answer to the new low
+;    comes only once the PC has read that low, a port access or more after
+;    the fall, no sooner than the second look; one sooner still would end
+;    the transfer, never let a wrong bit through.
 ; 3. An unconfirmable level: the low when x equals D2 (the answer changes
 ;    nothing), and the high before such a low (it is confirmed only by the
-;    next answer). The card holds these 20 us at FAST, as
-;    the sender always did, 250 us at SAFE, longer than the pauses it is
-;    meant to survive. Every other high lasts HOLD_US.
+;    next answer). The card holds these 20 us at FAST, as the sender always
+;    did, 250 us at SAFE, longer than the pauses it is meant to survive,
+;    the first byte's too. Every other high lasts HOLD_US, a raised one too.
 ; 4. Never a wrong file: whenever the card knows what D2 must show, it
 ;    looks. At each fall D2 must still be p (nothing writes D2 while Ack is
-;    high, unless a PC answers a low long gone, as in rule 2's exception);
-;    at the end of an unconfirmable low D2 must be x (a PC that took bit
-;    n - 8 wrongly echoes it wrongly). Either mismatch ends the transfer
-;    (FAIL_BAD_ECHO): the PC then times out and stores nothing. The last
-;    byte of a frame is checked by the echo during the next frame's header;
-;    the frame's trailer, which the PC checks itself, ends the transfer.
+;    high, unless a PC answers a low long gone, as in rule 2's exception),
+;    and just after a fall that follows a raise, too (rule 2); at the end
+;    of an unconfirmable low D2 must be x (a PC that took bit n - 8 wrongly
+;    echoes it wrongly). Any mismatch ends the transfer (FAIL_BAD_ECHO):
+;    the PC then times out and stores nothing. The last byte of a frame is
+;    checked by the echo during the next frame's header; the frame's
+;    trailer, which the PC checks itself, ends the transfer.
 ; 5. The first byte of a transfer: the PC echoes a byte the card never
 ;    sent, so every level of it is unconfirmable and nothing is checked; the
-;    first bit of the second byte has an unknown p.
+;    first bit of the second byte has an unknown p, until a raise (rule 2):
+;    p is then what D2 showed at the fall.
 ; 6. Across byte boundaries nothing changes: the bit after a byte's last is
 ;    the next byte's first, whose echo is the first bit of the byte just
 ;    sent. So the high of a byte's last bit is held at the start of the
@@ -65,24 +75,28 @@
 ECHO_WAIT_US    = 300
 ECHO_POLL       = 6
 ECHO_WAIT_POLLS = ECHO_WAIT_US * CYCLES_PER_US / ECHO_POLL
-; The levels' least lengths. A level lasts the instructions between its two
-; stores to P1 (counted at send_byte) and a 2-cycle loop of at least one
-; round: a high 38 + 2n cycles, an unconfirmable low 22 + 2n, a raised high
-; of rule 2 10 + 2n.
-HIGH_CYCLES     = 38
-LOW_CYCLES      = 22
-RAISED_CYCLES   = 10
+; The levels' least lengths, in cycles between the level's two stores to P1
+; (neither counted; the line changes at the same point of both, so a level
+; lasts one cycle more), along send_byte's paths and a 2-cycle loop of n >= 1
+; rounds: an unconfirmable low 20 + 2n, an unconfirmable high 40 + 2n, a
+; confirmed high 38 + 2n, a raised high of rule 2 9 + 2n. Where the card
+; does not know an echo (the first byte, the first bit of the second) it
+; skips its checks through padding as long as them, so that those levels
+; last as long as any other.
+HIGH_CYCLES     = 40
+LOW_CYCLES      = 20
+RAISED_CYCLES   = 9
 HOLD_US         = 20            ; every confirmed high, and a raised one
 FAST_HOLD_US    = 20            ; the unconfirmable levels of rule 3, by speed
 SAFE_HOLD_US    = 250
-; The rounds of the loop that make each level last its least length: one
-; where the instructions alone take longer.
+; The rounds of the loop that make each level last at least its length,
+; rounded up; one where the instructions alone take as long.
 HOLD_LOOPS      = 1             ; 20 us < 38 cycles
-RAISED_LOOPS    = (HOLD_US * CYCLES_PER_US - RAISED_CYCLES) / 2
-FAST_HIGH_LOOPS = 1             ; 20 us < 38 cycles
-FAST_LOW_LOOPS  = 1             ; 20 us < 22 + 2 cycles
-SAFE_HIGH_LOOPS = (SAFE_HOLD_US * CYCLES_PER_US - HIGH_CYCLES) / 2
-SAFE_LOW_LOOPS  = (SAFE_HOLD_US * CYCLES_PER_US - LOW_CYCLES) / 2
+RAISED_LOOPS    = (HOLD_US * CYCLES_PER_US - RAISED_CYCLES + 1) / 2
+FAST_HIGH_LOOPS = 1             ; 20 us < 40 cycles
+FAST_LOW_LOOPS  = 1             ; 20 us <= 20 + 2 cycles
+SAFE_HIGH_LOOPS = (SAFE_HOLD_US * CYCLES_PER_US - HIGH_CYCLES + 1) / 2
+SAFE_LOW_LOOPS  = (SAFE_HOLD_US * CYCLES_PER_US - LOW_CYCLES + 1) / 2
 ; Rule 7: about 2 s of waits and raises, a retry being ECHO_WAIT_US + HOLD_US.
 ECHO_GIVE_UP    = 2000000 / (ECHO_WAIT_US + HOLD_US)
 ECHO_GIVE_UP_LO = ECHO_GIVE_UP & $FF            ; counted by two DBNZ
@@ -140,12 +154,17 @@ send_byte:
         st tmp0
         ld busy_bits
         st p1                   ; <- Ack falls
-        bn echo_flags, ECHO_P_KNOWN, .p_ok
+.fell:
+        bn echo_flags, ECHO_P_KNOWN, .p_unknown
         ld tmp0                 ; rule 4: still p
         be d2_prev, .p_ok
         jmp .bad_echo
+.p_unknown:
+        nop                     ; 3 x 1: as long as the check
+        nop
+        nop
 .p_ok:
-        bn echo_flags, ECHO_X_KNOWN, .unconfirmed
+        bn echo_flags, ECHO_X_KNOWN, .x_unknown
         ld tmp0
         be d2_expect, .unconfirmed
         mov #ECHO_WAIT_POLLS, hold_count        ; rule 1
@@ -163,20 +182,40 @@ send_byte:
         ld prev_busy
         or #1 << P1_ACK
         st p1                   ; Ack high, bit n - 1 on Busy
+        ld tmp0                 ; p is what D2 showed at the fall, known
+        st d2_prev              ; before or not (rules 2 and 5)
+        set1 echo_flags, ECHO_P_KNOWN
         mov #RAISED_LOOPS, hold_count
 .raised:
         dbnz hold_count, .raised                ; 2 each
-        br .fall
+        ld p1                   ; the fall again, as at .fall
+        and #D2_MASK
+        st tmp0
+        ld busy_bits
+        st p1                   ; <- Ack falls again
+        ld p1                   ; an answer already here came before the
+        and #D2_MASK            ; fall (rule 2's exception)
+        be tmp0, .fell
+        jmp .bad_echo
+.x_unknown:
+        nop                     ; 3 x 1: as long as the comparison
+        nop
+        nop
 .unconfirmed:
         ld low_unconfirmed      ; rule 3
         st hold_count
 .low:
         dbnz hold_count, .low   ; 2 each
-        bn echo_flags, ECHO_X_KNOWN, .high
+        bn echo_flags, ECHO_X_KNOWN, .x_unknown_end
         ld p1                   ; rule 4: now x
         and #D2_MASK
         be d2_expect, .high
         jmp .bad_echo
+.x_unknown_end:
+        nop                     ; 4 x 1: as long as the check
+        nop
+        nop
+        nop
 .high:
         ld busy_bits
         or #1 << P1_ACK
@@ -186,7 +225,7 @@ send_byte:
         rol                     ; will show on D2
         st next_visible
         mov #HOLD_LOOPS, hold_count
-        bn echo_flags, ECHO_X_KNOWN, .unconfirmable
+        bn echo_flags, ECHO_X_KNOWN, .x_unknown_high
         bp acc, 0, .high_held
 .unconfirmable:
         ld high_unconfirmed
@@ -214,6 +253,9 @@ send_byte:
         ret
 .more:
         jmp .bit
+.x_unknown_high:
+        nop                     ; 1 + 2, and the SET1 it skips at .next: as
+        br .unconfirmable       ; long as the test of next_visible
 .bad_echo:
         mov #FAIL_BAD_ECHO, fail_reason
         set1 psw, cy

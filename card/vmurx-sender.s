@@ -11,7 +11,7 @@
 ; The cable (the PC's lines named as on its DB-25 connector), wired for
 ; the card's own Copy; the sender uses the pins as plain ports:
 ;     P10 (SO0)  out  Busy,   pin 11   the bit the card sends
-;     P11 (SI0)  in   D2,     pin 4    the PC's echo of the bit before
+;     P11 (SI0)  in   D2,     pin 4    the PC's echo: this bit of the byte before
 ;     P12 (SCK0) out  Ack,    pin 10   the card's bit clock
 ;     P13 (SO1)  out  Select, pin 13   low: the card is ready
 ;     P14 (SI1)  in   D1,     pin 3    the bit the PC sends

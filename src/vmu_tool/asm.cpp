@@ -37,12 +37,14 @@ int vmu_tool_asm(const cli_parsed& cl) {
         output = default_output(source);
     }
     const vmu_asm_result result = vmu_assemble_file(source, include_dirs);
+    // An error in a line says where, as compilers do; one about a whole file
+    // (it cannot be read, it is too large) names the program, as run does.
     for (const vmu_asm_error& error : result.errors) {
         if (error.line > 0) {
             std::fprintf(stderr, "%s:%d: %s\n", error.file.c_str(), error.line,
                          error.message.c_str());
         } else {
-            std::fprintf(stderr, "%s: %s\n", error.file.c_str(), error.message.c_str());
+            vmu_tool_fail(error.file, error.message);
         }
     }
     if (!result.errors.empty()) {

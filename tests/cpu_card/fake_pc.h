@@ -9,12 +9,32 @@
 
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "cable/cable.h"
+#include "cpu_card_support.h"
+#include "vmu/cpu_card/card_setup.h"
 #include "vmu/cpu_card/cpu_card.h"
 
 namespace cpu_card_test {
+
+/// Starts `card` on a card that holds `file` beside the sender, and runs it
+/// until its user has chosen the file at `speed`: the sender waits for the
+/// PC, whose status reads cost `cycles_per_read` cycles each.
+inline void start_sending(vmu_cpu_card& card, const test_file& file, cpu_card_speed speed,
+                          unsigned cycles_per_read = 2) {
+    card_image image = card_with({file});
+    std::string reason;
+    if (!cpu_card_install(image, vmu_sender_image(), reason))
+        throw std::runtime_error("test card: " + reason);
+    card.cycles_per_read = cycles_per_read;
+    vmu_cpu_load_card(card.cpu, image.bytes);
+    card.presses = cpu_card_choose(0, speed);
+    cpu_card_reset(card);
+    cpu_card_run_to_ms(card, cpu_card_chosen_ms(0, speed));
+}
 
 /// Where the PC stands in a bit of the card's when a pause may start.
 enum class pc_phase {
@@ -142,7 +162,8 @@ inline bool take_frame(fake_pc& pc, std::uint8_t& code, std::vector<std::uint8_t
             return false;
         payload.push_back(static_cast<std::uint8_t>(byte));
     }
-    if (pc.take_byte(READS) < 0)  // the trailer
+    const int trailer = pc.take_byte(READS);  // vmurx takes 0x00 or 0xFF
+    if (trailer != 0x00 && trailer != 0xFF)
         return false;
     pc.send_byte(CABLE_BLOCK_ACK);
     return true;

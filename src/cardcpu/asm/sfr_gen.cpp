@@ -29,12 +29,14 @@ constexpr std::string_view INTRODUCTION =
 // next section's, then the bits of those registers.
 struct section {
     std::uint16_t from;
-    std::string_view heading;
+    std::string_view heading;  // a line after the first begins "; " itself
 };
 
 constexpr section SECTIONS[] = {
     {0x100, "The processor core."},
-    {0x110, "Timers. Reading gives the counter, writing sets the reload value."},
+    {0x110,
+     "Timers. T0L and T0H are T0's counter, T0LR and T0HR its reload; T1L and\n"
+     "; T1H give T1's counter when read and set its reload when written."},
     {0x120, "The LCD and its XRAM."},
     {0x130, "Serial interfaces."},
     {0x140, "Ports."},

@@ -3,8 +3,6 @@
 // accesses.
 #include "vmu/cpu_card/cpu_card.h"
 
-#include "vmu/vmu_sim.h"
-
 namespace {
 
 // The PC's data lines on port 1's input pins; the pins nothing drives read
@@ -30,6 +28,16 @@ std::uint8_t p7_pins(std::uint8_t data, bool docked) {
     return pins;
 }
 
+// Appends the lines to the card's log, if it keeps one, when they changed.
+void log_lines(vmu_cpu_card& card) {
+    if (card.line_log == nullptr)
+        return;
+    const cpu_card_lines now{card.cpu.time_ps, cpu_card_status_lines(card), card.data};
+    std::vector<cpu_card_lines>& log = *card.line_log;
+    if (log.empty() || log.back().status != now.status || log.back().data != now.data)
+        log.push_back(now);
+}
+
 constexpr std::uint64_t PS_PER_MS = 1'000'000'000;
 
 // The buttons held at the card's time `now_ps`.
@@ -51,6 +59,7 @@ void cpu_card_step(vmu_cpu_card& card) {
         vmu_cpu_set_buttons(card.cpu, buttons_at(card, card.cpu.time_ps));
     vmu_cpu_step(card.cpu);
     card.ever_driven |= cpu_card_driven(card);
+    log_lines(card);
 }
 
 namespace {
@@ -94,6 +103,7 @@ void cpu_card_set_data(vmu_cpu_card& card, std::uint8_t value) {
     card.data = value;
     vmu_cpu_set_p1_pins(card.cpu, input_pins(value));
     vmu_cpu_set_p7(card.cpu, p7_pins(value, card.docked));
+    log_lines(card);
 }
 
 void cpu_card_run_to_ms(vmu_cpu_card& card, double ms) {
@@ -140,11 +150,13 @@ void cpu_card_data_write(vmu_cpu_card& card, std::uint8_t value) {
     // A write that moves D0 sends a bit, and the tool holds it for a delay
     // unit, having waited the lead before a byte's first bit; any other (the
     // echo on D2) is followed by the next status read at once, and costs
-    // what a port access does.
+    // what a port access does. It reaches the card's pins at the end of that
+    // access, as a read sees them at the end of its own: a PC answers what
+    // it read one access later, never in the same instant.
     if (!clock_moved) {
         card.pc_sending = false;
-        cpu_card_set_data(card, value);
         cpu_card_run(card, card.cycles_per_read);
+        cpu_card_set_data(card, value);
         return;
     }
     const unsigned floor = card.delay_floor_us != nullptr ? card.delay_floor_us() : 0;

@@ -38,6 +38,13 @@ struct cpu_card_press {
     double hold_ms = 100;
 };
 
+/// The cable's lines from one moment of the card's time on.
+struct cpu_card_lines {
+    std::uint64_t time_ps = 0;
+    std::uint8_t status = 0;  // the raw status register, as cpu_card_status_lines
+    std::uint8_t data = 0;    // the PC's data register
+};
+
 struct vmu_cpu_card {
     vmu_cpu cpu;
 
@@ -62,6 +69,10 @@ struct vmu_cpu_card {
     std::uint64_t target_cycle = 0;    // where the card's time has been taken to
     std::int64_t opened_ps = -1;       // the card's time at the PC's first data write
     bool pc_sending = false;           // the last access was a bit the PC sent
+    /// Where set, every change of the lines is appended, the card's after
+    /// the instruction that made it and the PC's as it writes, so that a
+    /// test can time the card's levels on the card's own clock.
+    std::vector<cpu_card_lines>* line_log = nullptr;
 };
 
 /// Resets the processor as the system hands a game over, the flash kept.
