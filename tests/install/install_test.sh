@@ -221,6 +221,8 @@ cases=(
     "vmurx-probe-emu|vmurx-probe-emu --type |data game"
     "vmurx-probe-emu|vmurx-probe-emu --ready-after 9 -- --t|--time"
     "vmurx-probe-emu|vmurx-probe-emu -- -d LPT|LPT1: LPT2 LPT3"
+    "vmurx-probe-emu|vmurx-probe-emu --type game -t |10 5 60"
+    "vmurx-probe-emu|vmurx-probe-emu -d LPT|LPT1: LPT2 LPT3"
     "vmurx-vmu|vmurx-vmu r|run"
     "vmurx-vmu|vmurx-vmu run --press |a@ b@ down@ left@ mode@ right@ sleep@ up@"
     "vmurx-vmu|vmurx-vmu run --press m|mode@"
