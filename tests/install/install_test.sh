@@ -55,12 +55,18 @@ has_program() {
 expected=(
     "644 share/doc/vmurx/README.md"
     "644 share/doc/vmurx/LICENSE"
+    "644 share/doc/vmurx/ARCHITECTURE.md"
+    "644 share/doc/vmurx/CONTRIBUTING.md"
     "644 share/doc/vmurx/doc/cable.svg"
     "644 share/doc/vmurx/bench/README.md"
     "644 lib/udev/rules.d/60-vmurx.rules"
     "644 lib/udev/rules.d/60-vmurx-gpio.rules"
     "644 lib/modules-load.d/vmurx.conf"
 )
+# The manual: every page of doc/.
+for page in "$source_dir"/doc/*.md; do
+    expected+=("644 share/doc/vmurx/doc/${page##*/}")
+done
 for p in "${programs[@]}"; do
     expected+=("755 bin/$p" "644 share/man/man1/$p.1" "644 share/bash-completion/completions/$p")
 done
