@@ -87,14 +87,25 @@ diff <(printf '%s\n' "${expected[@]}" | sort) \
 $(cat "$scratch/files.diff")"
 
 # --- Every file an installed document links is installed beside it. ---
-# Links to the web and to a heading of the same page need nothing; a link to
-# a heading of another page needs that page.
+# Links to the web need nothing; a link to a heading needs that heading, on
+# its own page or on another page, which must be installed.
+# The anchors of a page's headings, as the usual renderers make them
+# (lower case, punctuation dropped, spaces as hyphens), outside code blocks.
+anchors() {
+    awk '/^```/ { code = !code; next } !code && /^#+ / { sub(/^#+ /, ""); print }' "$1" |
+        tr 'A-Z' 'a-z' | sed -E 's/[^a-z0-9 _-]//g; s/ /-/g'
+}
 while IFS= read -r -d '' page; do
-    while IFS= read -r target; do
-        target=${target%%#*}
-        [[ -z $target || $target == *://* || $target == mailto:* ]] && continue
-        [[ -e $(dirname "$page")/$target ]] ||
+    while IFS= read -r link; do
+        target=${link%%#*}
+        [[ $link == *://* || $link == mailto:* ]] && continue
+        file=$(dirname "$page")/$target
+        [[ -z $target ]] && file=$page
+        if [[ ! -e $file ]]; then
             fail "${page#"$prefix"/} links $target, which is not installed"
+        elif [[ $link == *#* && $file == *.md ]] && ! anchors "$file" | grep -qxF -- "${link#*#}"; then
+            fail "${page#"$prefix"/} links $link, a heading that page does not have"
+        fi
     done < <(grep -oE '\]\([^) ]+\)|<img [^>]*src="[^"]+"' "$page" |
         sed -E 's/^\]\(([^)]*)\)$/\1/; s/.*src="([^"]*)".*/\1/')
 done < <(find "$prefix/share/doc" -name '*.md' -print0)
