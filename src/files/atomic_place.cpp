@@ -32,6 +32,12 @@ int call_link(const char* from, const char* to) {
     return stand_in ? stand_in(from, to) : link(from, to);
 }
 
+int call_create(const char* name) {
+    const auto& stand_in = atomic_write_test_hooks().create;
+    // 0666 less the umask, as any new file gets.
+    return stand_in ? stand_in(name) : open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+}
+
 namespace {
 
 std::string random_letters() {
@@ -157,8 +163,7 @@ void copy_again(write_target& t, const std::string& path) {
 int create_unique(const std::string& dir, const std::string& prefix, std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = dir + prefix + random_letters();
-        // 0666 less the umask, as any new file gets.
-        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = call_create(name.c_str());
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }

@@ -1,7 +1,7 @@
 // The temporaries that a signal removes: a fixed table the handler reads
 // without locks or allocation, as a signal handler must; and the count of
-// writers placing their files, which keeps the handler from ending the
-// process until they are done.
+// writers creating a temporary or placing their files, which keeps the
+// handler from ending the process until they are done.
 #include "files/temporary_cleanup.h"
 
 #include <limits.h>
@@ -30,7 +30,7 @@ int watchers = 0;
 struct sigaction previous[std::size(SIGNALS)];
 bool installed[std::size(SIGNALS)] = {};
 
-// Writers placing their files, in any thread, and a signal that came
+// Writers holding the signals, in any thread, and a signal that came
 // meanwhile: the handler only records it then, and the last writer to be
 // done raises it. A handler may touch these only if they need no lock.
 std::atomic<int> placing{0};
@@ -87,11 +87,19 @@ void temporaries_unwatch() {
     }
 }
 
-void temporaries_placing() {
+temporaries_held::temporaries_held() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : SIGNALS)
+        sigaddset(&set, signal);
+    pthread_sigmask(SIG_BLOCK, &set, &before_);
     placing.fetch_add(1);
 }
 
-void temporaries_placed() {
+temporaries_held::~temporaries_held() {
+    // A signal blocked meanwhile in this thread comes now, and the handler
+    // records it while the count is up.
+    pthread_sigmask(SIG_SETMASK, &before_, nullptr);
     if (placing.fetch_sub(1) != 1)
         return;
     // Through the handler, where it is still installed, as if it came now.

@@ -6,20 +6,33 @@
 // (nohup) stay as they are. Nothing outside src/files/ includes this.
 #pragma once
 
+#include <signal.h>
+
 #include <string>
 
 /// Watches for the signals until the matching temporaries_unwatch().
 void temporaries_watch();
 void temporaries_unwatch();
 
-/// Between these, a writer puts its files in place: a signal that comes
-/// meanwhile, in whichever thread, ends the process only once every writer
-/// is done (temporaries_placed raises it), so that no file is left half
-/// placed. Async-signal-safe: the handler sees a lock-free count.
-void temporaries_placing();
-void temporaries_placed();
+/// While one lives, a writer creates a temporary and notes it, or puts its
+/// files in place: the signals are blocked in its thread, and in any other
+/// the handler only records one, which ends the process once every writer
+/// is done (the last of these to go raises it). So no temporary exists
+/// before it is noted, and no file is left half placed. The handler sees a
+/// lock-free count.
+class temporaries_held {
+public:
+    temporaries_held();
+    ~temporaries_held();
+    temporaries_held(const temporaries_held&) = delete;
+    temporaries_held& operator=(const temporaries_held&) = delete;
+
+private:
+    sigset_t before_{};
+};
 
 /// Notes a temporary file to remove should a signal come: a token for
-/// temporaries_forget, or -1 when it cannot be noted (a name too long).
+/// temporaries_forget, or -1 when it cannot be noted (a name too long, or
+/// more temporaries at once than the table holds).
 int temporaries_note(const std::string& name);
 void temporaries_forget(int token);
