@@ -48,7 +48,9 @@ struct file_to_write {
 /// is first linked, or else copied, to a visible name beside it
 /// ("NAME.vmurx-old-XXXXXX"), and the new file is renamed over the name: the
 /// name always holds the old file or the new one. If an old file cannot be
-/// put back after a failure, the error says where it is (`kept_as`).
+/// put back after a failure, the error says where it is (`kept_as`). Where
+/// it has neither the no-replace rename nor hard links, a new file claims
+/// its name by an exclusive create and is renamed over that empty claim.
 /// SIGINT, SIGTERM and SIGHUP while the temporary files are written remove
 /// them before the process ends, from the moment each is created; while the files take their names,
 /// the signals, whichever thread of the process they reach, wait until all are in place or back.
