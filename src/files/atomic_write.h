@@ -51,10 +51,13 @@ struct file_to_write {
 /// put back after a failure, the error says where it is (`kept_as`). Where
 /// it has neither the no-replace rename nor hard links, a new file claims
 /// its name by an exclusive create and is renamed over that empty claim.
-/// SIGINT, SIGTERM and SIGHUP while the temporary files are written remove
-/// them before the process ends, from the moment each is created; while the files take their names,
-/// the signals, whichever thread of the process they reach, wait until all are in place or back.
-/// The error's object is the path as given: escape it before it reaches a terminal.
+/// A signal that would end the process while the temporary files are
+/// written (SIGINT, SIGTERM, SIGHUP, SIGQUIT and the others that end it by
+/// default, faults aside) removes them before the process ends, from the
+/// moment each is created; while the files take their names, the signals,
+/// whichever thread of the process they reach, wait until all are in place
+/// or back. The error's object is the path as given: escape it before it
+/// reaches a terminal.
 bool write_files_atomically(const std::vector<file_to_write>& files, bool replace,
                             file_error& error, const input_files* inputs = nullptr);
 

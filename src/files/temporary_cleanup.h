@@ -1,9 +1,10 @@
-// Removing a writer's temporary files when SIGINT, SIGTERM or SIGHUP ends the
-// process while they are being written: without it an interrupted write
-// leaves a file of the new contents under a hidden name, as large as what
-// was being written. The handler is installed only for a signal whose action
-// is the default one, so that a program's own handling and an ignored signal
-// (nohup) stay as they are. Nothing outside src/files/ includes this.
+// Removing a writer's temporary files when a signal ends the process while
+// they are being written (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ at a file
+// size limit, and every other that ends it by default and is not a fault): without it an
+// interrupted write leaves a file of the new contents under a hidden name, as large as what was
+// being written. The handler is installed only for a signal whose action is the default one, so
+// that a program's own handling and an ignored signal (nohup) stay as they are. Nothing outside
+// src/files/ includes this.
 #pragma once
 
 #include <signal.h>

@@ -6,6 +6,7 @@
 // interrupted write leaving no temporary behind. Every refusal leaves every
 // file byte for byte as it was.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -344,10 +345,11 @@ void raise_in_another_thread(int signal) {
     }).join();
 }
 
-// SIGINT, SIGTERM or SIGHUP while the new files are written: the process
-// ends by the signal as it would have, and no temporary is left, also when
-// the signal comes just as the open that creates one returns (a slow open
-// over NFS). While they take their names, the signal waits until all are in
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT or another signal that ends a process
+// (SIGPIPE, SIGXFSZ at a file size limit) while the new files are written:
+// the process ends by the signal as it would have, and no temporary is left,
+// also when the signal comes just as the open that creates one returns (a
+// slow open over NFS). While they take their names, the signal waits until all are in
 // place, also when it reaches another thread of the process (as a program
 // with a real-time card has). A signal ignored stays ignored, and the write
 // goes on.
@@ -367,13 +369,15 @@ TEST(Signals, EndTheProcessWithoutLeavingATemporary) {
         {"to another thread as the first temporary is created", moment::created, true, "card=old "},
     };
     for (const auto& c : cases) {
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ}) {
             SCOPED_TRACE(std::string(c.rule) + ", " + std::to_string(signal));
             temp_dir dir;
             write_file(dir.file("card"), "old");
             const pid_t child = fork();
             ASSERT_GE(child, 0);
             if (child == 0) {
+                const rlimit no_core{0, 0};  // SIGQUIT and SIGXFSZ would dump one
+                setrlimit(RLIMIT_CORE, &no_core);
                 atomic_write_hooks& hooks = atomic_write_test_hooks();
                 const auto send = [signal, &c] {
                     c.other_thread ? raise_in_another_thread(signal) : (void)raise(signal);
