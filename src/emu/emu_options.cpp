@@ -13,6 +13,7 @@
 #include "cli/cli.h"
 #include "emu/emu_option_values.h"
 #include "emu/emu_setup.h"
+#include "files/text.h"
 
 namespace {
 
@@ -364,10 +365,11 @@ int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& op
                            const char* tool, const char* summary, std::vector<char*>& tool_argv) {
     options.tool = tool;
     const std::string name = options.tool + "-emu";
-    const cli_program program{name.c_str(), "Usage: " + name + " [VMU options] [-- " + tool +
-                                                " options]\n" + summary + "\n\n" +
-                                                emu_options_help(tool) + "\n" + tool +
-                                                " options: see '" + name + " -- -h'.\n"};
+    const cli_program program{name.c_str(),
+                              "Usage: " + name + " [VMU options] [-- " + tool + " options]\n" +
+                                  summary + "\n\n" + emu_options_help(tool) + "\n" + tool +
+                                  " options: see '" + name + " -- -h'.\n",
+                              printable};
     const int own = cli_split(argc, argv, tool_argv);
     cli_parsed parsed;
     const int status = cli_read(program, emu_syntax(options.tool).syntax(), own, argv, parsed);
@@ -380,8 +382,12 @@ int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& op
         return cli_usage_error(program, error);
     // A file that cannot be read is no wrong command line: no usage after it.
     if (!emu_setup_card(request, vmu, options, error)) {
-        std::fprintf(stderr, "%s: %s\n", program.name, error.c_str());
+        emu_fail(program.name, error);
         return CLI_USAGE;
     }
     return -1;
+}
+
+void emu_fail(const char* program, const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", program, printable(message).c_str());
 }
