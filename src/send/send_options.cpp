@@ -91,9 +91,10 @@ std::string send_usage(const std::string& program, const std::string& before) {
            "the file as it takes one from a second card, or refuses it.\n"
            "\n"
            "FILE is a .vms (with its .vmi beside it), a .dci, or the bytes alone with\n"
-           "--name, --type and --stamp, which also override what a file tells. The type\n"
-           "is the save header's where the two differ, and bytes with no header at all\n"
-           "are refused, unless --force-type insists on --type.\n"
+           "--name, --type and --stamp, which also override what a file tells. A --type\n"
+           "that the save's header contradicts, and bytes with no save header at all,\n"
+           "are refused unless --force-type insists; a .vmi's or .dci's type that the\n"
+           "header contradicts gives way to the header's.\n"
            "\n"
            "Options:\n" +
            cli_options_help(OPTIONS) +
