@@ -15,6 +15,7 @@
 #include "cli/cli.h"
 #include "emu/emu_option_values.h"
 #include "emu/emu_setup.h"
+#include "files/text.h"
 
 namespace {
 
@@ -398,7 +399,7 @@ int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& op
                            std::span<const cli_option> tool_options) {
     options.tool = tool;
     const std::string name = options.tool + "-emu";
-    std::string tool_text = std::string(tool) + " options: see '" + name + " -- -h'";
+    std::string tool_text = "\n" + std::string(tool) + " options: see '" + name + " -- -h'";
     if (!tool_options.empty()) {
         std::string listed;
         for (const cli_option& row : tool_options) {
@@ -411,7 +412,8 @@ int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& op
     tool_text += ".\n";
     const cli_program program{name.c_str(), "Usage: " + name + " [VMU options] [-- " + tool +
                                                 " options]\n" + summary + "\n\n" +
-                                                emu_options_help(tool) + tool_text};
+                                                emu_options_help(tool) + tool_text,
+                              printable};
     const int own = cli_split(argc, argv, tool_argv);
     cli_parsed parsed;
     const int status =
@@ -434,8 +436,12 @@ int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& op
         return cli_usage_error(program, error);
     // A file that cannot be read is no wrong command line: no usage after it.
     if (!emu_setup_card(request, vmu, options, error)) {
-        std::fprintf(stderr, "%s: %s\n", program.name, error.c_str());
+        emu_fail(program.name, error);
         return CLI_USAGE;
     }
     return -1;
+}
+
+void emu_fail(const char* program, const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", program, printable(message).c_str());
 }

@@ -78,3 +78,8 @@ bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_o
 int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& options,
                            const char* tool, const char* summary, std::vector<char*>& tool_argv,
                            std::span<const cli_option> tool_options = {});
+
+/// Prints "PROGRAM: MESSAGE" on standard error, the message made safe for a
+/// terminal as every program's are: it may name files and cards of any
+/// bytes.
+void emu_fail(const char* program, const std::string& message);

@@ -39,7 +39,7 @@ int main(int argc, char* argv[]) {
         return status;
     std::string error;
     if (!emu_put_card(options, error)) {
-        std::fprintf(stderr, "vmurx-probe-emu: %s\n", error.c_str());
+        emu_fail("vmurx-probe-emu", error);
         return CLI_USAGE;
     }
     const int probe_status =
