@@ -189,8 +189,9 @@ const writer WRITERS[] = {
         card_change_owns& owns) {
          // The files it moves and the free blocks it moves them into.
          owns.blocks = card_free_blocks(truth, layout);
-         for (std::size_t block = 0; block < layout.user_end; ++block)
-             owns.blocks[block] = true;
+         const auto held = card_file_blocks(truth, layout);
+         for (std::size_t block = 0; block < CARD_BLOCKS; ++block)
+             owns.blocks[block] = owns.blocks[block] || held[block];
          owns.moves = true;
          std::string reason;
          return card_defrag(card, reason);

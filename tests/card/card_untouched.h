@@ -34,6 +34,18 @@ inline std::array<bool, CARD_BLOCKS> card_free_blocks(const card_image& card,
     return free;
 }
 
+/// The blocks of every file's chain, which defrag may move.
+inline std::array<bool, CARD_BLOCKS> card_file_blocks(const card_image& card,
+                                                      const card_layout& layout) {
+    std::array<bool, CARD_BLOCKS> held{};
+    for (const card_file& file : card_files(card, layout)) {
+        for (const std::uint16_t block :
+             card_follow_chain(card, layout, file.first_block, file.blocks).blocks)
+            held[block] = true;
+    }
+    return held;
+}
+
 /// Where `after` broke the rule against `before`, read through `truth`
 /// (before's true layout), in words; empty when it kept it.
 inline std::string card_untouched_fault(const card_image& before, const card_layout& truth,
