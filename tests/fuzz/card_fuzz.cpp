@@ -69,7 +69,15 @@ std::map<std::size_t, std::vector<std::uint8_t>> list_files(const card_image& ca
 void try_changes(const card_image& card, const card_layout& layout, const card_report& report,
                  const std::map<std::size_t, std::vector<std::uint8_t>>& contents) {
     std::string reason;
-    if (!contents.empty()) {
+    // A file can be removed where the root may be written through; where it
+    // may not, the refusal changes nothing.
+    std::string unsound;
+    if (!contents.empty() && !card_layout_sound(card, layout, unsound)) {
+        card_image removed = card;
+        require(!card_remove(removed, contents.begin()->first, reason) && reason == unsound &&
+                    removed.bytes == card.bytes,
+                "nothing is removed through a root the card contradicts");
+    } else if (!contents.empty()) {
         card_image removed = card;
         require(card_remove(removed, contents.begin()->first, reason), "a file can be removed");
         card_layout again;
