@@ -178,12 +178,6 @@ std::string directory_named(const card_image& card) {
            ")";
 }
 
-std::string system_named(const card_image& card, const card_layout& layout, std::size_t block) {
-    if (block == CARD_ROOT_BLOCK)
-        return "the root (block 255)";
-    return block == layout.fat_block ? fat_named(layout) : directory_named(card);
-}
-
 // The system chain as the FAT holds it: the root's block and the FAT's each
 // end a chain of their own, the directory's run from its highest down.
 bool agrees_with_chain(const card_image& card, const card_layout& layout, std::string& reason) {
@@ -233,8 +227,9 @@ bool card_layout_sound(const card_image& card, const card_layout& layout, std::s
     // Past the console's 200 blocks, or past a smaller count of the root's.
     const std::size_t user = std::min<std::size_t>(layout.user_blocks, CARD_STANDARD_USER_BLOCKS);
     if (lowest < user) {
-        reason = system_named(card, layout, lowest) + " takes block " + std::to_string(lowest) +
-                 " of the user area (blocks 0 to " + std::to_string(user - 1) + ")";
+        reason = (lowest == layout.fat_block ? fat_named(layout) : directory_named(card)) +
+                 " takes block " + std::to_string(lowest) + " of the user area (blocks 0 to " +
+                 std::to_string(user - 1) + ")";
         return false;
     }
     // A file whose chain runs on into a system block is that file's damage:

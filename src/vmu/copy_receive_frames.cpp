@@ -52,7 +52,7 @@ bool layout_of(copy_receive& card, card_layout& layout) {
         return false;
     }
     if (!card_layout_sound(card.image, layout, reason)) {
-        card.notes.push_back("its file system is not written through: " + reason);
+        card.notes.push_back("its root may not be written through: " + reason);
         return false;
     }
     return true;

@@ -51,6 +51,7 @@ TEST(LyingRoot, NoWriterWritesThroughItAndCheckSaysRepairMendsNothing) {
         bool full;
         lie changed;
         const char* reason;
+        bool chain_too = false;  // the FAT's system chain made to follow the directory
     } cases[] = {
         {"the directory moved one block down",
          false,
@@ -72,6 +73,12 @@ TEST(LyingRoot, NoWriterWritesThroughItAndCheckSaysRepairMendsNothing) {
          {0x4A, 200},
          "the directory the root names (fields 0x4A and 0x4C: 13 blocks from block 200) "
          "disagrees with the system chain: block 200's FAT entry is 0xFFFC, not 0x00C7"},
+        {"the directory grown into the data files, the system chain with it",
+         false,
+         {0x4C, 60},
+         "the directory the root names (fields 0x4A and 0x4C: 60 blocks from block 253) takes "
+         "block 194 of the user area (blocks 0 to 199)",
+         true},
         {"the directory in a file's data",
          false,
          {0x4A, 199},
@@ -86,6 +93,11 @@ TEST(LyingRoot, NoWriterWritesThroughItAndCheckSaysRepairMendsNothing) {
         SCOPED_TRACE(c.what);
         card_image card = c.full ? full_card() : played_card();
         set_root(card, c.changed.offset, c.changed.value);
+        if (c.chain_too) {
+            for (std::size_t block = 253; block > 194; --block)
+                set_fat(card, block, static_cast<std::uint16_t>(block - 1));
+            set_fat(card, 194, FAT_END);
+        }
         const card_image before = card;
         const card_report report = card_check(card);
         EXPECT_EQ(report.unwritable.rfind(c.reason, 0), 0u) << report.unwritable;
