@@ -81,10 +81,7 @@ bool file_to_add(const std::string& path, const card_command_line& cl, card_new_
 }
 
 // "added NAME: 2 blocks from 199, slot 3; 156 blocks free".
-std::string added_line(const card_image& card, std::size_t slot) {
-    card_layout layout;
-    std::string reason;
-    card_read_layout(card, layout, reason);
+std::string added_line(const card_image& card, const card_layout& layout, std::size_t slot) {
     const card_file entry = card_read_entry(card, layout, slot);
     return "added " + card_shown_name(entry) + ": " + std::to_string(entry.blocks) +
            (entry.blocks == 1 ? " block" : " blocks") + " from " +
@@ -93,7 +90,9 @@ std::string added_line(const card_image& card, std::size_t slot) {
 }
 
 // Puts every FILE on the card, or says why not.
-int add_files(const card_command_line& cl, card_image& card, card_changes& changes) {
+// (Packing and adding keep the root, so `layout` stays the card's.)
+int add_files(const card_command_line& cl, card_image& card, const card_layout& layout,
+              card_changes& changes) {
     const std::string& path = cl.operands.front();
     if (const card_report report = card_check(card); !report.errors.empty()) {
         return card_fail(path,
@@ -115,7 +114,7 @@ int add_files(const card_command_line& cl, card_image& card, card_changes& chang
             return card_fail(path, cl.operands[i] + " (" + printable(card_name_text(file.name)) +
                                        "): " + error.reason + hint + "; the card is unchanged");
         }
-        changes.lines.push_back(added_line(card, slot));
+        changes.lines.push_back(added_line(card, layout, slot));
     }
     return 0;
 }
@@ -143,7 +142,7 @@ int check_options(const card_command_line& cl) {
 int card_add_command(const card_command_line& cl) {
     if (const int status = check_options(cl); status != 0)
         return status;
-    return card_change(cl, [&](card_image& card, const card_layout&, card_changes& changes) {
-        return add_files(cl, card, changes);
+    return card_change(cl, [&](card_image& card, const card_layout& layout, card_changes& changes) {
+        return add_files(cl, card, layout, changes);
     });
 }
