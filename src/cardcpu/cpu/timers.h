@@ -39,13 +39,17 @@ void sio_pins_changed(vmu_cpu& cpu, std::uint8_t before);
 /// (ports.cpp).
 void raise_level_requests(vmu_cpu& cpu);
 
-/// Counts T0, T1, the base timer and the serial ports on by `cycles`, and
-/// keeps level requests raised. Inline: it runs after every instruction, and
-/// mostly finds nothing to do.
-inline void timers_advance(vmu_cpu& cpu, unsigned cycles) {
+/// Counts T0 and T1 on by `cycles` while either runs. Inline: it runs in
+/// every instruction, and mostly finds nothing to do.
+inline void timers_count(vmu_cpu& cpu, unsigned cycles) {
     if (((sfr_at(cpu, vmu_sfr("T0CNT")) | sfr_at(cpu, vmu_sfr("T1CNT"))) & 0xC0) != 0) {
         count_t0_t1(cpu, cycles);
     }
+}
+
+/// Counts the base timer and the serial ports on by `cycles`, and keeps
+/// level requests raised. Inline, as timers_count.
+inline void units_advance(vmu_cpu& cpu, unsigned cycles) {
     if ((sfr_at(cpu, vmu_sfr("BTCR")) & 0x40) != 0) {
         const std::uint64_t since = cpu.base_timer_ps;
         cpu.base_timer_ps += static_cast<std::uint64_t>(cycles) * cpu.cycle_ps;
