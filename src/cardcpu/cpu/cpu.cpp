@@ -93,8 +93,15 @@ void take_up(vmu_cpu& cpu, vmu_interrupt standing) {
 void count_rest(vmu_cpu& cpu, unsigned cycles, std::uint8_t t0_before, std::uint8_t t1_before) {
     std::uint8_t& t0cnt = sfr_at(cpu, vmu_sfr("T0CNT"));
     std::uint8_t& t1cnt = sfr_at(cpu, vmu_sfr("T1CNT"));
+    if (((t0cnt | t1cnt) & 0xC0) == 0) {
+        return;
+    }
     const auto t0_started = static_cast<std::uint8_t>(t0cnt & ~t0_before & 0xC0);
     const auto t1_started_now = static_cast<std::uint8_t>(t1cnt & ~t1_before & 0xC0);
+    if ((t0_started | t1_started_now) == 0) {
+        count_t0_t1(cpu, cycles);
+        return;
+    }
     t0cnt &= static_cast<std::uint8_t>(~t0_started);
     t1cnt &= static_cast<std::uint8_t>(~t1_started_now);
     timers_count(cpu, cycles);
