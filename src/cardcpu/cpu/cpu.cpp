@@ -79,8 +79,9 @@ unsigned take_interrupt(vmu_cpu& cpu, vmu_interrupt interrupt) {
 unsigned execute(vmu_cpu& cpu) {
     cpu.after_reti = false;
     // Three bytes from the PC on; the flash reaches past 0xFFFF, so an
-    // instruction at the end of bank 0 reads no further than bank 1.
-    const std::uint8_t* code = cpu.flash.data() + cpu.pc;
+    // instruction at the end of bank 0 reads no further than bank 1, and
+    // the ROM is padded.
+    const std::uint8_t* code = (cpu.rom_source ? cpu.rom.data() : cpu.flash.data()) + cpu.pc;
     const vmu_decoded& d = decode_table[code[0]];
     if (d.cycles == 0) {
         cpu_fault(cpu, "undefined opcode");
@@ -119,7 +120,7 @@ unsigned vmu_cpu_step(vmu_cpu& cpu) {
         cycles = take_interrupt(cpu, due);
     } else if ((pcon & vmu_sfr_bit_mask("HALT")) != 0) {
         cycles = 1;  // HALT: time passes until an interrupt
-    } else if (cpu.rom_source) {
+    } else if (cpu.rom_source && !rom_mode(cpu)) {
         cycles = bios_call(cpu);
     } else {
         cycles = execute(cpu);
