@@ -128,7 +128,9 @@ struct vmu_cpu {
     /// The outside world, set by the caller between steps.
     std::uint8_t p1_pins = 0xFF;
     std::uint8_t p3_pins = 0xFF;  // buttons, active low
-    std::uint8_t p7_pins = 0x00;  // bit 0: 5 V present (docked), bit 3: a peer present
+    /// Bit 0: 5 V present (docked), bit 1: the battery's voltage good (the
+    /// ROM warns of a low battery while it reads 0), bit 3: a peer present.
+    std::uint8_t p7_pins = 0x00;
 
     bool rom_source = false;   // fetching from the ROM (EXT bit 0 clear at the last JMPF)
     std::uint8_t serving = 0;  // the priority levels of the interrupts being served, a bit each
@@ -167,7 +169,8 @@ struct vmu_p1_drive {
 ///
 /// With a ROM loaded, the card's power-on instead: PC 0 in the ROM, every
 /// register 0 (the RC clock at /12, interrupts off, the LCD off), SP 0x7F,
-/// RAM bank 0; what the ROM sets up it sets up itself.
+/// RAM bank 0, a good battery on P7 (0x02); what the ROM sets up it sets
+/// up itself.
 void vmu_cpu_reset(vmu_cpu& cpu);
 
 /// Takes the card's system ROM, which the next vmu_cpu_reset boots. False

@@ -45,6 +45,7 @@ void rom_power_on(vmu_cpu& cpu) {
     sfr_at(cpu, vmu_sfr("SP")) = 0x7F;
     cpu.cycle_ps = vmu_cpu_cycle_ps(cpu);
     base_timer_retime(cpu);
+    cpu.p7_pins = 0x02;  // the battery good, undocked, no peer
     cpu.pc = 0;
     cpu.rom_source = true;
 }
