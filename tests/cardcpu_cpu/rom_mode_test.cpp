@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cardcpu/cpu/rom_screen.h"
 #include "program.h"
 #include "run_program.h"
 
@@ -254,6 +255,45 @@ TEST(VmuRomMode, RunBiosBootsAGoodRomAndRefusesOthersWithStatus2) {
     }
 }
 
+// Sets pixel (x, y) dark in XRAM, as vmu_cpu_lcd_pixel reads it.
+void set_pixel(vmu_cpu& cpu, int x, int y) {
+    const int row = y % 16;
+    const int index = (y / 16) * 0x80 + (row / 2) * 16 + (row % 2) * 6 + x / 8;
+    cpu.xram[static_cast<std::size_t>(index)] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+}
+
+TEST(VmuRomMode, TheScreenReadsAsTextInTheRomsFont) {
+    // A font of our own at the ROM's font address: 'A' a frame with a bar,
+    // and the cells drawn as the ROM draws text, 6 x 8 on a grid of 8 x 4.
+    std::vector<std::uint8_t> rom(VMU_ROM_SIZE, 0);
+    rom[0] = 0x21;  // a jump, for the loader's sake
+    const unsigned glyph[8] = {0x1E, 0x21, 0x21, 0x3F, 0x21, 0x21, 0x21, 0x00};
+    for (unsigned r = 0; r < 8; ++r) {
+        rom[0xE800 + r * 256 + 'A'] = static_cast<std::uint8_t>(glyph[r] << 2);
+    }
+    vmu_cpu cpu;
+    ASSERT_TRUE(vmu_cpu_load_rom(cpu, rom));
+    vmu_cpu_reset(cpu);
+    vmu_cpu_write(cpu, vmu_sfr("VCCR"), 0x80);
+    auto draw = [&](int column, int line, unsigned invert) {
+        for (int r = 0; r < 8; ++r) {
+            for (int x = 0; x < 6; ++x) {
+                if ((((glyph[r] ^ invert) >> (5 - x)) & 1) != 0) {
+                    set_pixel(cpu, column * 6 + x, line * 8 + r);
+                }
+            }
+        }
+    };
+    draw(2, 1, 0);
+    draw(7, 3, 0x3F);
+    set_pixel(cpu, 0, 0);  // no character of the font
+    const vmu_screen_text text = vmu_rom_screen_text(cpu);
+    const std::array<std::string, 4> lines = {"#       ", "  A     ", "        ", "       A"};
+    const std::array<std::string, 4> inverted = {"........", "........", "........", ".......x"};
+    EXPECT_EQ(text.lines, lines);
+    EXPECT_EQ(text.inverted, inverted);
+}
+
 // The card's own ROM, when the environment names one: it boots on a new
 // card to its clock-setting screen, without a fault, and stays in the ROM.
 TEST(VmuRomMode, TheCardsRomBootsToItsClockScreen) {
@@ -279,6 +319,28 @@ TEST(VmuRomMode, TheCardsRomBootsToItsClockScreen) {
         }
     }
     EXPECT_GT(dark, 100) << "the screen is blank";
+}
+
+// The card's own ROM warns of a low battery in its own font, which the
+// screen's text is read with.
+TEST(VmuRomMode, TheCardsRomScreenReadsAsText) {
+    const char* path = std::getenv("VMURX_BIOS");
+    if (path == nullptr || *path == '\0') {
+        GTEST_SKIP() << "VMURX_BIOS names no system ROM";
+    }
+    vmu_cpu cpu;
+    ASSERT_TRUE(vmu_cpu_load_rom(cpu, read_bytes(path)));
+    vmu_cpu_reset(cpu);
+    vmu_cpu_set_p7(cpu, 0x00);  // the battery's voltage low
+    // It counts six low readings of its half-second tick before it warns.
+    constexpr std::uint64_t eight_seconds_ps = 8'000'000'000'000;
+    while (cpu.state == vmu_cpu_state::running && cpu.time_ps < eight_seconds_ps) {
+        vmu_cpu_step(cpu);
+    }
+    const vmu_screen_text text = vmu_rom_screen_text(cpu);
+    EXPECT_EQ(text.lines[0], "Please  ");
+    EXPECT_EQ(text.lines[1], " change ");
+    EXPECT_EQ(text.lines[2], " battery");
 }
 
 }  // namespace
