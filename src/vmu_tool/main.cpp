@@ -33,6 +33,10 @@ const cli_option OPTIONS[] = {
      "run"},
     {VMU_TOOL_LCD, "lcd", '\0', nullptr,
      "print the screen afterwards, 32 lines of 48 characters, # dark and . light", "run"},
+    {VMU_TOOL_TEXT, "text", '\0', nullptr,
+     "with --bios, print the screen afterwards as text, 4 lines of 8 characters read with the "
+     "ROM's own font (# where a cell shows no character)",
+     "run"},
     {VMU_TOOL_REGS, "regs", '\0', nullptr, "print ACC PSW B C TRL TRH SP PC afterwards", "run"},
 };
 
@@ -40,7 +44,7 @@ std::string usage() {
     return "Usage: vmurx-vmu asm [-I DIR]... [-o OUT] SOURCE\n"
            "       vmurx-vmu run [--ms N | --cycles N] [--press BUTTON@MS]... [--card IMAGE]\n"
            "                     [--lcd] [--regs] FILE\n"
-           "       vmurx-vmu run --bios ROM [--card IMAGE] [OPTION]...\n"
+           "       vmurx-vmu run --bios ROM [--card IMAGE] [--text] [OPTION]...\n"
            "Assemble a program for the VMU's processor, or run one on a model of it.\n"
            "\n"
            "Commands:\n"

@@ -13,6 +13,7 @@
 
 #include "card/card_image.h"
 #include "cardcpu/cpu/cpu.h"
+#include "cardcpu/cpu/rom_screen.h"
 #include "files/bounded_read.h"
 #include "vmu_tool/card_game.h"
 #include "vmu_tool/vmu_tool.h"
@@ -38,6 +39,7 @@ struct run_options {
     std::string card;
     std::string bios;  // the system ROM to boot, or empty for a game
     bool lcd = false;
+    bool text = false;
     bool regs = false;
 };
 
@@ -84,6 +86,9 @@ bool take_option(const cli_given& given, run_options& o, std::string& error) {
         case VMU_TOOL_LCD:
             o.lcd = true;
             break;
+        case VMU_TOOL_TEXT:
+            o.text = true;
+            break;
         default:  // VMU_TOOL_REGS
             o.regs = true;
             break;
@@ -105,6 +110,11 @@ int parse_run(const cli_parsed& cl, run_options& o, std::string& file) {
     if (o.bios.empty() && cl.operands.empty()) {
         const char* bios = std::getenv("VMURX_BIOS");
         o.bios = bios != nullptr ? bios : "";
+    }
+    if (o.text && o.bios.empty()) {
+        return vmu_tool_usage_error(
+            "--text reads the screen with the system ROM's font: give "
+            "--bios ROM");
     }
     if (!o.bios.empty()) {
         if (!cl.operands.empty()) {
@@ -269,6 +279,11 @@ int vmu_tool_run(const cli_parsed& command_line) {
     }
     if (o.lcd) {
         print_lcd(cpu);
+    }
+    if (o.text) {
+        for (const std::string& line : vmu_rom_screen_text(cpu).lines) {
+            std::printf("|%s|\n", line.c_str());
+        }
     }
     const double ms = static_cast<double>(cpu.time_ps) / static_cast<double>(PS_PER_MS);
     if (cpu.state == vmu_cpu_state::ended) {

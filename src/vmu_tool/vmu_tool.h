@@ -18,6 +18,7 @@ enum vmu_tool_option {
     VMU_TOOL_CARD,
     VMU_TOOL_BIOS,
     VMU_TOOL_LCD,
+    VMU_TOOL_TEXT,
     VMU_TOOL_REGS,
 };
 

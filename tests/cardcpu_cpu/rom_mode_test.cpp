@@ -238,6 +238,7 @@ TEST(VmuRomMode, RunBiosBootsAGoodRomAndRefusesOthersWithStatus2) {
         {"run --bios " + dir.file("missing.bin"), {}, 1, "missing.bin: "},
         {"run --bios " + TEST_ROM + " --card " + dir.file("notacard.bin"), {}, 1, "notacard.bin: "},
         {"run", {}, 2, "run: no FILE (or --bios ROM to boot the system ROM)"},
+        {"run --text game.vms", {}, 2, "--text reads the screen with the system ROM's font"},
     };
     for (const run_case& c : cases) {
         SCOPED_TRACE(c.args);
