@@ -4,6 +4,7 @@
 #include "vmu_tool/card_game.h"
 
 #include "card/card_disk.h"
+#include "card/card_edit.h"
 
 bool card_game_flash(std::span<const std::uint8_t> file, const std::string& entry,
                      std::vector<std::uint8_t>& flash, std::string& reason) {
@@ -23,4 +24,18 @@ bool card_game_flash(std::span<const std::uint8_t> file, const std::string& entr
     }
     flash = std::move(card.bytes);
     return true;
+}
+
+bool card_whole_flash(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& flash,
+                      std::string& reason) {
+    card_image card;
+    if (!card_from_file(file, card, reason))
+        return false;
+    flash = std::move(card.bytes);
+    return true;
+}
+
+std::vector<std::uint8_t> card_blank_flash() {
+    const save_stamp stamp{.year = 2000, .month = 1, .day = 1};
+    return card_new({0xFF, 0xFF, 0xFF, 0xFF}, 0, stamp, card_order::raw).bytes;
 }

@@ -27,8 +27,17 @@ const cli_option OPTIONS[] = {
      "take the whole flash from the 128 KiB card IMAGE; FILE then names the card's game, by "
      "its name or #SLOT",
      "run"},
+    {VMU_TOOL_BIOS, "bios", '\0', "ROM",
+     "boot the card's 64 KiB system ROM from ROM instead of running a game: on the card "
+     "--card IMAGE names, or on a newly formatted one; no FILE then (default, when no FILE "
+     "is given: $VMURX_BIOS)",
+     "run"},
     {VMU_TOOL_LCD, "lcd", '\0', nullptr,
      "print the screen afterwards, 32 lines of 48 characters, # dark and . light", "run"},
+    {VMU_TOOL_TEXT, "text", '\0', nullptr,
+     "with --bios, print the screen afterwards as text, 4 lines of 8 characters read with the "
+     "ROM's own font (# where a cell shows no character)",
+     "run"},
     {VMU_TOOL_REGS, "regs", '\0', nullptr, "print ACC PSW B C TRL TRH SP PC afterwards", "run"},
 };
 
@@ -36,12 +45,14 @@ std::string usage() {
     return "Usage: vmurx-vmu asm [-I DIR]... [-o OUT] SOURCE\n"
            "       vmurx-vmu run [--ms N | --cycles N] [--press BUTTON@MS]... [--card IMAGE]\n"
            "                     [--lcd] [--regs] FILE\n"
+           "       vmurx-vmu run --bios ROM [--card IMAGE] [--text] [OPTION]...\n"
            "Assemble a program for the VMU's processor, or run one on a model of it.\n"
            "\n"
            "Commands:\n"
            "  asm SOURCE           assemble SOURCE into OUT (default: SOURCE with .vms\n"
            "                       for its extension)\n"
            "  run FILE             run the game image FILE from the card's start state\n"
+           "  run --bios ROM       boot the card's system ROM from its power-on\n"
            "\n"
            "Options:\n" +
            cli_options_help(OPTIONS) +
@@ -53,7 +64,7 @@ std::string usage() {
            "  0  assembled; or the run's time ran out, or the program called game_end\n"
            "  1  the source has errors or a file cannot be read or written; or the run\n"
            "     stopped in a fault (printed with its PC)\n"
-           "  2  a bad command or option\n";
+           "  2  a bad command or option, or a ROM the model cannot boot\n";
 }
 
 const cli_program& program() {

@@ -1,15 +1,19 @@
 // vmurx-vmu run: runs a game on the processor model from the card's start
 // state for a time of the card's own, pressing buttons on the way, and then
-// prints the screen and the registers as asked.
+// prints the screen and the registers as asked. With the card's system ROM
+// (--bios, or VMURX_BIOS when no game is named) it boots the ROM instead,
+// on the card image --card names or on a newly formatted card.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "card/card_image.h"
 #include "cardcpu/cpu/cpu.h"
+#include "cardcpu/cpu/rom_screen.h"
 #include "files/bounded_read.h"
 #include "files/text.h"
 #include "vmu_tool/card_game.h"
@@ -34,7 +38,9 @@ struct run_options {
     std::uint64_t cycles = 0;  // when not 0, the limit instead of ms
     std::vector<press> presses;
     std::string card;
+    std::string bios;  // the system ROM to boot, or empty for a game
     bool lcd = false;
+    bool text = false;
     bool regs = false;
 };
 
@@ -75,8 +81,14 @@ bool take_option(const cli_given& given, run_options& o, std::string& error) {
         case VMU_TOOL_CARD:
             o.card = given.value;
             break;
+        case VMU_TOOL_BIOS:
+            o.bios = given.value;
+            break;
         case VMU_TOOL_LCD:
             o.lcd = true;
+            break;
+        case VMU_TOOL_TEXT:
+            o.text = true;
             break;
         default:  // VMU_TOOL_REGS
             o.regs = true;
@@ -96,10 +108,67 @@ int parse_run(const cli_parsed& cl, run_options& o, std::string& file) {
     if (o.ms_given && o.cycles != 0) {
         return vmu_tool_usage_error("--ms and --cycles exclude each other");
     }
+    if (o.bios.empty() && cl.operands.empty()) {
+        const char* bios = std::getenv("VMURX_BIOS");
+        o.bios = bios != nullptr ? bios : "";
+    }
+    if (o.text && o.bios.empty()) {
+        return vmu_tool_usage_error(
+            "--text reads the screen with the system ROM's font: give "
+            "--bios ROM");
+    }
+    if (!o.bios.empty()) {
+        if (!cl.operands.empty()) {
+            return vmu_tool_usage_error(
+                "run: the system ROM starts the card's games itself: give no FILE with --bios "
+                "(the card with --card IMAGE)");
+        }
+        file = o.bios;
+        return -1;
+    }
     if (cl.operands.size() != 1) {
-        return vmu_tool_usage_error(cl.operands.empty() ? "run: no FILE" : "run: one FILE only");
+        return vmu_tool_usage_error(cl.operands.empty()
+                                        ? "run: no FILE (or --bios ROM to boot the system ROM)"
+                                        : "run: one FILE only");
     }
     file = cl.operands.front();
+    return -1;
+}
+
+// Takes the system ROM and the card it boots on, and resets into the ROM:
+// -1, or the exit status (2 for a ROM the model cannot boot).
+int load_rom(vmu_cpu& cpu, const run_options& o) {
+    bounded_file read;
+    file_error error;
+    if (!read_file_bounded(o.bios, VMU_ROM_SIZE, read, error) &&
+        error.cause != file_failure::too_large) {
+        return vmu_tool_fail(o.bios, error.reason);
+    }
+    // A file larger than a ROM is refused as one of the wrong size.
+    const std::string problem =
+        error.cause == file_failure::too_large
+            ? "more than the " + std::to_string(VMU_ROM_SIZE) + " bytes of a system ROM"
+            : vmu_rom_problem(read.bytes);
+    if (!problem.empty()) {
+        vmu_tool_fail(o.bios, "not a system ROM the model can boot: " + problem);
+        return 2;
+    }
+    std::vector<std::uint8_t> flash = card_blank_flash();
+    if (!o.card.empty()) {
+        bounded_file card;
+        std::string reason;
+        if (!read_file_bounded(o.card, VMU_FLASH_SIZE, card, error)) {
+            return vmu_tool_fail(o.card, error.reason + (error.cause == file_failure::too_large
+                                                             ? ", more than a card image"
+                                                             : ""));
+        }
+        if (!card_whole_flash(card.bytes, flash, reason)) {
+            return vmu_tool_fail(o.card, reason);
+        }
+    }
+    vmu_cpu_load_rom(cpu, read.bytes);
+    vmu_cpu_load_card(cpu, flash);
+    vmu_cpu_reset(cpu);
     return -1;
 }
 
@@ -192,9 +261,15 @@ int vmu_tool_run(const cli_parsed& command_line) {
         return status;
     }
     vmu_cpu cpu;
-    vmu_cpu_reset(cpu);
-    if (!load(cpu, o, file)) {
-        return 1;
+    if (!o.bios.empty()) {
+        if (const int status = load_rom(cpu, o); status >= 0) {
+            return status;
+        }
+    } else {
+        vmu_cpu_reset(cpu);
+        if (!load(cpu, o, file)) {
+            return 1;
+        }
     }
     run(cpu, o);
     for (const std::string& note : vmu_cpu_notes(cpu)) {
@@ -205,6 +280,11 @@ int vmu_tool_run(const cli_parsed& command_line) {
     }
     if (o.lcd) {
         print_lcd(cpu);
+    }
+    if (o.text) {
+        for (const std::string& line : vmu_rom_screen_text(cpu).lines) {
+            std::printf("|%s|\n", line.c_str());
+        }
     }
     const double ms = static_cast<double>(cpu.time_ps) / static_cast<double>(PS_PER_MS);
     const std::string shown = printable(file);

@@ -16,7 +16,9 @@ enum vmu_tool_option {
     VMU_TOOL_CYCLES,
     VMU_TOOL_PRESS,
     VMU_TOOL_CARD,
+    VMU_TOOL_BIOS,
     VMU_TOOL_LCD,
+    VMU_TOOL_TEXT,
     VMU_TOOL_REGS,
 };
 

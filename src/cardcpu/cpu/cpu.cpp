@@ -122,8 +122,9 @@ void count_rest(vmu_cpu& cpu, unsigned cycles, std::uint8_t t0_before, std::uint
 unsigned execute(vmu_cpu& cpu) {
     cpu.hold_off = false;
     // Three bytes from the PC on; the flash reaches past 0xFFFF, so an
-    // instruction at the end of bank 0 reads no further than bank 1.
-    const std::uint8_t* code = cpu.flash.data() + cpu.pc;
+    // instruction at the end of bank 0 reads no further than bank 1, and
+    // the ROM is padded.
+    const std::uint8_t* code = (cpu.rom_source ? cpu.rom.data() : cpu.flash.data()) + cpu.pc;
     const vmu_decoded& d = decode_table[code[0]];
     if (d.cycles == 0) {
         cpu_fault(cpu, "undefined opcode");
@@ -177,7 +178,7 @@ unsigned vmu_cpu_step(vmu_cpu& cpu) {
     unsigned cycles = 0;
     // No interrupt between a stub's jump and the BIOS routine it reaches:
     // one taken up there is entered when the routine is back in the flash.
-    if (cpu.pending_vector != 0 && !cpu.rom_source) {
+    if (cpu.pending_vector != 0 && !(cpu.rom_source && !rom_mode(cpu))) {
         cycles = enter_interrupt(cpu);
         timers_count(cpu, cycles);
     } else if ((pcon & vmu_sfr_bit_mask("HALT")) != 0) {
@@ -188,7 +189,7 @@ unsigned vmu_cpu_step(vmu_cpu& cpu) {
         take_up(cpu, interrupt_to_take(cpu));
         cycles = 1;
         timers_count(cpu, cycles);
-    } else if (cpu.rom_source) {
+    } else if (cpu.rom_source && !rom_mode(cpu)) {
         cycles = bios_call(cpu);
         timers_count(cpu, cycles);
     } else {

@@ -2,7 +2,9 @@
 // one step function that runs one instruction at a time, timed in machine
 // cycles. It holds the RAM banks, the special function registers, the LCD's
 // XRAM and the 128 KiB flash; it runs the timers, the ports with their output
-// latches, the clocks and the BIOS routines a game calls. A caller (the `run`
+// latches, the clocks and the BIOS routines a game calls. Given the card's
+// system ROM (vmu_cpu_load_rom) it runs that instead of the BIOS routines,
+// from the card's power-on at ROM 0. A caller (the `run`
 // command, the simulated cable) drives the input pins between steps and reads
 // the driven outputs back, so the program sees the outside world only at
 // instruction boundaries, as the real card does.
@@ -20,6 +22,7 @@
 
 inline constexpr std::size_t VMU_FLASH_SIZE = 0x20000;  // two 64 KiB banks
 inline constexpr std::size_t VMU_FLASH_PAGE = 128;      // the BIOS routines' unit
+inline constexpr std::size_t VMU_ROM_SIZE = 0x10000;    // the system ROM, one 64 KiB bank
 inline constexpr int VMU_LCD_WIDTH = 48;
 inline constexpr int VMU_LCD_HEIGHT = 32;
 
@@ -57,6 +60,18 @@ enum vmu_button : std::uint8_t {
     VMU_BUTTON_SLEEP = 0x80,
 };
 
+/// The flash chip's command state (flash.cpp): the steps of its unlock
+/// sequence matched so far, the bytes of a page it still takes, and the
+/// page it is programming, during which a read gives its status.
+struct vmu_flash_chip {
+    std::uint8_t unlock = 0;          // writes of the unlock sequence matched
+    std::uint8_t to_load = 0;         // bytes of the page still to come
+    std::uint32_t page = 0;           // the page being loaded or programmed
+    std::uint8_t last = 0;            // the last byte loaded
+    bool toggle = false;              // the status bit that flips at every read
+    std::uint64_t busy_until_ps = 0;  // the card's time at which programming ends
+};
+
 /// Whether the processor runs on, or why it stopped.
 enum class vmu_cpu_state : std::uint8_t {
     running,
@@ -86,6 +101,10 @@ struct vmu_cpu {
     std::array<std::uint8_t, 0x80> sfr{};
     std::array<std::uint8_t, 0x180> xram{};  // XBNK 0, 1, 2
     std::vector<std::uint8_t> flash = std::vector<std::uint8_t>(VMU_FLASH_SIZE);
+    /// The system ROM, padded past its end so that an instruction at
+    /// 0xFFFF reads no further; empty: the model performs the BIOS routines.
+    std::vector<std::uint8_t> rom;
+    vmu_flash_chip flash_chip;
 
     std::uint16_t pc = 0;
     std::uint64_t cycles = 0;    // machine cycles since reset
@@ -108,9 +127,11 @@ struct vmu_cpu {
     /// The outside world, set by the caller between steps.
     std::uint8_t p1_pins = 0xFF;
     std::uint8_t p3_pins = 0xFF;  // buttons, active low
-    std::uint8_t p7_pins = 0x00;  // bit 0: 5 V present (docked), bit 3: a peer present
+    /// Bit 0: 5 V present (docked), bit 1: the battery's voltage good (the
+    /// ROM warns of a low battery while it reads 0), bit 3: a peer present.
+    std::uint8_t p7_pins = 0x00;
 
-    bool rom_source = false;   // fetching from the BIOS ROM (as EXT chose at the last JMPF)
+    bool rom_source = false;   // fetching from the ROM (EXT bit 0 clear at the last JMPF)
     std::uint8_t serving = 0;  // the priority levels of the interrupts being served, a bit each
     /// The interrupt the last instruction took up, entered at the next step
     /// (vector 0: none), and its level.
@@ -148,9 +169,25 @@ struct vmu_p1_drive {
 /// (BTCR 0x41), key interrupts in continuous mode (P3INT 0x05), P17 the only
 /// output on P1 (P1DDR 0x80, P1FCR 0xBF), the system's low-battery check on
 /// (0x00 at 0x6E of RAM bank 0), ISL 0xC0, VSEL 0xFC, the LCD on, the other
-/// registers 0. RAM, work RAM, XRAM and flash keep their contents; pins are
-/// released.
+/// registers 0 but EXT 0x01 (flash). RAM, work RAM, XRAM and flash keep
+/// their contents; pins are released.
+///
+/// With a ROM loaded, the card's power-on instead: PC 0 in the ROM, every
+/// register 0 (the RC clock at /12, interrupts off, the LCD off), SP 0x7F,
+/// RAM bank 0, a good battery on P7 (0x02); what the ROM sets up it sets
+/// up itself.
 void vmu_cpu_reset(vmu_cpu& cpu);
+
+/// Takes the card's system ROM, which the next vmu_cpu_reset boots. False
+/// unless it is VMU_ROM_SIZE bytes. vmu_rom_problem says whether the model
+/// can boot it.
+bool vmu_cpu_load_rom(vmu_cpu& cpu, std::span<const std::uint8_t> image);
+
+/// Why the model cannot boot `image` as the system ROM, or "" when it can:
+/// not VMU_ROM_SIZE bytes, no jump at its reset vector, or a fault or a stop
+/// within the first moments of its run (an image of another machine, or not
+/// a ROM at all). Runs the image on a model of its own with an erased card.
+std::string vmu_rom_problem(std::span<const std::uint8_t> image);
 
 /// Puts a game image at flash address 0 (bank 0 and on into bank 1 when it
 /// is longer), the rest of the flash erased (0x00). False when the image is

@@ -79,6 +79,22 @@ void cpu_fault(vmu_cpu& cpu, std::string reason);
 /// cycles it took.
 unsigned bios_call(vmu_cpu& cpu);
 
+/// Whether the model runs the system ROM rather than performing its
+/// routines itself.
+inline bool rom_mode(const vmu_cpu& cpu) {
+    return !cpu.rom.empty();
+}
+
+/// The card's power-on with a ROM loaded (rom_mode.cpp): the part of
+/// vmu_cpu_reset that differs from handing a game over.
+void rom_power_on(vmu_cpu& cpu);
+
+/// LDF and STF on the flash chip (flash.cpp): a read at a 17-bit address,
+/// which gives the chip's status while it programs a page, and a write,
+/// which the chip takes as a command, a byte of a page, or not at all.
+std::uint8_t flash_read(vmu_cpu& cpu, std::uint32_t address);
+void flash_write(vmu_cpu& cpu, std::uint32_t address, std::uint8_t value);
+
 /// Pushes a byte on the system stack (RAM bank 0 from SP + 1).
 inline void stack_push(vmu_cpu& cpu, std::uint8_t value) {
     std::uint8_t& sp = sfr_at(cpu, vmu_sfr("SP"));

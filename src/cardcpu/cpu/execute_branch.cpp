@@ -46,10 +46,12 @@ void op_callr(vmu_cpu& cpu, const vmu_decoded& /*d*/, const std::uint8_t* code) 
     cpu.pc = relative16(cpu, code);
 }
 
-// The program source EXT selects takes effect at a far jump: the BIOS stubs
-// flip EXT bit 0 and then jump.
+// The program source EXT selects takes effect at a far jump: bit 0 clear
+// the ROM, set the flash. The BIOS stubs flip EXT bit 0 and then jump. (The
+// flash's bank 1 as the source, which bit 3 clear is said to choose, is not
+// confirmed on a card and not modelled: the ROM sets bit 0 to leave.)
 void op_jmpf(vmu_cpu& cpu, const vmu_decoded& /*d*/, const std::uint8_t* code) {
-    cpu.rom_source = (sfr_at(cpu, vmu_sfr("EXT")) & 1) != 0;
+    cpu.rom_source = (sfr_at(cpu, vmu_sfr("EXT")) & 1) == 0;
     cpu.pc = absolute16(code);
 }
 

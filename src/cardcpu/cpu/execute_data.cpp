@@ -76,22 +76,20 @@ std::uint32_t flash_pointer(const vmu_cpu& cpu) {
     return ((sfr_at(cpu, vmu_sfr("FPR")) & 1U) << 16) | table_pointer(cpu);
 }
 
-// A game's program space is flash bank 0.
+// The program space LDC reads: the ROM for the ROM's own code, flash bank
+// 0 for a game's.
 void op_ldc(vmu_cpu& cpu, const vmu_decoded& /*d*/, const std::uint8_t* /*code*/) {
-    acc(cpu) = cpu.flash[static_cast<std::uint16_t>(table_pointer(cpu) + acc(cpu))];
+    const auto address = static_cast<std::uint16_t>(table_pointer(cpu) + acc(cpu));
+    acc(cpu) = cpu.rom_source && rom_mode(cpu) ? cpu.rom[address] : cpu.flash[address];
 }
 
+// LDF and STF reach the flash chip, with its commands (flash.cpp).
 void op_ldf(vmu_cpu& cpu, const vmu_decoded& /*d*/, const std::uint8_t* /*code*/) {
-    acc(cpu) = cpu.flash[flash_pointer(cpu)];
+    acc(cpu) = flash_read(cpu, flash_pointer(cpu));
 }
 
-// Flash writes go through only while FPR bit 1 unlocks them; the model
-// writes the byte as it is, without the chip's command sequence or page
-// erase.
 void op_stf(vmu_cpu& cpu, const vmu_decoded& /*d*/, const std::uint8_t* /*code*/) {
-    if ((sfr_at(cpu, vmu_sfr("FPR")) & 2) != 0) {
-        cpu.flash[flash_pointer(cpu)] = acc(cpu);
-    }
+    flash_write(cpu, flash_pointer(cpu), acc(cpu));
 }
 
 using enum vmu_op;

@@ -290,6 +290,7 @@ void cpu_fault(vmu_cpu& cpu, std::string reason) {
 
 void vmu_cpu_reset(vmu_cpu& cpu) {
     cpu.sfr.fill(0);
+    sfr_at(cpu, vmu_sfr("EXT")) = 0x01;        // fetching from the flash
     sfr_at(cpu, vmu_sfr("PSW")) = PSW_RAMBK0;  // the game's RAM bank, 1
     sfr_at(cpu, vmu_sfr("OCR")) = 0xA3;        // quartz /6, RC and ceramic stopped
     sfr_at(cpu, vmu_sfr("IE")) = 0x83;
@@ -303,7 +304,9 @@ void vmu_cpu_reset(vmu_cpu& cpu) {
     // The system stack starts at 0x80 in bank 0: SP at 0x7F, so that the
     // game's first call does not overwrite the @Ri pointers at 0x00-0x0F.
     sfr_at(cpu, vmu_sfr("SP")) = 0x7F;
-    cpu.ram[VMU_BATTERY_CHECK] = 0x00;  // the system's low-battery check on
+    if (!rom_mode(cpu)) {
+        cpu.ram[VMU_BATTERY_CHECK] = 0x00;  // the system's low-battery check on
+    }
     cpu.pc = 0;
     cpu.cycles = 0;
     cpu.time_ps = 0;
@@ -326,6 +329,10 @@ void vmu_cpu_reset(vmu_cpu& cpu) {
     cpu.fault.clear();
     cpu.fault_pc = 0;
     cpu.unmodelled.reset();
+    cpu.flash_chip = {};
+    if (rom_mode(cpu)) {
+        rom_power_on(cpu);
+    }
 }
 
 bool vmu_cpu_load_game(vmu_cpu& cpu, std::span<const std::uint8_t> image) {

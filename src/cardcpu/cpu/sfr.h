@@ -43,7 +43,7 @@ inline constexpr vmu_sfr_info vmu_sfr_infos[] = {
     {0x108, "IE", vmu_sfr_kind::plain, nullptr,
      "interrupt enable (bit 7: master enable; bits 1-0:\nINT1 and INT0 at the highest priority)"},
     {0x109, "IP", vmu_sfr_kind::plain, nullptr, "interrupt priority, a bit per source"},
-    {0x10D, "EXT", vmu_sfr_kind::plain, nullptr, "bit 0: program source, ROM or flash"},
+    {0x10D, "EXT", vmu_sfr_kind::plain, nullptr, "bit 0: program source from the next JMPF, 0 ROM, 1 flash"},
     {0x10E, "OCR", vmu_sfr_kind::special, nullptr, "oscillation control"},
     {0x110, "T0CNT", vmu_sfr_kind::special, "T0's external clock input (bit 4) is not modelled",
      ""},
