@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr std::size_t ROOT_OFFSET = CARD_ROOT_BLOCK * CARD_BLOCK_SIZE;
+constexpr std::size_t ROOT_OFFSET = CARD_ROOT_BLOCK * IMAGE_BLOCK_SIZE;
 constexpr std::size_t ROOT_USER_BLOCKS = 0x50;  // the root's count of user blocks
 constexpr std::size_t MARK_SIZE = 16;
 constexpr std::uint8_t MARK_BYTE = 0x55;
@@ -18,7 +18,7 @@ constexpr std::uint8_t MARK_BYTE = 0x55;
 constexpr char CONTAINER_MAGIC[] = "%!Dreamcast$VMU";
 
 std::span<const std::uint8_t> root_of(std::span<const std::uint8_t> bytes) {
-    return bytes.subspan(ROOT_OFFSET, CARD_BLOCK_SIZE);
+    return bytes.subspan(ROOT_OFFSET, IMAGE_BLOCK_SIZE);
 }
 
 // Whether the root's FAT and directory fields lie on the card when the bytes
@@ -166,12 +166,12 @@ void card_set_user_blocks(card_image& card, std::uint16_t blocks) {
 }
 
 std::uint16_t card_fat(const card_image& card, const card_layout& layout, std::size_t block) {
-    return get_u16(card.bytes, layout.fat_block * CARD_BLOCK_SIZE + 2 * block);
+    return get_u16(card.bytes, layout.fat_block * IMAGE_BLOCK_SIZE + 2 * block);
 }
 
 void card_set_fat(card_image& card, const card_layout& layout, std::size_t block,
                   std::uint16_t value) {
-    put_u16(card.bytes, layout.fat_block * CARD_BLOCK_SIZE + 2 * block, value);
+    put_u16(card.bytes, layout.fat_block * IMAGE_BLOCK_SIZE + 2 * block, value);
 }
 
 std::vector<std::uint16_t> card_system_blocks(const card_layout& layout) {
@@ -187,7 +187,7 @@ std::size_t card_slot_count(const card_layout& layout) {
 namespace {
 
 std::size_t entry_offset(const card_layout& layout, std::size_t slot) {
-    return layout.directory[slot / CARD_ENTRIES_PER_BLOCK] * CARD_BLOCK_SIZE +
+    return layout.directory[slot / CARD_ENTRIES_PER_BLOCK] * IMAGE_BLOCK_SIZE +
            slot % CARD_ENTRIES_PER_BLOCK * CARD_ENTRY_SIZE;
 }
 
@@ -201,7 +201,7 @@ card_file card_read_entry(const card_image& card, const card_layout& layout, std
     file.type = e[0x00];
     file.protection = e[0x01];
     file.first_block = get_u16(e, 0x02);
-    std::copy_n(e.begin() + 0x04, CARD_NAME_SIZE, file.name.begin());
+    std::copy_n(e.begin() + 0x04, NAME_BLOCK_SIZE, file.name.begin());
     std::copy_n(e.begin() + 0x10, file.stamp.size(), file.stamp.begin());
     file.blocks = get_u16(e, 0x18);
     file.header_block = get_u16(e, 0x1A);
@@ -304,7 +304,7 @@ card_chain card_follow_chain(const card_image& card, const card_layout& layout, 
 
 std::vector<std::uint8_t> card_chain_bytes(const card_image& card, const card_chain& chain) {
     std::vector<std::uint8_t> bytes;
-    bytes.reserve(chain.blocks.size() * CARD_BLOCK_SIZE);
+    bytes.reserve(chain.blocks.size() * IMAGE_BLOCK_SIZE);
     for (const std::uint16_t block : chain.blocks) {
         const auto b = card_block(card, block);
         bytes.insert(bytes.end(), b.begin(), b.end());
@@ -312,15 +312,15 @@ std::vector<std::uint8_t> card_chain_bytes(const card_image& card, const card_ch
     return bytes;
 }
 
-std::span<std::uint8_t, CARD_BLOCK_SIZE> card_block(card_image& card, std::size_t block) {
+std::span<std::uint8_t, IMAGE_BLOCK_SIZE> card_block(card_image& card, std::size_t block) {
     return std::span<std::uint8_t>(card.bytes)
-        .subspan(block * CARD_BLOCK_SIZE)
-        .first<CARD_BLOCK_SIZE>();
+        .subspan(block * IMAGE_BLOCK_SIZE)
+        .first<IMAGE_BLOCK_SIZE>();
 }
 
-std::span<const std::uint8_t, CARD_BLOCK_SIZE> card_block(const card_image& card,
-                                                          std::size_t block) {
+std::span<const std::uint8_t, IMAGE_BLOCK_SIZE> card_block(const card_image& card,
+                                                           std::size_t block) {
     return std::span<const std::uint8_t>(card.bytes)
-        .subspan(block * CARD_BLOCK_SIZE)
-        .first<CARD_BLOCK_SIZE>();
+        .subspan(block * IMAGE_BLOCK_SIZE)
+        .first<IMAGE_BLOCK_SIZE>();
 }

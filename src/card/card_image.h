@@ -17,13 +17,11 @@
 #include "cable/cable.h"
 #include "save/stamp.h"
 
-inline constexpr std::size_t CARD_BLOCK_SIZE = 512;
 inline constexpr std::size_t CARD_BLOCKS = 256;
-inline constexpr std::size_t CARD_SIZE = CARD_BLOCKS * CARD_BLOCK_SIZE;
+inline constexpr std::size_t CARD_SIZE = CARD_BLOCKS * IMAGE_BLOCK_SIZE;
 inline constexpr std::uint16_t CARD_ROOT_BLOCK = 255;
 inline constexpr std::size_t CARD_ENTRY_SIZE = 32;
-inline constexpr std::size_t CARD_ENTRIES_PER_BLOCK = CARD_BLOCK_SIZE / CARD_ENTRY_SIZE;
-inline constexpr std::size_t CARD_NAME_SIZE = 12;
+inline constexpr std::size_t CARD_ENTRIES_PER_BLOCK = IMAGE_BLOCK_SIZE / CARD_ENTRY_SIZE;
 /// The user area of a card as the console formats it.
 inline constexpr std::uint16_t CARD_STANDARD_USER_BLOCKS = 200;
 /// The largest game when the root leaves its field 0.
@@ -34,9 +32,6 @@ inline constexpr std::uint16_t FAT_END = 0xFFFA;
 inline constexpr std::uint16_t FAT_DAMAGED = 0xFFFF;
 
 inline constexpr std::uint8_t CARD_TYPE_NONE = 0x00;
-// A directory entry's type byte: the file types the cable carries.
-inline constexpr std::uint8_t CARD_TYPE_DATA = CABLE_TYPE_DATA;
-inline constexpr std::uint8_t CARD_TYPE_GAME = CABLE_TYPE_GAME;
 inline constexpr std::uint8_t CARD_PROTECTED = 0xFF;
 
 /// How a card file keeps its bytes: as on the card, or every four reversed.
@@ -93,7 +88,7 @@ struct card_file {
     std::uint8_t type = CARD_TYPE_NONE;
     std::uint8_t protection = 0;
     std::uint16_t first_block = 0;
-    std::array<std::uint8_t, CARD_NAME_SIZE> name{};
+    std::array<std::uint8_t, NAME_BLOCK_SIZE> name{};
     std::array<std::uint8_t, 8> stamp{};  // BCD: century, year, ..., second, weekday
     std::uint16_t blocks = 0;
     std::uint16_t header_block = 0;
@@ -137,6 +132,6 @@ card_chain card_follow_chain(const card_image& card, const card_layout& layout, 
 /// The bytes of the chain's blocks, in chain order.
 std::vector<std::uint8_t> card_chain_bytes(const card_image& card, const card_chain& chain);
 
-std::span<std::uint8_t, CARD_BLOCK_SIZE> card_block(card_image& card, std::size_t block);
-std::span<const std::uint8_t, CARD_BLOCK_SIZE> card_block(const card_image& card,
-                                                          std::size_t block);
+std::span<std::uint8_t, IMAGE_BLOCK_SIZE> card_block(card_image& card, std::size_t block);
+std::span<const std::uint8_t, IMAGE_BLOCK_SIZE> card_block(const card_image& card,
+                                                           std::size_t block);

@@ -150,7 +150,7 @@ bool emu_set_type(emu_reading& r, const emu_arg& a, std::string& error) {
     for (char& c : word)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (word == "game" || word == "data") {
-        r.request.type = word == "game" ? CABLE_TYPE_GAME : CABLE_TYPE_DATA;
+        r.request.type = word == "game" ? TYPE_GAME : TYPE_DATA;
         return true;
     }
     std::uint8_t type = 0;

@@ -102,19 +102,19 @@ std::optional<dci_file> parse_dci(std::span<const std::uint8_t> bytes,
     entry.blocks = get_u16(bytes, 0x18);
     entry.header_block = get_u16(bytes, 0x1A);
 
-    if (entry.type != DCI_TYPE_DATA && entry.type != DCI_TYPE_GAME)
+    if (entry.type != TYPE_DATA && entry.type != TYPE_GAME)
         problems.push_back("unknown file type " + hex_number(entry.type, 2) + " in the DCI");
     if (entry.protection != 0x00 && entry.protection != 0xFF)
         problems.push_back("unusual copy-protection byte " + hex_number(entry.protection, 2));
 
     const auto body = bytes.subspan(DCI_ENTRY_SIZE);
-    const std::size_t whole = body.size() / SAVE_BLOCK_SIZE * SAVE_BLOCK_SIZE;
+    const std::size_t whole = body.size() / IMAGE_BLOCK_SIZE * IMAGE_BLOCK_SIZE;
     if (whole != body.size())
         problems.push_back(std::to_string(body.size() - whole) +
                            " bytes beyond the DCI's last whole block, ignored");
-    if (entry.blocks != whole / SAVE_BLOCK_SIZE)
+    if (entry.blocks != whole / IMAGE_BLOCK_SIZE)
         problems.push_back("the DCI's entry says " + std::to_string(entry.blocks) +
-                           " blocks, it holds " + std::to_string(whole / SAVE_BLOCK_SIZE));
+                           " blocks, it holds " + std::to_string(whole / IMAGE_BLOCK_SIZE));
     dci.content.assign(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(whole));
     swap_words(dci.content);
     return dci;
@@ -122,8 +122,8 @@ std::optional<dci_file> parse_dci(std::span<const std::uint8_t> bytes,
 
 std::vector<std::uint8_t> build_dci(const card_entry& entry,
                                     std::span<const std::uint8_t> content) {
-    const std::size_t blocks = (content.size() + SAVE_BLOCK_SIZE - 1) / SAVE_BLOCK_SIZE;
-    std::vector<std::uint8_t> bytes(DCI_ENTRY_SIZE + blocks * SAVE_BLOCK_SIZE, 0);
+    const std::size_t blocks = (content.size() + IMAGE_BLOCK_SIZE - 1) / IMAGE_BLOCK_SIZE;
+    std::vector<std::uint8_t> bytes(DCI_ENTRY_SIZE + blocks * IMAGE_BLOCK_SIZE, 0);
     const std::span<std::uint8_t> out(bytes);
     bytes[0x00] = entry.type;
     bytes[0x01] = entry.protection;

@@ -40,12 +40,10 @@ std::optional<vmi_record> parse_vmi(std::span<const std::uint8_t> bytes,
 std::vector<std::uint8_t> build_vmi(const vmi_record& vmi);
 
 inline constexpr std::size_t DCI_ENTRY_SIZE = 32;
-inline constexpr std::uint8_t DCI_TYPE_DATA = CABLE_TYPE_DATA;
-inline constexpr std::uint8_t DCI_TYPE_GAME = CABLE_TYPE_GAME;
 
 /// The card's directory entry of a file.
 struct card_entry {
-    std::uint8_t type = DCI_TYPE_DATA;
+    std::uint8_t type = TYPE_DATA;
     std::uint8_t protection = 0x00;  // 0xFF: copy-protected
     std::string name;                // at most 12 bytes
     std::optional<save_stamp> stamp;

@@ -85,7 +85,7 @@ bool save_card_outputs(const std::string& in_path, const save_input& in,
     if (format_of(out_path) != file_format::dci)
         return vms_outputs(out_path, in, analysis, options, game, protect, outputs, error);
     card_entry entry;
-    entry.type = game ? DCI_TYPE_GAME : DCI_TYPE_DATA;
+    entry.type = game ? TYPE_GAME : TYPE_DATA;
     entry.protection = protect ? 0xFF : 0x00;
     entry.name = *in.name;
     entry.stamp = in.stamp;

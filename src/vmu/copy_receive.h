@@ -136,8 +136,8 @@ struct copy_receive {
     std::size_t blocks = 0;
     std::vector<std::uint16_t> placed;  // the blocks chosen for the file
     std::size_t slot = 0;               // the directory slot chosen for it
-    std::array<std::uint8_t, CARD_NAME_SIZE> name{};
-    std::array<std::uint8_t, 12> directory{};
+    std::array<std::uint8_t, NAME_BLOCK_SIZE> name{};
+    directory_tail directory{};
     std::vector<std::uint8_t> content;  // the pieces taken, written to flash with the last frame
 
     // Recording.

@@ -59,7 +59,7 @@ void publish(vmu_realtime& rt, card_timing& t) {
 
 void feed(vmu_realtime& rt, card_timing& t, std::uint8_t value) {
     t.fed = value;
-    if ((value & CABLE_D3) != 0)
+    if ((value & DATA_OPEN) != 0)
         t.open = true;
     vmu_sim_data_write(*rt.card, value);
 }

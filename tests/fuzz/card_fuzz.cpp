@@ -138,16 +138,16 @@ extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t s
     std::minstd_rand random(seed);
     if (size != CARD_SIZE || random() % 2 == 0)
         return LLVMFuzzerMutate(data, size, max_size);
-    constexpr std::size_t ROOT = CARD_ROOT_BLOCK * CARD_BLOCK_SIZE;
+    constexpr std::size_t ROOT = CARD_ROOT_BLOCK * IMAGE_BLOCK_SIZE;
     // The root's FAT block, directory block and size, user blocks, largest
     // game; the first block and size of an entry of a standard directory; an
     // entry of a standard FAT.
-    const std::size_t entry = (241 + random() % 13) * CARD_BLOCK_SIZE + random() % 16 * 32;
+    const std::size_t entry = (241 + random() % 13) * IMAGE_BLOCK_SIZE + random() % 16 * 32;
     const std::size_t offsets[] = {
         ROOT + 0x46,  ROOT + 0x4A,
         ROOT + 0x4C,  ROOT + 0x50,
         ROOT + 0x56,  entry + 0x02,
-        entry + 0x18, 254 * CARD_BLOCK_SIZE + 2 * (random() % CARD_BLOCKS)};
+        entry + 0x18, 254 * IMAGE_BLOCK_SIZE + 2 * (random() % CARD_BLOCKS)};
     put_field(data, offsets[random() % std::size(offsets)], boundary_value(random),
               random() % 4 == 0);
     return size;
