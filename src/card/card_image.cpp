@@ -196,30 +196,13 @@ std::size_t entry_offset(const card_layout& layout, std::size_t slot) {
 card_file card_read_entry(const card_image& card, const card_layout& layout, std::size_t slot) {
     const auto e = std::span<const std::uint8_t>(card.bytes)
                        .subspan(entry_offset(layout, slot), CARD_ENTRY_SIZE);
-    card_file file;
-    file.slot = slot;
-    file.type = e[0x00];
-    file.protection = e[0x01];
-    file.first_block = get_u16(e, 0x02);
-    std::copy_n(e.begin() + 0x04, NAME_BLOCK_SIZE, file.name.begin());
-    std::copy_n(e.begin() + 0x10, file.stamp.size(), file.stamp.begin());
-    file.blocks = get_u16(e, 0x18);
-    file.header_block = get_u16(e, 0x1A);
-    std::copy_n(e.begin() + 0x1C, file.reserved.size(), file.reserved.begin());
-    return file;
+    return card_file{entry_from_bytes(e.first<CARD_ENTRY_SIZE>()), slot};
 }
 
 void card_put_entry(card_image& card, const card_layout& layout, const card_file& file) {
     const auto e = std::span<std::uint8_t>(card.bytes)
                        .subspan(entry_offset(layout, file.slot), CARD_ENTRY_SIZE);
-    e[0x00] = file.type;
-    e[0x01] = file.protection;
-    put_u16(e, 0x02, file.first_block);
-    std::copy(file.name.begin(), file.name.end(), e.begin() + 0x04);
-    std::copy(file.stamp.begin(), file.stamp.end(), e.begin() + 0x10);
-    put_u16(e, 0x18, file.blocks);
-    put_u16(e, 0x1A, file.header_block);
-    std::copy(file.reserved.begin(), file.reserved.end(), e.begin() + 0x1C);
+    entry_to_bytes(file, e.first<CARD_ENTRY_SIZE>());
 }
 
 void card_clear_entry(card_image& card, const card_layout& layout, std::size_t slot) {
@@ -235,27 +218,6 @@ std::vector<card_file> card_files(const card_image& card, const card_layout& lay
             files.push_back(file);
     }
     return files;
-}
-
-std::string card_file_name(const card_file& file) {
-    std::string name(file.name.begin(), file.name.end());
-    while (!name.empty() && name.back() == '\0')
-        name.pop_back();
-    return name;
-}
-
-std::optional<save_stamp> card_file_stamp(const card_file& file) {
-    auto stamp = stamp_from_bcd(std::span<const std::uint8_t>(file.stamp).first<STAMP_BCD_SIZE>());
-    if (!stamp || !stamp_is_valid(*stamp))
-        return std::nullopt;
-    return stamp;
-}
-
-std::array<std::uint8_t, 8> card_stamp_bytes(const save_stamp& stamp) {
-    std::array<std::uint8_t, 8> bytes{};
-    stamp_to_bcd(stamp, std::span<std::uint8_t>(bytes).first<STAMP_BCD_SIZE>());
-    bytes[STAMP_BCD_SIZE] = stamp_weekday_bcd(stamp);
-    return bytes;
 }
 
 card_chain card_follow_chain(const card_image& card, const card_layout& layout, std::uint16_t first,

@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "cable/cable.h"
+#include "save/containers.h"
 #include "save/stamp.h"
 
 inline constexpr std::size_t CARD_BLOCKS = 256;
 inline constexpr std::size_t CARD_SIZE = CARD_BLOCKS * IMAGE_BLOCK_SIZE;
 inline constexpr std::uint16_t CARD_ROOT_BLOCK = 255;
-inline constexpr std::size_t CARD_ENTRY_SIZE = 32;
 inline constexpr std::size_t CARD_ENTRIES_PER_BLOCK = IMAGE_BLOCK_SIZE / CARD_ENTRY_SIZE;
 /// The user area of a card as the console formats it.
 inline constexpr std::uint16_t CARD_STANDARD_USER_BLOCKS = 200;
@@ -30,9 +30,6 @@ inline constexpr std::uint16_t CARD_DEFAULT_MAX_GAME = 128;
 inline constexpr std::uint16_t FAT_FREE = 0xFFFC;
 inline constexpr std::uint16_t FAT_END = 0xFFFA;
 inline constexpr std::uint16_t FAT_DAMAGED = 0xFFFF;
-
-inline constexpr std::uint8_t CARD_TYPE_NONE = 0x00;
-inline constexpr std::uint8_t CARD_PROTECTED = 0xFF;
 
 /// How a card file keeps its bytes: as on the card, or every four reversed.
 enum class card_order { raw, dcm };
@@ -82,17 +79,10 @@ void card_set_fat(card_image& card, const card_layout& layout, std::size_t block
 /// The blocks the root, the FAT and the directory take.
 std::vector<std::uint16_t> card_system_blocks(const card_layout& layout);
 
-/// A directory entry, its fields as stored.
-struct card_file {
+/// A directory entry of the card (save/containers.h) and the slot that
+/// holds it.
+struct card_file : directory_entry {
     std::size_t slot = 0;
-    std::uint8_t type = CARD_TYPE_NONE;
-    std::uint8_t protection = 0;
-    std::uint16_t first_block = 0;
-    std::array<std::uint8_t, NAME_BLOCK_SIZE> name{};
-    std::array<std::uint8_t, 8> stamp{};  // BCD: century, year, ..., second, weekday
-    std::uint16_t blocks = 0;
-    std::uint16_t header_block = 0;
-    std::array<std::uint8_t, 4> reserved{};
 };
 
 std::size_t card_slot_count(const card_layout& layout);
@@ -102,15 +92,6 @@ void card_clear_entry(card_image& card, const card_layout& layout, std::size_t s
 
 /// Every slot in use, in slot order.
 std::vector<card_file> card_files(const card_image& card, const card_layout& layout);
-
-/// The name: the 12 bytes with trailing NULs removed.
-std::string card_file_name(const card_file& file);
-
-/// The entry's stamp, when it is a date.
-std::optional<save_stamp> card_file_stamp(const card_file& file);
-
-/// The eight stamp bytes of an entry or the root: the stamp and its weekday.
-std::array<std::uint8_t, 8> card_stamp_bytes(const save_stamp& stamp);
 
 /// How a chain is broken.
 /// (enters_free: a free or a damaged block.)
