@@ -10,6 +10,7 @@
 
 #include "cable/cable.h"
 #include "cli/cli.h"
+#include "clock/time_units.h"
 
 namespace {
 
@@ -33,7 +34,6 @@ bool take_number(const emu_arg& a, std::uint64_t minimum, std::uint64_t maximum,
 }
 
 constexpr std::uint64_t INT_LARGEST = std::numeric_limits<int>::max();
-constexpr std::int64_t PS_PER_US = 1'000'000;
 
 }  // namespace
 

@@ -276,7 +276,7 @@ bool waits_for_time(const copy_card& card) {
 std::int64_t copy_card_cycle_ps(const copy_card& card) {
     // The RC oscillator divided by six.
     const std::int64_t khz = card.config.rc_khz != 0 ? card.config.rc_khz : 1;
-    return 6 * CARD_PS_PER_MS / khz;
+    return 6 * PS_PER_MS / khz;
 }
 
 void copy_card_reserve(copy_card& card) {
@@ -372,5 +372,5 @@ void copy_card_data_write(copy_card& card, std::uint8_t value) {
 }
 
 void copy_card_sleep(copy_card& card, unsigned milliseconds) {
-    pc_access(card, std::int64_t{milliseconds} * CARD_PS_PER_MS);
+    pc_access(card, std::int64_t{milliseconds} * PS_PER_MS);
 }

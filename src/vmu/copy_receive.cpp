@@ -8,9 +8,9 @@ namespace {
 
 // The card's clock while it receives: the ceramic oscillator, 6 MHz divided
 // by 12.
-constexpr std::int64_t CYCLE_PS = 2 * CARD_PS_PER_US;
-constexpr std::int64_t LEVEL_PS = std::int64_t{CABLE_RECEIVE_LEVEL_US} * CARD_PS_PER_US;
-constexpr std::int64_t REARM_PS = std::int64_t{CABLE_RECEIVE_REARM_US} * CARD_PS_PER_US;
+constexpr std::int64_t CYCLE_PS = 2 * PS_PER_US;
+constexpr std::int64_t LEVEL_PS = std::int64_t{CABLE_RECEIVE_LEVEL_US} * PS_PER_US;
+constexpr std::int64_t REARM_PS = std::int64_t{CABLE_RECEIVE_REARM_US} * PS_PER_US;
 // From a header taken during a transfer to the card's look at it, and from
 // the look to its answer's first level. Not confirmed: estimates from the
 // routines' lengths.
@@ -313,5 +313,5 @@ void copy_receive_data_write(copy_receive& card, std::uint8_t value) {
 }
 
 void copy_receive_sleep(copy_receive& card, unsigned milliseconds) {
-    pc_access(card, std::int64_t{milliseconds} * CARD_PS_PER_MS);
+    pc_access(card, std::int64_t{milliseconds} * PS_PER_MS);
 }

@@ -20,12 +20,13 @@
 #include <cstdlib>
 #include <functional>
 
+#include "cable/cable.h"
 #include "clock/monotonic_clock.h"
+#include "clock/time_units.h"
 #include "files/atomic_write.h"
 
 namespace {
 
-constexpr std::int64_t NS_PER_US = 1'000;
 constexpr timespec IDLE_NAP{0, 1'000'000};  // 1 ms between looks once the card has nothing to do
 
 // The card thread's own timing state.

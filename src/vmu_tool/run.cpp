@@ -10,6 +10,7 @@
 
 #include "card/card_image.h"
 #include "cardcpu/cpu/cpu.h"
+#include "clock/time_units.h"
 #include "files/bounded_read.h"
 #include "vmu_tool/card_game.h"
 #include "vmu_tool/vmu_tool.h"
@@ -17,7 +18,6 @@
 namespace {
 
 constexpr std::size_t GAME_MAX_BYTES = std::size_t{CARD_STANDARD_USER_BLOCKS} * IMAGE_BLOCK_SIZE;
-constexpr std::uint64_t PS_PER_MS = 1'000'000'000;
 constexpr std::uint64_t PRESS_MS = 100;
 constexpr std::uint64_t MAX_MS = 100'000'000;            // about a day
 constexpr std::uint64_t MAX_CYCLES = 1'000'000'000'000;  // hours at any clock

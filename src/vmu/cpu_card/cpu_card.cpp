@@ -2,6 +2,8 @@
 // registers and the card's port 1, and the card's time kept by the tool's
 // accesses.
 #include "vmu/cpu_card/cpu_card.h"
+#include "cable/cable.h"
+#include "clock/time_units.h"
 
 namespace {
 
@@ -37,8 +39,6 @@ void log_lines(vmu_cpu_card& card) {
     if (log.empty() || log.back().status != now.status || log.back().data != now.data)
         log.push_back(now);
 }
-
-constexpr std::uint64_t PS_PER_MS = 1'000'000'000;
 
 // The buttons held at the card's time `now_ps`.
 std::uint8_t buttons_at(const vmu_cpu_card& card, std::uint64_t now_ps) {
