@@ -8,11 +8,6 @@
 
 struct lpt_port;
 
-// Bytes the PC sends in a frame.
-inline constexpr int HEADER_REPLY = CABLE_HEADER_REPLY;
-inline constexpr int BLOCK_ACK = CABLE_BLOCK_ACK;
-inline constexpr int BLOCK_NAK = CABLE_BLOCK_NAK;
-
 /// An expected block code that accepts every block code.
 inline constexpr int ANY_BLOCK_CODE = -1;
 

@@ -1,33 +1,37 @@
 // The cable between a PC's parallel port and the card: what both ends of the
-// wire agree on. The tool's core, the software cards, the backends and the
-// tests all take these facts from here, so that a change of the wiring or of
-// the protocol is one edit.
+// wire agree on. The tool's core, the software cards, the backends, the
+// card and save formats and the tests all take these facts from here, under
+// the names the tool's core reads them by, so that a change of the wiring or
+// of the protocol is one edit.
 //
 // Lines are named from the PC's side: the data register (base) carries the
 // PC's four lines to the card, the status register (base + 1) the card's
 // three lines to the PC.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
-// The PC's data register. Bits 4 to 7 are never set.
-inline constexpr std::uint8_t CABLE_D0 = 0x01;  // clock of the bits the PC sends; high when idle
-inline constexpr std::uint8_t CABLE_D1 = 0x02;  // the bit the PC sends
-inline constexpr std::uint8_t CABLE_D2 = 0x04;  // the PC's echo while the card sends a bit
-inline constexpr std::uint8_t CABLE_D3 = 0x08;  // high while the PC holds the port
-inline constexpr std::uint8_t CABLE_DATA_LINES = CABLE_D0 | CABLE_D1 | CABLE_D2 | CABLE_D3;
+// The PC's data register (D0 to D3), written only. Bits 4 to 7 are never
+// set.
+inline constexpr std::uint8_t DATA_SEND_CLOCK = 0x01;  // D0: clock of the PC's bits, high idle
+inline constexpr std::uint8_t DATA_SEND_BIT = 0x02;    // D1: the bit the PC sends
+inline constexpr std::uint8_t DATA_ECHO = 0x04;        // D2: the PC's echo of the card's bit
+inline constexpr std::uint8_t DATA_OPEN = 0x08;        // D3: high while the PC holds the port
+inline constexpr std::uint8_t CABLE_DATA_LINES =
+    DATA_SEND_CLOCK | DATA_SEND_BIT | DATA_ECHO | DATA_OPEN;
 /// The data register while the PC holds the port and nothing moves: the
 /// clock idle high and the port marked as held.
-inline constexpr std::uint8_t CABLE_DATA_IDLE = CABLE_D0 | CABLE_D3;
+inline constexpr std::uint8_t CABLE_DATA_IDLE = DATA_SEND_CLOCK | DATA_OPEN;
 
 // The status register as the port presents it (raw, before any inversion is
 // undone).
-inline constexpr std::uint8_t CABLE_SELECT = 0x10;  // pin 13: low = the card is ready
-inline constexpr std::uint8_t CABLE_ACK = 0x40;     // pin 10: clock of the bits the card sends
-inline constexpr std::uint8_t CABLE_BUSY = 0x80;    // pin 11: the bit the card sends
+inline constexpr std::uint8_t STATUS_SELECT = 0x10;  // pin 13: low = the card is ready
+inline constexpr std::uint8_t STATUS_ACK = 0x40;     // pin 10: clock of the bits the card sends
+inline constexpr std::uint8_t STATUS_BUSY = 0x80;    // pin 11: the bit the card sends
 /// The port's hardware presents the Busy pin inverted: a high pin reads 0.
-inline constexpr std::uint8_t CABLE_STATUS_INVERTED = CABLE_BUSY;
+inline constexpr std::uint8_t CABLE_STATUS_INVERTED = STATUS_BUSY;
 /// The status bits no line of the cable drives, as an idle port reads them:
 /// bits 0 to 3 high, bit 5 low.
 inline constexpr std::uint8_t CABLE_STATUS_UNUSED = 0x0F;
@@ -37,11 +41,11 @@ inline constexpr std::uint8_t CABLE_STATUS_UNUSED = 0x0F;
 constexpr std::uint8_t cable_status_byte(bool select_high, bool ack_high, bool busy_high) {
     std::uint8_t raw = CABLE_STATUS_UNUSED;
     if (select_high)
-        raw |= CABLE_SELECT;
+        raw |= STATUS_SELECT;
     if (ack_high)
-        raw |= CABLE_ACK;
+        raw |= STATUS_ACK;
     if (!busy_high)
-        raw |= CABLE_BUSY;
+        raw |= STATUS_BUSY;
     return raw;
 }
 
@@ -67,21 +71,21 @@ inline constexpr std::uint8_t CABLE_CARD_P7_DOCKED = 0x01;
 
 /// Delay units the PC waits before the first bit of every byte it sends, so
 /// that the card is listening again after the byte before.
-inline constexpr int CABLE_SEND_LEAD_DELAYS = 5;
+inline constexpr int SEND_LEAD_DELAYS = 5;
 
 // A frame: header byte, the reply, block code, payload, trailer, the answer.
 // The header announces the payload's length: CABLE_HEADER_FULL 128 bytes,
 // CABLE_HEADER_SHORT_FIRST to CABLE_HEADER_SHORT_LAST 1 to 16 (the header
 // minus 15).
 inline constexpr std::uint8_t CABLE_HEADER_FULL = 0x50;
-inline constexpr std::size_t CABLE_FULL_LENGTH = 128;
+inline constexpr std::size_t DATA_BLOCK_SIZE = 128;
 inline constexpr std::uint8_t CABLE_HEADER_SHORT_FIRST = 0x10;
 inline constexpr std::uint8_t CABLE_HEADER_SHORT_LAST = 0x1F;
 inline constexpr std::size_t CABLE_SHORT_LONGEST = 16;
 
 /// The header byte that announces `length` payload bytes: 128, or 1 to 16.
 constexpr std::uint8_t cable_header_for(std::size_t length) {
-    if (length == CABLE_FULL_LENGTH)
+    if (length == DATA_BLOCK_SIZE)
         return CABLE_HEADER_FULL;
     return static_cast<std::uint8_t>(CABLE_HEADER_SHORT_FIRST - 1 + length);
 }
@@ -90,33 +94,37 @@ constexpr std::uint8_t cable_header_for(std::size_t length) {
 /// header.
 constexpr std::size_t cable_length_for(std::uint8_t header) {
     if (header == CABLE_HEADER_FULL)
-        return CABLE_FULL_LENGTH;
+        return DATA_BLOCK_SIZE;
     if (header >= CABLE_HEADER_SHORT_FIRST && header <= CABLE_HEADER_SHORT_LAST)
         return std::size_t{header} - CABLE_HEADER_SHORT_FIRST + 1U;
     return 0;
 }
 
 // The receiver's answers: to a header, and to a frame after its trailer.
-inline constexpr std::uint8_t CABLE_HEADER_REPLY = 0xE0;
-inline constexpr std::uint8_t CABLE_BLOCK_ACK = 0x0C;  // frame accepted
-inline constexpr std::uint8_t CABLE_BLOCK_NAK = 0x0A;  // frame refused
+inline constexpr std::uint8_t HEADER_REPLY = 0xE0;
+inline constexpr std::uint8_t BLOCK_ACK = 0x0C;  // frame accepted
+inline constexpr std::uint8_t BLOCK_NAK = 0x0A;  // frame refused
 
 // Block codes, in the order of a transfer: start (type and size), name, then
 // data and flash for each 128-byte piece, the directory entry (time stamp),
 // and a last flash.
-inline constexpr std::uint8_t CABLE_CODE_START = 2;
-inline constexpr std::uint8_t CABLE_CODE_NAME = 6;
-inline constexpr std::uint8_t CABLE_CODE_DATA = 4;
-inline constexpr std::uint8_t CABLE_CODE_FLASH = 8;
-inline constexpr std::uint8_t CABLE_CODE_DIRECTORY = 3;
+inline constexpr std::uint8_t BLOCK_CODE_START = 2;
+inline constexpr std::uint8_t BLOCK_CODE_NAME = 6;
+inline constexpr std::uint8_t BLOCK_CODE_DATA = 4;
+inline constexpr std::uint8_t BLOCK_CODE_FLASH = 8;
+inline constexpr std::uint8_t BLOCK_CODE_DIRECTORY = 3;
 
 /// Bytes of the name frame's payload: the card's file name as a directory
 /// entry holds it, all 12 bytes, whatever pads a shorter name.
-inline constexpr std::size_t CABLE_NAME_LENGTH = 12;
+inline constexpr std::size_t NAME_BLOCK_SIZE = 12;
 /// Bytes of the directory frame's payload; the first seven are the time
-/// stamp in BCD (century, year, month, day, hour, minute, second).
-inline constexpr std::size_t CABLE_DIRECTORY_LENGTH = 12;
-inline constexpr std::size_t CABLE_STAMP_LENGTH = 7;
+/// stamp in BCD (century, year, month, day, hour, minute, second), as a
+/// directory entry holds it.
+inline constexpr std::size_t DIRECTORY_BLOCK_SIZE = 12;
+inline constexpr std::size_t STAMP_BCD_SIZE = 7;
+/// The directory frame's payload as one value: the directory entry's bytes
+/// 0x10 to 0x1B (below).
+using directory_tail = std::array<std::uint8_t, DIRECTORY_BLOCK_SIZE>;
 
 // The pace of the card's own Copy, which clocks its bytes on Ack and does not
 // wait for the PC: the PC must write its echo bit while Ack is low, which at
@@ -126,10 +134,14 @@ inline constexpr std::size_t CABLE_STAMP_LENGTH = 7;
 inline constexpr unsigned CABLE_COPY_ECHO_BUDGET_US = 40;
 inline constexpr unsigned CABLE_COPY_TURN_BUDGET_US = 400;
 
-// File types in byte 0 of the start frame's payload; byte 1 is the size in
-// 512-byte blocks.
-inline constexpr std::uint8_t CABLE_TYPE_GAME = 0xCC;
-inline constexpr std::uint8_t CABLE_TYPE_DATA = 0x33;
+// File types in byte 0 of the start frame's payload, as a directory entry's
+// type byte holds them too; byte 1 is the size in blocks.
+inline constexpr std::uint8_t TYPE_GAME = 0xCC;
+inline constexpr std::uint8_t TYPE_DATA = 0x33;
+/// A block of a file and of the card: the start frame's size counts them, a
+/// card is 256 of them and a save's header takes the first (the second for
+/// a game).
+inline constexpr std::size_t IMAGE_BLOCK_SIZE = 512;
 
 // The frames of one file as the card's own Copy sends them, and as the card
 // takes them when it receives: start, name, a data and a flash frame for
@@ -137,8 +149,7 @@ inline constexpr std::uint8_t CABLE_TYPE_DATA = 0x33;
 // flash frame. The trailer is 0x00 after a data frame's payload and 0xFF
 // after every other; a receiving card does not check it.
 enum class cable_frame { start, name, data, flash, directory, last_flash };
-inline constexpr std::size_t CABLE_BLOCK_SIZE = 512;
-inline constexpr std::size_t CABLE_PIECES_PER_BLOCK = CABLE_BLOCK_SIZE / CABLE_FULL_LENGTH;
+inline constexpr std::size_t CABLE_PIECES_PER_BLOCK = IMAGE_BLOCK_SIZE / DATA_BLOCK_SIZE;
 inline constexpr std::uint8_t CABLE_TRAILER_DATA = 0x00;
 inline constexpr std::uint8_t CABLE_TRAILER = 0xFF;
 
@@ -163,18 +174,18 @@ constexpr cable_frame cable_frame_at(std::size_t index, std::size_t blocks) {
 constexpr std::uint8_t cable_frame_code(cable_frame frame) {
     switch (frame) {
         case cable_frame::start:
-            return CABLE_CODE_START;
+            return BLOCK_CODE_START;
         case cable_frame::name:
-            return CABLE_CODE_NAME;
+            return BLOCK_CODE_NAME;
         case cable_frame::data:
-            return CABLE_CODE_DATA;
+            return BLOCK_CODE_DATA;
         case cable_frame::directory:
-            return CABLE_CODE_DIRECTORY;
+            return BLOCK_CODE_DIRECTORY;
         case cable_frame::flash:
         case cable_frame::last_flash:
             break;
     }
-    return CABLE_CODE_FLASH;
+    return BLOCK_CODE_FLASH;
 }
 
 /// Bytes of the frame's payload: type and size, the name, a piece, the
@@ -184,11 +195,11 @@ constexpr std::size_t cable_frame_length(cable_frame frame) {
         case cable_frame::start:
             return 2;
         case cable_frame::name:
-            return CABLE_NAME_LENGTH;
+            return NAME_BLOCK_SIZE;
         case cable_frame::data:
-            return CABLE_FULL_LENGTH;
+            return DATA_BLOCK_SIZE;
         case cable_frame::directory:
-            return CABLE_DIRECTORY_LENGTH;
+            return DIRECTORY_BLOCK_SIZE;
         case cable_frame::flash:
         case cable_frame::last_flash:
             break;
@@ -223,5 +234,4 @@ inline constexpr unsigned CABLE_RECEIVE_REARM_US = 120;
 /// The least delay unit, in µs, with which the PC's lead before a byte
 /// outlasts the card's last level and its re-arming after an answer.
 inline constexpr unsigned CABLE_RECEIVE_FLOOR_US =
-    (CABLE_RECEIVE_LEVEL_US + CABLE_RECEIVE_REARM_US + CABLE_SEND_LEAD_DELAYS - 1) /
-    CABLE_SEND_LEAD_DELAYS;
+    (CABLE_RECEIVE_LEVEL_US + CABLE_RECEIVE_REARM_US + SEND_LEAD_DELAYS - 1) / SEND_LEAD_DELAYS;

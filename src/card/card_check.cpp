@@ -96,7 +96,7 @@ void check_files(const card_image& card, const card_layout& layout, owners& owne
     for (const card_file& file : card_files(card, layout)) {
         const std::string label = card_entry_label(file);
         by_name[card_file_name(file)].push_back(file.slot);
-        if (file.type != CARD_TYPE_DATA && file.type != CARD_TYPE_GAME)
+        if (file.type != TYPE_DATA && file.type != TYPE_GAME)
             report.errors.push_back(label + ": unknown entry type " + hex_number(file.type, 2));
         const card_chain chain = card_follow_chain(card, layout, file.first_block, file.blocks);
         if (!chain.fault.empty())
@@ -113,9 +113,9 @@ void check_files(const card_image& card, const card_layout& layout, owners& owne
             report.errors.push_back("block " + std::to_string(block) +
                                     " is in two chains: " + other + " and " + label);
         }
-        if (file.type == CARD_TYPE_GAME)
+        if (file.type == TYPE_GAME)
             check_game(card, layout, file, chain, game, report);
-        else if (file.type == CARD_TYPE_DATA && chain.fault.empty())
+        else if (file.type == TYPE_DATA && chain.fault.empty())
             check_data_save(card, file, chain, report);
     }
     for (const auto& [name, slots] : by_name) {

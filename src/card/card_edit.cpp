@@ -16,7 +16,7 @@ constexpr std::uint8_t MEDIA_INFO[24] = {0xFF, 0x00, 0x00, 0x00, 0xFF, 0x00, 0xF
                                          0xC8, 0x00, 0x1F, 0x00, 0x00, 0x00, 0x80, 0x00};
 
 std::size_t blocks_for(std::size_t bytes) {
-    return (bytes + CARD_BLOCK_SIZE - 1) / CARD_BLOCK_SIZE;
+    return (bytes + IMAGE_BLOCK_SIZE - 1) / IMAGE_BLOCK_SIZE;
 }
 
 std::string needs(std::size_t blocks, std::size_t free) {
@@ -33,7 +33,7 @@ bool choose_blocks(const card_image& card, const card_layout& layout, bool game,
     const std::size_t free = card_free_user_blocks(card, layout);
     if (game) {
         for (const card_file& file : card_files(card, layout)) {
-            if (file.type == CARD_TYPE_GAME) {
+            if (file.type == TYPE_GAME) {
                 reason = "the card holds a game already (" + card_entry_label(file) + ")";
                 return false;
             }
@@ -98,7 +98,7 @@ bool card_add(card_image& card, const card_new_file& file, std::size_t& slot,
     card_layout layout;
     if (!card_read_layout_to_write(card, layout, reason))
         return false;
-    if (file.name.empty() || file.name.size() > CARD_NAME_SIZE) {
+    if (file.name.empty() || file.name.size() > NAME_BLOCK_SIZE) {
         reason = "a card name has 1 to 12 bytes";
         return false;
     }
@@ -128,7 +128,7 @@ bool card_add(card_image& card, const card_new_file& file, std::size_t& slot,
 
     card_file entry;
     entry.slot = *free_slot;
-    entry.type = file.game ? CARD_TYPE_GAME : CARD_TYPE_DATA;
+    entry.type = file.game ? TYPE_GAME : TYPE_DATA;
     entry.protection = file.protect ? CARD_PROTECTED : 0x00;
     entry.first_block = blocks.front();
     std::copy(file.name.begin(), file.name.end(), entry.name.begin());
@@ -213,11 +213,11 @@ bool card_defrag(card_image& card, std::string& reason) {
     }
     // The game first, so that no data file slides into its blocks.
     std::stable_partition(files.begin(), files.end(),
-                          [](const moved& f) { return f.entry.type == CARD_TYPE_GAME; });
+                          [](const moved& f) { return f.entry.type == TYPE_GAME; });
     std::size_t top = layout.user_end;
     for (moved& file : files) {
         std::vector<std::uint16_t> blocks;
-        if (file.entry.type == CARD_TYPE_GAME) {
+        if (file.entry.type == TYPE_GAME) {
             for (std::size_t block = 0; block < file.entry.blocks; ++block)
                 blocks.push_back(static_cast<std::uint16_t>(block));
         } else {

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr std::size_t ROOT_OFFSET = CARD_ROOT_BLOCK * CARD_BLOCK_SIZE;
+constexpr std::size_t ROOT_OFFSET = CARD_ROOT_BLOCK * IMAGE_BLOCK_SIZE;
 constexpr std::size_t ROOT_USER_BLOCKS = 0x50;  // the root's count of user blocks
 constexpr std::size_t MARK_SIZE = 16;
 constexpr std::uint8_t MARK_BYTE = 0x55;
@@ -18,7 +18,7 @@ constexpr std::uint8_t MARK_BYTE = 0x55;
 constexpr char CONTAINER_MAGIC[] = "%!Dreamcast$VMU";
 
 std::span<const std::uint8_t> root_of(std::span<const std::uint8_t> bytes) {
-    return bytes.subspan(ROOT_OFFSET, CARD_BLOCK_SIZE);
+    return bytes.subspan(ROOT_OFFSET, IMAGE_BLOCK_SIZE);
 }
 
 // Whether the root's FAT and directory fields lie on the card when the bytes
@@ -247,12 +247,12 @@ void card_set_user_blocks(card_image& card, std::uint16_t blocks) {
 }
 
 std::uint16_t card_fat(const card_image& card, const card_layout& layout, std::size_t block) {
-    return get_u16(card.bytes, layout.fat_block * CARD_BLOCK_SIZE + 2 * block);
+    return get_u16(card.bytes, layout.fat_block * IMAGE_BLOCK_SIZE + 2 * block);
 }
 
 void card_set_fat(card_image& card, const card_layout& layout, std::size_t block,
                   std::uint16_t value) {
-    put_u16(card.bytes, layout.fat_block * CARD_BLOCK_SIZE + 2 * block, value);
+    put_u16(card.bytes, layout.fat_block * IMAGE_BLOCK_SIZE + 2 * block, value);
 }
 
 std::vector<std::uint16_t> card_system_blocks(const card_layout& layout) {
@@ -268,7 +268,7 @@ std::size_t card_slot_count(const card_layout& layout) {
 namespace {
 
 std::size_t entry_offset(const card_layout& layout, std::size_t slot) {
-    return layout.directory[slot / CARD_ENTRIES_PER_BLOCK] * CARD_BLOCK_SIZE +
+    return layout.directory[slot / CARD_ENTRIES_PER_BLOCK] * IMAGE_BLOCK_SIZE +
            slot % CARD_ENTRIES_PER_BLOCK * CARD_ENTRY_SIZE;
 }
 
@@ -277,30 +277,13 @@ std::size_t entry_offset(const card_layout& layout, std::size_t slot) {
 card_file card_read_entry(const card_image& card, const card_layout& layout, std::size_t slot) {
     const auto e = std::span<const std::uint8_t>(card.bytes)
                        .subspan(entry_offset(layout, slot), CARD_ENTRY_SIZE);
-    card_file file;
-    file.slot = slot;
-    file.type = e[0x00];
-    file.protection = e[0x01];
-    file.first_block = get_u16(e, 0x02);
-    std::copy_n(e.begin() + 0x04, CARD_NAME_SIZE, file.name.begin());
-    std::copy_n(e.begin() + 0x10, file.stamp.size(), file.stamp.begin());
-    file.blocks = get_u16(e, 0x18);
-    file.header_block = get_u16(e, 0x1A);
-    std::copy_n(e.begin() + 0x1C, file.reserved.size(), file.reserved.begin());
-    return file;
+    return card_file{entry_from_bytes(e.first<CARD_ENTRY_SIZE>()), slot};
 }
 
 void card_put_entry(card_image& card, const card_layout& layout, const card_file& file) {
     const auto e = std::span<std::uint8_t>(card.bytes)
                        .subspan(entry_offset(layout, file.slot), CARD_ENTRY_SIZE);
-    e[0x00] = file.type;
-    e[0x01] = file.protection;
-    put_u16(e, 0x02, file.first_block);
-    std::copy(file.name.begin(), file.name.end(), e.begin() + 0x04);
-    std::copy(file.stamp.begin(), file.stamp.end(), e.begin() + 0x10);
-    put_u16(e, 0x18, file.blocks);
-    put_u16(e, 0x1A, file.header_block);
-    std::copy(file.reserved.begin(), file.reserved.end(), e.begin() + 0x1C);
+    entry_to_bytes(file, e.first<CARD_ENTRY_SIZE>());
 }
 
 void card_clear_entry(card_image& card, const card_layout& layout, std::size_t slot) {
@@ -316,27 +299,6 @@ std::vector<card_file> card_files(const card_image& card, const card_layout& lay
             files.push_back(file);
     }
     return files;
-}
-
-std::string card_file_name(const card_file& file) {
-    std::string name(file.name.begin(), file.name.end());
-    while (!name.empty() && name.back() == '\0')
-        name.pop_back();
-    return name;
-}
-
-std::optional<save_stamp> card_file_stamp(const card_file& file) {
-    auto stamp = stamp_from_bcd(std::span<const std::uint8_t>(file.stamp).first<STAMP_BCD_SIZE>());
-    if (!stamp || !stamp_is_valid(*stamp))
-        return std::nullopt;
-    return stamp;
-}
-
-std::array<std::uint8_t, 8> card_stamp_bytes(const save_stamp& stamp) {
-    std::array<std::uint8_t, 8> bytes{};
-    stamp_to_bcd(stamp, std::span<std::uint8_t>(bytes).first<STAMP_BCD_SIZE>());
-    bytes[STAMP_BCD_SIZE] = stamp_weekday_bcd(stamp);
-    return bytes;
 }
 
 card_chain card_follow_chain(const card_image& card, const card_layout& layout, std::uint16_t first,
@@ -385,7 +347,7 @@ card_chain card_follow_chain(const card_image& card, const card_layout& layout, 
 
 std::vector<std::uint8_t> card_chain_bytes(const card_image& card, const card_chain& chain) {
     std::vector<std::uint8_t> bytes;
-    bytes.reserve(chain.blocks.size() * CARD_BLOCK_SIZE);
+    bytes.reserve(chain.blocks.size() * IMAGE_BLOCK_SIZE);
     for (const std::uint16_t block : chain.blocks) {
         const auto b = card_block(card, block);
         bytes.insert(bytes.end(), b.begin(), b.end());
@@ -393,15 +355,15 @@ std::vector<std::uint8_t> card_chain_bytes(const card_image& card, const card_ch
     return bytes;
 }
 
-std::span<std::uint8_t, CARD_BLOCK_SIZE> card_block(card_image& card, std::size_t block) {
+std::span<std::uint8_t, IMAGE_BLOCK_SIZE> card_block(card_image& card, std::size_t block) {
     return std::span<std::uint8_t>(card.bytes)
-        .subspan(block * CARD_BLOCK_SIZE)
-        .first<CARD_BLOCK_SIZE>();
+        .subspan(block * IMAGE_BLOCK_SIZE)
+        .first<IMAGE_BLOCK_SIZE>();
 }
 
-std::span<const std::uint8_t, CARD_BLOCK_SIZE> card_block(const card_image& card,
-                                                          std::size_t block) {
+std::span<const std::uint8_t, IMAGE_BLOCK_SIZE> card_block(const card_image& card,
+                                                           std::size_t block) {
     return std::span<const std::uint8_t>(card.bytes)
-        .subspan(block * CARD_BLOCK_SIZE)
-        .first<CARD_BLOCK_SIZE>();
+        .subspan(block * IMAGE_BLOCK_SIZE)
+        .first<IMAGE_BLOCK_SIZE>();
 }

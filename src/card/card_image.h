@@ -15,15 +15,13 @@
 #include <vector>
 
 #include "cable/cable.h"
+#include "save/containers.h"
 #include "save/stamp.h"
 
-inline constexpr std::size_t CARD_BLOCK_SIZE = 512;
 inline constexpr std::size_t CARD_BLOCKS = 256;
-inline constexpr std::size_t CARD_SIZE = CARD_BLOCKS * CARD_BLOCK_SIZE;
+inline constexpr std::size_t CARD_SIZE = CARD_BLOCKS * IMAGE_BLOCK_SIZE;
 inline constexpr std::uint16_t CARD_ROOT_BLOCK = 255;
-inline constexpr std::size_t CARD_ENTRY_SIZE = 32;
-inline constexpr std::size_t CARD_ENTRIES_PER_BLOCK = CARD_BLOCK_SIZE / CARD_ENTRY_SIZE;
-inline constexpr std::size_t CARD_NAME_SIZE = 12;
+inline constexpr std::size_t CARD_ENTRIES_PER_BLOCK = IMAGE_BLOCK_SIZE / CARD_ENTRY_SIZE;
 /// The user area of a card as the console formats it.
 inline constexpr std::uint16_t CARD_STANDARD_USER_BLOCKS = 200;
 /// The largest game when the root leaves its field 0.
@@ -32,12 +30,6 @@ inline constexpr std::uint16_t CARD_DEFAULT_MAX_GAME = 128;
 inline constexpr std::uint16_t FAT_FREE = 0xFFFC;
 inline constexpr std::uint16_t FAT_END = 0xFFFA;
 inline constexpr std::uint16_t FAT_DAMAGED = 0xFFFF;
-
-inline constexpr std::uint8_t CARD_TYPE_NONE = 0x00;
-// A directory entry's type byte: the file types the cable carries.
-inline constexpr std::uint8_t CARD_TYPE_DATA = CABLE_TYPE_DATA;
-inline constexpr std::uint8_t CARD_TYPE_GAME = CABLE_TYPE_GAME;
-inline constexpr std::uint8_t CARD_PROTECTED = 0xFF;
 
 /// How a card file keeps its bytes: as on the card, or every four reversed.
 enum class card_order { raw, dcm };
@@ -103,17 +95,10 @@ void card_set_fat(card_image& card, const card_layout& layout, std::size_t block
 /// The blocks the root, the FAT and the directory take.
 std::vector<std::uint16_t> card_system_blocks(const card_layout& layout);
 
-/// A directory entry, its fields as stored.
-struct card_file {
+/// A directory entry of the card (save/containers.h) and the slot that
+/// holds it.
+struct card_file : directory_entry {
     std::size_t slot = 0;
-    std::uint8_t type = CARD_TYPE_NONE;
-    std::uint8_t protection = 0;
-    std::uint16_t first_block = 0;
-    std::array<std::uint8_t, CARD_NAME_SIZE> name{};
-    std::array<std::uint8_t, 8> stamp{};  // BCD: century, year, ..., second, weekday
-    std::uint16_t blocks = 0;
-    std::uint16_t header_block = 0;
-    std::array<std::uint8_t, 4> reserved{};
 };
 
 std::size_t card_slot_count(const card_layout& layout);
@@ -123,15 +108,6 @@ void card_clear_entry(card_image& card, const card_layout& layout, std::size_t s
 
 /// Every slot in use, in slot order.
 std::vector<card_file> card_files(const card_image& card, const card_layout& layout);
-
-/// The name: the 12 bytes with trailing NULs removed.
-std::string card_file_name(const card_file& file);
-
-/// The entry's stamp, when it is a date.
-std::optional<save_stamp> card_file_stamp(const card_file& file);
-
-/// The eight stamp bytes of an entry or the root: the stamp and its weekday.
-std::array<std::uint8_t, 8> card_stamp_bytes(const save_stamp& stamp);
 
 /// How a chain is broken.
 /// (enters_free: a free or a damaged block.)
@@ -153,6 +129,6 @@ card_chain card_follow_chain(const card_image& card, const card_layout& layout, 
 /// The bytes of the chain's blocks, in chain order.
 std::vector<std::uint8_t> card_chain_bytes(const card_image& card, const card_chain& chain);
 
-std::span<std::uint8_t, CARD_BLOCK_SIZE> card_block(card_image& card, std::size_t block);
-std::span<const std::uint8_t, CARD_BLOCK_SIZE> card_block(const card_image& card,
-                                                          std::size_t block);
+std::span<std::uint8_t, IMAGE_BLOCK_SIZE> card_block(card_image& card, std::size_t block);
+std::span<const std::uint8_t, IMAGE_BLOCK_SIZE> card_block(const card_image& card,
+                                                           std::size_t block);

@@ -51,15 +51,15 @@ void card_write_chain(card_image& card, const card_layout& layout,
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         const auto block = card_block(card, blocks[i]);
         std::fill(block.begin(), block.end(), 0);
-        const std::size_t from = std::min(i * CARD_BLOCK_SIZE, content.size());
-        const std::size_t length = std::min(CARD_BLOCK_SIZE, content.size() - from);
+        const std::size_t from = std::min(i * IMAGE_BLOCK_SIZE, content.size());
+        const std::size_t length = std::min(IMAGE_BLOCK_SIZE, content.size() - from);
         std::copy_n(content.begin() + static_cast<std::ptrdiff_t>(from), length, block.begin());
         card_set_fat(card, layout, blocks[i], i + 1 < blocks.size() ? blocks[i + 1] : FAT_END);
     }
 }
 
-std::array<std::uint8_t, 12> card_entry_tail(const card_file& file) {
-    std::array<std::uint8_t, 12> tail{};
+directory_tail card_entry_tail(const card_file& file) {
+    directory_tail tail{};
     std::copy(file.stamp.begin(), file.stamp.end(), tail.begin());
     tail[CABLE_DIRECTORY_BLOCKS] = static_cast<std::uint8_t>(file.blocks & 0xFF);
     tail[CABLE_DIRECTORY_BLOCKS + 1] = static_cast<std::uint8_t>(file.blocks >> 8);
@@ -68,7 +68,7 @@ std::array<std::uint8_t, 12> card_entry_tail(const card_file& file) {
     return tail;
 }
 
-void card_set_entry_tail(card_file& file, const std::array<std::uint8_t, 12>& tail) {
+void card_set_entry_tail(card_file& file, const directory_tail& tail) {
     std::copy_n(tail.begin(), file.stamp.size(), file.stamp.begin());
     file.blocks = static_cast<std::uint16_t>(tail[CABLE_DIRECTORY_BLOCKS] |
                                              tail[CABLE_DIRECTORY_BLOCKS + 1] << 8);

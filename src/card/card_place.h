@@ -36,7 +36,7 @@ void card_write_chain(card_image& card, const card_layout& layout,
 
 /// An entry's bytes 0x10 to 0x1B, as the cable's directory frame carries
 /// them: the stamp with its weekday, the size and the header's block offset.
-std::array<std::uint8_t, 12> card_entry_tail(const card_file& file);
+directory_tail card_entry_tail(const card_file& file);
 
 /// Sets the fields of those bytes from the frame's 12 bytes, as they come.
-void card_set_entry_tail(card_file& file, const std::array<std::uint8_t, 12>& tail);
+void card_set_entry_tail(card_file& file, const directory_tail& tail);

@@ -64,7 +64,7 @@ bool file_to_add(const std::string& path, const card_command_line& cl, card_new_
     save_kind kind = save_kind::data;
     if (!kind_to_add(path, in, cl, kind))
         return false;
-    if (!in.name || in.name->empty() || in.name->size() > CARD_NAME_SIZE) {
+    if (!in.name || in.name->empty() || in.name->size() > NAME_BLOCK_SIZE) {
         card_fail(path, "the card name is unknown or longer than 12 bytes (give --name)");
         return false;
     }
@@ -132,7 +132,7 @@ int check_options(const card_command_line& cl) {
         return card_usage_error("bad stamp '" + *cl.stamp +
                                 "' (YYYYMMDDhhmmss between the years 1900 and 9999)");
     }
-    if (cl.name && (cl.name->empty() || cl.name->size() > CARD_NAME_SIZE))
+    if (cl.name && (cl.name->empty() || cl.name->size() > NAME_BLOCK_SIZE))
         return card_usage_error("bad name '" + *cl.name + "' (1 to 12 bytes)");
     return 0;
 }

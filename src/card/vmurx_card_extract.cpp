@@ -41,9 +41,9 @@ bool outputs_of(card_name_form form, const std::string& path, const card_file& e
     in.content = content;
     in.name = card_file_name(entry);
     in.stamp = stamp;
-    if (entry.type == CARD_TYPE_GAME)
+    if (entry.type == TYPE_GAME)
         in.kind = save_kind::game;
-    else if (entry.type == CARD_TYPE_DATA)
+    else if (entry.type == TYPE_DATA)
         in.kind = save_kind::data;
     in.protect = entry.protection == CARD_PROTECTED;
     const save_analysis analysis = analyse_save(in.content, in.kind, *in.name);

@@ -26,9 +26,9 @@ listed look_at(const card_image& card, const card_layout& layout, const card_fil
     const auto content =
         card_chain_bytes(card, card_follow_chain(card, layout, entry.first_block, entry.blocks));
     std::optional<save_kind> declared;
-    if (entry.type == CARD_TYPE_DATA)
+    if (entry.type == TYPE_DATA)
         declared = save_kind::data;
-    else if (entry.type == CARD_TYPE_GAME)
+    else if (entry.type == TYPE_GAME)
         declared = save_kind::game;
     const save_analysis a = analyse_save(content, declared, card_file_name(entry));
     f.verdict = a.verdict;
@@ -42,9 +42,9 @@ listed look_at(const card_image& card, const card_layout& layout, const card_fil
 }
 
 std::string type_text(std::uint8_t type) {
-    if (type == CARD_TYPE_DATA)
+    if (type == TYPE_DATA)
         return "data";
-    if (type == CARD_TYPE_GAME)
+    if (type == TYPE_GAME)
         return "game";
     return hex_number(type, 2);
 }

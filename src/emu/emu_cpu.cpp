@@ -70,7 +70,7 @@ bool put_sender(card_image& image, const emu_cpu_options& options,
     if (!card_read_layout(image, layout, error))
         return false;
     for (const card_file& file : card_files(image, layout)) {
-        if (file.type != CARD_TYPE_GAME || card_file_name(file) != CPU_CARD_SENDER_NAME)
+        if (file.type != TYPE_GAME || card_file_name(file) != CPU_CARD_SENDER_NAME)
             continue;
         if (!card_remove(image, file.slot, error))
             return false;

@@ -10,6 +10,7 @@
 
 #include "cable/cable.h"
 #include "cli/cli.h"
+#include "clock/time_units.h"
 
 namespace {
 
@@ -33,7 +34,6 @@ bool take_number(const emu_arg& a, std::uint64_t minimum, std::uint64_t maximum,
 }
 
 constexpr std::uint64_t INT_LARGEST = std::numeric_limits<int>::max();
-constexpr std::int64_t PS_PER_US = 1'000'000;
 
 }  // namespace
 
@@ -150,7 +150,7 @@ bool emu_set_type(emu_reading& r, const emu_arg& a, std::string& error) {
     for (char& c : word)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (word == "game" || word == "data") {
-        r.request.type = word == "game" ? CABLE_TYPE_GAME : CABLE_TYPE_DATA;
+        r.request.type = word == "game" ? TYPE_GAME : TYPE_DATA;
         return true;
     }
     std::uint8_t type = 0;

@@ -24,7 +24,7 @@ struct sent_file {
     // The card entry's own bytes 0x10 to 0x1B, which the card's own Copy
     // sends in its directory frame; without an entry they are made from the
     // file.
-    std::optional<std::array<std::uint8_t, 12>> directory;
+    std::optional<directory_tail> directory;
     std::string card;  // a card image whose entry is sent
     // What a .dci or .vms tells about itself; the options win over it.
     std::optional<save_input> described;
@@ -93,7 +93,7 @@ void take_described(const save_input& described, vmu_file& file) {
             ? described.kind
             : analyse_save(described.content, std::nullopt, described.name.value_or("")).kind;
     if (kind == save_kind::game)
-        file.type = CABLE_TYPE_GAME;
+        file.type = TYPE_GAME;
 }
 
 // A fault of a frame, in the frames of either card (they are alike but for
@@ -106,7 +106,7 @@ bool apply_frame_fault(const emu_fault& f, std::vector<vmu_frame>& frames, std::
     }
     vmu_frame& frame = frames[static_cast<std::size_t>(f.value - 1)];
     if (f.kind == "wrong-code") {
-        frame.code = frame.code == CABLE_CODE_FLASH ? CABLE_CODE_DATA : CABLE_CODE_FLASH;
+        frame.code = frame.code == BLOCK_CODE_FLASH ? BLOCK_CODE_DATA : BLOCK_CODE_FLASH;
     } else if (f.kind == "bad-trailer") {
         frame.trailer = 0x01;  // neither trailer a frame may end with
     } else if (f.kind == "short") {
@@ -117,7 +117,7 @@ bool apply_frame_fault(const emu_fault& f, std::vector<vmu_frame>& frames, std::
             error = "--fault short=" + std::to_string(f.value) + ": that frame has one byte";
             return false;
         }
-        const std::size_t length = size == CABLE_FULL_LENGTH ? CABLE_SHORT_LONGEST : size - 1;
+        const std::size_t length = size == DATA_BLOCK_SIZE ? CABLE_SHORT_LONGEST : size - 1;
         frame.payload.resize(length);
         frame.header = cable_header_for(length);
     } else {  // stop

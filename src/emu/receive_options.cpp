@@ -84,7 +84,7 @@ std::string take_option(const cli_given& given, receive_options& options, std::s
         case READ_US:
             if (!cli_parse_uint(given.value, 1, 1'000, number))
                 return bad_value(given, "1 to 1000");
-            card.pc.access_ps = static_cast<std::int64_t>(number) * CARD_PS_PER_US;
+            card.pc.access_ps = static_cast<std::int64_t>(number) * PS_PER_US;
             return "";
         case PC_PAUSE:
             return emu_parse_pc_pause(given.value, card.pc.pause)

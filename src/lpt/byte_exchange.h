@@ -12,8 +12,6 @@ struct lpt_port;
 
 /// Iterations of the empty loop that makes one delay unit.
 inline constexpr unsigned DELAY_LOOPS = 10'766;
-/// Delay units before the first bit of a sent byte.
-inline constexpr int SEND_LEAD_DELAYS = CABLE_SEND_LEAD_DELAYS;
 
 /// Timeouts count in units of POLLS_PER_UNIT status reads; below 1 means
 /// DEFAULT_TIMEOUT. Only the fuzz build sets a smaller unit (VMURX_POLLS_PER_UNIT),

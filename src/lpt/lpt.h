@@ -8,21 +8,11 @@
 #include "cable/cable.h"
 #include "lpt/comm_log.h"
 
-// Data register (base), written only: the PC's lines to the VMU. Bits 4 to 7
-// are always 0.
-inline constexpr std::uint16_t DATA_SEND_CLOCK = CABLE_D0;  // clock of PC-sent bits, 1 idle
-inline constexpr std::uint16_t DATA_SEND_BIT = CABLE_D1;    // value of the bit sent
-inline constexpr std::uint16_t DATA_ECHO = CABLE_D2;        // echo while receiving a bit
-inline constexpr std::uint16_t DATA_OPEN = CABLE_D3;        // high while the port is open
-
 // Status register (base + 1), read only: the VMU's lines to the PC. Every read
 // is XORed with STATUS_XOR first, which undoes the port's inversion of the Busy
 // pin (bit 7) so that every tested bit is a pin level; it also flips bit 3,
 // which nothing tests.
 inline constexpr std::uint8_t STATUS_XOR = CABLE_STATUS_INVERTED | 0x08;
-inline constexpr std::uint8_t STATUS_SELECT = CABLE_SELECT;  // pin 13: low = VMU ready
-inline constexpr std::uint8_t STATUS_ACK = CABLE_ACK;        // pin 10: clock of VMU-sent bits
-inline constexpr std::uint8_t STATUS_BUSY = CABLE_BUSY;      // pin 11: the bit (after XOR)
 
 /// Base addresses of LPT1 to LPT3.
 inline constexpr std::array<std::uint16_t, 3> LPT_BASES = {0x378, 0x278, 0x3BC};

@@ -6,11 +6,7 @@
 #include <cstdio>
 #include <span>
 
-/// The name block's 12 bytes and a terminating NUL.
-inline constexpr std::size_t NAME_BLOCK_SIZE = 12;
-/// The directory block: bytes 0 to 6 are century, year, month, day, hour,
-/// minute and second as packed BCD; the rest is not used.
-inline constexpr std::size_t DIRECTORY_BLOCK_SIZE = 12;
+#include "cable/cable.h"
 
 /// 10 x high nibble + low nibble of the low 8 bits, without validity checks.
 int bcd_to_int(int byte);

@@ -11,6 +11,7 @@
 
 #include "block/block.h"
 #include "block/program.h"
+#include "cable/cable.h"
 #include "lpt/byte_exchange.h"
 #include "lpt/comm_log.h"
 #include "main/output_file.h"
@@ -18,8 +19,6 @@
 
 namespace {
 
-constexpr int IMAGE_BLOCK_SIZE = 512;
-constexpr int DATA_BLOCK_SIZE = 128;
 constexpr int SMALL_BLOCK_SIZE = 12;
 constexpr int START_PAYLOAD_SIZE = 2;
 constexpr int FLASH_PAYLOAD_SIZE = 1;

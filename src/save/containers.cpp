@@ -84,58 +84,96 @@ void swap_words(std::span<std::uint8_t> bytes) {
                      bytes.begin() + static_cast<std::ptrdiff_t>(i + 4));
 }
 
-std::optional<dci_file> parse_dci(std::span<const std::uint8_t> bytes,
-                                  std::vector<std::string>& problems) {
-    if (bytes.size() < DCI_ENTRY_SIZE)
-        return std::nullopt;
-    dci_file dci;
-    card_entry& entry = dci.entry;
+directory_entry entry_from_bytes(std::span<const std::uint8_t, CARD_ENTRY_SIZE> bytes) {
+    directory_entry entry;
     entry.type = bytes[0x00];
     entry.protection = bytes[0x01];
-    entry.name = trim_field(bytes.subspan(0x04, 12));
-    const std::optional<save_stamp> stamp =
-        stamp_from_bcd(bytes.subspan(0x10).first<STAMP_BCD_SIZE>());
-    if (stamp && stamp_is_valid(*stamp))
-        entry.stamp = stamp;
-    else
-        problems.push_back("the DCI's time stamp is not a valid date");
+    entry.first_block = get_u16(bytes, 0x02);
+    std::copy_n(bytes.begin() + 0x04, entry.name.size(), entry.name.begin());
+    std::copy_n(bytes.begin() + 0x10, entry.stamp.size(), entry.stamp.begin());
     entry.blocks = get_u16(bytes, 0x18);
     entry.header_block = get_u16(bytes, 0x1A);
+    std::copy_n(bytes.begin() + 0x1C, entry.reserved.size(), entry.reserved.begin());
+    return entry;
+}
 
-    if (entry.type != DCI_TYPE_DATA && entry.type != DCI_TYPE_GAME)
+void entry_to_bytes(const directory_entry& entry, std::span<std::uint8_t, CARD_ENTRY_SIZE> bytes) {
+    bytes[0x00] = entry.type;
+    bytes[0x01] = entry.protection;
+    put_u16(bytes, 0x02, entry.first_block);
+    std::copy(entry.name.begin(), entry.name.end(), bytes.begin() + 0x04);
+    std::copy(entry.stamp.begin(), entry.stamp.end(), bytes.begin() + 0x10);
+    put_u16(bytes, 0x18, entry.blocks);
+    put_u16(bytes, 0x1A, entry.header_block);
+    std::copy(entry.reserved.begin(), entry.reserved.end(), bytes.begin() + 0x1C);
+}
+
+std::string card_file_name(const directory_entry& entry) {
+    std::string name(entry.name.begin(), entry.name.end());
+    while (!name.empty() && name.back() == '\0')
+        name.pop_back();
+    return name;
+}
+
+std::array<std::uint8_t, NAME_BLOCK_SIZE> card_name_bytes(const std::string& name) {
+    std::array<std::uint8_t, NAME_BLOCK_SIZE> bytes{};
+    put_text(bytes, name);
+    return bytes;
+}
+
+std::optional<save_stamp> card_file_stamp(const directory_entry& entry) {
+    auto stamp = stamp_from_bcd(std::span<const std::uint8_t>(entry.stamp).first<STAMP_BCD_SIZE>());
+    if (!stamp || !stamp_is_valid(*stamp))
+        return std::nullopt;
+    return stamp;
+}
+
+std::array<std::uint8_t, 8> card_stamp_bytes(const save_stamp& stamp) {
+    std::array<std::uint8_t, 8> bytes{};
+    stamp_to_bcd(stamp, std::span<std::uint8_t>(bytes).first<STAMP_BCD_SIZE>());
+    bytes[STAMP_BCD_SIZE] = stamp_weekday_bcd(stamp);
+    return bytes;
+}
+
+std::optional<dci_file> parse_dci(std::span<const std::uint8_t> bytes,
+                                  std::vector<std::string>& problems) {
+    if (bytes.size() < CARD_ENTRY_SIZE)
+        return std::nullopt;
+    dci_file dci;
+    dci.entry = entry_from_bytes(bytes.first<CARD_ENTRY_SIZE>());
+    const directory_entry& entry = dci.entry;
+    if (!card_file_stamp(entry))
+        problems.push_back("the DCI's time stamp is not a valid date");
+
+    if (entry.type != TYPE_DATA && entry.type != TYPE_GAME)
         problems.push_back("unknown file type " + hex_number(entry.type, 2) + " in the DCI");
     if (entry.protection != 0x00 && entry.protection != 0xFF)
         problems.push_back("unusual copy-protection byte " + hex_number(entry.protection, 2));
 
-    const auto body = bytes.subspan(DCI_ENTRY_SIZE);
-    const std::size_t whole = body.size() / SAVE_BLOCK_SIZE * SAVE_BLOCK_SIZE;
+    const auto body = bytes.subspan(CARD_ENTRY_SIZE);
+    const std::size_t whole = body.size() / IMAGE_BLOCK_SIZE * IMAGE_BLOCK_SIZE;
     if (whole != body.size())
         problems.push_back(std::to_string(body.size() - whole) +
                            " bytes beyond the DCI's last whole block, ignored");
-    if (entry.blocks != whole / SAVE_BLOCK_SIZE)
+    if (entry.blocks != whole / IMAGE_BLOCK_SIZE)
         problems.push_back("the DCI's entry says " + std::to_string(entry.blocks) +
-                           " blocks, it holds " + std::to_string(whole / SAVE_BLOCK_SIZE));
+                           " blocks, it holds " + std::to_string(whole / IMAGE_BLOCK_SIZE));
     dci.content.assign(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(whole));
     swap_words(dci.content);
     return dci;
 }
 
-std::vector<std::uint8_t> build_dci(const card_entry& entry,
+std::vector<std::uint8_t> build_dci(const directory_entry& entry,
                                     std::span<const std::uint8_t> content) {
-    const std::size_t blocks = (content.size() + SAVE_BLOCK_SIZE - 1) / SAVE_BLOCK_SIZE;
-    std::vector<std::uint8_t> bytes(DCI_ENTRY_SIZE + blocks * SAVE_BLOCK_SIZE, 0);
+    const std::size_t blocks = (content.size() + IMAGE_BLOCK_SIZE - 1) / IMAGE_BLOCK_SIZE;
+    std::vector<std::uint8_t> bytes(CARD_ENTRY_SIZE + blocks * IMAGE_BLOCK_SIZE, 0);
     const std::span<std::uint8_t> out(bytes);
-    bytes[0x00] = entry.type;
-    bytes[0x01] = entry.protection;
-    put_u16(out, 0x02, 0);
-    put_text(out.subspan(0x04, 12), entry.name);
-    if (entry.stamp) {
-        stamp_to_bcd(*entry.stamp, out.subspan(0x10).first<STAMP_BCD_SIZE>());
-        bytes[0x10 + STAMP_BCD_SIZE] = stamp_weekday_bcd(*entry.stamp);
-    }
-    put_u16(out, 0x18, static_cast<std::uint16_t>(blocks));
-    put_u16(out, 0x1A, entry.header_block);
-    std::copy(content.begin(), content.end(), bytes.begin() + DCI_ENTRY_SIZE);
-    swap_words(out.subspan(DCI_ENTRY_SIZE));
+    directory_entry head = entry;
+    head.first_block = 0;
+    head.blocks = static_cast<std::uint16_t>(blocks);
+    head.reserved = {};
+    entry_to_bytes(head, out.first<CARD_ENTRY_SIZE>());
+    std::copy(content.begin(), content.end(), bytes.begin() + CARD_ENTRY_SIZE);
+    swap_words(out.subspan(CARD_ENTRY_SIZE));
     return bytes;
 }

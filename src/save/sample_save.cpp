@@ -71,7 +71,7 @@ void put_text(std::span<std::uint8_t> field, const char* text) {
 }  // namespace
 
 std::vector<std::uint8_t> sample_save() {
-    std::vector<std::uint8_t> file(2 * SAVE_BLOCK_SIZE, 0);
+    std::vector<std::uint8_t> file(2 * IMAGE_BLOCK_SIZE, 0);
     save_header header;
     put_text(header.description, "VMURX DEMO");
     put_text(header.boot_description, "vmurx sample save");

@@ -111,11 +111,12 @@ bool save_card_outputs(const std::string& in_path, const save_input& in,
     const bool protect = in.protect.value_or(false);
     if (format_of(out_path) != file_format::dci)
         return vms_outputs(out_path, in, analysis, options, game, protect, outputs, error);
-    card_entry entry;
-    entry.type = game ? DCI_TYPE_GAME : DCI_TYPE_DATA;
-    entry.protection = protect ? 0xFF : 0x00;
-    entry.name = *in.name;
-    entry.stamp = in.stamp;
+    directory_entry entry;
+    entry.type = game ? TYPE_GAME : TYPE_DATA;
+    entry.protection = protect ? CARD_PROTECTED : 0x00;
+    entry.name = card_name_bytes(*in.name);
+    if (in.stamp)
+        entry.stamp = card_stamp_bytes(*in.stamp);
     entry.header_block = game ? 1 : 0;
     outputs.push_back({out_path, build_dci(entry, in.content), in.stamp});
     return true;

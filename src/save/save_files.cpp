@@ -65,7 +65,7 @@ std::optional<std::string> name_if_fits(const std::string& name) {
 
 bool load_dci(const std::string& path, save_input& input, file_error& error) {
     bounded_file file;
-    if (!read_limited(path, DCI_ENTRY_SIZE + MAX_CARD_FILE_SIZE + SAVE_BLOCK_SIZE - 1, TOO_LARGE,
+    if (!read_limited(path, CARD_ENTRY_SIZE + MAX_CARD_FILE_SIZE + IMAGE_BLOCK_SIZE - 1, TOO_LARGE,
                       file, error)) {
         return false;
     }
@@ -82,11 +82,11 @@ bool load_dci(const std::string& path, save_input& input, file_error& error) {
     }
     input.format = "dci";
     input.content = std::move(dci->content);
-    input.name = name_if_fits(dci->entry.name);
-    input.stamp = dci->entry.stamp;
-    if (dci->entry.type == DCI_TYPE_GAME)
+    input.name = name_if_fits(trim_field(dci->entry.name));
+    input.stamp = card_file_stamp(dci->entry);
+    if (dci->entry.type == TYPE_GAME)
         input.kind = save_kind::game;
-    else if (dci->entry.type == DCI_TYPE_DATA)
+    else if (dci->entry.type == TYPE_DATA)
         input.kind = save_kind::data;
     input.protect = dci->entry.protection != 0x00;
     return true;

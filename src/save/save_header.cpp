@@ -231,7 +231,7 @@ void check_data(std::span<const std::uint8_t> file, const save_header& header,
     } else {
         result.verdict = save_verdict::intact;
     }
-    if (range <= file.size() && file.size() - range >= SAVE_BLOCK_SIZE) {
+    if (range <= file.size() && file.size() - range >= IMAGE_BLOCK_SIZE) {
         result.problems.push_back(std::to_string(file.size() - range) +
                                   " bytes beyond the checksum's range, more than padding");
     }

@@ -12,13 +12,14 @@
 #include <string>
 #include <vector>
 
-inline constexpr std::size_t SAVE_BLOCK_SIZE = 512;
+#include "cable/cable.h"
+
 inline constexpr std::size_t SAVE_HEADER_SIZE = 0x80;
 inline constexpr std::size_t SAVE_ICON_SIZE = 512;
 inline constexpr std::size_t GAME_HEADER_OFFSET = 0x200;
 inline constexpr std::size_t CRC_OFFSET = 0x46;
 /// The largest file a card transfer carries: the block count is one byte.
-inline constexpr std::size_t MAX_CARD_FILE_SIZE = 255 * SAVE_BLOCK_SIZE;
+inline constexpr std::size_t MAX_CARD_FILE_SIZE = 255 * IMAGE_BLOCK_SIZE;
 
 enum class save_kind { data, game, icondata };
 

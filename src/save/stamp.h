@@ -16,6 +16,8 @@
 #include <span>
 #include <string>
 
+#include "cable/cable.h"
+
 /// A time stamp as the card keeps it: a calendar date and time, no zone.
 struct save_stamp {
     int year = 0;
@@ -33,10 +35,6 @@ bool stamp_is_valid(const save_stamp& stamp);
 
 /// Day of the week, 0 = Sunday; 0 for a stamp that is not valid.
 int weekday_from_sunday(const save_stamp& stamp);
-
-/// The bytes of a stamp in a directory entry: century, year, month, day,
-/// hour, minute and second, each as two BCD digits.
-inline constexpr std::size_t STAMP_BCD_SIZE = 7;
 
 /// The seven BCD bytes of `stamp`, whose fields must each be 0 to 99 (the
 /// year 0 to 9999).

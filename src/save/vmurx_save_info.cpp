@@ -42,7 +42,7 @@ std::string description_of(const examined& f, bool boot) {
 }
 
 std::size_t blocks_of(std::size_t size) {
-    return (size + SAVE_BLOCK_SIZE - 1) / SAVE_BLOCK_SIZE;
+    return (size + IMAGE_BLOCK_SIZE - 1) / IMAGE_BLOCK_SIZE;
 }
 
 std::vector<std::string> all_problems(const examined& f) {

@@ -17,7 +17,7 @@ namespace {
 // What the source tells of the file before the options' overrides.
 struct source_file {
     save_input save;  // the content, and the type a descriptor or an entry tells
-    std::optional<std::array<std::uint8_t, CABLE_NAME_LENGTH>> name;
+    std::optional<std::array<std::uint8_t, NAME_BLOCK_SIZE>> name;
     std::string name_problem;               // why there is none
     bool described = false;                 // a descriptor or a card entry goes with the bytes
     bool odd_type = false;                  // and tells a type neither game nor data
@@ -27,11 +27,11 @@ struct source_file {
     bool header_given = false;  // an entry's own offset, kept unless the type changes
 };
 
-std::array<std::uint8_t, CABLE_NAME_LENGTH> name_bytes(const std::string& name) {
+std::array<std::uint8_t, NAME_BLOCK_SIZE> name_bytes(const std::string& name) {
     // Padded with NULs, as the card library pads. The card compares all 12
     // bytes for a name already there, so a name padded otherwise on the card
     // would not be found (the card's own padding is not confirmed).
-    std::array<std::uint8_t, CABLE_NAME_LENGTH> bytes{};
+    std::array<std::uint8_t, NAME_BLOCK_SIZE> bytes{};
     std::copy_n(name.begin(), std::min(name.size(), bytes.size()), bytes.begin());
     return bytes;
 }
@@ -71,8 +71,8 @@ bool from_card(const std::string& image, const std::string& entry, source_file& 
     source.save.name = card_name_text(card_file_name(file));
     source.described = true;
     source.teller = "the card entry";
-    if (file.type == CARD_TYPE_GAME || file.type == CARD_TYPE_DATA)
-        source.save.kind = file.type == CARD_TYPE_GAME ? save_kind::game : save_kind::data;
+    if (file.type == TYPE_GAME || file.type == TYPE_DATA)
+        source.save.kind = file.type == TYPE_GAME ? save_kind::game : save_kind::data;
     else
         source.odd_type = true;
     source.stamp = file.stamp;
@@ -84,7 +84,7 @@ bool from_card(const std::string& image, const std::string& entry, source_file& 
 }  // namespace
 
 std::size_t send_blocks(const send_item& item) {
-    return item.content.size() / CABLE_BLOCK_SIZE;
+    return item.content.size() / IMAGE_BLOCK_SIZE;
 }
 
 std::string send_name_text(const send_item& item) {
@@ -142,7 +142,7 @@ bool send_load_item(const send_command_line& cl, send_item& item, std::string& e
     if (source.save.content.empty())
         return refuse("the file is empty");
     const std::size_t blocks =
-        (source.save.content.size() + CABLE_BLOCK_SIZE - 1) / CABLE_BLOCK_SIZE;
+        (source.save.content.size() + IMAGE_BLOCK_SIZE - 1) / IMAGE_BLOCK_SIZE;
     if (blocks > CARD_STANDARD_USER_BLOCKS) {
         return refuse("the file has " + std::to_string(blocks) +
                       " blocks; a card holds files of at most " +
@@ -166,7 +166,7 @@ bool send_load_item(const send_command_line& cl, send_item& item, std::string& e
     item.name = *source.name;
     item.game = game;
     item.content = std::move(source.save.content);
-    item.content.resize(blocks * CABLE_BLOCK_SIZE, 0x00);
+    item.content.resize(blocks * IMAGE_BLOCK_SIZE, 0x00);
     card_file entry;
     entry.stamp = *source.stamp;
     entry.blocks = static_cast<std::uint16_t>(blocks);
@@ -179,12 +179,12 @@ std::vector<std::uint8_t> send_frame(const send_item& item, std::size_t index) {
     const std::size_t blocks = send_blocks(item);
     const cable_frame kind = cable_frame_at(index, blocks);
     std::vector<std::uint8_t> bytes;
-    bytes.reserve(CABLE_FULL_LENGTH + 3);
+    bytes.reserve(DATA_BLOCK_SIZE + 3);
     bytes.push_back(cable_header_for(cable_frame_length(kind)));
     bytes.push_back(cable_frame_code(kind));
     switch (kind) {
         case cable_frame::start:
-            bytes.push_back(item.game ? CABLE_TYPE_GAME : CABLE_TYPE_DATA);
+            bytes.push_back(item.game ? TYPE_GAME : TYPE_DATA);
             bytes.push_back(static_cast<std::uint8_t>(blocks));
             break;
         case cable_frame::name:
@@ -192,8 +192,8 @@ std::vector<std::uint8_t> send_frame(const send_item& item, std::size_t index) {
             break;
         case cable_frame::data: {
             const auto piece = item.content.begin() +
-                               static_cast<std::ptrdiff_t>((index - 2) / 2 * CABLE_FULL_LENGTH);
-            bytes.insert(bytes.end(), piece, piece + CABLE_FULL_LENGTH);
+                               static_cast<std::ptrdiff_t>((index - 2) / 2 * DATA_BLOCK_SIZE);
+            bytes.insert(bytes.end(), piece, piece + DATA_BLOCK_SIZE);
             break;
         }
         case cable_frame::directory:

@@ -19,10 +19,10 @@
 
 struct send_item {
     std::string label;  // the source in messages: FILE, or IMAGE:ENTRY
-    std::array<std::uint8_t, CABLE_NAME_LENGTH> name{};  // as the name frame carries it
+    std::array<std::uint8_t, NAME_BLOCK_SIZE> name{};  // as the name frame carries it
     bool game = false;
     std::vector<std::uint8_t> content;  // whole 512-byte blocks
-    std::array<std::uint8_t, CABLE_DIRECTORY_LENGTH> directory{};
+    directory_tail directory{};
     std::vector<std::string> warnings;  // what was decided against what the source tells
 };
 

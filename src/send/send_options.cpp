@@ -51,7 +51,7 @@ std::string take_option(const cli_given& given, send_command_line& cl) {
             cl.echo_check = false;
             break;
         case NAME:
-            if (value.empty() || value.size() > CARD_NAME_SIZE)
+            if (value.empty() || value.size() > NAME_BLOCK_SIZE)
                 return "bad name '" + value + "' (1 to 12 bytes)";
             cl.name = value;
             break;

@@ -160,7 +160,7 @@ int one_frame(run& r, std::size_t frame) {
     }
     if (reply == -1)
         return fail(r, "the card stopped answering during " + words);
-    if (reply != CABLE_HEADER_REPLY)
+    if (reply != HEADER_REPLY)
         return fail(r, garbled("reply to the header of " + words, reply));
     for (std::size_t i = 1; i < bytes.size(); ++i) {
         if (send_interrupted != 0)
@@ -169,9 +169,9 @@ int one_frame(run& r, std::size_t frame) {
             return 1;
     }
     const int answer = card_byte(r, ANSWER_POLLS);
-    if (answer == CABLE_BLOCK_ACK)
+    if (answer == BLOCK_ACK)
         return 0;
-    if (answer == CABLE_BLOCK_NAK)
+    if (answer == BLOCK_NAK)
         return fail(r, refusal(r, frame));
     const std::string uncertain = last ? UNCERTAIN : "";
     if (answer == -1 && send_interrupted != 0)

@@ -28,7 +28,7 @@ void no_wait() {}
 
 // What the card does once the tool is done: long enough to show where a
 // user would find it.
-constexpr std::int64_t RUN_ON_PS = 1'000 * CARD_PS_PER_MS;
+constexpr std::int64_t RUN_ON_PS = 1'000 * PS_PER_MS;
 
 void show_card(const copy_receive& card) {
     std::string screen = receive_screen_text(card.screen);

@@ -8,10 +8,10 @@
 #include <algorithm>
 
 #include "clock/monotonic_clock.h"
+#include "clock/time_units.h"
 
 namespace {
 
-constexpr std::int64_t PS_PER_NS = 1'000;
 constexpr timespec ENDED_NAP{0, 1'000'000};
 // How far the card may fall behind the clock before it stops catching up:
 // run faster than real time, it would put out levels no tool could see.

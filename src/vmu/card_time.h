@@ -8,12 +8,11 @@
 #include <cstdint>
 #include <string>
 
+#include "clock/time_units.h"
 #include "vmu/pc_pause.h"
 
-inline constexpr std::int64_t CARD_PS_PER_US = 1'000'000;
-inline constexpr std::int64_t CARD_PS_PER_MS = 1'000 * CARD_PS_PER_US;
 /// The base timer's period: 2 Hz from the quartz.
-inline constexpr std::int64_t CARD_TICK_PS = 500 * CARD_PS_PER_MS;
+inline constexpr std::int64_t CARD_TICK_PS = 500 * PS_PER_MS;
 
 /// The first base-timer tick strictly after `ps`, the ticks falling at
 /// `phase_ps` and every CARD_TICK_PS before and after it.

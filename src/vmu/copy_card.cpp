@@ -97,7 +97,7 @@ bool echo_checked(const copy_card& card, std::size_t index) {
 // SCK0 rises: the card takes the PC's echo bit from SI0.
 void clock_high(copy_card& card) {
     card.ack_high = true;
-    card.echo = static_cast<std::uint8_t>(card.echo << 1 | ((card.data & CABLE_D2) != 0 ? 1 : 0));
+    card.echo = static_cast<std::uint8_t>(card.echo << 1 | ((card.data & DATA_ECHO) != 0 ? 1 : 0));
     card.next_event_ps = after_cycles(card, HALF_BIT_CYCLES);
     if (card.bit > 0) {
         --card.bit;
@@ -164,7 +164,7 @@ void took_byte(copy_card& card, std::uint8_t value) {
     if (!card.awaiting_reply)
         card.answered_ps = card.now_ps;
     if (card.awaiting_reply) {
-        if (value != CABLE_HEADER_REPLY) {
+        if (value != HEADER_REPLY) {
             fail(card, copy_screen::copy_failed,
                  "the PC replied " + card_hex_byte(value) + " to a header, not 0xE0");
             return;
@@ -178,21 +178,21 @@ void took_byte(copy_card& card, std::uint8_t value) {
         send_abort(card);
         return;
     }
-    if (value == CABLE_BLOCK_ACK) {
+    if (value == BLOCK_ACK) {
         next_frame(card, card.frame == 1 ? NAME_GAP_CYCLES : FRAME_GAP_CYCLES);
         return;
     }
-    const copy_screen screen = value != CABLE_BLOCK_NAK ? copy_screen::copy_failed
-                               : card.frame == 0        ? copy_screen::not_enough_memory
-                               : card.frame == 1        ? copy_screen::same_file_exists
-                                                        : copy_screen::copy_failed;
+    const copy_screen screen = value != BLOCK_NAK ? copy_screen::copy_failed
+                               : card.frame == 0  ? copy_screen::not_enough_memory
+                               : card.frame == 1  ? copy_screen::same_file_exists
+                                                  : copy_screen::copy_failed;
     fail(card, screen,
          "the PC answered frame " + std::to_string(card.frame + 1) + " with " +
              card_hex_byte(value));
 }
 
 void press(copy_card& card) {
-    const bool peer = card.config.peer_present && (card.data & CABLE_D3) != 0;
+    const bool peer = card.config.peer_present && (card.data & DATA_OPEN) != 0;
     if (!peer || card.config.console_power) {
         card.screen = copy_screen::connect_vm;
         card.phase = copy_phase::ended;
@@ -276,7 +276,7 @@ bool waits_for_time(const copy_card& card) {
 std::int64_t copy_card_cycle_ps(const copy_card& card) {
     // The RC oscillator divided by six.
     const std::int64_t khz = card.config.rc_khz != 0 ? card.config.rc_khz : 1;
-    return 6 * CARD_PS_PER_MS / khz;
+    return 6 * PS_PER_MS / khz;
 }
 
 void copy_card_reserve(copy_card& card) {
@@ -313,14 +313,14 @@ void copy_card_set_data(copy_card& card, std::uint8_t value) {
     const std::uint8_t before = card.data;
     card.data = value;
     if (card.phase == copy_phase::ended && card.screen == copy_screen::connect_vm &&
-        (before & CABLE_D3) == 0 && (value & CABLE_D3) != 0 && card.config.peer_present) {
+        (before & DATA_OPEN) == 0 && (value & DATA_OPEN) != 0 && card.config.peer_present) {
         card.screen = copy_screen::copy_prompt;  // a second card came: "Copy ?" again
     }
-    const bool rising = (before & CABLE_D0) == 0 && (value & CABLE_D0) != 0;
+    const bool rising = (before & DATA_SEND_CLOCK) == 0 && (value & DATA_SEND_CLOCK) != 0;
     if (!rising || card.phase != copy_phase::listening)
         return;
     card.sio1_value =
-        static_cast<std::uint8_t>(card.sio1_value << 1 | ((value & CABLE_D1) != 0 ? 1 : 0));
+        static_cast<std::uint8_t>(card.sio1_value << 1 | ((value & DATA_SEND_BIT) != 0 ? 1 : 0));
     if (++card.sio1_bits == 8)
         took_byte(card, card.sio1_value);
 }
@@ -353,7 +353,7 @@ std::uint8_t copy_card_status_read(copy_card& card) {
 }
 
 void copy_card_data_write(copy_card& card, std::uint8_t value) {
-    const bool clock_moved = ((card.data ^ value) & CABLE_D0) != 0;
+    const bool clock_moved = ((card.data ^ value) & DATA_SEND_CLOCK) != 0;
     if (!clock_moved) {
         card.pc.sending = false;
         pc_access(card, card.pc.access_ps);
@@ -364,7 +364,7 @@ void copy_card_data_write(copy_card& card, std::uint8_t value) {
     // write, then the unit it holds the level.
     const std::int64_t delay_ps = pc_delay_unit_ps(card.pc);
     if (!card.pc.sending)
-        pc_access(card, CABLE_SEND_LEAD_DELAYS * delay_ps);
+        pc_access(card, SEND_LEAD_DELAYS * delay_ps);
     card.pc.sending = true;
     pc_access(card, card.pc.access_ps);
     copy_card_set_data(card, value);
@@ -372,5 +372,5 @@ void copy_card_data_write(copy_card& card, std::uint8_t value) {
 }
 
 void copy_card_sleep(copy_card& card, unsigned milliseconds) {
-    pc_access(card, std::int64_t{milliseconds} * CARD_PS_PER_MS);
+    pc_access(card, std::int64_t{milliseconds} * PS_PER_MS);
 }

@@ -64,14 +64,13 @@ inline constexpr std::uint8_t COPY_CODE_ABORT = 0x0B;
 /// 0x10 to 0x1B, the stamp in BCD (century to second, then the weekday), the
 /// size in blocks and the header's block offset, both little-endian (the
 /// header at block 1 of a game, 0 of a data file).
-std::array<std::uint8_t, 12> copy_directory_bytes(const vmu_file& file);
+directory_tail copy_directory_bytes(const vmu_file& file);
 
 /// The frames Copy sends for `file`, in the cable's order with the cable's
 /// trailers (cable.h): start, name, a data and a flash frame for each 128
 /// bytes, the directory, and a last flash frame that it does not wait to
 /// have answered. `directory` is what the directory frame carries.
-std::vector<vmu_frame> copy_frames(const vmu_file& file,
-                                   const std::array<std::uint8_t, 12>& directory);
+std::vector<vmu_frame> copy_frames(const vmu_file& file, const directory_tail& directory);
 
 struct copy_card_config {
     unsigned rc_khz = 879;                         // the RC oscillator, 600 to 1200 kHz

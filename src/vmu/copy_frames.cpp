@@ -13,21 +13,21 @@ namespace {
 
 // The payload of frame `index` (of kind `kind`) of `file`.
 std::vector<std::uint8_t> payload_of(cable_frame kind, std::size_t index, const vmu_file& file,
-                                     const std::array<std::uint8_t, 12>& directory) {
+                                     const directory_tail& directory) {
     switch (kind) {
         case cable_frame::start:
-            return {file.type, static_cast<std::uint8_t>(file.image.size() / CABLE_BLOCK_SIZE)};
+            return {file.type, static_cast<std::uint8_t>(file.image.size() / IMAGE_BLOCK_SIZE)};
         case cable_frame::name: {
-            std::vector<std::uint8_t> name(CABLE_NAME_LENGTH, ' ');
+            std::vector<std::uint8_t> name(NAME_BLOCK_SIZE, ' ');
             for (std::size_t i = 0; i < name.size() && i < file.name.size(); ++i)
                 name[i] = static_cast<std::uint8_t>(file.name[i]);
             return name;
         }
         case cable_frame::data: {
             // Data frame 2 + 2p carries piece p.
-            const auto from = file.image.begin() +
-                              static_cast<std::ptrdiff_t>((index - 2) / 2 * CABLE_FULL_LENGTH);
-            return {from, from + CABLE_FULL_LENGTH};
+            const auto from =
+                file.image.begin() + static_cast<std::ptrdiff_t>((index - 2) / 2 * DATA_BLOCK_SIZE);
+            return {from, from + DATA_BLOCK_SIZE};
         }
         case cable_frame::directory:
             return {directory.begin(), directory.end()};
@@ -62,21 +62,20 @@ const char* copy_screen_text(copy_screen screen) {
     return "";
 }
 
-std::array<std::uint8_t, 12> copy_directory_bytes(const vmu_file& file) {
+directory_tail copy_directory_bytes(const vmu_file& file) {
     card_file entry;
-    std::copy_n(file.stamp, CABLE_STAMP_LENGTH, entry.stamp.begin());
+    std::copy_n(file.stamp, STAMP_BCD_SIZE, entry.stamp.begin());
     const std::optional<save_stamp> stamp =
         stamp_from_bcd(std::span<const std::uint8_t, STAMP_BCD_SIZE>(file.stamp, STAMP_BCD_SIZE));
     entry.stamp[CABLE_DIRECTORY_WEEKDAY] =
         stamp && stamp_is_valid(*stamp) ? stamp_weekday_bcd(*stamp) : 0;
-    entry.blocks = static_cast<std::uint16_t>(file.image.size() / CABLE_BLOCK_SIZE);
-    entry.header_block = file.type == CABLE_TYPE_GAME ? 1 : 0;
+    entry.blocks = static_cast<std::uint16_t>(file.image.size() / IMAGE_BLOCK_SIZE);
+    entry.header_block = file.type == TYPE_GAME ? 1 : 0;
     return card_entry_tail(entry);
 }
 
-std::vector<vmu_frame> copy_frames(const vmu_file& file,
-                                   const std::array<std::uint8_t, 12>& directory) {
-    const std::size_t blocks = file.image.size() / CABLE_BLOCK_SIZE;
+std::vector<vmu_frame> copy_frames(const vmu_file& file, const directory_tail& directory) {
+    const std::size_t blocks = file.image.size() / IMAGE_BLOCK_SIZE;
     std::vector<vmu_frame> frames;
     frames.reserve(cable_frame_count(blocks));
     for (std::size_t index = 0; index < cable_frame_count(blocks); ++index) {

@@ -8,9 +8,9 @@ namespace {
 
 // The card's clock while it receives: the ceramic oscillator, 6 MHz divided
 // by 12.
-constexpr std::int64_t CYCLE_PS = 2 * CARD_PS_PER_US;
-constexpr std::int64_t LEVEL_PS = std::int64_t{CABLE_RECEIVE_LEVEL_US} * CARD_PS_PER_US;
-constexpr std::int64_t REARM_PS = std::int64_t{CABLE_RECEIVE_REARM_US} * CARD_PS_PER_US;
+constexpr std::int64_t CYCLE_PS = 2 * PS_PER_US;
+constexpr std::int64_t LEVEL_PS = std::int64_t{CABLE_RECEIVE_LEVEL_US} * PS_PER_US;
+constexpr std::int64_t REARM_PS = std::int64_t{CABLE_RECEIVE_REARM_US} * PS_PER_US;
 // From a header taken during a transfer to the card's look at it, and from
 // the look to its answer's first level. Not confirmed: estimates from the
 // routines' lengths.
@@ -84,7 +84,7 @@ void clock_low(copy_receive& card) {
 // after 0xE0 and for the next header after a frame's answer, unless that
 // answer ended the transfer.
 void answer_done(copy_receive& card) {
-    if (card.answer != CABLE_HEADER_REPLY) {
+    if (card.answer != HEADER_REPLY) {
         card.frame_bytes.clear();
         if (card.outcome != receive_outcome::none) {
             // Back in the file list, receive mode left. Not confirmed: what
@@ -111,7 +111,7 @@ void look(copy_receive& card) {
     card.first_header = false;
     card.screen = receive_screen::receiving;
     card.phase = receive_phase::working;
-    card.answer = CABLE_HEADER_REPLY;
+    card.answer = HEADER_REPLY;
     card.next_event_ps = after_cycles(card, REPLY_CYCLES);
 }
 
@@ -181,7 +181,7 @@ void act(copy_receive& card) {
 
 // P7.3 as the card sees it.
 bool peer_high(const copy_receive& card, std::uint8_t data) {
-    return card.config.peer_present && (data & CABLE_D3) != 0;
+    return card.config.peer_present && (data & DATA_OPEN) != 0;
 }
 
 void peer_changed(copy_receive& card, bool high) {
@@ -254,8 +254,8 @@ void copy_receive_set_data(copy_receive& card, std::uint8_t value) {
     card.data = value;
     if (peer_high(card, before) != peer_high(card, value))
         peer_changed(card, peer_high(card, value));
-    if (((before ^ value) & CABLE_D0) != 0)
-        clock_edge(card, (value & CABLE_D0) != 0, (value & CABLE_D1) != 0);
+    if (((before ^ value) & DATA_SEND_CLOCK) != 0)
+        clock_edge(card, (value & DATA_SEND_CLOCK) != 0, (value & DATA_SEND_BIT) != 0);
 }
 
 bool copy_receive_finished(const copy_receive&) {
@@ -269,10 +269,10 @@ std::uint8_t copy_receive_status_lines(const copy_receive& card) {
 
 void copy_receive_reserve(copy_receive& card) {
     constexpr std::size_t most_blocks = 255;
-    const std::size_t bytes = cable_frame_count(most_blocks) * (CABLE_FULL_LENGTH + 3);
+    const std::size_t bytes = cable_frame_count(most_blocks) * (DATA_BLOCK_SIZE + 3);
     card.taken.reserve(bytes);
-    card.frame_bytes.reserve(CABLE_FULL_LENGTH + 3);
-    card.content.reserve(most_blocks * CABLE_BLOCK_SIZE);
+    card.frame_bytes.reserve(DATA_BLOCK_SIZE + 3);
+    card.content.reserve(most_blocks * IMAGE_BLOCK_SIZE);
     card.placed.reserve(most_blocks);
     card.notes.reserve(8);
 }
@@ -296,7 +296,7 @@ std::uint8_t copy_receive_status_read(copy_receive& card) {
 }
 
 void copy_receive_data_write(copy_receive& card, std::uint8_t value) {
-    const bool clock_moved = ((card.data ^ value) & CABLE_D0) != 0;
+    const bool clock_moved = ((card.data ^ value) & DATA_SEND_CLOCK) != 0;
     if (!clock_moved) {
         pc_access(card, card.pc.access_ps);
         copy_receive_set_data(card, value);
@@ -305,13 +305,13 @@ void copy_receive_data_write(copy_receive& card, std::uint8_t value) {
     // A bit the PC sends: before the first of a byte the units it waits,
     // then the write and the unit it holds the level.
     const std::int64_t unit_ps = pc_delay_unit_ps(card.pc);
-    if ((value & CABLE_D0) == 0 && card.pc_falls++ % 8 == 0)
-        pc_access(card, CABLE_SEND_LEAD_DELAYS * unit_ps);
+    if ((value & DATA_SEND_CLOCK) == 0 && card.pc_falls++ % 8 == 0)
+        pc_access(card, SEND_LEAD_DELAYS * unit_ps);
     pc_access(card, card.pc.access_ps);
     copy_receive_set_data(card, value);
     pc_access(card, unit_ps);
 }
 
 void copy_receive_sleep(copy_receive& card, unsigned milliseconds) {
-    pc_access(card, std::int64_t{milliseconds} * CARD_PS_PER_MS);
+    pc_access(card, std::int64_t{milliseconds} * PS_PER_MS);
 }

@@ -74,10 +74,10 @@ struct receive_config {
     bool console_power = false;  // the console's 5 V on P7.0: the card sits in a controller
     bool peer_present = true;    // P7.3 follows the PC's D3 (false: that wire is missing)
     bool select_wired = true;    // SO1 reaches the PC's Select (false: it floats high)
-    std::int64_t stall_answer = VMU_NEVER;   // stop before this answer byte (from 0)
-    std::int64_t flip_byte = VMU_NEVER;      // take this byte (from 0) with bit 0 flipped
-    std::int64_t failing_flash = VMU_NEVER;  // this flash frame's write (from 1) fails
-    std::int64_t tick_phase_ps = 250 * CARD_PS_PER_MS;  // the first base-timer tick
+    std::int64_t stall_answer = VMU_NEVER;         // stop before this answer byte (from 0)
+    std::int64_t flip_byte = VMU_NEVER;            // take this byte (from 0) with bit 0 flipped
+    std::int64_t failing_flash = VMU_NEVER;        // this flash frame's write (from 1) fails
+    std::int64_t tick_phase_ps = 250 * PS_PER_MS;  // the first base-timer tick
 };
 
 /// What the card is doing between two of its own events.
@@ -136,8 +136,8 @@ struct copy_receive {
     std::size_t blocks = 0;
     std::vector<std::uint16_t> placed;  // the blocks chosen for the file
     std::size_t slot = 0;               // the directory slot chosen for it
-    std::array<std::uint8_t, CARD_NAME_SIZE> name{};
-    std::array<std::uint8_t, 12> directory{};
+    std::array<std::uint8_t, NAME_BLOCK_SIZE> name{};
+    directory_tail directory{};
     std::vector<std::uint8_t> content;  // the pieces taken, written to flash with the last frame
 
     // Recording.

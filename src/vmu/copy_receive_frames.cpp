@@ -30,11 +30,11 @@ receive_verdict refuse(copy_receive& card, const std::string& reason,
                        std::int64_t cycles = CHECK_CYCLES) {
     card.outcome = receive_outcome::refused;
     card.notes.push_back("refused frame " + std::to_string(card.frame + 1) + ": " + reason);
-    return {CABLE_BLOCK_NAK, cycles};
+    return {BLOCK_NAK, cycles};
 }
 
 receive_verdict accept(std::int64_t cycles = CHECK_CYCLES) {
-    return {CABLE_BLOCK_ACK, cycles};
+    return {BLOCK_ACK, cycles};
 }
 
 std::string plural(std::size_t count, const char* thing) {
@@ -62,7 +62,7 @@ receive_verdict take_start(copy_receive& card, payload bytes) {
     card_layout layout;
     if (!layout_of(card, layout))
         return refuse(card, "no file system");
-    card.game = bytes[0] == CABLE_TYPE_GAME;  // any other type is data
+    card.game = bytes[0] == TYPE_GAME;  // any other type is data
     card.blocks = bytes[1];
     // Not confirmed: a file of no blocks; the card cannot place it.
     if (card.blocks == 0)
@@ -77,7 +77,7 @@ receive_verdict take_start(copy_receive& card, payload bytes) {
     if (!slot)
         return refuse(card, "the directory is full");
     card.slot = *slot;
-    card.content.assign(card.blocks * CABLE_BLOCK_SIZE, 0x00);
+    card.content.assign(card.blocks * IMAGE_BLOCK_SIZE, 0x00);
     return accept();
 }
 
@@ -117,7 +117,7 @@ receive_verdict take_last(copy_receive& card) {
     card_write_chain(written, layout, card.placed, card.content);
     card_file entry;
     entry.slot = card.slot;
-    entry.type = card.game ? CARD_TYPE_GAME : CARD_TYPE_DATA;
+    entry.type = card.game ? TYPE_GAME : TYPE_DATA;
     entry.protection = 0x00;
     entry.first_block = card.placed.front();
     entry.name = card.name;

@@ -20,12 +20,13 @@
 #include <cstdlib>
 #include <functional>
 
+#include "cable/cable.h"
 #include "clock/monotonic_clock.h"
+#include "clock/time_units.h"
 #include "files/atomic_write.h"
 
 namespace {
 
-constexpr std::int64_t NS_PER_US = 1'000;
 constexpr timespec IDLE_NAP{0, 1'000'000};  // 1 ms between looks once the card has nothing to do
 
 // The card thread's own timing state.
@@ -59,7 +60,7 @@ void publish(vmu_realtime& rt, card_timing& t) {
 
 void feed(vmu_realtime& rt, card_timing& t, std::uint8_t value) {
     t.fed = value;
-    if ((value & CABLE_D3) != 0)
+    if ((value & DATA_OPEN) != 0)
         t.open = true;
     vmu_sim_data_write(*rt.card, value);
 }

@@ -14,13 +14,13 @@ namespace {
 void script_frames(vmu_sim& vmu) {
     for (const vmu_frame& frame : vmu.frames) {
         vmu.script.push_back(frame.header);
-        vmu.script.push_back(vmu_await(CABLE_HEADER_REPLY));
+        vmu.script.push_back(vmu_await(HEADER_REPLY));
         vmu.script.push_back(frame.code);
         for (std::uint8_t byte : frame.payload)
             vmu.script.push_back(byte);
         vmu.script.push_back(frame.trailer);
         if (frame.await_answer)
-            vmu.script.push_back(vmu_await(CABLE_BLOCK_ACK));
+            vmu.script.push_back(vmu_await(BLOCK_ACK));
     }
     vmu.frames_scripted = true;
     vmu.rng = vmu.seed != 0 ? vmu.seed : 1;
@@ -67,7 +67,7 @@ void vmu_sim_next_level(vmu_sim& vmu) {
             // bit is on D2 by now.
             vmu.ack_high = true;
             vmu.busy = ((vmu.send_value >> vmu.bit) & 1) != 0;
-            vmu.echo_bits.push_back((vmu.last_data & CABLE_D2) != 0 ? 1 : 0);
+            vmu.echo_bits.push_back((vmu.last_data & DATA_ECHO) != 0 ? 1 : 0);
             vmu.half = 2;
             vmu.level_left = level_length(vmu);
             return;
@@ -126,7 +126,7 @@ vmu_frame vmu_make_frame(std::uint8_t code, std::vector<std::uint8_t> payload) {
 std::vector<vmu_frame> vmu_transfer_frames(const vmu_file& file) {
     // Copy's frames, but the directory frame carries the stamp alone, every
     // trailer is 0x00 and the last frame is answered too.
-    std::array<std::uint8_t, CABLE_DIRECTORY_LENGTH> directory{};
+    directory_tail directory{};
     std::copy(std::begin(file.stamp), std::end(file.stamp), directory.begin());
     std::vector<vmu_frame> frames = copy_frames(file, directory);
     for (vmu_frame& frame : frames)
@@ -171,19 +171,19 @@ void vmu_sim_data_write(vmu_sim& vmu, std::uint8_t value) {
         vmu.complaints.push_back("data write " + card_hex_byte(value) + " sets D4-D7");
     // The PC's bits count only while D3 says the port is open: raising D3
     // and D0 together on opening is not a clock edge.
-    if ((before & CABLE_D3) == 0 || (value & CABLE_D3) == 0)
+    if ((before & DATA_OPEN) == 0 || (value & DATA_OPEN) == 0)
         return;
 
-    const bool clock_before = (before & CABLE_D0) != 0;
-    const bool clock_now = (value & CABLE_D0) != 0;
-    if (!clock_before && !clock_now && ((before ^ value) & CABLE_D1) != 0) {
+    const bool clock_before = (before & DATA_SEND_CLOCK) != 0;
+    const bool clock_now = (value & DATA_SEND_CLOCK) != 0;
+    if (!clock_before && !clock_now && ((before ^ value) & DATA_SEND_BIT) != 0) {
         vmu.complaints.push_back("D1 changed while D0 was low");
     }
     if (clock_before && !clock_now && vmu.pc_bits == 0)
         vmu.pc_masked = vmu.masked;
     if (!clock_before && clock_now) {
         vmu.pc_value =
-            static_cast<std::uint8_t>((vmu.pc_value << 1) | ((value & CABLE_D1) ? 1 : 0));
+            static_cast<std::uint8_t>((vmu.pc_value << 1) | ((value & DATA_SEND_BIT) ? 1 : 0));
         if (++vmu.pc_bits == 8) {
             vmu.pc_bytes.push_back({vmu.pc_value, vmu.pc_masked});
             if (take_pc_byte(vmu)) {

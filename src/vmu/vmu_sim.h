@@ -31,7 +31,7 @@ vmu_frame vmu_make_frame(std::uint8_t code, std::vector<std::uint8_t> payload);
 /// What a card sends for one whole file, in the order the PC expects it.
 struct vmu_file {
     std::vector<std::uint8_t> image;  // whole 512-byte blocks, at most 255
-    std::uint8_t type = CABLE_TYPE_DATA;
+    std::uint8_t type = TYPE_DATA;
     std::string name;  // at most 12 characters, padded with spaces
     std::uint8_t stamp[7] = {0x19, 0x99, 0x12, 0x31, 0x23, 0x59, 0x58};  // BCD
 };

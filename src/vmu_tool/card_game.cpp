@@ -17,7 +17,7 @@ bool card_game_flash(std::span<const std::uint8_t> file, const std::string& entr
         reason = entry + ": " + reason;
         return false;
     }
-    if (card_read_entry(card, layout, slot).type != CARD_TYPE_GAME) {
+    if (card_read_entry(card, layout, slot).type != TYPE_GAME) {
         reason = "the card holds no game " +
                  (entry.starts_with('#') ? "in slot " + entry : "named " + entry);
         return false;

@@ -21,8 +21,7 @@
 
 namespace {
 
-constexpr std::size_t GAME_MAX_BYTES = std::size_t{CARD_STANDARD_USER_BLOCKS} * CARD_BLOCK_SIZE;
-constexpr std::uint64_t PS_PER_MS = 1'000'000'000;
+constexpr std::size_t GAME_MAX_BYTES = std::size_t{CARD_STANDARD_USER_BLOCKS} * IMAGE_BLOCK_SIZE;
 constexpr std::uint64_t PRESS_MS = 100;
 constexpr std::uint64_t MAX_MS = 100'000'000;            // about a day
 constexpr std::uint64_t MAX_CYCLES = 1'000'000'000'000;  // hours at any clock

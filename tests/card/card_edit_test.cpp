@@ -224,7 +224,7 @@ void damage_and_repair(card_image& card, std::map<std::string, std::vector<std::
         const std::size_t last = pick(chain.size() - 1);  // the last good block
         set_fat(card, chain[last],
                 kind == 0 ? chain[pick(last + 1)] : static_cast<std::uint16_t>(0x0100 + last));
-        it->second.resize((last + 1) * CARD_BLOCK_SIZE);
+        it->second.resize((last + 1) * IMAGE_BLOCK_SIZE);
     }
     card_repair_report report;
     ASSERT_TRUE(card_repair(card, report, reason)) << reason;

@@ -86,14 +86,14 @@ TEST(CardPlacement, TakesTheFirstFreeSlotAndCountsFreeUserBlocks) {
     EXPECT_EQ(card_free_slot(card, layout), 0U);
     EXPECT_EQ(card_free_user_blocks(card, layout), 197U);
     for (std::size_t slot = 0; slot < card_slot_count(layout); ++slot)
-        entry_byte(card, slot, 0) = CARD_TYPE_DATA;
+        entry_byte(card, slot, 0) = TYPE_DATA;
     EXPECT_EQ(card_free_slot(card, layout), std::nullopt);
 }
 
 TEST(CardPlacement, WritesTheChainPaddedAndLinkedInOrder) {
     card_image card = blank_card();
     const card_layout layout = layout_of(card);
-    std::vector<std::uint8_t> content(2 * CARD_BLOCK_SIZE - 10);
+    std::vector<std::uint8_t> content(2 * IMAGE_BLOCK_SIZE - 10);
     std::iota(content.begin(), content.end(), std::uint8_t{1});
     card_block(card, 150)[511] = 0xEE;  // a used block keeps nothing of what was there
     card_write_chain(card, layout, {199, 150}, content);
@@ -109,8 +109,8 @@ TEST(CardPlacement, TheEntrysTailIsTheDirectoryFramesBytes) {
     file.stamp = {0x20, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x00};
     file.blocks = 0x0112;
     file.header_block = 1;
-    const std::array<std::uint8_t, 12> tail = {0x20, 0x02, 0x03, 0x04, 0x05, 0x06,
-                                               0x07, 0x00, 0x12, 0x01, 0x01, 0x00};
+    const directory_tail tail = {0x20, 0x02, 0x03, 0x04, 0x05, 0x06,
+                                 0x07, 0x00, 0x12, 0x01, 0x01, 0x00};
     EXPECT_EQ(card_entry_tail(file), tail);
     card_file back;
     card_set_entry_tail(back, tail);

@@ -29,7 +29,7 @@ inline card_layout layout_of(const card_image& card) {
 /// and place (so that moved or mixed-up blocks show).
 inline card_new_file test_file(const std::string& name, std::size_t blocks, bool game = false) {
     card_new_file file{name, game, false, TEST_STAMP, {}};
-    file.content.resize(blocks * CARD_BLOCK_SIZE);
+    file.content.resize(blocks * IMAGE_BLOCK_SIZE);
     for (std::size_t i = 0; i < file.content.size(); ++i)
         file.content[i] = static_cast<std::uint8_t>(i * 31 + name.size() * 7 + name[0]);
     return file;

@@ -8,6 +8,7 @@
 #include <thread>
 #include "cpu_card_support.h"
 
+#include "cable/cable.h"
 #include "vmu/cpu_card/card_setup.h"
 #include "vmu/cpu_card/cpu_card.h"
 #include "vmu/cpu_card/cpu_realtime.h"
@@ -19,8 +20,6 @@ namespace {
 // The PC's data lines as vmurx leaves them when it opens the port: D0 and D3
 // high.
 constexpr std::uint8_t PC_OPEN = 0x09;
-constexpr std::uint8_t STATUS_SELECT = 0x10;
-constexpr std::uint8_t STATUS_ACK = 0x40;
 constexpr std::uint8_t STATUS_NOT_BUSY = 0x80;
 
 // A card running the sender on `card`, its presses choosing list entry
@@ -217,7 +216,7 @@ TEST(SenderCard, TheSenderTakesTheGameSlotOfACopyAndKeepsEveryFile) {
                 r.files.begin(), r.files.end(),
                 [&](const test_file& f) { return f.name == card_file_name(listed[i]); });
             ASSERT_NE(given, r.files.end()) << card_file_name(listed[i]);
-            EXPECT_EQ(listed[i].type, given->game ? CARD_TYPE_GAME : CARD_TYPE_DATA);
+            EXPECT_EQ(listed[i].type, given->game ? TYPE_GAME : TYPE_DATA);
             const card_chain chain =
                 card_follow_chain(card, layout, listed[i].first_block, listed[i].blocks);
             EXPECT_TRUE(chain.fault.empty()) << chain.fault;

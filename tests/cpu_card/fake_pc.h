@@ -87,7 +87,7 @@ struct fake_pc {
 
     bool ready(long reads) {
         for (long i = 0; i < reads; ++i) {
-            if ((read() & CABLE_SELECT) == 0)
+            if ((read() & STATUS_SELECT) == 0)
                 return true;
         }
         return false;
@@ -96,7 +96,7 @@ struct fake_pc {
     /// One of the card's bytes, or -1 when `reads` ran out.
     int take_byte(long reads) {
         unsigned value = 0;
-        bool previous = (data & CABLE_D2) != 0;
+        bool previous = (data & DATA_ECHO) != 0;
         for (int bit = 7; bit >= 0; --bit) {
             const bool e = ((echo >> bit) & 1) != 0;
             // At bit 0 the seven bits taken stand in bits 6-0 of value.
@@ -106,18 +106,18 @@ struct fake_pc {
             do {
                 pause(at);
                 status = read();
-            } while ((status & CABLE_ACK) != 0 && --reads > 0);
+            } while ((status & STATUS_ACK) != 0 && --reads > 0);
             at.phase = pc_phase::before_echo;
             pause(at);
-            write(static_cast<std::uint8_t>(e ? data | CABLE_D2 : data & ~CABLE_D2));
+            write(static_cast<std::uint8_t>(e ? data | DATA_ECHO : data & ~DATA_ECHO));
             at.phase = pc_phase::waiting_high;
             do {
                 pause(at);
                 status = read();
-            } while ((status & CABLE_ACK) == 0 && --reads > 0);
+            } while ((status & STATUS_ACK) == 0 && --reads > 0);
             if (reads <= 0)
                 return -1;
-            value = (value << 1) | ((status & CABLE_BUSY) != 0 ? 1U : 0U);
+            value = (value << 1) | ((status & STATUS_BUSY) != 0 ? 1U : 0U);
             previous = e;
         }
         echo = static_cast<std::uint8_t>(value);
@@ -127,9 +127,10 @@ struct fake_pc {
 
     void send_byte(std::uint8_t value) {
         for (int bit = 7; bit >= 0; --bit) {
-            const auto d1 = static_cast<std::uint8_t>(((value >> bit) & 1) != 0 ? CABLE_D1 : 0);
-            write(static_cast<std::uint8_t>((data & ~(CABLE_D0 | CABLE_D1)) | d1));
-            write(static_cast<std::uint8_t>(data | CABLE_D0));
+            const auto d1 =
+                static_cast<std::uint8_t>(((value >> bit) & 1) != 0 ? DATA_SEND_BIT : 0);
+            write(static_cast<std::uint8_t>((data & ~(DATA_SEND_CLOCK | DATA_SEND_BIT)) | d1));
+            write(static_cast<std::uint8_t>(data | DATA_SEND_CLOCK));
         }
     }
 };
@@ -150,7 +151,7 @@ inline bool take_frame(fake_pc& pc, std::uint8_t& code, std::vector<std::uint8_t
     const int header = pc.take_byte(READS);
     if (header < 0 || cable_length_for(static_cast<std::uint8_t>(header)) == 0)
         return false;
-    pc.send_byte(CABLE_HEADER_REPLY);
+    pc.send_byte(HEADER_REPLY);
     const int got_code = pc.take_byte(READS);
     if (got_code < 0)
         return false;
@@ -165,7 +166,7 @@ inline bool take_frame(fake_pc& pc, std::uint8_t& code, std::vector<std::uint8_t
     const int trailer = pc.take_byte(READS);  // vmurx takes 0x00 or 0xFF
     if (trailer != 0x00 && trailer != 0xFF)
         return false;
-    pc.send_byte(CABLE_BLOCK_ACK);
+    pc.send_byte(BLOCK_ACK);
     return true;
 }
 
@@ -177,22 +178,22 @@ inline pc_transfer take_transfer(fake_pc& pc) {
         return got;
     std::uint8_t code = 0;
     std::vector<std::uint8_t> payload;
-    if (!take_frame(pc, code, payload) || code != CABLE_CODE_START || payload.size() != 2)
+    if (!take_frame(pc, code, payload) || code != BLOCK_CODE_START || payload.size() != 2)
         return got;
     got.type = payload[0];
     const unsigned blocks = payload[1];
-    if (!take_frame(pc, code, got.name) || code != CABLE_CODE_NAME)
+    if (!take_frame(pc, code, got.name) || code != BLOCK_CODE_NAME)
         return got;
     for (unsigned piece = 0; piece < blocks * 4; ++piece) {
-        if (!take_frame(pc, code, payload) || code != CABLE_CODE_DATA)
+        if (!take_frame(pc, code, payload) || code != BLOCK_CODE_DATA)
             return got;
         got.content.insert(got.content.end(), payload.begin(), payload.end());
-        if (!take_frame(pc, code, payload) || code != CABLE_CODE_FLASH)
+        if (!take_frame(pc, code, payload) || code != BLOCK_CODE_FLASH)
             return got;
     }
-    if (!take_frame(pc, code, got.directory) || code != CABLE_CODE_DIRECTORY)
+    if (!take_frame(pc, code, got.directory) || code != BLOCK_CODE_DIRECTORY)
         return got;
-    got.complete = take_frame(pc, code, payload) && code == CABLE_CODE_FLASH;
+    got.complete = take_frame(pc, code, payload) && code == BLOCK_CODE_FLASH;
     return got;
 }
 

@@ -41,8 +41,8 @@ std::vector<ack_level> ack_levels(const std::vector<cpu_card_lines>& log) {
     bool d2_at_start = false;
     std::uint64_t since = 0;
     for (const cpu_card_lines& at : log) {
-        const bool now_ack = (at.status & CABLE_ACK) != 0;
-        const bool now_d2 = (at.data & CABLE_D2) != 0;
+        const bool now_ack = (at.status & STATUS_ACK) != 0;
+        const bool now_d2 = (at.data & DATA_ECHO) != 0;
         if (now_ack == ack)
             continue;
         if (started)

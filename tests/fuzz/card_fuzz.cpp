@@ -136,7 +136,7 @@ card_image lying(const card_image& card, std::span<const std::uint8_t> tail) {
     for (std::size_t at = 0; at + LIE_SIZE <= tail.size() && at < MOST_LIES * LIE_SIZE;
          at += LIE_SIZE) {
         const std::size_t offset =
-            CARD_ROOT_BLOCK * CARD_BLOCK_SIZE + LIE_FIELDS[tail[at] % std::size(LIE_FIELDS)];
+            CARD_ROOT_BLOCK * IMAGE_BLOCK_SIZE + LIE_FIELDS[tail[at] % std::size(LIE_FIELDS)];
         told.bytes[offset] = tail[at + 1];
         told.bytes[offset + 1] = tail[at + 2];
     }
@@ -179,7 +179,7 @@ void try_lies(const card_image& card, const card_layout& truth, const card_repor
                                game,
                                false,
                                {2002, 3, 4, 5, 6, 7},
-                               std::vector<std::uint8_t>(3 * CARD_BLOCK_SIZE + 7, 0xA5)};
+                               std::vector<std::uint8_t>(3 * IMAGE_BLOCK_SIZE + 7, 0xA5)};
             std::size_t slot = 0;
             if (card_add(added, file, slot, reason))
                 keeps_rule(told, truth, added, owns);
@@ -243,16 +243,16 @@ extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t s
         }
         return CARD_SIZE + lies * LIE_SIZE;
     }
-    constexpr std::size_t ROOT = CARD_ROOT_BLOCK * CARD_BLOCK_SIZE;
+    constexpr std::size_t ROOT = CARD_ROOT_BLOCK * IMAGE_BLOCK_SIZE;
     // The root's FAT block, directory block and size, user blocks, largest
     // game; the first block and size of an entry of a standard directory; an
     // entry of a standard FAT.
-    const std::size_t entry = (241 + random() % 13) * CARD_BLOCK_SIZE + random() % 16 * 32;
+    const std::size_t entry = (241 + random() % 13) * IMAGE_BLOCK_SIZE + random() % 16 * 32;
     const std::size_t offsets[] = {
         ROOT + 0x46,  ROOT + 0x4A,
         ROOT + 0x4C,  ROOT + 0x50,
         ROOT + 0x56,  entry + 0x02,
-        entry + 0x18, 254 * CARD_BLOCK_SIZE + 2 * (random() % CARD_BLOCKS)};
+        entry + 0x18, 254 * IMAGE_BLOCK_SIZE + 2 * (random() % CARD_BLOCKS)};
     put_field(data, offsets[random() % std::size(offsets)], boundary_value(random),
               random() % 4 == 0);
     return size;

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto dci = parse_dci(std::span<const std::uint8_t>(data, size), problems);
     if (!dci)
         return 0;
-    require(dci->content.size() % SAVE_BLOCK_SIZE == 0, "a DCI holds whole blocks");
+    require(dci->content.size() % IMAGE_BLOCK_SIZE == 0, "a DCI holds whole blocks");
 
     const std::vector<std::uint8_t> once = build_dci(dci->entry, dci->content);
     std::vector<std::string> again_problems;

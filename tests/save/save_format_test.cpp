@@ -117,9 +117,10 @@ TEST(Dci, RoundTripsAndReadsOddFilesLeniently) {
     const bytes content = make_save({.payload = 1000});
     const std::uint8_t stamp[8] = {0x20, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x00};
     const bytes expected = make_dci(content, 0x33, "SAVE_A", stamp);  // 2002-03-04 is a Monday
-    card_entry entry;
-    entry.name = "SAVE_A";
-    entry.stamp = save_stamp{2002, 3, 4, 5, 6, 7};
+    directory_entry entry;
+    entry.type = TYPE_DATA;
+    entry.name = card_name_bytes("SAVE_A");
+    entry.stamp = card_stamp_bytes(save_stamp{2002, 3, 4, 5, 6, 7});
     EXPECT_EQ(build_dci(entry, content), expected);
 
     const struct {
@@ -144,10 +145,10 @@ TEST(Dci, RoundTripsAndReadsOddFilesLeniently) {
         const auto parsed = parse_dci(dci, problems);
         ASSERT_TRUE(parsed);
         EXPECT_EQ(parsed->content, content);
-        EXPECT_EQ(parsed->entry.name, "SAVE_A");
+        EXPECT_EQ(trim_field(parsed->entry.name), "SAVE_A");
         EXPECT_EQ(parsed->entry.protection, c.protection);
         EXPECT_EQ(problems.size(), c.problems);
-        EXPECT_EQ(parsed->entry.stamp.has_value(), c.stamp);
+        EXPECT_EQ(card_file_stamp(parsed->entry).has_value(), c.stamp);
     }
     std::vector<std::string> problems;
     EXPECT_FALSE(parse_dci(bytes(31, 0), problems));

@@ -100,7 +100,7 @@ TEST(HeaderWriting, RefusesAHeaderThatDoesNotFitAndWritesNothing) {
 
 TEST(SampleSave, IsAnIntactTwoBlockDataFile) {
     const bytes file = sample_save();
-    ASSERT_EQ(file.size(), 2 * SAVE_BLOCK_SIZE);
+    ASSERT_EQ(file.size(), 2 * IMAGE_BLOCK_SIZE);
     const save_analysis analysis = analyse_save(file, std::nullopt, "VMURX_DEMO");
     EXPECT_EQ(analysis.kind, save_kind::data);
     EXPECT_EQ(analysis.verdict, save_verdict::intact) << analysis.reason;

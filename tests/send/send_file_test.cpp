@@ -221,7 +221,7 @@ TEST(SendFile, TakesTheDirectoryBytesFromEachSource) {
         const char* rule;
         send_command_line cl;
         std::vector<std::uint8_t> start;
-        std::array<std::uint8_t, 12> directory;
+        directory_tail directory;
     } cases[] = {
         {"a card entry, as it is",
          from_card,

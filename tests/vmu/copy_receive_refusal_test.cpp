@@ -14,7 +14,7 @@ TEST(ReceivingCard, RefusesWhatTheCardRefusesAndLeavesItsFilesAsTheyWere) {
     for (std::size_t slot = 0; slot < card_slot_count(layout); ++slot) {
         card_file entry;
         entry.slot = slot;
-        entry.type = CARD_TYPE_DATA;
+        entry.type = TYPE_DATA;
         entry.name = {'X'};
         card_put_entry(full_directory, layout, entry);
     }
@@ -92,7 +92,7 @@ TEST(ReceivingCard, RefusesWhatTheCardRefusesAndLeavesItsFilesAsTheyWere) {
         b.connect();
         const sent_file file = file_frames(c.name, c.game, content_of(c.blocks, 9));
         std::vector<int> expected = all_accepted(c.refused + 1);
-        expected.back() = CABLE_BLOCK_NAK;
+        expected.back() = BLOCK_NAK;
         EXPECT_EQ(b.transfer(file), expected);
         EXPECT_EQ(b.card.outcome, receive_outcome::refused);
         EXPECT_EQ(b.card.image.bytes, c.image.bytes);

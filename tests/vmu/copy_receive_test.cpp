@@ -41,14 +41,14 @@ TEST(ReceivingCard, TakesAFileAndPlacesItAsTheCardDoes) {
 
         const card_layout layout = layout_of(b.card.image);
         const card_file entry = card_read_entry(b.card.image, layout, c.slot);
-        EXPECT_EQ(entry.type, c.game ? CARD_TYPE_GAME : CARD_TYPE_DATA);
+        EXPECT_EQ(entry.type, c.game ? TYPE_GAME : TYPE_DATA);
         EXPECT_EQ(entry.protection, 0x00);  // the copy byte
         EXPECT_EQ(entry.first_block, c.first);
         EXPECT_EQ(card_file_name(entry), "RECEIVED");
         EXPECT_EQ(card_entry_tail(entry),
-                  (std::array<std::uint8_t, 12>{0x20, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x00,
-                                                static_cast<std::uint8_t>(c.blocks), 0,
-                                                static_cast<std::uint8_t>(c.game ? 1 : 0), 0}));
+                  (directory_tail{0x20, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x00,
+                                  static_cast<std::uint8_t>(c.blocks), 0,
+                                  static_cast<std::uint8_t>(c.game ? 1 : 0), 0}));
         const card_chain chain = card_follow_chain(b.card.image, layout, c.first, c.blocks);
         EXPECT_EQ(chain.fault, "");
         EXPECT_EQ(card_chain_bytes(b.card.image, chain), data);
@@ -101,7 +101,7 @@ TEST(ReceivingCard, LosesTheBitsOfAPcThatDoesNotWaitForItToReArm) {
     b.connect();
     const sent_file file = file_frames("HASTY", false, content_of(1, 5));
     b.send(file.frames[0][0]);
-    ASSERT_EQ(b.pc.receive(), CABLE_HEADER_REPLY);
+    ASSERT_EQ(b.pc.receive(), HEADER_REPLY);
     // The block code goes out at once: SIO1 is still stopped after the
     // reply, so its first bits are lost and the card never has a whole
     // frame to answer.

@@ -50,8 +50,7 @@ inline sent_file file_frames(const std::string& name, bool game,
         std::vector<std::uint8_t> payload;
         switch (kind) {
             case cable_frame::start:
-                payload = {game ? CABLE_TYPE_GAME : CABLE_TYPE_DATA,
-                           static_cast<std::uint8_t>(blocks)};
+                payload = {game ? TYPE_GAME : TYPE_DATA, static_cast<std::uint8_t>(blocks)};
                 break;
             case cable_frame::name: {
                 std::string padded = name;
@@ -139,12 +138,12 @@ struct receive_bench {
             send(bytes[0]);
             const int reply = pc.receive();
             answers.push_back(reply);
-            if (reply != CABLE_HEADER_REPLY)
+            if (reply != HEADER_REPLY)
                 return answers;
             for (std::size_t i = 1; i < bytes.size(); ++i)
                 send(bytes[i]);
             answers.push_back(pc.receive());
-            if (answers.back() != CABLE_BLOCK_ACK)
+            if (answers.back() != BLOCK_ACK)
                 return answers;
         }
         return answers;
@@ -157,7 +156,7 @@ private:
 inline std::vector<int> all_accepted(std::size_t frames) {
     std::vector<int> answers;
     for (std::size_t f = 0; f < frames; ++f)
-        answers.insert(answers.end(), {CABLE_HEADER_REPLY, CABLE_BLOCK_ACK});
+        answers.insert(answers.end(), {HEADER_REPLY, BLOCK_ACK});
     return answers;
 }
 

@@ -69,7 +69,7 @@ bool cpu_card_install(card_image& card, std::span<const std::uint8_t> sender, st
         return false;
     std::vector<set_aside> games;
     for (const card_file& file : card_files(card, layout)) {
-        if (file.type != CARD_TYPE_GAME)
+        if (file.type != TYPE_GAME)
             continue;
         const card_chain chain = card_follow_chain(card, layout, file.first_block, file.blocks);
         games.push_back({file, card_chain_bytes(card, chain)});
@@ -105,8 +105,8 @@ std::vector<card_file> cpu_card_listed(const card_image& card) {
     if (!card_read_layout(card, layout, reason))
         return listed;
     for (const card_file& file : card_files(card, layout)) {
-        const bool sender_itself = file.type == CARD_TYPE_GAME && file.first_block == 0;
-        if ((file.type == CARD_TYPE_DATA || file.type == CARD_TYPE_GAME) && !sender_itself)
+        const bool sender_itself = file.type == TYPE_GAME && file.first_block == 0;
+        if ((file.type == TYPE_DATA || file.type == TYPE_GAME) && !sender_itself)
             listed.push_back(file);
     }
     return listed;
@@ -115,8 +115,8 @@ std::vector<card_file> cpu_card_listed(const card_image& card) {
 bool cpu_card_list_index(const card_image& card, const card_file& file, std::size_t& index) {
     const std::vector<card_file> listed = cpu_card_listed(card);
     for (std::size_t i = 0; i < listed.size(); ++i) {
-        const bool same = file.type == CARD_TYPE_GAME
-                              ? listed[i].type == CARD_TYPE_GAME && listed[i].name == file.name
+        const bool same = file.type == TYPE_GAME
+                              ? listed[i].type == TYPE_GAME && listed[i].name == file.name
                               : listed[i].slot == file.slot;
         if (same) {
             index = i;

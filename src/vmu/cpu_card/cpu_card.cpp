@@ -2,6 +2,8 @@
 // registers and the card's port 1, and the card's time kept by the tool's
 // accesses.
 #include "vmu/cpu_card/cpu_card.h"
+#include "cable/cable.h"
+#include "clock/time_units.h"
 
 namespace {
 
@@ -9,11 +11,11 @@ namespace {
 // high.
 std::uint8_t input_pins(std::uint8_t data) {
     std::uint8_t pins = 0xFF & ~(CABLE_CARD_D0 | CABLE_CARD_D1 | CABLE_CARD_D2);
-    if ((data & CABLE_D0) != 0)
+    if ((data & DATA_SEND_CLOCK) != 0)
         pins |= CABLE_CARD_D0;
-    if ((data & CABLE_D1) != 0)
+    if ((data & DATA_SEND_BIT) != 0)
         pins |= CABLE_CARD_D1;
-    if ((data & CABLE_D2) != 0)
+    if ((data & DATA_ECHO) != 0)
         pins |= CABLE_CARD_D2;
     return pins;
 }
@@ -21,7 +23,7 @@ std::uint8_t input_pins(std::uint8_t data) {
 // Port 7: D3 on "a peer present", the console's 5 V only when docked.
 std::uint8_t p7_pins(std::uint8_t data, bool docked) {
     std::uint8_t pins = 0;
-    if ((data & CABLE_D3) != 0)
+    if ((data & DATA_OPEN) != 0)
         pins |= CABLE_CARD_P7_D3;
     if (docked)
         pins |= CABLE_CARD_P7_DOCKED;
@@ -37,8 +39,6 @@ void log_lines(vmu_cpu_card& card) {
     if (log.empty() || log.back().status != now.status || log.back().data != now.data)
         log.push_back(now);
 }
-
-constexpr std::uint64_t PS_PER_MS = 1'000'000'000;
 
 // The buttons held at the card's time `now_ps`.
 std::uint8_t buttons_at(const vmu_cpu_card& card, std::uint64_t now_ps) {
@@ -146,7 +146,7 @@ void cpu_card_data_write(vmu_cpu_card& card, std::uint8_t value) {
     pc_access(card);
     if (card.opened_ps < 0)
         card.opened_ps = static_cast<std::int64_t>(card.cpu.time_ps);
-    const bool clock_moved = ((card.data ^ value) & CABLE_D0) != 0;
+    const bool clock_moved = ((card.data ^ value) & DATA_SEND_CLOCK) != 0;
     // A write that moves D0 sends a bit, and the tool holds it for a delay
     // unit, having waited the lead before a byte's first bit; any other (the
     // echo on D2) is followed by the next status read at once, and costs
@@ -162,7 +162,7 @@ void cpu_card_data_write(vmu_cpu_card& card, std::uint8_t value) {
     const unsigned floor = card.delay_floor_us != nullptr ? card.delay_floor_us() : 0;
     const std::uint64_t delay = floor != 0 ? cycles_for_us(card, floor) : card.cycles_per_delay;
     if (!card.pc_sending)
-        cpu_card_run(card, CABLE_SEND_LEAD_DELAYS * delay);
+        cpu_card_run(card, SEND_LEAD_DELAYS * delay);
     card.pc_sending = true;
     cpu_card_set_data(card, value);
     cpu_card_run(card, delay);

@@ -8,10 +8,10 @@
 #include <algorithm>
 
 #include "clock/monotonic_clock.h"
+#include "clock/time_units.h"
 
 namespace {
 
-constexpr std::uint64_t PS_PER_NS = 1'000;
 // The most card time that passes between two looks at the ring, so that a
 // level the PC held while the card's thread was paused still lasts this long
 // for the card, longer than the sender's 5 µs poll.
