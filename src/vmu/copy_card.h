@@ -175,16 +175,18 @@ void copy_card_reserve(copy_card& card);
 /// The card, for the real-time thread of card_realtime.h.
 timed_card copy_card_timed(copy_card& card);
 
-// Counting mode: the card's time is what the PC's accesses cost (`pc`), so
-// the same tool run gives the same card run. A bit the PC sends costs its
-// write and the delay unit it holds the level; the first bit of a byte also
-// the units the PC waits before it.
+// Counting mode: the card's time is what the PC's accesses cost (`pc`) and
+// the delay units it waits, so the same tool run gives the same card run.
 
 /// The PC reads the status register.
 std::uint8_t copy_card_status_read(copy_card& card);
 
 /// The PC writes the data register.
 void copy_card_data_write(copy_card& card, std::uint8_t value);
+
+/// The PC waits one delay unit whose floor is `floor_us`: the card's time
+/// moves on by the floor.
+void copy_card_delay(copy_card& card, unsigned floor_us);
 
 /// The PC sleeps.
 void copy_card_sleep(copy_card& card, unsigned milliseconds);

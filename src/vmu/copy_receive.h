@@ -145,7 +145,6 @@ struct copy_receive {
     std::int64_t bits_lost = 0;       // D0 rising while SIO1 was not armed
     std::int64_t answers_sent = 0;    // answer bytes begun
     std::vector<std::uint8_t> taken;  // every byte taken, in order
-    std::uint64_t pc_falls = 0;       // counting mode: falling edges of D0, eight a byte
     std::vector<std::string> notes;   // what happened, in words, for a report
 };
 
@@ -172,16 +171,18 @@ void copy_receive_reserve(copy_receive& card);
 /// The card, for the real-time thread of card_realtime.h.
 timed_card copy_receive_timed(copy_receive& card);
 
-// Counting mode: the card's time is what the PC's accesses cost (`pc`), so
-// the same tool run gives the same card run. A write that moves D0 costs the
-// write and the delay unit the PC holds the level; the first falling edge of
-// each eight also the units the PC waits before a byte.
+// Counting mode: the card's time is what the PC's accesses cost (`pc`) and
+// the delay units it waits, so the same tool run gives the same card run.
 
 /// The PC reads the status register.
 std::uint8_t copy_receive_status_read(copy_receive& card);
 
 /// The PC writes the data register.
 void copy_receive_data_write(copy_receive& card, std::uint8_t value);
+
+/// The PC waits one delay unit whose floor is `floor_us`: the card's time
+/// moves on by the floor.
+void copy_receive_delay(copy_receive& card, unsigned floor_us);
 
 /// The PC sleeps.
 void copy_receive_sleep(copy_receive& card, unsigned milliseconds);

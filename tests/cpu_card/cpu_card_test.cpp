@@ -127,39 +127,34 @@ TEST(SenderCable, WaitsForThePortToOpenAndGivesUpOnAPcThatNeverAnswers) {
     EXPECT_NE(cpu_card_status_lines(card) & STATUS_SELECT, 0);
 }
 
-// The tool's delay floor, as the card asks for it.
-unsigned floor_given_us = 0;
-
-unsigned given_floor() {
-    return floor_given_us;
-}
-
-// Counting, a level the PC puts on D0 holds the card for one delay unit: the
-// tool's floor at that very write (vmurx_main sets it after the card is
-// made), or cycles_per_delay where the floor is 0. The first level of a byte
-// also holds it for the five units the tool waits before the byte.
+// Counting, a level the PC puts on D0 holds the card for the delay unit the
+// tool waits after it: the floor that unit is told with, or cycles_per_delay
+// where the floor is 0. The first level of a byte also holds it for the five
+// units the tool waits before the byte.
 TEST(SenderCable, EachLevelThePcSendsLastsTheFloorOfItsWrite) {
     vmu_cpu_card card;
     cpu_card_reset(card);
     card.cycles_per_delay = 50;
-    card.delay_floor_us = given_floor;
     cpu_card_set_data(card, PC_OPEN);
     constexpr std::uint8_t PC_D0_LOW = PC_OPEN & ~0x01;
     const struct {
         unsigned floor_us;
         std::uint8_t data;
         std::uint64_t cycles;  // without a floor: the cycles the write takes
+        int lead = 0;          // units before the write
     } writes[] = {
-        {0, PC_D0_LOW, 6 * 50},  // the lead and the first level
+        {0, PC_D0_LOW, 6 * 50, CABLE_SEND_LEAD_DELAYS},  // the lead and the first level
         {1000, PC_OPEN, 0},
         {200, PC_D0_LOW, 0},
         {0, PC_OPEN, 50},
     };
     for (const auto& w : writes) {
         SCOPED_TRACE(testing::Message() << "floor " << w.floor_us << " us");
-        floor_given_us = w.floor_us;
         const std::uint64_t before = card.target_cycle;
+        for (int unit = 0; unit < w.lead; ++unit)
+            cpu_card_delay(card, w.floor_us);
         cpu_card_data_write(card, w.data);
+        cpu_card_delay(card, w.floor_us);
         const std::uint64_t cycles = card.target_cycle - before;
         if (w.floor_us == 0) {
             EXPECT_EQ(cycles, w.cycles);

@@ -125,11 +125,17 @@ struct fake_pc {
         return static_cast<int>(value);
     }
 
+    // The lead's delay units, then the bit on D1 with D0 low and D0
+    // rising, a unit after each; its units have no floor (cycles_per_delay).
     void send_byte(std::uint8_t value) {
+        for (int unit = 0; unit < CABLE_SEND_LEAD_DELAYS; ++unit)
+            cpu_card_delay(*card, 0);
         for (int bit = 7; bit >= 0; --bit) {
             const auto d1 = static_cast<std::uint8_t>(((value >> bit) & 1) != 0 ? CABLE_D1 : 0);
             write(static_cast<std::uint8_t>((data & ~(CABLE_D0 | CABLE_D1)) | d1));
+            cpu_card_delay(*card, 0);
             write(static_cast<std::uint8_t>(data | CABLE_D0));
+            cpu_card_delay(*card, 0);
         }
     }
 };

@@ -18,6 +18,7 @@ struct emu_mode {
     void (*write)(std::uint16_t address, std::uint8_t value);
     void (*set_masked)(bool masked);
     void (*sleep)(unsigned milliseconds);
+    void (*delay)(unsigned floor_us);
 };
 
 struct emu_backend {

@@ -5,6 +5,7 @@
 // real-time cards are. In real time a status read also spends what a port's
 // read costs.
 #include "platform/emu/emu_backend.h"
+#include "platform/host/host_delay.h"
 #include "platform/host/host_sleep.h"
 
 namespace {
@@ -41,6 +42,10 @@ void copy_set_masked(bool) {}
 
 void counting_copy_sleep(unsigned milliseconds) {
     copy_card_sleep(*emu_state.copy, milliseconds);
+}
+
+void counting_copy_delay(unsigned floor_us) {
+    copy_card_delay(*emu_state.copy, floor_us);
 }
 
 // --- The real-time Copy card ----------------------------------------------
@@ -100,6 +105,10 @@ void counting_receive_sleep(unsigned milliseconds) {
     copy_receive_sleep(*emu_state.receive, milliseconds);
 }
 
+void counting_receive_delay(unsigned floor_us) {
+    copy_receive_delay(*emu_state.receive, floor_us);
+}
+
 // --- The real-time receiving card -----------------------------------------
 
 bool realtime_receive_acquire(std::uint16_t base) {
@@ -122,19 +131,20 @@ std::uint8_t realtime_receive_read(std::uint16_t address) {
 }  // namespace
 
 const emu_mode counting_copy_mode = {
-    counting_copy_acquire, counting_copy_release, counting_copy_read,
-    counting_copy_write,   copy_set_masked,       counting_copy_sleep,
+    counting_copy_acquire, counting_copy_release, counting_copy_read,  counting_copy_write,
+    copy_set_masked,       counting_copy_sleep,   counting_copy_delay,
 };
 const emu_mode realtime_copy_mode = {
-    realtime_copy_acquire, realtime_copy_release,  realtime_copy_read,
-    realtime_copy_write,   emu_raise_while_masked, host_sleep_ms,
+    realtime_copy_acquire,  realtime_copy_release, realtime_copy_read, realtime_copy_write,
+    emu_raise_while_masked, host_sleep_ms,         host_delay_unit,
 };
 const emu_mode counting_receive_mode = {
     counting_receive_acquire, counting_receive_release, counting_receive_read,
     counting_receive_write,   copy_set_masked,          counting_receive_sleep,
+    counting_receive_delay,
 };
 // Released and written as the real-time Copy card: the same thread.
 const emu_mode realtime_receive_mode = {
-    realtime_receive_acquire, realtime_copy_release,  realtime_receive_read,
-    realtime_copy_write,      emu_raise_while_masked, host_sleep_ms,
+    realtime_receive_acquire, realtime_copy_release, realtime_receive_read, realtime_copy_write,
+    emu_raise_while_masked,   host_sleep_ms,         host_delay_unit,
 };

@@ -1,4 +1,4 @@
-// The platform seam over the software VMU of src/vmu/: the seven functions
+// The platform seam over the software VMU of src/vmu/: the eight functions
 // and nothing else. Each of the eight ways to run a card is one record of
 // operations, chosen when the port is acquired; each function of the seam
 // calls the chosen record's and does nothing else. Until the first
@@ -8,7 +8,10 @@
 // one tick per status read, masking is a flag the card records with every
 // access, and the sleep only counts. Reads of the status register and writes
 // of the data register go to the card; any other access is recorded as
-// stray.
+// stray. The card does not see the PC's delay unit, which waits as on a real
+// machine; the cards that count the PC's time (the processor card, the Copy
+// card, the receiving card) are told each unit instead, and nothing waits.
+// In real time every card's delay unit waits as on a real machine.
 //
 // The real-time protocol card: the card runs on its own thread, and the
 // registers are the atomics of vmu_realtime; a status read is one atomic
@@ -29,11 +32,11 @@
 // card (vmu/copy_receive), the same file manager taking a file, runs in the
 // same two ways.
 #include <cerrno>
-#include <cstdio>
 #include <system_error>
 
 #include "clock/monotonic_clock.h"
 #include "platform/emu/emu_backend.h"
+#include "platform/host/host_delay.h"
 #include "platform/host/host_sleep.h"
 #include "platform/platform.h"
 
@@ -141,12 +144,6 @@ bool realtime_card_acquire(std::uint16_t base) {
 void realtime_card_release() {
     if (emu_state.running) {
         vmu_realtime_stop(emu_realtime_card());
-        if (emu_report_failed()) {
-            const file_error& error = *emu_realtime_card().report_error;
-            std::fprintf(stderr, "%s: --report %s: %s%s\n", program_invocation_short_name,
-                         error.object.c_str(), error.reason.c_str(),
-                         error.cause == file_failure::exists ? " (use --force to replace it)" : "");
-        }
         port_hold_end(emu_state.hold);
         emu_state.running = false;
     }
@@ -196,6 +193,10 @@ void counting_cpu_sleep(unsigned milliseconds) {
     cpu_card_sleep(*emu_state.cpu_card, milliseconds);
 }
 
+void counting_cpu_delay(unsigned floor_us) {
+    cpu_card_delay(*emu_state.cpu_card, floor_us);
+}
+
 // --- The real-time processor card -----------------------------------------
 
 bool realtime_cpu_acquire(std::uint16_t base) {
@@ -231,20 +232,20 @@ void realtime_cpu_write(std::uint16_t address, std::uint8_t value) {
 // --- The eight records ------------------------------------------------------
 
 const emu_mode counting_card_mode = {
-    counting_card_acquire, counting_card_release,    counting_card_read,
-    counting_card_write,   counting_card_set_masked, counting_card_sleep,
+    counting_card_acquire,    counting_card_release, counting_card_read, counting_card_write,
+    counting_card_set_masked, counting_card_sleep,   host_delay_unit,
 };
 const emu_mode realtime_card_mode = {
-    realtime_card_acquire, realtime_card_release,  realtime_card_read,
-    realtime_card_write,   emu_raise_while_masked, host_sleep_ms,
+    realtime_card_acquire,  realtime_card_release, realtime_card_read, realtime_card_write,
+    emu_raise_while_masked, host_sleep_ms,         host_delay_unit,
 };
 const emu_mode counting_cpu_mode = {
-    counting_cpu_acquire, counting_cpu_release,    counting_cpu_read,
-    counting_cpu_write,   counting_cpu_set_masked, counting_cpu_sleep,
+    counting_cpu_acquire,    counting_cpu_release, counting_cpu_read,  counting_cpu_write,
+    counting_cpu_set_masked, counting_cpu_sleep,   counting_cpu_delay,
 };
 const emu_mode realtime_cpu_mode = {
-    realtime_cpu_acquire, realtime_cpu_release,   realtime_cpu_read,
-    realtime_cpu_write,   emu_raise_while_masked, host_sleep_ms,
+    realtime_cpu_acquire,   realtime_cpu_release, realtime_cpu_read, realtime_cpu_write,
+    emu_raise_while_masked, host_sleep_ms,        host_delay_unit,
 };
 // The record in use: the counting protocol card until port_acquire chooses.
 const emu_mode* chosen_mode = &counting_card_mode;
@@ -284,8 +285,9 @@ void emu_use_receive_card(copy_receive& card) {
     emu_state.receive = &card;
 }
 
-bool emu_report_failed() {
-    return emu_realtime_card().report_error.has_value();
+const vmu_realtime* emu_realtime_ran() {
+    const vmu_realtime& rt = emu_realtime_card();
+    return rt.card != nullptr && !rt.thread.joinable() ? &rt : nullptr;
 }
 
 bool port_acquire(std::uint16_t base) {
@@ -317,4 +319,8 @@ void unmask_interrupts() {
 
 void sleep_ms(unsigned milliseconds) {
     chosen_mode->sleep(milliseconds);
+}
+
+void port_delay_unit(unsigned floor_us) {
+    chosen_mode->delay(floor_us);
 }

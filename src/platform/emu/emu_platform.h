@@ -23,9 +23,9 @@ vmu_sim& emu_vmu();
 /// hardware, and the sleep really sleeps. Call before the port is opened.
 void emu_use_realtime(const vmu_realtime_config& config);
 
-/// Whether the real-time card's report could not be written; the reason
-/// went to standard error when the port was released.
-bool emu_report_failed();
+/// The real-time protocol card's record, with what it measured, once its
+/// thread has run and stopped (the port released); null before.
+const vmu_realtime* emu_realtime_ran();
 
 /// Puts `card` behind the port instead of emu_vmu(). Counting, its time
 /// advances with the tool's status reads, data writes and sleeps; after
