@@ -288,11 +288,6 @@ void copy_card_reserve(copy_card& card) {
     card.notes.reserve(4);
 }
 
-timed_card copy_card_timed(copy_card& card) {
-    return timed_card_of<copy_card, copy_card_set_data, copy_card_status_lines, copy_card_finished,
-                         copy_card_run_to>(card);
-}
-
 void copy_card_start(copy_card& card) {
     card.started = true;
     card.now_ps = 0;

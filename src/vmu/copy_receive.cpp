@@ -277,11 +277,6 @@ void copy_receive_reserve(copy_receive& card) {
     card.notes.reserve(8);
 }
 
-timed_card copy_receive_timed(copy_receive& card) {
-    return timed_card_of<copy_receive, copy_receive_set_data, copy_receive_status_lines,
-                         copy_receive_finished, copy_receive_run_to>(card);
-}
-
 namespace {
 
 void pc_access(copy_receive& card, std::int64_t cost_ps) {

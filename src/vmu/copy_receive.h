@@ -45,8 +45,8 @@
 
 #include "card/card_disk.h"
 #include "card/card_image.h"
-#include "vmu/card_realtime.h"
 #include "vmu/card_time.h"
+#include "vmu/soft_card.h"
 #include "vmu/vmu_sim.h"
 
 /// No event to come: the card waits for the PC.
@@ -168,9 +168,6 @@ bool copy_receive_finished(const copy_receive& card);
 /// 255 blocks, so that no buffer grows while it runs in real time.
 void copy_receive_reserve(copy_receive& card);
 
-/// The card, for the real-time thread of card_realtime.h.
-timed_card copy_receive_timed(copy_receive& card);
-
 // Counting mode: the card's time is what the PC's accesses cost (`pc`) and
 // the delay units it waits, so the same tool run gives the same card run.
 
@@ -198,3 +195,25 @@ struct receive_verdict {
     std::int64_t work_cycles;
 };
 receive_verdict copy_receive_take_frame(copy_receive& card);
+
+/// The card behind the one interface of the software cards.
+struct copy_receive_soft final : soft_card {
+    copy_receive& card;
+    explicit copy_receive_soft(copy_receive& c) : card(c) {}
+
+    void start() override { copy_receive_start(card); }
+    void reserve() override { copy_receive_reserve(card); }
+    std::uint8_t status_read() override { return copy_receive_status_read(card); }
+    void data_write(std::uint8_t value) override { copy_receive_data_write(card, value); }
+    void delay(unsigned floor_us) override { copy_receive_delay(card, floor_us); }
+    void sleep(unsigned milliseconds) override { copy_receive_sleep(card, milliseconds); }
+    [[nodiscard]] card_ps now() const override { return card.now_ps; }
+    [[nodiscard]] card_ps next_event() const override { return card.next_event_ps; }
+    void run_to(card_ps until) override { copy_receive_run_to(card, until); }
+    void set_data(std::uint8_t value) override { copy_receive_set_data(card, value); }
+    [[nodiscard]] std::uint8_t status_lines() const override {
+        return copy_receive_status_lines(card);
+    }
+    [[nodiscard]] bool finished() const override { return copy_receive_finished(card); }
+    [[nodiscard]] card_ps read_cost() const override { return card.pc.access_ps; }
+};

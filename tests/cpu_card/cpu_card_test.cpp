@@ -8,9 +8,9 @@
 #include <thread>
 #include "cpu_card_support.h"
 
+#include "vmu/card_realtime.h"
 #include "vmu/cpu_card/card_setup.h"
 #include "vmu/cpu_card/cpu_card.h"
-#include "vmu/cpu_card/cpu_realtime.h"
 
 using namespace cpu_card_test;
 
@@ -213,20 +213,21 @@ TEST(SenderCard, TheSenderTakesTheGameSlotOfACopyAndKeepsEveryFile) {
 TEST(SenderCable, InRealTimeTheCardTakesThePcsWritesInOrderAndSignalsReady) {
     vmu_cpu_card card = running_card(card_with({{"SAVE", false, 1}}), true);
     cpu_card_run_to_ms(card, cpu_card_chosen_ms(0));
-    static cpu_realtime rt;  // the ring is large
-    cpu_realtime_start(rt, card);
-    EXPECT_NE(cpu_realtime_read(rt) & STATUS_SELECT, 0);
+    static card_realtime rt;  // the ring is large
+    cpu_card_soft soft(card);
+    card_realtime_start(rt, soft);
+    EXPECT_NE(card_realtime_read(rt) & STATUS_SELECT, 0);
     // D3 low, high, then the port open: the card ends on the last.
-    cpu_realtime_write(rt, 0x00);
-    cpu_realtime_write(rt, 0x08);
-    cpu_realtime_write(rt, PC_OPEN);
+    card_realtime_write(rt, 0x00);
+    card_realtime_write(rt, 0x08);
+    card_realtime_write(rt, PC_OPEN);
     // However loaded the machine, the card's 15 ms come within seconds.
     bool ready = false;
     for (int i = 0; i < 1000 && !ready; ++i) {
-        ready = (cpu_realtime_read(rt) & STATUS_SELECT) == 0;
+        ready = (card_realtime_read(rt) & STATUS_SELECT) == 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    cpu_realtime_stop(rt);
+    card_realtime_stop(rt);
     EXPECT_TRUE(ready);
     EXPECT_EQ(card.data_writes, 3U);
     EXPECT_EQ(card.data, PC_OPEN);

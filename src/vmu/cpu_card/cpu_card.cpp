@@ -174,3 +174,16 @@ std::string cpu_card_lcd(const vmu_cpu& cpu) {
     }
     return text;
 }
+
+void cpu_card_soft::run_to(card_ps until) {
+    while (now() < until && card.cpu.state == vmu_cpu_state::running)
+        cpu_card_step(card);
+    card.target_cycle = card.cpu.cycles;
+}
+
+void cpu_card_soft::set_data(std::uint8_t value) {
+    if (card.opened_ps < 0)
+        card.opened_ps = static_cast<std::int64_t>(card.cpu.time_ps);
+    cpu_card_set_data(card, value);
+    ++card.data_writes;
+}

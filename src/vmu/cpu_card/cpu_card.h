@@ -29,6 +29,7 @@
 #include "cable/cable.h"
 #include "cardcpu/cpu/cpu.h"
 #include "vmu/pc_pause.h"
+#include "vmu/soft_card.h"
 
 /// A button held down for the user from `at_ms` of the card's time, for
 /// `hold_ms`.
@@ -110,3 +111,32 @@ void cpu_card_sleep(vmu_cpu_card& card, unsigned milliseconds);
 /// The screen as 32 lines of 48 characters, '#' dark and '.' light, each
 /// line ending in a newline.
 std::string cpu_card_lcd(const vmu_cpu& cpu);
+
+/// The card behind the one interface of the software cards. In real time it
+/// may change its lines at any instruction, so its next event is its next
+/// step, and a level the PC held while the card's thread was paused lasts
+/// 10 µs of the card's time, longer than the sender's 5 µs poll. A status
+/// read of a real port costs the card's cycles per read, in µs at the
+/// sender's clock.
+struct cpu_card_soft final : soft_card {
+    vmu_cpu_card& card;
+    explicit cpu_card_soft(vmu_cpu_card& c) : card(c) {}
+
+    std::uint8_t status_read() override { return cpu_card_status_read(card); }
+    void data_write(std::uint8_t value) override { cpu_card_data_write(card, value); }
+    void delay(unsigned floor_us) override { cpu_card_delay(card, floor_us); }
+    void sleep(unsigned milliseconds) override { cpu_card_sleep(card, milliseconds); }
+    void set_masked(bool masked) override { card.masked = masked; }
+    [[nodiscard]] card_ps now() const override { return static_cast<card_ps>(card.cpu.time_ps); }
+    [[nodiscard]] card_ps next_event() const override { return now() + 1; }
+    void run_to(card_ps until) override;
+    void set_data(std::uint8_t value) override;
+    [[nodiscard]] std::uint8_t status_lines() const override { return cpu_card_status_lines(card); }
+    [[nodiscard]] bool finished() const override {
+        return card.cpu.state != vmu_cpu_state::running;
+    }
+    [[nodiscard]] card_ps look_every() const override { return 10'000'000; }
+    [[nodiscard]] card_ps read_cost() const override {
+        return card_ps{card.cycles_per_read} * 1'000'000;
+    }
+};
