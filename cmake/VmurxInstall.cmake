@@ -5,8 +5,9 @@
 #
 # To add a program: define its executable target, add its name to
 # VMURX_PROGRAMS, and write dist/man/NAME.1.in (configured with @ONLY:
-# @PROJECT_VERSION@ and @VMURX_MAN_DATE@) and dist/completion/NAME, and tell
-# tests/install/install_test.sh how the program prints its help.
+# @PROJECT_VERSION@, @VMURX_MAN_DATE@ and @VMURX_DOC_DIR@) and
+# dist/completion/NAME, and tell tests/install/install_test.sh how the
+# program prints its help.
 include(GNUInstallDirs)
 
 set(VMURX_PROGRAMS vmurx vmurx-emu vmurx-probe vmurx-probe-emu vmurx-save vmurx-gpio
@@ -17,6 +18,9 @@ set(VMURX_PROGRAMS vmurx vmurx-emu vmurx-probe vmurx-probe-emu vmurx-save vmurx-
 # configuring, or SOURCE_DATE_EPOCH for a reproducible build.
 string(TIMESTAMP VMURX_MAN_DATE "%Y-%m-%d" UTC)
 string(TIMESTAMP VMURX_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+
+# Where the man pages say the README and the manual are.
+set(VMURX_DOC_DIR ${CMAKE_INSTALL_FULL_DOCDIR})
 
 set(VMURX_INSTALLED_PROGRAMS "")
 foreach(program IN LISTS VMURX_PROGRAMS)
@@ -34,10 +38,16 @@ foreach(program IN LISTS VMURX_PROGRAMS)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endforeach()
 
-# The README with what it links, each at the same place beside it, so that
-# its links work where it is installed (the install test checks them).
-install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES doc/cable.svg DESTINATION ${CMAKE_INSTALL_DOCDIR}/doc)
+# The README and the manual with what they link, each at the same place
+# beside it, so that the links work where they are installed (the install
+# test checks them).
+set(VMURX_DOC_PAGES
+    backup.md card-programs.md cable.md firmware.md install.md messages.md pace.md port.md
+    probe.md raspberry-pi.md restore.md saves.md sender.md software-cards.md)
+list(TRANSFORM VMURX_DOC_PAGES PREPEND doc/)
+install(FILES README.md ARCHITECTURE.md CONTRIBUTING.md LICENSE
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${VMURX_DOC_PAGES} doc/cable.svg DESTINATION ${CMAKE_INSTALL_DOCDIR}/doc)
 install(FILES bench/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/bench)
 # The card-side sender (card/): the game with its VMI, and as a DCI; beside
 # them its source (vmurx-sender.s and its includes), for a user to read and
@@ -119,6 +129,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VMURX_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The completions in /usr/share/bash-completion/completions work once
+# bash-completion loads them.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/dist/deb/postinst ${PROJECT_SOURCE_DIR}/dist/deb/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)

@@ -173,6 +173,8 @@ card_report card_check(const card_image& card) {
     owner.fill(NO_OWNER);
     check_system_chain(card, layout, owner, report);
     check_files(card, layout, owner, report);
+    if (!card_layout_sound(card, layout, report.unwritable))
+        report.errors.push_back(report.unwritable);
     // Only the user area: blocks past it are no file's to lose, and some
     // tools and games mark them taken (blocks 200 to 240 of a standard card).
     for (std::size_t block = 0; block < layout.user_end; ++block) {

@@ -16,6 +16,9 @@ struct card_report {
     std::vector<std::string> warnings;
     // Allocated in the FAT, in the user area, in no chain.
     std::vector<std::uint16_t> lost_blocks;
+    // Why no writer may write through the root (card_layout_sound), also
+    // among the errors; empty when one may.
+    std::string unwritable;
 };
 
 /// Everything found on the card. A card whose root cannot be read gives that

@@ -78,6 +78,16 @@ bool card_store(const std::string& path, const card_image& card, bool replace, f
 }
 
 bool card_hold(const std::string& path, bool force, card_held& held, file_error& error) {
+    // The new image never replaces a symbolic link (nor what it names), so
+    // a card reached through one is refused now, before any work is done
+    // for a write that would fail, and whatever --force says.
+    if (struct stat link{}; lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        error = {path,
+                 "it is a symbolic link, and a changed card is only ever written over a regular "
+                 "file (name the card itself)",
+                 file_failure::not_regular};
+        return false;
+    }
     if (!hold_file(path, CARD_SIZE, held.file, error)) {
         if (error.cause == file_failure::too_large)
             error.reason = "not a card image: " + error.reason;

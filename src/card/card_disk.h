@@ -32,7 +32,9 @@ struct card_held {
 /// (file_failure::in_use); unless `force`, a card this user may not write,
 /// or that has no write bit at all for root (file_failure::read_only), and
 /// one with other names (hard links) from which a new image would part it
-/// (file_failure::linked); and what card_load refuses.
+/// (file_failure::linked); whatever `force` says, a symbolic link, which
+/// the new image would never replace (file_failure::not_regular); and what
+/// card_load refuses.
 bool card_hold(const std::string& path, bool force, card_held& held, file_error& error);
 
 /// Writes the changed card over the held one as card_store does, and only

@@ -96,7 +96,7 @@ bool card_add(card_image& card, const card_new_file& file, std::size_t& slot,
     error = {};
     std::string& reason = error.reason;
     card_layout layout;
-    if (!card_read_layout(card, layout, reason))
+    if (!card_read_layout_to_write(card, layout, reason))
         return false;
     if (file.name.empty() || file.name.size() > CARD_NAME_SIZE) {
         reason = "a card name has 1 to 12 bytes";
@@ -149,7 +149,7 @@ bool card_add(card_image& card, const card_new_file& file, std::size_t& slot, st
 
 bool card_remove(card_image& card, std::size_t slot, std::string& reason) {
     card_layout layout;
-    if (!card_read_layout(card, layout, reason))
+    if (!card_read_layout_to_write(card, layout, reason))
         return false;
     if (slot >= card_slot_count(layout) ||
         card_read_entry(card, layout, slot).type == CARD_TYPE_NONE) {
@@ -192,7 +192,8 @@ bool card_defrag(card_image& card, std::string& reason) {
         return false;
     }
     card_layout layout;
-    card_read_layout(card, layout, reason);
+    if (!card_read_layout_to_write(card, layout, reason))
+        return false;
     struct moved {
         card_file entry;
         std::vector<std::uint8_t> content;

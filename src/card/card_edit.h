@@ -2,7 +2,8 @@
 // card, placing a file (data from the highest free user block downward, a
 // game contiguously from block 0), removing one, and packing the files.
 // Each function either does all of its work or leaves the card as it was and
-// says why.
+// says why; none writes through a root the card contradicts
+// (card_layout_sound).
 #pragma once
 
 #include <array>

@@ -161,6 +161,87 @@ bool card_read_layout(const card_image& card, card_layout& layout, std::string& 
     return true;
 }
 
+namespace {
+
+std::string blocks_text(std::size_t n) {
+    return std::to_string(n) + (n == 1 ? " block" : " blocks");
+}
+
+std::string fat_named(const card_layout& layout) {
+    return "the FAT the root names (field 0x46: block " + std::to_string(layout.fat_block) + ")";
+}
+
+std::string directory_named(const card_image& card) {
+    const auto root = root_of(card.bytes);
+    return "the directory the root names (fields 0x4A and 0x4C: " +
+           blocks_text(get_u16(root, 0x4C)) + " from block " + std::to_string(get_u16(root, 0x4A)) +
+           ")";
+}
+
+// The system chain as the FAT holds it: the root's block and the FAT's each
+// end a chain of their own, the directory's run from its highest down.
+bool agrees_with_chain(const card_image& card, const card_layout& layout, std::string& reason) {
+    const auto disagrees = [&](const std::string& named, std::size_t block, std::uint16_t next) {
+        const std::uint16_t found = card_fat(card, layout, block);
+        if (found == next)
+            return false;
+        reason = named + " disagrees with the system chain: block " + std::to_string(block) +
+                 "'s FAT entry is " + hex_number(found, 4) + ", not " + hex_number(next, 4);
+        return true;
+    };
+    if (disagrees(fat_named(layout), CARD_ROOT_BLOCK, FAT_END) ||
+        disagrees(fat_named(layout), layout.fat_block, FAT_END))
+        return false;
+    const auto& dir = layout.directory;
+    for (std::size_t i = 0; i < dir.size(); ++i) {
+        if (disagrees(directory_named(card), dir[i], i + 1 < dir.size() ? dir[i + 1] : FAT_END))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool card_layout_sound(const card_image& card, const card_layout& layout, std::string& reason) {
+    if (!agrees_with_chain(card, layout, reason))
+        return false;
+    // The system blocks are the top of the card: a root that leaves a block
+    // out among them hides part of the directory or names the wrong one.
+    const std::vector<std::uint16_t> blocks = card_system_blocks(layout);
+    std::array<bool, CARD_BLOCKS> system{};
+    for (const std::uint16_t block : blocks)
+        system[block] = true;
+    const std::size_t lowest = *std::min_element(blocks.begin(), blocks.end());
+    for (std::size_t block = lowest; block < CARD_BLOCKS; ++block) {
+        if (!system[block]) {
+            const auto root = root_of(card.bytes);
+            reason = "the FAT and the directory the root names (fields 0x46: block " +
+                     std::to_string(layout.fat_block) +
+                     "; 0x4A and 0x4C: " + blocks_text(get_u16(root, 0x4C)) + " from block " +
+                     std::to_string(get_u16(root, 0x4A)) + ") leave block " +
+                     std::to_string(block) + " out of the system blocks from " +
+                     std::to_string(lowest) + " to 255";
+            return false;
+        }
+    }
+    // Past the console's 200 blocks, or past a smaller count of the root's.
+    const std::size_t user = std::min<std::size_t>(layout.user_blocks, CARD_STANDARD_USER_BLOCKS);
+    if (lowest < user) {
+        reason = (lowest == layout.fat_block ? fat_named(layout) : directory_named(card)) +
+                 " takes block " + std::to_string(lowest) + " of the user area (blocks 0 to " +
+                 std::to_string(user - 1) + ")";
+        return false;
+    }
+    // A file whose chain runs on into a system block is that file's damage:
+    // the writers spare the system blocks (remove frees none of them), and
+    // check says which file it is.
+    return true;
+}
+
+bool card_read_layout_to_write(const card_image& card, card_layout& layout, std::string& reason) {
+    return card_read_layout(card, layout, reason) && card_layout_sound(card, layout, reason);
+}
+
 void card_set_user_blocks(card_image& card, std::uint16_t blocks) {
     put_u16(card_block(card, CARD_ROOT_BLOCK), ROOT_USER_BLOCKS, blocks);
 }

@@ -75,6 +75,22 @@ bool card_has_mark(const card_image& card);
 /// the FAT or the directory lie outside the card.
 bool card_read_layout(const card_image& card, card_layout& layout, std::string& reason);
 
+/// Whether a writer may write through the layout: the FAT and the directory
+/// agree with the system chain in the FAT (the root's and the FAT's block
+/// each end a chain, the directory's run down from its highest to its end),
+/// take with the root every block from the lowest of them to 255, and lie
+/// past the user area (the root's count of user blocks, at most the
+/// standard 200). A root that names a block of the user area makes every
+/// write land in a file, and one the system chain contradicts may hide files
+/// whose blocks a write would then take: false with the reason, which names
+/// the root's field and its value. The fields alone cannot tell which of the
+/// root and the FAT is wrong, so nothing may mend either.
+bool card_layout_sound(const card_image& card, const card_layout& layout, std::string& reason);
+
+/// card_read_layout, then card_layout_sound: the layout every writer writes
+/// through.
+bool card_read_layout_to_write(const card_image& card, card_layout& layout, std::string& reason);
+
 /// Sets the root's count of user blocks (card_layout::user_blocks). The
 /// usable user area still ends at the lowest system block: a count up to the
 /// directory lets files use the blocks a standard card leaves unused there.

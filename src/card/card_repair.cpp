@@ -96,6 +96,13 @@ bool repair(card_image& card, card_repair_report& report, std::string& reason) {
     card_layout layout;
     if (!card_read_layout(card, layout, reason))
         return false;
+    // Which of the root and the FAT is wrong is a guess, and every chain and
+    // lost block is read through both: nothing is mended.
+    if (std::string unsound; !card_layout_sound(card, layout, unsound)) {
+        report.left.push_back(unsound +
+                              " (nothing mended: mend the root or the FAT by hand, then repair)");
+        return true;
+    }
     std::vector<followed> files;
     for (const card_file& file : card_files(card, layout))
         files.push_back({file, card_follow_chain(card, layout, file.first_block, file.blocks)});

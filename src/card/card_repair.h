@@ -8,7 +8,8 @@
 // file. Nor is one freed in a run that cut a file short, whose rest it may
 // hold: a second run frees it, once the user has kept a copy of the card.
 // Nothing but the FAT and the sizes in directory entries changes; every
-// block keeps its bytes.
+// block keeps its bytes. A root that the card contradicts (card_layout_sound)
+// is said and nothing is mended: its FAT or its directory may be any block.
 #pragma once
 
 #include <string>

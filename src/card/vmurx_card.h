@@ -57,10 +57,12 @@ using card_change_fn =
 
 /// The frame of add, remove, defrag and repair: holds the CARD of the
 /// command line under its lock (card_hold, --force as given; status 2 for a
-/// card that cannot be read or is not one), lets `change` change it, checks
-/// the new image (no new error unless changes.keep_errors), writes it back
-/// and prints the lines. The exit status.
-int card_change(const card_command_line& cl, const card_change_fn& change);
+/// card that cannot be read or is not one), refuses a card whose root it
+/// contradicts (card_layout_sound; status 1) unless `any_root` (repair,
+/// which says so itself), lets `change` change it, checks the new image (no
+/// new error unless changes.keep_errors), writes it back and prints the
+/// lines. The exit status.
+int card_change(const card_command_line& cl, const card_change_fn& change, bool any_root = false);
 
 /// The card's name of an entry as UTF-8 text safe for a terminal.
 std::string card_shown_name(const card_file& file);

@@ -11,32 +11,33 @@
 
 namespace {
 
-// The type a save goes onto the card as: the one given or declared, unless
-// the header says otherwise, as vmurx-save convert decides it. False after
-// the message when it is unknown or the given one contradicts the header.
+// The type a save goes onto the card as, decided as vmurx-send and
+// vmurx-save convert decide it. False after the message when it is unknown
+// or the given one contradicts the header.
 bool kind_to_add(const std::string& path, const save_input& in, const card_command_line& cl,
                  save_kind& kind) {
-    const save_analysis analysis = analyse_save(in.content, in.kind, in.name.value_or(""));
-    const std::optional<save_kind> header_kind = save_kind_contradicted(in, analysis);
-    if (header_kind && cl.type && !cl.force_type) {
+    std::optional<save_kind> given;
+    if (cl.type)
+        given = *cl.type == "game" ? save_kind::game : save_kind::data;
+    const card_type_choice choice = save_card_type(in, given, cl.force_type);
+    if (choice.refusal == card_type_refusal::contradicted) {
         card_fail(path, "--type " + *cl.type + " contradicts the save's header, a " +
-                            kind_name(*header_kind) +
+                            kind_name(*choice.header_kind) +
                             " file's (--force-type adds it all the same)");
         return false;
     }
-    if (header_kind && !cl.type) {
-        card_fail("warning: " + path,
-                  std::string("the descriptor says ") + kind_name(*in.kind) +
-                      ", but the header is a " + kind_name(*header_kind) + " file's: added as " +
-                      kind_name(*header_kind),
-                  0);
-    }
-    const std::optional<save_kind> chosen = cl.force_type || !header_kind ? in.kind : header_kind;
-    if (!chosen && !analysis.kind) {
+    if (choice.refusal == card_type_refusal::unknown) {
         card_fail(path, "not a save, so its type is unknown (give --type)");
         return false;
     }
-    kind = chosen.value_or(analysis.kind.value_or(save_kind::data));
+    if (choice.descriptor_overruled) {
+        card_fail("warning: " + path,
+                  std::string("the descriptor says ") + kind_name(*in.kind) +
+                      ", but the header is a " + kind_name(*choice.header_kind) +
+                      " file's: added as " + kind_name(*choice.header_kind),
+                  0);
+    }
+    kind = *choice.kind;
     return true;
 }
 
@@ -46,13 +47,16 @@ bool file_to_add(const std::string& path, const card_command_line& cl, card_new_
     save_input in;
     file_error error;
     if (!load_save(path, in, error)) {
-        card_fail(error.object, error.reason);
+        if (error.cause == file_failure::too_large && card_is_image(path)) {
+            card_fail(path, "a whole card image, not a save: 'vmurx-card extract " + path +
+                                " ENTRY' writes one of its files out to add");
+        } else {
+            card_fail(error.object, error.reason);
+        }
         return false;
     }
     if (cl.name)
         in.name = cl.name;
-    if (cl.type)
-        in.kind = *cl.type == "game" ? save_kind::game : save_kind::data;
     if (cl.stamp)
         in.stamp = parse_stamp_text(*cl.stamp);
     if (cl.protect)
@@ -77,10 +81,7 @@ bool file_to_add(const std::string& path, const card_command_line& cl, card_new_
 }
 
 // "added NAME: 2 blocks from 199, slot 3; 156 blocks free".
-std::string added_line(const card_image& card, std::size_t slot) {
-    card_layout layout;
-    std::string reason;
-    card_read_layout(card, layout, reason);
+std::string added_line(const card_image& card, const card_layout& layout, std::size_t slot) {
     const card_file entry = card_read_entry(card, layout, slot);
     return "added " + card_shown_name(entry) + ": " + std::to_string(entry.blocks) +
            (entry.blocks == 1 ? " block" : " blocks") + " from " +
@@ -89,7 +90,9 @@ std::string added_line(const card_image& card, std::size_t slot) {
 }
 
 // Puts every FILE on the card, or says why not.
-int add_files(const card_command_line& cl, card_image& card, card_changes& changes) {
+// (Packing and adding keep the root, so `layout` stays the card's.)
+int add_files(const card_command_line& cl, card_image& card, const card_layout& layout,
+              card_changes& changes) {
     const std::string& path = cl.operands.front();
     if (const card_report report = card_check(card); !report.errors.empty()) {
         return card_fail(path,
@@ -111,7 +114,7 @@ int add_files(const card_command_line& cl, card_image& card, card_changes& chang
             return card_fail(path, cl.operands[i] + " (" + printable(card_name_text(file.name)) +
                                        "): " + error.reason + hint + "; the card is unchanged");
         }
-        changes.lines.push_back(added_line(card, slot));
+        changes.lines.push_back(added_line(card, layout, slot));
     }
     return 0;
 }
@@ -139,7 +142,7 @@ int check_options(const card_command_line& cl) {
 int card_add_command(const card_command_line& cl) {
     if (const int status = check_options(cl); status != 0)
         return status;
-    return card_change(cl, [&](card_image& card, const card_layout&, card_changes& changes) {
-        return add_files(cl, card, changes);
+    return card_change(cl, [&](card_image& card, const card_layout& layout, card_changes& changes) {
+        return add_files(cl, card, layout, changes);
     });
 }

@@ -56,6 +56,12 @@ int card_check_command(const card_command_line& cl) {
         if (repairable)
             std::printf("%s: vmurx-card repair can mend some of this (--dry-run shows what)\n",
                         shown.c_str());
+        if (!report.unwritable.empty())
+            std::printf(
+                "%s: vmurx-card repair mends nothing on this card, and no command changes it, "
+                "while its root names the FAT and the directory so (mend the root or the FAT by "
+                "hand)\n",
+                shown.c_str());
     }
     if (cl.json)
         std::printf(

@@ -28,13 +28,16 @@ int card_new_command(const card_command_line& cl) {
         card_new({colour[0], colour[1], colour[2], colour[3]}, static_cast<std::uint8_t>(icon),
                  standard_time_stamp(std::time(nullptr)),
                  ascii_lower(path).ends_with(".dcm") ? card_order::dcm : card_order::raw);
+    // The formatter's card is one every command may write; it is written
+    // only so.
+    card_layout layout;
+    if (std::string reason; !card_read_layout_to_write(card, layout, reason))
+        return card_fail(path,
+                         "the new card would not be usable (" + reason + "); nothing written");
     file_error error;
     if (!card_store(path, card, false, error))
         return card_fail_write(error);
     if (!cl.quiet) {
-        card_layout layout;
-        std::string reason;
-        card_read_layout(card, layout, reason);
         std::printf("new card %s: %zu blocks free\n", printable(path).c_str(),
                     card_free_user_blocks(card, layout));
     }

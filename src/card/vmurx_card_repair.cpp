@@ -38,9 +38,12 @@ int card_repair_command(const card_command_line& cl) {
     if (cl.operands.size() != 1)
         return card_usage_error("repair takes one CARD");
     if (!cl.dry_run) {
-        return card_change(cl, [&](card_image& card, const card_layout&, card_changes& changes) {
-            return mend(cl, card, changes);
-        });
+        return card_change(
+            cl,
+            [&](card_image& card, const card_layout&, card_changes& changes) {
+                return mend(cl, card, changes);
+            },
+            true);
     }
     // A dry run writes nothing: it reads the card as check does, without
     // its lock and whoever may write it.

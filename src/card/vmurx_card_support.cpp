@@ -93,11 +93,17 @@ int write_changed(const card_held& held, const card_image& card, bool keep_error
 
 }  // namespace
 
-int card_change(const card_command_line& cl, const card_change_fn& change) {
+int card_change(const card_command_line& cl, const card_change_fn& change, bool any_root) {
     card_held held;
     card_layout layout;
     if (int status = 0; !open_held(cl.operands.front(), cl.force, held, layout, status))
         return status;
+    if (std::string reason; !any_root && !card_layout_sound(held.card, layout, reason)) {
+        return card_fail(held.file.path,
+                         reason +
+                             "; nothing is written through this root, and the card is "
+                             "unchanged (vmurx-card check says more)");
+    }
     card_image card = held.card;
     card_changes changes;
     if (const int status = change(card, layout, changes); status != 0)

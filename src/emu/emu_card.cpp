@@ -11,6 +11,7 @@
 
 #include "emu/emu_cpu.h"
 #include "files/atomic_write.h"
+#include "files/text.h"
 #include "lpt/byte_exchange.h"
 #include "platform/emu/emu_platform.h"
 
@@ -58,7 +59,7 @@ void emu_show_card(emu_options& options, const char* program, std::FILE* out) {
         if (options.cpu.screen)
             emu_print_cpu_card(cpu_card(), out);
         if (!options.cpu.note.empty())
-            std::fprintf(out, "%s: the card: %s\n", program, options.cpu.note.c_str());
+            std::fprintf(out, "%s: the card: %s\n", program, printable(options.cpu.note).c_str());
         return;
     }
     copy_card& card = options.copy;
@@ -68,8 +69,9 @@ void emu_show_card(emu_options& options, const char* program, std::FILE* out) {
     // the card goes on to where a user would find it.
     copy_card_run_to(card, card.now_ps + COPY_RUN_ON_PS);
     std::fprintf(out, "%s: the card shows \"%s\"\n", program, copy_screen_text(card.screen));
+    // Notes name files as the card holds them: any bytes.
     for (const std::string& note : card.notes)
-        std::fprintf(out, "%s: the card: %s\n", program, note.c_str());
+        std::fprintf(out, "%s: the card: %s\n", program, printable(note).c_str());
 }
 
 bool emu_write_report(const emu_options& options, const char* program) {
@@ -82,7 +84,7 @@ bool emu_write_report(const emu_options& options, const char* program) {
                                options.replace_report, error)) {
         return true;
     }
-    std::fprintf(stderr, "%s: --report %s: %s%s\n", program, error.object.c_str(),
+    std::fprintf(stderr, "%s: --report %s: %s%s\n", program, printable(error.object).c_str(),
                  error.reason.c_str(),
                  error.cause == file_failure::exists ? " (use --force to replace it)" : "");
     return false;

@@ -7,12 +7,15 @@
 
 #include <array>
 #include <cstdio>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/cli.h"
 #include "emu/emu_option_values.h"
 #include "emu/emu_setup.h"
+#include "files/text.h"
 
 namespace {
 
@@ -328,14 +331,45 @@ bool take_options(const cli_parsed& parsed, emu_reading& reading, std::string& e
     return error.empty();
 }
 
-// What a command line of `tool`'s card may hold.
+// The tool's rows that may come before "--" take ids from here on, past
+// every VMU option's.
+constexpr int TOOL_ID = 1000;
+
+// What a command line of `tool`'s card may hold: the VMU options, then the
+// tool's own that are taken among them.
 struct emu_syntax {
     std::vector<cli_option> rows;
     std::string hint;
-    explicit emu_syntax(const std::string& tool)
-        : rows(rows_for(tool)), hint("the " + tool + " options follow '--'") {}
+    explicit emu_syntax(const std::string& tool, std::span<const cli_option> tool_options = {})
+        : rows(rows_for(tool)), hint("the " + tool + " options follow '--'") {
+        for (std::size_t i = 0; i < tool_options.size(); ++i) {
+            cli_option row = tool_options[i];
+            row.id = TOOL_ID + static_cast<int>(i);
+            rows.push_back(row);
+        }
+    }
     cli_syntax syntax() const { return {.options = rows, .operands = false, .hint = hint.c_str()}; }
 };
+
+// The tool's options among `parsed`, taken out of it as the tool's words
+// (--name=value, or --name for a switch) into `words`.
+void take_tool_options(cli_parsed& parsed, std::span<const cli_option> tool_options,
+                       std::vector<std::string>& words) {
+    std::vector<cli_given> own;
+    for (cli_given& given : parsed.options) {
+        if (given.id < TOOL_ID) {
+            own.push_back(std::move(given));
+            continue;
+        }
+        const cli_option& row = tool_options[static_cast<std::size_t>(given.id - TOOL_ID)];
+        words.push_back("--" + std::string(row.name) +
+                        (row.value != nullptr ? "=" + given.value : ""));
+    }
+    parsed.options = std::move(own);
+}
+
+// The words made for the tool's command line, kept for as long as it runs.
+std::vector<std::string> kept_tool_words;
 
 }  // namespace
 
@@ -361,18 +395,40 @@ bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_o
 }
 
 int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& options,
-                           const char* tool, const char* summary, std::vector<char*>& tool_argv) {
+                           const char* tool, const char* summary, std::vector<char*>& tool_argv,
+                           std::span<const cli_option> tool_options) {
     options.tool = tool;
     const std::string name = options.tool + "-emu";
+    std::string tool_text = "\n" + std::string(tool) + " options: see '" + name + " -- -h'";
+    if (!tool_options.empty()) {
+        std::string listed;
+        for (const cli_option& row : tool_options) {
+            listed += std::string(listed.empty() ? "" : ", ") +
+                      (row.letter != '\0' ? std::string("-") + row.letter + "/" : "") + "--" +
+                      row.name;
+        }
+        tool_text += ";\n" + listed + " may also come before '--'";
+    }
+    tool_text += ".\n";
     const cli_program program{name.c_str(), "Usage: " + name + " [VMU options] [-- " + tool +
                                                 " options]\n" + summary + "\n\n" +
-                                                emu_options_help(tool) + "\n" + tool +
-                                                " options: see '" + name + " -- -h'.\n"};
+                                                emu_options_help(tool) + tool_text,
+                              printable};
     const int own = cli_split(argc, argv, tool_argv);
     cli_parsed parsed;
-    const int status = cli_read(program, emu_syntax(options.tool).syntax(), own, argv, parsed);
+    const int status =
+        cli_read(program, emu_syntax(options.tool, tool_options).syntax(), own, argv, parsed);
     if (status >= 0)
         return status;
+    // The tool's options given here come first on its command line, then
+    // what follows "--" (with the null pointer that ends it).
+    kept_tool_words.clear();
+    take_tool_options(parsed, tool_options, kept_tool_words);
+    std::vector<char*> words;
+    words.reserve(kept_tool_words.size());
+    for (std::string& word : kept_tool_words)
+        words.push_back(word.data());
+    tool_argv.insert(tool_argv.begin() + 1, words.begin(), words.end());
     emu_request request;
     emu_reading reading{vmu, options, request};
     std::string error;
@@ -380,8 +436,12 @@ int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& op
         return cli_usage_error(program, error);
     // A file that cannot be read is no wrong command line: no usage after it.
     if (!emu_setup_card(request, vmu, options, error)) {
-        std::fprintf(stderr, "%s: %s\n", program.name, error.c_str());
+        emu_fail(program.name, error);
         return CLI_USAGE;
     }
     return -1;
+}
+
+void emu_fail(const char* program, const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", program, printable(message).c_str());
 }

@@ -6,9 +6,11 @@
 // name are read once all are (emu_setup.cpp).
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
 #include "vmu/copy_card.h"
 #include "vmu/pc_pause.h"
 #include "vmu/vmu_realtime.h"
@@ -69,9 +71,17 @@ bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_o
 /// `program [VMU options] [-- tool options]`. Sets up `vmu` and `options`
 /// from the options before "--" and gives the tool's own command line in
 /// `tool_argv`: the program name, what follows "--", and a null pointer.
-/// The program is `tool`-emu; `summary` is the help's first line. Returns -1
-/// to go on, or the status to exit with: 0 after the help or the version, 2
-/// after a wrong VMU option (with the usage) or a file the options name that
-/// cannot be sent (without it).
+/// The program is `tool`-emu; `summary` is the help's first line. The
+/// tool's options in `tool_options` (long names and letters that none of the
+/// VMU options has) are taken before "--" too, and handed on ahead of what
+/// follows it. Returns -1 to go on, or the status to exit with: 0 after the
+/// help or the version, 2 after a wrong VMU option (with the usage) or a
+/// file the options name that cannot be sent (without it).
 int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& options,
-                           const char* tool, const char* summary, std::vector<char*>& tool_argv);
+                           const char* tool, const char* summary, std::vector<char*>& tool_argv,
+                           std::span<const cli_option> tool_options = {});
+
+/// Prints "PROGRAM: MESSAGE" on standard error, the message made safe for a
+/// terminal as every program's are: it may name files and cards of any
+/// bytes.
+void emu_fail(const char* program, const std::string& message);

@@ -9,6 +9,7 @@
 #include "card/card_disk.h"
 #include "cli/cli.h"
 #include "emu/emu_option_values.h"
+#include "files/text.h"
 
 namespace {
 
@@ -190,7 +191,8 @@ const cli_program& program() {
         "vmurx-send-emu",
         "Usage: vmurx-send-emu --card IMAGE [card options] FILE [-- vmurx-send options]\n" +
             std::string(SUMMARY) + "\n\n" + receive_options_help() +
-            "\nFILE and the vmurx-send options: see 'vmurx-send-emu -- -h'.\n"};
+            "\nFILE and the vmurx-send options: see 'vmurx-send-emu -- -h'.\n",
+        printable};
     return emu;
 }
 
@@ -212,7 +214,7 @@ int receive_split_command_line(int argc, char* argv[], receive_options& options,
         return cli_usage_error(program(), error);
     std::string error;
     if (!image.empty() && !load_image(image, options.card, error)) {
-        std::fprintf(stderr, "%s: %s\n", program().name, error.c_str());
+        std::fprintf(stderr, "%s: %s\n", program().name, printable(error).c_str());
         return CLI_USAGE;
     }
     // vmurx-send takes the words that were not card options, before its own.

@@ -47,7 +47,7 @@ int main(int argc, char* argv[]) {
     std::string error;
     if (!emu_put_card(options(), error)) {
         // As for the protocol card's files: what the options name is unusable.
-        std::fprintf(stderr, "vmurx-emu: %s\n", error.c_str());
+        emu_fail("vmurx-emu", error);
         return CLI_USAGE;
     }
     set_program_end(end_emu_run);

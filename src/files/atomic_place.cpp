@@ -32,6 +32,12 @@ int call_link(const char* from, const char* to) {
     return stand_in ? stand_in(from, to) : link(from, to);
 }
 
+int call_create(const char* name) {
+    const auto& stand_in = atomic_write_test_hooks().create;
+    // 0666 less the umask, as any new file gets.
+    return stand_in ? stand_in(name) : open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+}
+
 namespace {
 
 std::string random_letters() {
@@ -152,13 +158,38 @@ void copy_again(write_target& t, const std::string& path) {
     t.temp = fresh;
 }
 
+// Where neither the no-replace rename nor a link can be had (a FUSE mount,
+// FAT): the name is claimed by an exclusive create, which fails on an
+// existing name as they do, and the new file renamed over that empty file.
+// Meanwhile the name holds nothing but the empty claim; a claim that another
+// program took over is left to it. False with errno set.
+bool place_by_claim(const write_target& t, const std::string& path) {
+    const int fd = call_create(path.c_str());
+    if (fd < 0)
+        return false;
+    struct stat claim {};
+    const bool seen = fstat(fd, &claim) == 0;
+    close(fd);
+    if (!seen || !same_file(path, claim)) {
+        errno = EEXIST;
+        return false;
+    }
+    if (call_rename(t.temp.c_str(), path.c_str()) != 0) {
+        const int saved = errno;
+        if (same_file(path, claim))
+            unlink(path.c_str());
+        errno = saved;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int create_unique(const std::string& dir, const std::string& prefix, std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = dir + prefix + random_letters();
-        // 0666 less the umask, as any new file gets.
-        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = call_create(name.c_str());
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -173,10 +204,13 @@ bool place_new(const write_target& t, const std::string& path) {
         return false;
     // A file system without the no-replace rename: a hard link fails just as
     // well on an existing name.
-    if (call_link(t.temp.c_str(), path.c_str()) != 0)
+    if (call_link(t.temp.c_str(), path.c_str()) == 0) {
+        unlink(t.temp.c_str());
+        return true;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS)
         return false;
-    unlink(t.temp.c_str());
-    return true;
+    return place_by_claim(t, path);
 }
 
 bool place_over(write_target& t, const std::string& path, std::string& kept_as) {

@@ -25,6 +25,8 @@ struct write_target {
 int call_rename2(const char* from, const char* to, unsigned flags);
 int call_rename(const char* from, const char* to);
 int call_link(const char* from, const char* to);
+/// The exclusive create of a new file, or the test's stand-in for it.
+int call_create(const char* name);
 
 /// Creates an empty file of a short, unused name in `dir`: `prefix` and six
 /// letters. Returns its descriptor, or -1 with errno set.

@@ -8,7 +8,6 @@
 #include "files/atomic_write.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,14 +59,27 @@ bool keep_owner_and_mode(int fd, const struct stat& old) {
 
 bool write_temporary(const file_to_write& out, write_target& t, int& noted, file_error& error) {
     // ".vmurx-" and six letters: even a target name of 255 bytes has a
-    // temporary beside it.
-    const int fd = create_unique(t.dir, ".vmurx-", t.temp);
+    // temporary beside it. Created and noted with the signals held: one
+    // that came as the open returned would leave it behind.
+    int fd = -1;
+    {
+        const temporaries_held held;
+        fd = create_unique(t.dir, ".vmurx-", t.temp);
+        noted = fd >= 0 ? temporaries_note(t.temp) : -1;
+        if (fd >= 0 && noted < 0) {
+            close(fd);
+            unlink(t.temp.c_str());
+            error = {out.path, "more files written at once than a signal could clean up after",
+                     file_failure::system};
+            t.temp.clear();
+            return false;
+        }
+    }
     if (fd < 0) {
         error = {out.path, std::strerror(errno), file_failure::system};
         t.temp.clear();
         return false;
     }
-    noted = temporaries_note(t.temp);
     bool ok = write_whole(fd, out.bytes);
     ok = ok && (!t.exists || keep_owner_and_mode(fd, t.old));
     ok = ok && fsync(fd) == 0;
@@ -159,15 +171,6 @@ void roll_back(const std::vector<file_to_write>& outputs, std::vector<write_targ
     }
 }
 
-// The signals that must not cut the renames short.
-sigset_t ending_signals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&set, signal);
-    return set;
-}
-
 // Every temporary file takes its name, or none does.
 bool place_all(const std::vector<file_to_write>& outputs, std::vector<write_target>& targets,
                file_error& error) {
@@ -213,23 +216,20 @@ bool write_and_place(const std::vector<file_to_write>& outputs, std::vector<writ
     }
     if (atomic_write_test_hooks().before_placing)
         atomic_write_test_hooks().before_placing();
-    // Held back in this thread, and in any other the handler records the
-    // signal and leaves it to temporaries_placed.
-    const sigset_t held_back = ending_signals();
-    sigset_t before;
-    pthread_sigmask(SIG_BLOCK, &held_back, &before);
-    temporaries_placing();
-    forget_all();
     bool placed = true;
-    for (std::size_t i = 0; i < outputs.size() && placed; ++i) {
-        if (targets[i].held != nullptr && !held_file_unchanged(*targets[i].held, true, error)) {
-            roll_back(outputs, targets, error.kept_as);
-            placed = false;
+    {
+        // Held back in this thread, and in any other the handler records
+        // the signal and leaves it to the end of the hold.
+        const temporaries_held held;
+        forget_all();
+        for (std::size_t i = 0; i < outputs.size() && placed; ++i) {
+            if (targets[i].held != nullptr && !held_file_unchanged(*targets[i].held, true, error)) {
+                roll_back(outputs, targets, error.kept_as);
+                placed = false;
+            }
         }
+        placed = placed && place_all(outputs, targets, error);
     }
-    placed = placed && place_all(outputs, targets, error);
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    temporaries_placed();
     temporaries_unwatch();
     return placed;
 }

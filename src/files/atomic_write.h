@@ -48,12 +48,16 @@ struct file_to_write {
 /// is first linked, or else copied, to a visible name beside it
 /// ("NAME.vmurx-old-XXXXXX"), and the new file is renamed over the name: the
 /// name always holds the old file or the new one. If an old file cannot be
-/// put back after a failure, the error says where it is (`kept_as`).
-/// SIGINT, SIGTERM and SIGHUP while the temporary files are written remove
-/// them before the process ends; while the files take their names, the
-/// signals, whichever thread of the process they reach, wait until all are
-/// in place or back. The error's object is the path as given: escape it
-/// before it reaches a terminal.
+/// put back after a failure, the error says where it is (`kept_as`). Where
+/// it has neither the no-replace rename nor hard links, a new file claims
+/// its name by an exclusive create and is renamed over that empty claim.
+/// A signal that would end the process while the temporary files are
+/// written (SIGINT, SIGTERM, SIGHUP, SIGQUIT and the others that end it by
+/// default, faults aside) removes them before the process ends, from the
+/// moment each is created; while the files take their names, the signals,
+/// whichever thread of the process they reach, wait until all are in place
+/// or back. The error's object is the path as given: escape it before it
+/// reaches a terminal.
 bool write_files_atomically(const std::vector<file_to_write>& files, bool replace,
                             file_error& error, const input_files* inputs = nullptr);
 
@@ -67,6 +71,9 @@ struct atomic_write_hooks {
     /// Instead of rename(from, to) and link(from, to), likewise.
     std::function<int(const char* from, const char* to)> rename;
     std::function<int(const char* from, const char* to)> link;
+    /// Instead of open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666),
+    /// which creates each new file of the write, likewise.
+    std::function<int(const char* name)> create;
     /// Runs when every new file is written, just before the first takes its
     /// name: where another writer may step in.
     std::function<void()> before_placing;

@@ -1,7 +1,7 @@
 // The temporaries that a signal removes: a fixed table the handler reads
 // without locks or allocation, as a signal handler must; and the count of
-// writers placing their files, which keeps the handler from ending the
-// process until they are done.
+// writers creating a temporary or placing their files, which keeps the
+// handler from ending the process until they are done.
 #include "files/temporary_cleanup.h"
 
 #include <limits.h>
@@ -15,7 +15,42 @@
 
 namespace {
 
-constexpr int SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+// The signals that end the process by default and may wait: not a fault
+// (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS) nor abort's SIGABRT,
+// which would come again at once.
+bool watched(int signal) {
+    switch (signal) {
+        case SIGHUP:
+        case SIGINT:
+        case SIGQUIT:
+        case SIGPIPE:
+        case SIGALRM:
+        case SIGTERM:
+        case SIGUSR1:
+        case SIGUSR2:
+        case SIGXCPU:
+        case SIGXFSZ:
+        case SIGVTALRM:
+        case SIGPROF:
+        case SIGPOLL:
+        case SIGPWR:
+        case SIGSTKFLT:
+            return true;
+        default:
+            return signal >= SIGRTMIN && signal <= SIGRTMAX;
+    }
+}
+
+sigset_t watched_set() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (watched(signal))
+            sigaddset(&set, signal);
+    }
+    return set;
+}
+
 constexpr std::size_t SLOTS = 64;
 
 struct slot {
@@ -27,10 +62,10 @@ enum : int { FREE, FILLING, NOTED };
 std::array<slot, SLOTS> slots;
 std::mutex watch_mutex;
 int watchers = 0;
-struct sigaction previous[std::size(SIGNALS)];
-bool installed[std::size(SIGNALS)] = {};
+std::array<struct sigaction, NSIG> previous{};
+std::array<bool, NSIG> installed{};
 
-// Writers placing their files, in any thread, and a signal that came
+// Writers holding the signals, in any thread, and a signal that came
 // meanwhile: the handler only records it then, and the last writer to be
 // done raises it. A handler may touch these only if they need no lock.
 std::atomic<int> placing{0};
@@ -47,10 +82,8 @@ extern "C" void remove_temporaries(int signal) {
         if (s.state.load() == NOTED)
             unlink(s.name);
     }
-    for (std::size_t i = 0; i < std::size(SIGNALS); ++i) {
-        if (SIGNALS[i] == signal)
-            sigaction(signal, &previous[i], nullptr);
-    }
+    if (signal > 0 && signal < NSIG)
+        sigaction(signal, &previous[static_cast<std::size_t>(signal)], nullptr);
     // Delivered as soon as this handler returns, now with the action that
     // was there before: the default one ends the process.
     raise(signal);
@@ -62,17 +95,16 @@ void temporaries_watch() {
     const std::lock_guard lock(watch_mutex);
     if (watchers++ > 0)
         return;
-    for (std::size_t i = 0; i < std::size(SIGNALS); ++i) {
+    struct sigaction action {};
+    action.sa_handler = remove_temporaries;
+    action.sa_mask = watched_set();
+    for (int signal = 1; signal < NSIG; ++signal) {
+        const auto i = static_cast<std::size_t>(signal);
         installed[i] = false;
-        if (sigaction(SIGNALS[i], nullptr, &previous[i]) != 0 ||
+        if (!watched(signal) || sigaction(signal, nullptr, &previous[i]) != 0 ||
             (previous[i].sa_flags & SA_SIGINFO) != 0 || previous[i].sa_handler != SIG_DFL)
             continue;
-        struct sigaction action {};
-        action.sa_handler = remove_temporaries;
-        sigemptyset(&action.sa_mask);
-        for (const int other : SIGNALS)
-            sigaddset(&action.sa_mask, other);
-        installed[i] = sigaction(SIGNALS[i], &action, nullptr) == 0;
+        installed[i] = sigaction(signal, &action, nullptr) == 0;
     }
 }
 
@@ -80,18 +112,24 @@ void temporaries_unwatch() {
     const std::lock_guard lock(watch_mutex);
     if (--watchers > 0)
         return;
-    for (std::size_t i = 0; i < std::size(SIGNALS); ++i) {
+    for (int signal = 1; signal < NSIG; ++signal) {
+        const auto i = static_cast<std::size_t>(signal);
         if (installed[i])
-            sigaction(SIGNALS[i], &previous[i], nullptr);
+            sigaction(signal, &previous[i], nullptr);
         installed[i] = false;
     }
 }
 
-void temporaries_placing() {
+temporaries_held::temporaries_held() {
+    const sigset_t set = watched_set();
+    pthread_sigmask(SIG_BLOCK, &set, &before_);
     placing.fetch_add(1);
 }
 
-void temporaries_placed() {
+temporaries_held::~temporaries_held() {
+    // A signal blocked meanwhile in this thread comes now, and the handler
+    // records it while the count is up.
+    pthread_sigmask(SIG_SETMASK, &before_, nullptr);
     if (placing.fetch_sub(1) != 1)
         return;
     // Through the handler, where it is still installed, as if it came now.

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "cli/cli.h"
+#include "files/text.h"
 #include "platform/gpio/gpio_platform.h"
 
 namespace {
@@ -122,7 +123,7 @@ namespace {
 int read_options(int count, char* own[], const gpio_program& program, gpio_wanted& wanted,
                  std::vector<std::string>& tool_words, std::FILE* out, std::FILE* err) {
     const std::string hint = std::string("the ") + program.tool + " options follow '--'";
-    const cli_program cli{program.name, usage(program)};
+    const cli_program cli{program.name, usage(program), printable};
     const std::vector<cli_option> rows = own_rows(program);
     cli_parsed parsed;
     // The hint would mislead where the tool's options are taken here too.
@@ -191,7 +192,8 @@ int gpio_split_command_line(int argc, char* argv[], const gpio_program& program,
             gpio_refuse(found.error);
             break;
         case gpio_found::unusable:
-            std::fprintf(err, "%s: %s\n", program.name, found.message.c_str());
+            // It names the chip and lines as given: any bytes.
+            std::fprintf(err, "%s: %s\n", program.name, printable(found.message).c_str());
             return CLI_USAGE;
     }
     return -1;

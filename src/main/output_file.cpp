@@ -2,10 +2,13 @@
 #include "main/output_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 
@@ -46,6 +49,85 @@ create_status create_output_file(const char* name, std::FILE*& stream) {
 
 namespace {
 
+// Whether `signal` ends the process by default and may wait: a fault
+// (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS) or abort's SIGABRT
+// would come again at once and is left alone.
+bool ends_and_may_wait(int signal) {
+    switch (signal) {
+        case SIGHUP:
+        case SIGINT:
+        case SIGQUIT:
+        case SIGPIPE:
+        case SIGALRM:
+        case SIGTERM:
+        case SIGUSR1:
+        case SIGUSR2:
+        case SIGXCPU:
+        case SIGXFSZ:
+        case SIGVTALRM:
+        case SIGPROF:
+        case SIGPOLL:
+        case SIGPWR:
+        case SIGSTKFLT:
+            return true;
+        default:
+            return signal >= SIGRTMIN && signal <= SIGRTMAX;
+    }
+}
+
+// The first signal that came while the image was stored.
+std::atomic<int> waiting_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void note_waiting_signal(int signal) {
+    int none = 0;
+    waiting_signal.compare_exchange_strong(none, signal);
+}
+
+// While one lives, every signal that would end the process there and then,
+// in whichever of its threads, only waits: the image is written whole, or
+// emptied, before the signal ends the process as it would have. A signal the
+// program handles or ignores is left as it is.
+class signals_wait {
+public:
+    signals_wait() {
+        waiting_signal.store(0);
+        struct sigaction action {};
+        action.sa_handler = note_waiting_signal;
+        action.sa_flags = SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        for (int signal = 1; signal < NSIG; ++signal) {
+            if (ends_and_may_wait(signal))
+                sigaddset(&action.sa_mask, signal);
+        }
+        for (int signal = 1; signal < NSIG; ++signal) {
+            const auto i = static_cast<std::size_t>(signal);
+            replaced_[i] =
+                ends_and_may_wait(signal) && sigaction(signal, nullptr, &previous_[i]) == 0 &&
+                (previous_[i].sa_flags & SA_SIGINFO) == 0 && previous_[i].sa_handler == SIG_DFL &&
+                sigaction(signal, &action, nullptr) == 0;
+        }
+    }
+    ~signals_wait() {
+        const int failure = errno;  // what store_image reports
+        for (int signal = 1; signal < NSIG; ++signal) {
+            const auto i = static_cast<std::size_t>(signal);
+            if (replaced_[i])
+                sigaction(signal, &previous_[i], nullptr);
+        }
+        // Now with its default action: it ends the process here.
+        if (const int signal = waiting_signal.exchange(0); signal != 0)
+            raise(signal);
+        errno = failure;
+    }
+    signals_wait(const signals_wait&) = delete;
+    signals_wait& operator=(const signals_wait&) = delete;
+
+private:
+    std::array<struct sigaction, NSIG> previous_{};
+    std::array<bool, NSIG> replaced_{};
+};
+
 // A write that failed may have put part of the image in the file (a full
 // disk takes what fits): such a file looks like a save and is not one. The
 // file is emptied, as it was before the write, and what is left in the
@@ -65,6 +147,9 @@ bool empty_after_failure(std::FILE* stream) {
 
 bool store_image(std::FILE* stream, std::span<const std::uint8_t> image,
                  std::span<const std::uint8_t> directory_block) {
+    // An image is written in more than one call (8,192 bytes and then 1,024):
+    // a signal between them would leave the first part under the name.
+    const signals_wait wait;
     // After a failed write or flush the stream is left, empty, for the
     // process exit to close.
     if (!image.empty() && std::fwrite(image.data(), image.size(), 1, stream) != 1)

@@ -34,7 +34,10 @@ create_status create_output_file(const char* name, std::FILE*& stream);
 /// directory block (see set_file_times) and closes the stream. False when any
 /// part of the image did not reach the file (errno says why): the file is
 /// then emptied, and the stream stays open with nothing left to write. An
-/// empty image is complete.
+/// empty image is complete. A signal that would end the process meanwhile
+/// (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ at a file size limit and the
+/// like, at their default action) waits until the file holds the whole
+/// image or nothing, and then ends it.
 bool store_image(std::FILE* stream, std::span<const std::uint8_t> image,
                  std::span<const std::uint8_t> directory_block);
 

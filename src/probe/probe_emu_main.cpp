@@ -4,6 +4,9 @@
 // tests.
 //
 //   vmurx-probe-emu [VMU options] [-- probe options]
+//
+// The probe's options clash with none of the VMU options, so they are taken
+// before "--" as well, as vmurx-probe-gpio takes them.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -31,12 +34,12 @@ int main(int argc, char* argv[]) {
         argc, argv, emu_vmu(), options, "vmurx-probe",
         "Runs vmurx-probe against a software card on a simulated cable: the card's own\n"
         "Copy, unless --scripted or --cpu chooses another.",
-        probe_argv);
+        probe_argv, probe_option_rows());
     if (status >= 0)
         return status;
     std::string error;
     if (!emu_put_card(options, error)) {
-        std::fprintf(stderr, "vmurx-probe-emu: %s\n", error.c_str());
+        emu_fail("vmurx-probe-emu", error);
         return CLI_USAGE;
     }
     const int probe_status =

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli/cli.h"
+#include "files/text.h"
 #include "lpt/lpt.h"
 #include "platform/platform.h"
 #include "probe/probe.h"
@@ -57,7 +58,7 @@ std::span<const cli_option> probe_option_rows() {
 
 int probe_parse_options(const char* name, const char* before, int argc, char* argv[],
                         probe_options& options, std::FILE* out, std::FILE* err) {
-    const cli_program program{name, usage(name, before)};
+    const cli_program program{name, usage(name, before), printable};
     cli_parsed parsed;
     const int status =
         cli_read(program, {.options = OPTIONS, .operands = false}, argc, argv, parsed, out, err);

@@ -50,6 +50,33 @@ std::optional<save_kind> save_kind_contradicted(const save_input& in,
     return std::nullopt;
 }
 
+card_type_choice save_card_type(const save_input& in, std::optional<save_kind> given, bool force) {
+    card_type_choice choice;
+    const std::optional<save_kind> declared = given ? given : in.kind;
+    const std::string name = in.name.value_or("");
+    const save_analysis analysis = analyse_save(in.content, declared, name);
+    // Where the header stands, whatever anyone declared: a declared kind
+    // alone also calls a file too short for a header a cut save.
+    const save_analysis plain = declared ? analyse_save(in.content, std::nullopt, name) : analysis;
+    choice.is_save =
+        plain.kind && (plain.kind != save_kind::icondata || plain.verdict == save_verdict::intact);
+    if (declared && analysis.kind && *analysis.kind != *declared)
+        choice.header_kind = analysis.kind;
+    if (choice.header_kind && given && !force) {
+        choice.refusal = card_type_refusal::contradicted;
+        return choice;
+    }
+    choice.descriptor_overruled = choice.header_kind && !given;
+    const std::optional<save_kind> chosen =
+        force || !choice.header_kind ? declared : choice.header_kind;
+    if (!chosen && !analysis.kind) {
+        choice.refusal = card_type_refusal::unknown;
+        return choice;
+    }
+    choice.kind = chosen ? chosen : analysis.kind;
+    return choice;
+}
+
 bool save_card_outputs(const std::string& in_path, const save_input& in,
                        const save_analysis& analysis, const std::string& out_path,
                        const convert_options& options, std::vector<output_file>& outputs,

@@ -39,6 +39,31 @@ struct convert_error {
 std::optional<save_kind> save_kind_contradicted(const save_input& in,
                                                 const save_analysis& analysis);
 
+/// Why no type was decided for a card.
+enum class card_type_refusal {
+    none,
+    contradicted,  // the type given contradicts the header (`header_kind`), without `force`
+    unknown,       // neither given, declared nor told by a header
+};
+
+/// The type a save goes onto a card as, decided one way by every program
+/// that puts one there.
+struct card_type_choice {
+    std::optional<save_kind> kind;  // nothing when refused
+    card_type_refusal refusal = card_type_refusal::none;
+    std::optional<save_kind> header_kind;  // where it contradicts the type given or declared
+    bool descriptor_overruled = false;     // the descriptor's type gave way to the header's
+    bool is_save = false;  // a save's header (or the card's icon file) is there, of either kind
+};
+
+/// The type of `in` on a card: `given` (the user's) or else the
+/// descriptor's (`in.kind`), unless the header says otherwise. A given type
+/// that contradicts the header is refused unless `force`; a descriptor's
+/// gives way to the header (`descriptor_overruled`, for a warning); with
+/// neither, the header's. `is_save` tells whether anything in the bytes
+/// confirms a save at all, for a program that refuses bytes that are none.
+card_type_choice save_card_type(const save_input& in, std::optional<save_kind> given, bool force);
+
 /// The files of `in` converted to `out_path`: a DCI when it names one, else
 /// a .vms with its .vmi. The type is the header's where the analysis found
 /// one, else the declared one (with `force_type`: the declared one). False

@@ -2,8 +2,10 @@
 // vmurx-save reads or from an entry of a card image, with what the options
 // say on top, and refused before anything moves when the card would refuse
 // it anyway (a name over 12 bytes, a file over 200 blocks, a type neither
-// game nor data), and a game over the 128 blocks a card's root allows,
-// which the card would take all the same. Then its frames, as the card's own Copy sends them.
+// game nor data), a game over the 128 blocks a card's root allows, which the
+// card would take all the same, a --type the save's header contradicts and
+// bytes that are no save at all (unless --force-type). Then its frames, as
+// the card's own Copy sends them.
 #pragma once
 
 #include <array>
@@ -21,6 +23,7 @@ struct send_item {
     bool game = false;
     std::vector<std::uint8_t> content;  // whole 512-byte blocks
     std::array<std::uint8_t, CABLE_DIRECTORY_LENGTH> directory{};
+    std::vector<std::string> warnings;  // what was decided against what the source tells
 };
 
 /// The file's size in blocks.

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "files/text.h"
 #include "lpt/byte_exchange.h"
 #include "send/send_link.h"
 #include "send/send_transfer.h"
@@ -20,9 +21,11 @@ lpt_port& the_port() {
     return port;
 }
 
+// A name in a message may hold a terminal's escapes: shown as every
+// program shows them.
 int failed(const std::string& message) {
     std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n", SEND_TOOL, message.c_str());
+    std::fprintf(stderr, "%s: %s\n", SEND_TOOL, printable(message).c_str());
     return 1;
 }
 
@@ -53,6 +56,8 @@ int send_main(int argc, char* argv[], const std::string& usage) {
     std::string error;
     if (!send_load_item(cl, item, error))
         return failed(error);
+    for (const std::string& warning : item.warnings)
+        std::fprintf(stderr, "%s: warning: %s\n", SEND_TOOL, printable(warning).c_str());
     lpt_port& port = the_port();
     if (!send_open(cl.device, port))
         return failed("cannot open the port " + cl.device + ": " + std::strerror(errno));

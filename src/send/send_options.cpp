@@ -10,7 +10,7 @@
 
 namespace {
 
-enum option_id { DEVICE, QUIET, NO_ECHO_CHECK, NAME, TYPE, STAMP, CARD, ENTRY };
+enum option_id { DEVICE, QUIET, NO_ECHO_CHECK, NAME, TYPE, FORCE_TYPE, STAMP, CARD, ENTRY };
 
 const cli_option OPTIONS[] = {
     {DEVICE, "device", 'd', "DEVICE",
@@ -21,6 +21,9 @@ const cli_option OPTIONS[] = {
      nullptr},
     {NAME, "name", '\0', "NAME", "the file's card name, 1 to 12 bytes", nullptr},
     {TYPE, "type", '\0', "game|data", "the file's type", nullptr},
+    {FORCE_TYPE, "force-type", '\0', nullptr,
+     "send a --type that contradicts the save's header, or bytes with no save header at all",
+     nullptr},
     {STAMP, "stamp", '\0', "YYYYMMDDhhmmss", "the file's time stamp, local standard time", nullptr},
     {CARD, "card", '\0', "IMAGE",
      "send an entry of this card image (raw or .dcm) instead of a FILE, with its name, type and "
@@ -57,6 +60,9 @@ std::string take_option(const cli_given& given, send_command_line& cl) {
                 return "bad type '" + value + "' (game or data)";
             cl.game = value == "game";
             break;
+        case FORCE_TYPE:
+            cl.force_type = true;
+            break;
         case STAMP:
             cl.stamp = parse_stamp_text(value);
             if (!cl.stamp)
@@ -85,7 +91,10 @@ std::string send_usage(const std::string& program, const std::string& before) {
            "the file as it takes one from a second card, or refuses it.\n"
            "\n"
            "FILE is a .vms (with its .vmi beside it), a .dci, or the bytes alone with\n"
-           "--name, --type and --stamp, which also override what a file tells.\n"
+           "--name, --type and --stamp, which also override what a file tells. A --type\n"
+           "that the save's header contradicts, and bytes with no save header at all,\n"
+           "are refused unless --force-type insists; a .vmi's or .dci's type that the\n"
+           "header contradicts gives way to the header's.\n"
            "\n"
            "Options:\n" +
            cli_options_help(OPTIONS) +
@@ -115,6 +124,8 @@ int send_read_command_line(int argc, char* argv[], const std::string& usage, sen
         if (const std::string error = take_option(given, cl); !error.empty())
             return cli_usage_error(program, error, err);
     }
+    if (cl.force_type && !cl.game)
+        return cli_usage_error(program, "--force-type needs --type", err);
     if (!cl.card.empty() || !cl.entry.empty()) {
         if (cl.card.empty() || cl.entry.empty())
             return cli_usage_error(program, "--card and --entry go together", err);

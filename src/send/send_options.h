@@ -20,6 +20,7 @@ struct send_command_line {
     bool echo_check = true;       // --no-echo-check turns it off
     std::optional<std::string> name;
     std::optional<bool> game;  // --type
+    bool force_type = false;   // the --type given, whatever the header says or lacks
     std::optional<save_stamp> stamp;
     std::string card;   // --card IMAGE: send an entry of a card image
     std::string entry;  // --entry ENTRY: which

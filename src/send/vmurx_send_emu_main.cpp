@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "emu/receive_options.h"
+#include "files/text.h"
 #include "lpt/byte_exchange.h"
 #include "platform/emu/emu_platform.h"
 #include "send/send_main.h"
@@ -31,8 +32,9 @@ void show_card(const copy_receive& card) {
         screen = "\"" + screen + "\"";  // words the card shows, not a list
     std::fflush(stdout);
     std::fprintf(stderr, "vmurx-send-emu: the card shows %s\n", screen.c_str());
+    // A note names the file as the card took it: any bytes.
     for (const std::string& note : card.notes)
-        std::fprintf(stderr, "vmurx-send-emu: the card: %s\n", note.c_str());
+        std::fprintf(stderr, "vmurx-send-emu: the card: %s\n", printable(note).c_str());
 }
 
 }  // namespace

@@ -41,12 +41,21 @@ std::string plural(std::size_t count, const char* thing) {
     return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
 }
 
+// The layout the file is placed through. Not confirmed: that the card's
+// own software refuses a root its FAT contradicts; the model does, since it
+// writes the user's card image and a file placed through such a root lands
+// in another file's blocks.
 bool layout_of(copy_receive& card, card_layout& layout) {
     std::string reason;
-    if (card_read_layout(card.image, layout, reason))
-        return true;
-    card.notes.push_back("its file system is unreadable: " + reason);
-    return false;
+    if (!card_read_layout(card.image, layout, reason)) {
+        card.notes.push_back("its file system is unreadable: " + reason);
+        return false;
+    }
+    if (!card_layout_sound(card.image, layout, reason)) {
+        card.notes.push_back("its root may not be written through: " + reason);
+        return false;
+    }
+    return true;
 }
 
 receive_verdict take_start(copy_receive& card, payload bytes) {
@@ -77,7 +86,8 @@ receive_verdict take_name(copy_receive& card, payload bytes) {
     if (card.game)
         return accept();  // only a data file's name is looked for
     card_layout layout;
-    layout_of(card, layout);
+    if (!layout_of(card, layout))
+        return refuse(card, "no file system");
     for (const card_file& file : card_files(card.image, layout)) {
         if (file.name == card.name) {
             return refuse(card, "a data file of this name is in slot " + std::to_string(file.slot));

@@ -9,6 +9,7 @@
 #include "cardcpu/asm/assembler.h"
 #include "files/atomic_write.h"
 #include "files/paths.h"
+#include "files/text.h"
 #include "vmu_tool/vmu_tool.h"
 
 namespace {
@@ -41,8 +42,9 @@ int vmu_tool_asm(const cli_parsed& cl) {
     // (it cannot be read, it is too large) names the program, as run does.
     for (const vmu_asm_error& error : result.errors) {
         if (error.line > 0) {
-            std::fprintf(stderr, "%s:%d: %s\n", error.file.c_str(), error.line,
-                         error.message.c_str());
+            // The file may be an .include's name, of any bytes.
+            std::fprintf(stderr, "%s:%d: %s\n", printable(error.file).c_str(), error.line,
+                         printable(error.message).c_str());
         } else {
             vmu_tool_fail(error.file, error.message);
         }

@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "files/text.h"
 #include "vmu_tool/vmu_tool.h"
 
 namespace {
@@ -56,7 +57,7 @@ std::string usage() {
 }
 
 const cli_program& program() {
-    static const cli_program vmu_tool{VMU_TOOL_PROGRAM, usage()};
+    static const cli_program vmu_tool{VMU_TOOL_PROGRAM, usage(), printable};
     return vmu_tool;
 }
 
@@ -67,7 +68,8 @@ int vmu_tool_usage_error(const std::string& message) {
 }
 
 int vmu_tool_fail(const std::string& object, const std::string& reason) {
-    std::fprintf(stderr, "%s: %s: %s\n", VMU_TOOL_PROGRAM, object.c_str(), reason.c_str());
+    std::fprintf(stderr, "%s: %s: %s\n", VMU_TOOL_PROGRAM, printable(object).c_str(),
+                 printable(reason).c_str());
     return 1;
 }
 

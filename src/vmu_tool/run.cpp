@@ -11,6 +11,7 @@
 #include "card/card_image.h"
 #include "cardcpu/cpu/cpu.h"
 #include "files/bounded_read.h"
+#include "files/text.h"
 #include "vmu_tool/card_game.h"
 #include "vmu_tool/vmu_tool.h"
 
@@ -206,11 +207,12 @@ int vmu_tool_run(const cli_parsed& command_line) {
         print_lcd(cpu);
     }
     const double ms = static_cast<double>(cpu.time_ps) / static_cast<double>(PS_PER_MS);
+    const std::string shown = printable(file);
     if (cpu.state == vmu_cpu_state::ended) {
         std::fprintf(stderr, "%s: %s: game_end after %llu cycles (%.3f ms)\n", VMU_TOOL_PROGRAM,
-                     file.c_str(), static_cast<unsigned long long>(cpu.cycles), ms);
+                     shown.c_str(), static_cast<unsigned long long>(cpu.cycles), ms);
     } else if (cpu.state == vmu_cpu_state::fault) {
-        std::fprintf(stderr, "%s: %s: %s at PC %04X\n", VMU_TOOL_PROGRAM, file.c_str(),
+        std::fprintf(stderr, "%s: %s: %s at PC %04X\n", VMU_TOOL_PROGRAM, shown.c_str(),
                      cpu.fault.c_str(), cpu.fault_pc);
         return 1;
     }

@@ -24,7 +24,8 @@ enum vmu_tool_option {
 /// returns 2.
 int vmu_tool_usage_error(const std::string& message);
 
-/// Prints "vmurx-vmu: OBJECT: REASON" on stderr; returns 1.
+/// Prints "vmurx-vmu: OBJECT: REASON" on stderr, both made safe for a
+/// terminal; returns 1.
 int vmu_tool_fail(const std::string& object, const std::string& reason);
 
 /// The commands, on their command line as read; each returns the exit status.

@@ -3,6 +3,7 @@
 // message, a FIFO refused at once, repair and the check's hint, defrag on
 // images other tools made, and list's JSON with C1 controls escaped.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -125,6 +126,39 @@ TEST(Inputs, AFifoIsRefusedWithoutWaiting) {
         EXPECT_FALSE(result.timed_out);
         EXPECT_EQ(result.status, r.status);
         EXPECT_EQ(result.err.rfind(r.err, 0), 0u) << result.err;
+    }
+}
+
+// A whole card given to add as a save is pointed to extract; a card named
+// through a symbolic link, which no new image replaces, is refused before
+// any change is made, whatever --force says.
+TEST(Inputs, ACardAsASaveAndALinkToACardAreRefusedWithWhatToDo) {
+    temp_dir dir;
+    card_with(dir, "c.bin", {});
+    card_with(dir, "other.bin", {});
+    write_bytes(dir, "A.dci", make_dci(make_save({}), 0x33, "A", STAMP_2002));
+    ASSERT_EQ(symlink("c.bin", dir.file("link.bin").c_str()), 0);
+    const std::string link_refused =
+        "vmurx-card: link.bin: it is a symbolic link, and a changed card is only ever written "
+        "over a regular file (name the card itself)\n";
+    const struct {
+        const char* command;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"add c.bin other.bin", 1,
+         "vmurx-card: other.bin: a whole card image, not a save: 'vmurx-card extract other.bin "
+         "ENTRY' writes one of its files out to add\n"},
+        {"add link.bin A.dci", 2, link_refused},
+        {"add --force link.bin A.dci", 2, link_refused},
+    };
+    const bytes before = read_bytes(dir, "c.bin");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        const run_result r = run(dir, c.command);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(read_bytes(dir, "c.bin"), before);
     }
 }
 

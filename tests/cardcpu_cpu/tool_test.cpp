@@ -170,6 +170,12 @@ TEST(VmuTool, FaultsAndErrorsEndWithTheirStatus) {
     const std::string huge = dir.file("huge.bin");
     write_file(huge, "");
     std::filesystem::resize_file(huge, 3'000'000'000);
+    // Names of terminal escapes reach the terminal as U+FFFD: a file named
+    // so, a game that ends in a fault and an included file.
+    const std::string R = "\xEF\xBF\xBD";
+    const std::string escaped_rom = dir.file("\x1b]0;t\a.vms");
+    std::filesystem::copy_file(rom, escaped_rom);
+    write_file(dir.file("inc.s"), "        .include \"\x1b[31mx.i\"\n");
     struct {
         std::vector<std::string> args;
         int status;
@@ -213,6 +219,17 @@ TEST(VmuTool, FaultsAndErrorsEndWithTheirStatus) {
         {{}, 2, "vmurx-vmu: missing command"},
         {{"frob"}, 2, "vmurx-vmu: unknown command 'frob'"},
         {{"asm"}, 2, "vmurx-vmu: asm: no SOURCE"},
+        {{"run", dir.file("\x1b[2Jgone.vms")},
+         1,
+         "vmurx-vmu: " + dir.file(R + "[2Jgone.vms") + ": No such file or directory\n"},
+        {{"run", escaped_rom},
+         1,
+         "vmurx-vmu: " + dir.file(R + "]0;t" + R + ".vms") +
+             ": the program entered the BIOS at 0456"},
+        {{"asm", dir.file("inc.s")},
+         1,
+         dir.file("inc.s") + ":1: cannot find \"" + R + "[31mx.i\" beside "},
+        {{"run", "--ms", "\x1b[2J", rom}, 2, "vmurx-vmu: bad --ms '" + R + "[2J'"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> argv{VMU};
@@ -220,6 +237,7 @@ TEST(VmuTool, FaultsAndErrorsEndWithTheirStatus) {
         const run_result r = run_program(argv);
         EXPECT_EQ(r.status, c.status) << c.err_start;
         EXPECT_EQ(r.err.rfind(c.err_start, 0), 0U) << r.err;
+        EXPECT_EQ(r.err.find_first_of("\x1b\a"), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
     }
     const run_result help = run_program({VMU, "--help"});

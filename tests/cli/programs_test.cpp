@@ -59,6 +59,27 @@ TEST(Companions, AWrongCommandLineIsStatusTwoWithTheUsageOnStandardError) {
     }
 }
 
+// A word of terminal escapes comes back in the message as U+FFFD, in
+// every program alike.
+TEST(Companions, AWrongWordOfEscapesReachesTheTerminalEscaped) {
+    for (const program_row& p : PROGRAMS) {
+        SCOPED_TRACE(p.name);
+        const std::string name = p.name;
+        std::vector<std::string> argv{p.path};
+        if (name == "vmurx-save" || name == "vmurx-card" || name == "vmurx-vmu")
+            argv.emplace_back(name == "vmurx-save"   ? "info"
+                              : name == "vmurx-card" ? "list"
+                                                     : "run");
+        argv.emplace_back("--\x1b]0;t\a");
+        const run_result r = run_program(argv);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(
+            r.err.starts_with(name + ": unrecognized option '--\xEF\xBF\xBD]0;t\xEF\xBF\xBD'"))
+            << r.err;
+        EXPECT_EQ(r.err.find_first_of("\x1b\a"), std::string::npos) << r.err;
+    }
+}
+
 TEST(Companions, HelpAndVersionOnStandardOutputWithStatusZero) {
     for (const program_row& p : PROGRAMS) {
         SCOPED_TRACE(p.name);

@@ -167,6 +167,20 @@ TEST(SenderCable, EachLevelThePcSendsLastsTheFloorOfItsWrite) {
     }
 }
 
+// A root whose directory the system chain contradicts (cut to its first
+// block, hiding slots 16 on) is no card to place the sender through.
+TEST(SenderCard, IsNotPutOnACardThroughALyingRoot) {
+    card_image card = card_with({{"OLD_GAME", true, 20}, {"SAVE", false, 2}});
+    card.bytes[255 * 512 + 0x4C] = 1;
+    const card_image before = card;
+    std::string reason;
+    EXPECT_FALSE(cpu_card_install(card, vmu_sender_image(), reason));
+    EXPECT_EQ(reason,
+              "the directory the root names (fields 0x4A and 0x4C: 1 block from block 253) "
+              "disagrees with the system chain: block 253's FAT entry is 0x00FC, not 0xFFFA");
+    EXPECT_EQ(card.bytes, before.bytes);
+}
+
 TEST(SenderCard, TheSenderTakesTheGameSlotOfACopyAndKeepsEveryFile) {
     struct row {
         const char* what;

@@ -91,6 +91,10 @@ TEST(VmuOptions, AreRefusedWithStatusTwoBeforeTheToolRuns) {
         {"--file " + cwd.file("short.dci"),
          "cannot read " + cwd.file("short.dci") + ": too short for a DCI (5 bytes)", false},
         {"--fault wrong-code=21", "--fault wrong-code=21: the transfer has only 20 frames", false},
+        // A name of terminal escapes reaches the terminal as U+FFFD.
+        {"--file \x1b[2Jgone.dci", "cannot read \xEF\xBF\xBD[2Jgone.dci: No such file or directory",
+         false},
+        {"--seed \x1b]0;t\a", "bad value for --seed: '\xEF\xBF\xBD]0;t\xEF\xBF\xBD'", true},
     };
     const std::string program = VMURX_EMU_PATH;
     for (const auto& c : cases) {
@@ -100,6 +104,7 @@ TEST(VmuOptions, AreRefusedWithStatusTwoBeforeTheToolRuns) {
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, "");
         EXPECT_TRUE(run.err.starts_with("vmurx-emu: " + c.message)) << run.err;
+        EXPECT_EQ(run.err.find_first_of("\x1b\a"), std::string::npos) << run.err;
         const std::size_t first_end = run.err.find('\n') + 1;
         EXPECT_EQ(run.err.substr(first_end).starts_with("Usage: vmurx-emu [VMU options]"), c.usage)
             << run.err;

@@ -1,8 +1,9 @@
 // Writing files all or none: what is in the way of a later file leaves the
 // earlier ones as they were, only regular files are replaced, a replacement
 // keeps the old file's mode, and names up to the system's limit work; all of
-// it the same on a file system without renameat2's one-step renames, and
-// with another writer stepping in between the check and the rename.
+// it the same on a file system without renameat2's one-step renames (and
+// without hard links as well), and with another writer stepping in between
+// the check and the rename.
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,13 +38,21 @@ class stand_ins {
 public:
     // `missing_renameat2`: 0 for the real call, else the errno with which
     // every renameat2 fails, as on a file system without its flags (EINVAL)
-    // or a kernel without the call (ENOSYS).
-    explicit stand_ins(int missing_renameat2, std::function<void()> before_placing = nullptr) {
+    // or a kernel without the call (ENOSYS). Without `links`, every link
+    // fails as well, as on a FUSE mount or a FAT file system.
+    explicit stand_ins(int missing_renameat2, std::function<void()> before_placing = nullptr,
+                       bool links = true) {
         atomic_write_hooks& hooks = atomic_write_test_hooks();
         if (missing_renameat2 != 0) {
             hooks.rename2 = [this, missing_renameat2](const char*, const char*, unsigned) {
                 ++refused;
                 errno = missing_renameat2;
+                return -1;
+            };
+        }
+        if (!links) {
+            hooks.link = [](const char*, const char*) {
+                errno = EPERM;
                 return -1;
             };
         }
@@ -56,11 +65,16 @@ public:
     int refused = 0;  // renameat2 calls that failed
 };
 
-// A file system without renameat2, or with it.
+// A file system without renameat2, or with it; the last has no hard links
+// either, so that a new file cannot take its name by a link.
 const struct {
     const char* name;
     int missing;
-} RENAMES[] = {{"renameat2", 0}, {"EINVAL", EINVAL}, {"ENOSYS", ENOSYS}};
+    bool links = true;
+} RENAMES[] = {{"renameat2", 0},
+               {"EINVAL", EINVAL},
+               {"ENOSYS", ENOSYS},
+               {"EINVAL and no links", EINVAL, false}};
 
 std::vector<std::uint8_t> bytes_of(const std::string& text) {
     return {text.begin(), text.end()};
@@ -173,7 +187,7 @@ TEST(WriteFilesAtomically, WritesEveryFileOrNone) {
                 outputs.push_back(
                     {dir.file(c.targets[i]), bytes_of("new " + std::to_string(i)), {}});
             }
-            const stand_ins fs(rename.missing);
+            const stand_ins fs(rename.missing, nullptr, rename.links);
             file_failure cause = file_failure::system;
             const std::string message = write_all(outputs, c.replace, &cause);
             if (c.message.empty()) {
@@ -342,7 +356,8 @@ TEST(WriteFilesAtomically, AnotherWriterSteppingInKeepsWhatItWrote) {
                 outputs.push_back(
                     {dir.file(c.targets[i]), bytes_of("new " + std::to_string(i)), {}});
             }
-            const stand_ins fs(rename.missing, [&] { other_writer(dir, c.stepped_in); });
+            const stand_ins fs(
+                rename.missing, [&] { other_writer(dir, c.stepped_in); }, rename.links);
             file_failure cause = file_failure::content;
             EXPECT_EQ(write_all(outputs, c.replace, &cause), dir.file(c.message));
             EXPECT_EQ(cause, c.cause);

@@ -6,6 +6,7 @@
 // interrupted write leaving no temporary behind. Every refusal leaves every
 // file byte for byte as it was.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -333,43 +334,67 @@ TEST(Fallback, AnOldFileThatCannotGoBackIsSaidWhereItIs) {
     }
 }
 
-// SIGINT, SIGTERM or SIGHUP while the new files are written: the process
-// ends by the signal as it would have, and no temporary is left. While they
-// take their names, the signal waits until all are in place, also when it
-// reaches another thread of the process (as a program with a real-time
-// card has). A signal ignored stays ignored, and the write goes on.
+// Raises `signal` in a thread of the program that holds nothing back.
+void raise_in_another_thread(int signal) {
+    std::thread([signal] {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, signal);
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        raise(signal);
+    }).join();
+}
+
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT or another signal that ends a process
+// (SIGPIPE, SIGXFSZ at a file size limit) while the new files are written:
+// the process ends by the signal as it would have, and no temporary is left,
+// also when the signal comes just as the open that creates one returns (a
+// slow open over NFS). While they take their names, the signal waits until all are in
+// place, also when it reaches another thread of the process (as a program
+// with a real-time card has). A signal ignored stays ignored, and the write
+// goes on.
 TEST(Signals, EndTheProcessWithoutLeavingATemporary) {
+    enum class moment { created, written, placing };
     const struct {
         const char* rule;
-        bool placing;  // the signal comes as the first file takes its name, else before
+        moment when;  // as the first temporary is created, when all are written, as the first is
+                      // placed
+        bool other_thread;
         const char* after;
     } cases[] = {
-        {"while the files are written", false, "card=old "},
-        {"to another thread while they take their names", true, "card=new other=new "},
+        {"while the files are written", moment::written, false, "card=old "},
+        {"to another thread while they take their names", moment::placing, true,
+         "card=new other=new "},
+        {"as the first temporary is created", moment::created, false, "card=old "},
+        {"to another thread as the first temporary is created", moment::created, true, "card=old "},
     };
     for (const auto& c : cases) {
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ}) {
             SCOPED_TRACE(std::string(c.rule) + ", " + std::to_string(signal));
             temp_dir dir;
             write_file(dir.file("card"), "old");
             const pid_t child = fork();
             ASSERT_GE(child, 0);
             if (child == 0) {
+                const rlimit no_core{0, 0};  // SIGQUIT and SIGXFSZ would dump one
+                setrlimit(RLIMIT_CORE, &no_core);
                 atomic_write_hooks& hooks = atomic_write_test_hooks();
-                if (c.placing) {
-                    hooks.rename2 = [signal](const char* from, const char* to, unsigned flags) {
-                        // A thread of the program that holds nothing back.
-                        std::thread([signal] {
-                            sigset_t set;
-                            sigemptyset(&set);
-                            sigaddset(&set, signal);
-                            pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-                            raise(signal);
-                        }).join();
+                const auto send = [signal, &c] {
+                    c.other_thread ? raise_in_another_thread(signal) : (void)raise(signal);
+                };
+                if (c.when == moment::placing) {
+                    hooks.rename2 = [send](const char* from, const char* to, unsigned flags) {
+                        send();
                         return renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
                     };
+                } else if (c.when == moment::created) {
+                    hooks.create = [send](const char* name) {
+                        const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+                        send();
+                        return fd;
+                    };
                 } else {
-                    hooks.before_placing = [signal] { raise(signal); };
+                    hooks.before_placing = send;
                 }
                 file_error error;
                 write_files_atomically({{dir.file("card"), bytes_of("new"), {}},

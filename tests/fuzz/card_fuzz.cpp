@@ -6,6 +6,14 @@
 // repaired card has no more errors than before, a second repair frees at
 // most the lost blocks the first kept, and a third changes nothing.
 //
+// Bytes past the card make its root lie: each three (a field, its value
+// low byte first) set the root's FAT block, directory block or size, user
+// blocks or largest game. A card whose own root a writer may write through
+// is the truth; remove, add, defrag and repair then run on the lying card,
+// and each change must keep card_untouched.h's rule against the truth: no
+// block but the system blocks and those the change owns changes, nor any
+// file it does not own. Without such bytes the card is held to it as it is.
+//
 // Its mutator is steered: half the time it sets one of the fields that say
 // where everything is (the root's FAT and directory block and size, the
 // user blocks, the largest game; a directory entry's first block and size; a
@@ -28,6 +36,7 @@
 #include "card/card_edit.h"
 #include "card/card_image.h"
 #include "card/card_repair.h"
+#include "card_untouched.h"
 #include "save/save_header.h"
 
 namespace {
@@ -60,7 +69,15 @@ std::map<std::size_t, std::vector<std::uint8_t>> list_files(const card_image& ca
 void try_changes(const card_image& card, const card_layout& layout, const card_report& report,
                  const std::map<std::size_t, std::vector<std::uint8_t>>& contents) {
     std::string reason;
-    if (!contents.empty()) {
+    // A file can be removed where the root may be written through; where it
+    // may not, the refusal changes nothing.
+    std::string unsound;
+    if (!contents.empty() && !card_layout_sound(card, layout, unsound)) {
+        card_image removed = card;
+        require(!card_remove(removed, contents.begin()->first, reason) && reason == unsound &&
+                    removed.bytes == card.bytes,
+                "nothing is removed through a root the card contradicts");
+    } else if (!contents.empty()) {
         card_image removed = card;
         require(card_remove(removed, contents.begin()->first, reason), "a file can be removed");
         card_layout again;
@@ -109,6 +126,82 @@ void try_repair(const card_image& card, const card_report& report) {
             "a third repair changes nothing");
 }
 
+constexpr std::size_t LIE_SIZE = 3;
+constexpr std::size_t MOST_LIES = 3;
+constexpr std::size_t LIE_FIELDS[] = {0x46, 0x4A, 0x4C, 0x50, 0x56};
+
+// The card with the lies of `tail` told in its root.
+card_image lying(const card_image& card, std::span<const std::uint8_t> tail) {
+    card_image told = card;
+    for (std::size_t at = 0; at + LIE_SIZE <= tail.size() && at < MOST_LIES * LIE_SIZE;
+         at += LIE_SIZE) {
+        const std::size_t offset =
+            CARD_ROOT_BLOCK * CARD_BLOCK_SIZE + LIE_FIELDS[tail[at] % std::size(LIE_FIELDS)];
+        told.bytes[offset] = tail[at + 1];
+        told.bytes[offset + 1] = tail[at + 2];
+    }
+    return told;
+}
+
+void keeps_rule(const card_image& before, const card_layout& truth, const card_image& after,
+                const card_change_owns& owns) {
+    const std::string fault = card_untouched_fault(before, truth, after, owns);
+    if (!fault.empty())
+        std::fprintf(stderr, "%s\n", fault.c_str());
+    require(fault.empty(), "a writer keeps what it does not own, whatever the root says");
+}
+
+// Every writer on the lying card, judged against the truth, `card`. Add and
+// defrag only where the truth is clean, as vmurx-card runs them: a file
+// added into a free block that a broken chain runs into changes that chain.
+void try_lies(const card_image& card, const card_layout& truth, const card_report& report,
+              std::span<const std::uint8_t> tail) {
+    const card_image told = lying(card, tail);
+    const bool clean = report.errors.empty();
+    std::string reason;
+    card_layout layout;
+    if (card_read_layout(told, layout, reason)) {
+        const std::vector<card_file> files = card_files(told, layout);
+        if (!files.empty()) {
+            card_image removed = told;
+            card_change_owns owns;
+            owns.slot = files.front().slot;
+            if (card_remove(removed, files.front().slot, reason))
+                keeps_rule(told, truth, removed, owns);
+        }
+    }
+    if (clean) {
+        for (const bool game : {false, true}) {
+            card_image added = told;
+            card_change_owns owns;
+            owns.blocks = card_free_blocks(card, truth);
+            card_new_file file{game ? "FUZZGAME" : "FUZZDATA",
+                               game,
+                               false,
+                               {2002, 3, 4, 5, 6, 7},
+                               std::vector<std::uint8_t>(3 * CARD_BLOCK_SIZE + 7, 0xA5)};
+            std::size_t slot = 0;
+            if (card_add(added, file, slot, reason))
+                keeps_rule(told, truth, added, owns);
+        }
+        card_image packed = told;
+        card_change_owns owns;
+        owns.blocks = card_free_blocks(card, truth);
+        const auto held = card_file_blocks(card, truth);
+        for (std::size_t block = 0; block < CARD_BLOCKS; ++block)
+            owns.blocks[block] = owns.blocks[block] || held[block];
+        owns.moves = true;
+        if (card_defrag(packed, reason))
+            keeps_rule(told, truth, packed, owns);
+    }
+    card_image repaired = told;
+    card_repair_report done;
+    card_change_owns owns;
+    owns.mends = true;
+    if (card_repair(repaired, done, reason))
+        keeps_rule(told, truth, repaired, owns);
+}
+
 // Where a 16-bit field of the card lies in the file: as it is, or with every
 // four bytes reversed (the Nexus order).
 void put_field(std::uint8_t* data, std::size_t offset, std::uint16_t value, bool nexus) {
@@ -136,8 +229,20 @@ extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, st
 extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,
                                                std::size_t max_size, unsigned int seed) {
     std::minstd_rand random(seed);
-    if (size != CARD_SIZE || random() % 2 == 0)
+    if (size < CARD_SIZE || random() % 2 == 0)
         return LLVMFuzzerMutate(data, size, max_size);
+    // A quarter of the time a lie for the root, past the card.
+    const std::size_t lies = random() % 4 == 0 ? 1 + random() % MOST_LIES : 0;
+    if (lies > 0 && CARD_SIZE + lies * LIE_SIZE <= max_size) {
+        for (std::size_t i = 0; i < lies; ++i) {
+            std::uint8_t* lie = data + CARD_SIZE + i * LIE_SIZE;
+            const std::uint16_t value = boundary_value(random);
+            lie[0] = static_cast<std::uint8_t>(random());
+            lie[1] = static_cast<std::uint8_t>(value);
+            lie[2] = static_cast<std::uint8_t>(value >> 8);
+        }
+        return CARD_SIZE + lies * LIE_SIZE;
+    }
     constexpr std::size_t ROOT = CARD_ROOT_BLOCK * CARD_BLOCK_SIZE;
     // The root's FAT block, directory block and size, user blocks, largest
     // game; the first block and size of an entry of a standard directory; an
@@ -175,5 +280,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(layout.user_end <= CARD_ROOT_BLOCK, "the user area lies below the root");
     try_changes(card, layout, report, list_files(card, layout));
     try_repair(card, report);
+    if (card_layout_sound(card, layout, reason))
+        try_lies(card, layout, report,
+                 std::span<const std::uint8_t>(data, size).subspan(std::min(size, CARD_SIZE)));
     return 0;
 }

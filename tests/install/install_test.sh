@@ -55,12 +55,18 @@ has_program() {
 expected=(
     "644 share/doc/vmurx/README.md"
     "644 share/doc/vmurx/LICENSE"
+    "644 share/doc/vmurx/ARCHITECTURE.md"
+    "644 share/doc/vmurx/CONTRIBUTING.md"
     "644 share/doc/vmurx/doc/cable.svg"
     "644 share/doc/vmurx/bench/README.md"
     "644 lib/udev/rules.d/60-vmurx.rules"
     "644 lib/udev/rules.d/60-vmurx-gpio.rules"
     "644 lib/modules-load.d/vmurx.conf"
 )
+# The manual: every page of doc/.
+for page in "$source_dir"/doc/*.md; do
+    expected+=("644 share/doc/vmurx/doc/${page##*/}")
+done
 for p in "${programs[@]}"; do
     expected+=("755 bin/$p" "644 share/man/man1/$p.1" "644 share/bash-completion/completions/$p")
 done
@@ -81,14 +87,25 @@ diff <(printf '%s\n' "${expected[@]}" | sort) \
 $(cat "$scratch/files.diff")"
 
 # --- Every file an installed document links is installed beside it. ---
-# Links to the web and to a heading of the same page need nothing; a link to
-# a heading of another page needs that page.
+# Links to the web need nothing; a link to a heading needs that heading, on
+# its own page or on another page, which must be installed.
+# The anchors of a page's headings, as the usual renderers make them
+# (lower case, punctuation dropped, spaces as hyphens), outside code blocks.
+anchors() {
+    awk '/^```/ { code = !code; next } !code && /^#+ / { sub(/^#+ /, ""); print }' "$1" |
+        tr 'A-Z' 'a-z' | sed -E 's/[^a-z0-9 _-]//g; s/ /-/g'
+}
 while IFS= read -r -d '' page; do
-    while IFS= read -r target; do
-        target=${target%%#*}
-        [[ -z $target || $target == *://* || $target == mailto:* ]] && continue
-        [[ -e $(dirname "$page")/$target ]] ||
+    while IFS= read -r link; do
+        target=${link%%#*}
+        [[ $link == *://* || $link == mailto:* ]] && continue
+        file=$(dirname "$page")/$target
+        [[ -z $target ]] && file=$page
+        if [[ ! -e $file ]]; then
             fail "${page#"$prefix"/} links $target, which is not installed"
+        elif [[ $link == *#* && $file == *.md ]] && ! anchors "$file" | grep -qxF -- "${link#*#}"; then
+            fail "${page#"$prefix"/} links $link, a heading that page does not have"
+        fi
     done < <(grep -oE '\]\([^) ]+\)|<img [^>]*src="[^"]+"' "$page" |
         sed -E 's/^\]\(([^)]*)\)$/\1/; s/.*src="([^"]*)".*/\1/')
 done < <(find "$prefix/share/doc" -name '*.md' -print0)
@@ -221,6 +238,8 @@ cases=(
     "vmurx-probe-emu|vmurx-probe-emu --type |data game"
     "vmurx-probe-emu|vmurx-probe-emu --ready-after 9 -- --t|--time"
     "vmurx-probe-emu|vmurx-probe-emu -- -d LPT|LPT1: LPT2 LPT3"
+    "vmurx-probe-emu|vmurx-probe-emu --type game -t |10 5 60"
+    "vmurx-probe-emu|vmurx-probe-emu -d LPT|LPT1: LPT2 LPT3"
     "vmurx-vmu|vmurx-vmu r|run"
     "vmurx-vmu|vmurx-vmu run --press |a@ b@ down@ left@ mode@ right@ sleep@ up@"
     "vmurx-vmu|vmurx-vmu run --press m|mode@"

@@ -2,16 +2,22 @@
 // at face value, the file name made from the card's name block (a space after
 // position 0 ends it, '/' and control bytes become '_', and so does a
 // leading '.'), and the time stamp
-// read as local standard time with out-of-range fields normalised.
+// read as local standard time with out-of-range fields normalised; and a
+// signal that ends the process while the image is stored never leaves a part
+// of it under the name.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -119,6 +125,45 @@ TEST(StoreImage, SetsTheTimesOnTheOpenFileNotOnTheName) {
     ASSERT_EQ(stat(victim.c_str(), &after), 0);
     EXPECT_EQ(after.st_mtime, before.st_mtime);
     EXPECT_EQ(read_file(victim), "victim");
+}
+
+// A signal that comes while the image is written, between two of its
+// writes, ends the process as it would have, but only once the name holds
+// the whole image or nothing: never the first 8,192 bytes of 9,216, which
+// look like a save and are not one. A file size limit of 8,192 bytes cuts the
+// write there: its own SIGXFSZ, or the one signal sent meanwhile by a
+// SIGXFSZ handler of the program's, comes at that moment.
+TEST(StoreImage, ASignalDuringTheWriteLeavesNoPartOfTheImage) {
+    static int to_send = 0;
+    for (const int signal : {SIGXFSZ, SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1}) {
+        SCOPED_TRACE(signal);
+        temp_dir dir;
+        const std::string name = dir.file("SAVE");
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const rlimit no_core{0, 0};
+            setrlimit(RLIMIT_CORE, &no_core);
+            std::FILE* stream = nullptr;
+            if (create_output_file(name.c_str(), stream) != create_status::created)
+                _exit(20);
+            if (signal != SIGXFSZ) {
+                to_send = signal;
+                std::signal(SIGXFSZ, [](int) { kill(getpid(), to_send); });
+            }
+            const rlimit small{8192, RLIM_INFINITY};
+            setrlimit(RLIMIT_FSIZE, &small);
+            const std::vector<std::uint8_t> image(9216, 0x5A);
+            const auto stamp = "\x19\x99\x12\x31\x23\x59\x58\0\0\0\0\0"sv;
+            store_image(stream, image, {reinterpret_cast<const std::uint8_t*>(stamp.data()), 12});
+            _exit(21);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+        EXPECT_EQ(WTERMSIG(status), signal);
+        EXPECT_EQ(read_file(name).size(), 0u);
+    }
 }
 
 }  // namespace

@@ -222,6 +222,44 @@ TEST(probe_program, command_line) {
     EXPECT_NE(help.find("--ready-after"), std::string::npos) << help;
 }
 
+// vmurx-probe-emu takes the probe's options before "--" too, as
+// vmurx-probe-gpio does, among the card's own and handed on ahead of what
+// follows "--"; wrong values are still the probe's to refuse.
+TEST(probe_program, the_emu_takes_the_probe_options_before_the_separator) {
+    const std::string emu = VMURX_PROBE_EMU_PATH;
+    const struct {
+        std::vector<std::string> argv;
+        int status;
+        std::string out, err;  // what each holds
+    } cases[] = {
+        {{emu, "-t", "1"}, 0, "Polling the status register for 1 s...\n", ""},
+        {{emu, "--type", "game", "--time=1"}, 0, "Polling the status register for 1 s...\n", ""},
+        // What follows "--" comes later on the probe's command line.
+        {{emu, "-t", "3", "--", "-t", "1"}, 0, "Polling the status register for 1 s...\n", ""},
+        {{emu, "-w", "-d", "com1"}, 1, "Unknown parallel port: com1\n", "Can't open serial port"},
+        {{emu, "-t", "0"},
+         2,
+         "",
+         "vmurx-probe-emu: invalid time '0': whole seconds from 1 to 600\n"},
+        {{emu, "--time"}, 2, "", "vmurx-probe-emu: option '--time' requires an argument\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.argv));
+        const run_result r = run_program(c.argv);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        if (c.status == 2) {
+            EXPECT_EQ(r.out, "");
+            EXPECT_NE(r.err.find("\nUsage: vmurx-probe-emu "), std::string::npos) << r.err;
+        }
+    }
+    const std::string help = run_program({emu, "--help"}).out;
+    EXPECT_NE(help.find("-d/--device, -t/--time, -w/--watch may also come before '--'"),
+              std::string::npos)
+        << help;
+}
+
 }  // namespace
 
 namespace {

@@ -4,6 +4,9 @@
 // answer is reported, a card that never answers or stops answering is
 // named, each with status 1 and the image as it was; and the command lines
 // that are wrong, with status 2 before anything moves.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "send_support.h"
@@ -175,6 +178,16 @@ TEST(SendFaults, AWrongCommandLineMovesNothing) {
     store(blank_card(), dir.file("card.bin"));
     write_file(dir.file("raw.bin"), as_string(content_of(1, 1)));
     write_file(dir.file("other.bin"), "not a card");
+    // Cards the new image may not replace, refused before the port is
+    // touched: one without a write bit, one with a second name, and one
+    // reached through a symbolic link, which the last frame's write would
+    // refuse after every frame was sent.
+    store(blank_card(), dir.file("read-only.bin"));
+    ASSERT_EQ(chmod(dir.file("read-only.bin").c_str(), 0444), 0);
+    store(blank_card(), dir.file("linked.bin"));
+    ASSERT_EQ(link(dir.file("linked.bin").c_str(), dir.file("second.bin").c_str()), 0);
+    ASSERT_EQ(symlink("card.bin", dir.file("symbolic.bin").c_str()), 0);
+    const std::string R = "\xEF\xBF\xBD";  // a terminal escape's ESC, as shown
     const struct {
         const char* rule;
         std::vector<std::string> card;
@@ -224,6 +237,38 @@ TEST(SendFaults, AWrongCommandLineMovesNothing) {
          {"raw.bin"},
          1,
          "vmurx-send: raw.bin: it is not a save, so its type is unknown (give --type)"},
+        {"--force-type alone",
+         {"--card", "card.bin"},
+         {"--force-type", "raw.bin"},
+         2,
+         "vmurx-send: --force-type needs --type"},
+        {"a read-only card",
+         {"--card", "read-only.bin"},
+         {"raw.bin"},
+         2,
+         "vmurx-send-emu: --card read-only.bin: read-only (mode 0444)"},
+        {"a card of two names",
+         {"--card", "linked.bin"},
+         {"raw.bin"},
+         2,
+         "vmurx-send-emu: --card linked.bin: it has 2 names (hard links), and a new image would "
+         "part this one from the others"},
+        {"a symbolic link to a card",
+         {"--card", "symbolic.bin"},
+         {"--name", "X", "--type", "data", "--force-type", "raw.bin"},
+         2,
+         "vmurx-send-emu: --card symbolic.bin: it is a symbolic link, and a changed card is only "
+         "ever written over a regular file (name the card itself)"},
+        {"a FILE named with escapes",
+         {"--card", "card.bin"},
+         {"\x1b[2Jgone.vms"},
+         1,
+         "vmurx-send: " + R + "[2Jgone.vms: No such file or directory"},
+        {"a card named with escapes",
+         {"--card", "\x1b]0;t\a.bin"},
+         {"raw.bin"},
+         2,
+         "vmurx-send-emu: --card " + R + "]0;t" + R + ".bin: No such file or directory"},
     };
     const std::string before = read_file(dir.file("card.bin"));
     for (const auto& c : cases) {
@@ -232,6 +277,7 @@ TEST(SendFaults, AWrongCommandLineMovesNothing) {
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.err.substr(0, r.err.find('\n')), c.first_line);
         EXPECT_EQ(r.err.find("vmurx-send-emu: the card"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find_first_of("\x1b\a"), std::string::npos) << r.err;
         EXPECT_EQ(read_file(dir.file("card.bin")), before);
     }
 }

@@ -92,6 +92,81 @@ TEST(SendFile, RefusesBeforeAnythingMovesWhatTheCardWouldRefuse) {
     }
 }
 
+// The type is decided as vmurx-card add decides it: a --type the save's
+// header contradicts is refused unless forced, a descriptor's gives way to
+// the header with a warning; bytes that nothing describes and that hold no
+// save header go only when forced, and a whole card image is pointed to
+// --card and --entry.
+TEST(SendFile, DecidesTheTypeAsVmurxCardAddDoes) {
+    temp_dir dir;
+    write_file(dir.file("data.bin"), as_string(make_save({})));
+    write_file(dir.file("game.bin"), as_string(make_save({.game = true})));
+    write_file(dir.file("LYING.DCI"),
+               as_string(make_dci(make_save({}), 0xCC, "LYING", MONDAY_2002)));
+    bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    png.resize(700, 0x42);
+    write_file(dir.file("picture.png"), as_string(png));
+    write_file(dir.file("notes.txt"), "a text, not a save\n");
+    file_error failure;
+    ASSERT_TRUE(
+        card_store(dir.file("card.bin"),
+                   card_new({0xFF, 0xFF, 0xFF, 0xFF}, 0, {2002, 3, 4, 5, 6, 7}, card_order::raw),
+                   false, failure))
+        << failure.reason;
+    const auto forced = [](send_command_line cl) {
+        cl.force_type = true;
+        return cl;
+    };
+    const std::string contradicts = " contradicts the save's header, a ";
+    const std::string no_save =
+        ": it is not a save (no save header at 0 or 0x200); --force-type sends it as the --type "
+        "given all the same";
+    const struct {
+        const char* rule;
+        send_command_line cl;
+        std::string error;  // empty: taken
+        bool game;
+        std::string warning;
+    } cases[] = {
+        {"a data save sent as a game", raw(dir.file("data.bin"), "game"),
+         dir.file("data.bin") + ": --type game" + contradicts +
+             "data file's (--force-type sends it all the same)",
+         false, ""},
+        {"a game sent as data", raw(dir.file("game.bin")),
+         dir.file("game.bin") + ": --type data" + contradicts +
+             "game file's (--force-type sends it all the same)",
+         false, ""},
+        {"a game sent as data, forced", forced(raw(dir.file("game.bin"))), "", false, ""},
+        {"a data save as the type its header says", raw(dir.file("data.bin")), "", false, ""},
+        {"a DCI that says game of a data save", for_file(dir.file("LYING.DCI")), "", false,
+         dir.file("LYING.DCI") +
+             ": the descriptor says game, but the header is a data file's: sent as data"},
+        {"a picture", raw(dir.file("picture.png")), dir.file("picture.png") + no_save, false, ""},
+        {"a text as a game", raw(dir.file("notes.txt"), "game"), dir.file("notes.txt") + no_save,
+         false, ""},
+        {"a text, forced", forced(raw(dir.file("notes.txt"))), "", false, ""},
+        {"a whole card image", for_file(dir.file("card.bin")),
+         dir.file("card.bin") +
+             ": a whole card image, not a save: send one of its files with "
+             "--card " +
+             dir.file("card.bin") + " --entry ENTRY (a name or #N, as vmurx-card list shows them)",
+         false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        send_item item;
+        std::string error;
+        EXPECT_EQ(send_load_item(c.cl, item, error), c.error.empty());
+        EXPECT_EQ(error, c.error);
+        if (!c.error.empty())
+            continue;
+        EXPECT_EQ(item.game, c.game);
+        EXPECT_EQ(send_frame(item, 0).at(2), c.game ? 0xCC : 0x33);
+        EXPECT_EQ(item.warnings,
+                  c.warning.empty() ? std::vector<std::string>{} : std::vector{c.warning});
+    }
+}
+
 TEST(SendFile, SendsCopysFramesWithTheEntrysBytes) {
     temp_dir dir;
     const bytes content = content_of(1);
@@ -141,6 +216,7 @@ TEST(SendFile, TakesTheDirectoryBytesFromEachSource) {
     from_card.card = dir.file("card.bin");
     from_card.entry = "ONCARD";
     send_command_line data_as_game = raw(dir.file("raw.bin"), "game");
+    data_as_game.force_type = true;  // no save's header in them
     const struct {
         const char* rule;
         send_command_line cl;
@@ -155,7 +231,7 @@ TEST(SendFile, TakesTheDirectoryBytesFromEachSource) {
          for_file(dir.file("GAME.DCI")),
          {0xCC, 3},
          {0x20, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x00, 3, 0, 1, 0}},
-        {"bytes alone, with --type game and --stamp",
+        {"bytes alone, with --type game --force-type and --stamp",
          data_as_game,
          {0xCC, 1},
          {0x20, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x00, 1, 0, 1, 0}},

@@ -147,6 +147,27 @@ TEST(SendProgram, RefusesACardAnotherProgramIsChanging) {
     EXPECT_EQ(read_file(dir.file("card.bin")), before);
 }
 
+// A card name of terminal escapes reaches the terminal as U+FFFD, in
+// vmurx-send's lines and in the card's note of what it took alike.
+TEST(SendProgram, NamesItsFileEscapedInEveryLine) {
+    temp_dir dir;
+    store(blank_card(), dir.file("card.bin"));
+    write_file(dir.file("EVIL.DCI"),
+               as_string(make_dci(content_of(1, 4), 0x33, "\x1B[41mEVIL\a", MONDAY_2002)));
+    const run_result run = send_emu(dir, {"--card", "card.bin"}, {"EVIL.DCI"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string shown = "\xEF\xBF\xBD[41mEVIL\xEF\xBF\xBD";
+    EXPECT_TRUE(run.err.starts_with("vmurx-send: " + shown + ", a data file of 1 block: waiting"))
+        << run.err;
+    EXPECT_NE(run.err.find("vmurx-send: the card took " + shown + " (1 block) in "),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(run.err.ends_with("vmurx-send-emu: the card: took " + shown +
+                                  " into slot 0, 1 block from block 199\n"))
+        << run.err;
+    EXPECT_EQ(run.err.find_first_of("\x1B\a"), std::string::npos) << run.err;
+}
+
 TEST(SendProgram, SendsAnEntryOfACardImageOntoANexusImageWithItsProgress) {
     temp_dir dir;
     store(card_holding(blank_card(), {{"FIRST", 1}, {"SECOND", 2}}), dir.file("from.bin"));

@@ -11,7 +11,7 @@
 #include "run_program.h"
 
 /// The one-block file sent: raw bytes whose name, type and stamp the
-/// command line gives.
+/// command line gives (no save's, so the type is forced).
 inline std::vector<std::uint8_t> shim_sent_bytes() {
     std::vector<std::uint8_t> bytes(512);
     for (std::size_t i = 0; i < bytes.size(); ++i)
@@ -21,8 +21,8 @@ inline std::vector<std::uint8_t> shim_sent_bytes() {
 
 /// vmurx-send's words for it.
 inline std::vector<std::string> shim_send_words(const temp_dir& dir) {
-    return {"-q",   "--name",  "OVERSHIM",       "--type",
-            "data", "--stamp", "20020304050607", dir.file("sent.bin")};
+    return {"-q",      "--name",         "OVERSHIM",          "--type", "data", "--force-type",
+            "--stamp", "20020304050607", dir.file("sent.bin")};
 }
 
 /// Writes a blank card and the file into `dir`; the stand-in's

@@ -4,6 +4,11 @@
 #include "receive_bench.h"
 
 TEST(ReceivingCard, RefusesWhatTheCardRefusesAndLeavesItsFilesAsTheyWere) {
+    // A root naming the directory one block down, over the system chain: a
+    // file placed through it would hide the files of the first block and
+    // take blocks of theirs.
+    card_image lying_root = with_file(blank(), "OLD", 3, false);
+    lying_root.bytes[255 * 512 + 0x4A] = 252;
     card_image full_directory = blank();
     const card_layout layout = layout_of(full_directory);
     for (std::size_t slot = 0; slot < card_slot_count(layout); ++slot) {
@@ -63,6 +68,14 @@ TEST(ReceivingCard, RefusesWhatTheCardRefusesAndLeavesItsFilesAsTheyWere) {
          0,
          {},
          "refused frame 1: the directory is full"},
+        {"a root that the system chain contradicts",
+         lying_root,
+         false,
+         1,
+         "NEW",
+         0,
+         {},
+         "refused frame 1: no file system"},
         {"a flash write failing three times",
          blank(),
          false,

@@ -36,7 +36,8 @@ constexpr section SECTIONS[] = {
     {0x100, "The processor core."},
     {0x110,
      "Timers. T0L and T0H are T0's counter, T0LR and T0HR its reload; T1L and\n"
-     "; T1H give T1's counter when read and set its reload when written."},
+     "; T1H give T1's counter when read and set its reload when written (a\n"
+     "; stopped half's counter too). T1 counts every cycle."},
     {0x120, "The LCD and its XRAM."},
     {0x130, "Serial interfaces."},
     {0x140, "Ports."},

@@ -95,7 +95,6 @@ struct vmu_cpu {
     /// The timers' counters (the reload values are in sfr).
     std::uint8_t t0l = 0, t0h = 0, t1l = 0, t1h = 0;
     std::uint16_t t0_prescale = 0;  // cycles counted towards T0's next tick
-    std::uint8_t t1_prescale = 0;
     /// T1's compare values in use: T1LC and T1HC as they were when T1
     /// started or, while T1CNT bit 4 allows it, at its last reload.
     std::uint8_t t1lc = 0, t1hc = 0;
@@ -113,7 +112,13 @@ struct vmu_cpu {
 
     bool rom_source = false;   // fetching from the BIOS ROM (as EXT chose at the last JMPF)
     std::uint8_t serving = 0;  // the priority levels of the interrupts being served, a bit each
-    bool after_reti = false;   // the instruction after a RETI runs before any interrupt
+    /// The interrupt the last instruction took up, entered at the next step
+    /// (vector 0: none), and its level.
+    std::uint16_t pending_vector = 0;
+    std::uint8_t pending_level = 0;
+    /// The instruction running is a RETI or wrote IE, IP or PCON: it takes
+    /// up no interrupt.
+    bool hold_off = false;
     vmu_cpu_state state = vmu_cpu_state::running;
     std::string fault;           // why the run stopped in fault
     std::uint16_t fault_pc = 0;  // the address of the instruction that faulted

@@ -68,7 +68,7 @@ void op_reti(vmu_cpu& cpu, const vmu_decoded& /*d*/, const std::uint8_t* /*code*
     if (cpu.serving != 0) {
         cpu.serving = static_cast<std::uint8_t>(cpu.serving & ~std::bit_floor(cpu.serving));
     }
-    cpu.after_reti = true;
+    cpu.hold_off = true;
 }
 
 void op_bz(vmu_cpu& cpu, const vmu_decoded& /*d*/, const std::uint8_t* code) {

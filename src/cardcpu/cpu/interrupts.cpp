@@ -31,7 +31,7 @@ struct source_state {
 
 vmu_interrupt interrupt_to_take(const vmu_cpu& cpu) {
     const std::uint8_t ie = sfr_at(cpu, vmu_sfr("IE"));
-    if ((ie & 0x80) == 0 || cpu.after_reti || cpu.rom_source) {
+    if ((ie & 0x80) == 0 || cpu.rom_source) {
         return {0, 0};
     }
     const std::uint8_t ip = sfr_at(cpu, vmu_sfr("IP"));

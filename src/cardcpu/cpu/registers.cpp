@@ -36,17 +36,26 @@ const vmu_sfr_info* info_of(std::uint16_t address) {
     return table().info[address - 0x100];
 }
 
-// A timer's run bits rising load its counters from the reloads.
-void start_timers(std::uint8_t old_cnt, std::uint8_t cnt, std::uint8_t& low, std::uint8_t& high,
-                  std::uint8_t low_reload, std::uint8_t high_reload) {
-    const auto rising = static_cast<std::uint8_t>(cnt & ~old_cnt);
-    if ((rising & 0x40) != 0) {
+// A timer's run bits changing in `edges` (those that rose, or for T1 those
+// that changed either way) load its counters from the reloads.
+void load_timers(std::uint8_t edges, std::uint8_t cnt, std::uint8_t& low, std::uint8_t& high,
+                 std::uint8_t low_reload, std::uint8_t high_reload) {
+    if ((edges & 0x40) != 0) {
         low = low_reload;
     }
-    // The 16-bit counter (bit 5) runs on the low half's bit and starts whole.
-    if ((rising & 0x80) != 0 || ((rising & 0x40) != 0 && (cnt & 0x20) != 0)) {
+    // The 16-bit counter (bit 5) runs on the low half's bit and loads whole.
+    if ((edges & 0x80) != 0 || ((edges & 0x40) != 0 && (cnt & 0x20) != 0)) {
         high = high_reload;
     }
+}
+
+// Whether T1's low or high half counts under T1CNT `cnt`: the 16-bit
+// counter runs both halves on the low half's bit.
+bool t1_low_runs(std::uint8_t cnt) {
+    return (cnt & 0x40) != 0;
+}
+bool t1_high_runs(std::uint8_t cnt) {
+    return (cnt & 0x80) != 0 || (cnt & 0x60) == 0x60;
 }
 
 void write_ocr(vmu_cpu& cpu, std::uint8_t value) {
@@ -97,14 +106,31 @@ bool write_elsewhere(vmu_cpu& cpu, std::uint16_t address, std::uint8_t value) {
             write_ocr(cpu, value);
             return true;
         case vmu_sfr("T0CNT"):
-            start_timers(sfr_at(cpu, address), value, cpu.t0l, cpu.t0h,
-                         sfr_at(cpu, vmu_sfr("T0LR")), sfr_at(cpu, vmu_sfr("T0HR")));
+            load_timers(static_cast<std::uint8_t>(value & ~sfr_at(cpu, address)), value, cpu.t0l,
+                        cpu.t0h, sfr_at(cpu, vmu_sfr("T0LR")), sfr_at(cpu, vmu_sfr("T0HR")));
             return false;
         case vmu_sfr("T1CNT"):
-            start_timers(sfr_at(cpu, address), value, cpu.t1l, cpu.t1h,
-                         sfr_at(cpu, vmu_sfr("T1LR")), sfr_at(cpu, vmu_sfr("T1HR")));
+            // T1 loads its reloads when it starts and when it stops: stopped
+            // after a write to T1L it reads what was written (measured on a
+            // card by the authors of a timer test program).
+            load_timers(static_cast<std::uint8_t>(value ^ sfr_at(cpu, address)),
+                        static_cast<std::uint8_t>(value | sfr_at(cpu, address)), cpu.t1l, cpu.t1h,
+                        sfr_at(cpu, vmu_sfr("T1LR")), sfr_at(cpu, vmu_sfr("T1HR")));
             t1_started(cpu, sfr_at(cpu, address), value);
             return false;
+        case vmu_sfr("T1L"):
+            // The reload; a stopped half's counter takes it too.
+            sfr_at(cpu, address) = value;
+            if (!t1_low_runs(sfr_at(cpu, vmu_sfr("T1CNT")))) {
+                cpu.t1l = value;
+            }
+            return true;
+        case vmu_sfr("T1H"):
+            sfr_at(cpu, address) = value;
+            if (!t1_high_runs(sfr_at(cpu, vmu_sfr("T1CNT")))) {
+                cpu.t1h = value;
+            }
+            return true;
         case vmu_sfr("T0L"):
             cpu.t0l = value;  // T0's counters are set directly; T0LR and T0HR reload
             return true;
@@ -245,6 +271,12 @@ void sfr_write(vmu_cpu& cpu, std::uint16_t address, std::uint8_t value) {
     }
     if (address == vmu_sfr("VTRBF")) {
         work_ram_accessed(cpu);
+    } else if (address >= vmu_sfr("PCON") && address <= vmu_sfr("IP")) {
+        static_assert(vmu_sfr("IE") == vmu_sfr("PCON") + 1 && vmu_sfr("IP") == vmu_sfr("IE") + 1);
+        // A write of PCON, IE or IP takes up no interrupt after it, as
+        // RETI; the other interrupt registers do not hold one off (both
+        // measured on a card by the authors of an interrupt test program).
+        cpu.hold_off = true;
     }
 }
 
@@ -278,7 +310,6 @@ void vmu_cpu_reset(vmu_cpu& cpu) {
     cpu.cycle_ps = vmu_cpu_cycle_ps(cpu);
     cpu.t0l = cpu.t0h = cpu.t1l = cpu.t1h = 0;
     cpu.t0_prescale = 0;
-    cpu.t1_prescale = 0;
     cpu.t1lc = cpu.t1hc = 0;
     cpu.base_timer_ps = 0;
     base_timer_retime(cpu);
@@ -288,7 +319,9 @@ void vmu_cpu_reset(vmu_cpu& cpu) {
     cpu.p7_pins = 0x00;
     cpu.rom_source = false;
     cpu.serving = 0;
-    cpu.after_reti = false;
+    cpu.pending_vector = 0;
+    cpu.pending_level = 0;
+    cpu.hold_off = false;
     cpu.state = vmu_cpu_state::running;
     cpu.fault.clear();
     cpu.fault_pc = 0;

@@ -101,7 +101,8 @@ inline constexpr vmu_sfr_info vmu_sfr_infos[] = {
 };
 
 /// A second name for a register's address: T1's counters read as the
-/// counter and are written as the reload value.
+/// counter and are written as the reload value (and as the counter of a
+/// stopped half).
 struct vmu_sfr_alias {
     std::string_view name;
     std::uint16_t address;

@@ -1,6 +1,6 @@
 // Time: the timers T0 and T1 and the base timer counting with the clock.
 //
-// T0 counts once every 256 - T0PRR cycles, T1 once every 2 cycles, each half
+// T0 counts once every 256 - T0PRR cycles, T1 once every cycle, each half
 // as an 8-bit counter or, with bit 5 of its control register, both halves as
 // one 16-bit counter. A counter that overflows reloads and raises its flag
 // (bit 1 for the low half, bit 3 for the high half or the 16-bit counter);
@@ -117,19 +117,15 @@ void count_t0_t1(vmu_cpu& cpu, unsigned cycles) {
     }
     std::uint8_t& t1cnt = sfr_at(cpu, vmu_sfr("T1CNT"));
     if ((t1cnt & 0xC0) != 0) {
-        const unsigned prescale = cpu.t1_prescale + cycles;
-        cpu.t1_prescale = static_cast<std::uint8_t>(prescale & 1);
-        if (prescale >= 2) {
-            const overflows happened =
-                count_timer(t1cnt, cpu.t1l, cpu.t1h, sfr_at(cpu, vmu_sfr("T1LR")),
-                            sfr_at(cpu, vmu_sfr("T1HR")), prescale >> 1);
-            if ((t1cnt & 0x10) != 0) {
-                if (happened.low) {
-                    cpu.t1lc = sfr_at(cpu, vmu_sfr("T1LC"));
-                }
-                if (happened.high) {
-                    cpu.t1hc = sfr_at(cpu, vmu_sfr("T1HC"));
-                }
+        const overflows happened =
+            count_timer(t1cnt, cpu.t1l, cpu.t1h, sfr_at(cpu, vmu_sfr("T1LR")),
+                        sfr_at(cpu, vmu_sfr("T1HR")), cycles);
+        if ((t1cnt & 0x10) != 0) {
+            if (happened.low) {
+                cpu.t1lc = sfr_at(cpu, vmu_sfr("T1LC"));
+            }
+            if (happened.high) {
+                cpu.t1hc = sfr_at(cpu, vmu_sfr("T1HC"));
             }
         }
     }

@@ -39,13 +39,28 @@ void sio_pins_changed(vmu_cpu& cpu, std::uint8_t before);
 /// (ports.cpp).
 void raise_level_requests(vmu_cpu& cpu);
 
-/// Counts T0, T1, the base timer and the serial ports on by `cycles`, and
-/// keeps level requests raised. Inline: it runs after every instruction, and
-/// mostly finds nothing to do.
-inline void timers_advance(vmu_cpu& cpu, unsigned cycles) {
-    if (((sfr_at(cpu, vmu_sfr("T0CNT")) | sfr_at(cpu, vmu_sfr("T1CNT"))) & 0xC0) != 0) {
-        count_t0_t1(cpu, cycles);
+/// Counts T0 and T1 on by `cycles` while either runs. Inline: it runs in
+/// every instruction, and mostly finds nothing to do.
+inline void timers_count(vmu_cpu& cpu, unsigned cycles) {
+    const std::uint8_t t0cnt = sfr_at(cpu, vmu_sfr("T0CNT"));
+    const std::uint8_t t1cnt = sfr_at(cpu, vmu_sfr("T1CNT"));
+    if (((t0cnt | t1cnt) & 0xC0) == 0) {
+        return;
     }
+    // The usual cycle: T0 stopped, T1's halves counting apart, neither about
+    // to overflow.
+    if (cycles == 1 && (t0cnt & 0xC0) == 0 && (t1cnt & 0x20) == 0 && cpu.t1l != 0xFF &&
+        cpu.t1h != 0xFF) {
+        cpu.t1l = static_cast<std::uint8_t>(cpu.t1l + ((t1cnt >> 6) & 1));
+        cpu.t1h = static_cast<std::uint8_t>(cpu.t1h + (t1cnt >> 7));
+        return;
+    }
+    count_t0_t1(cpu, cycles);
+}
+
+/// Counts the base timer and the serial ports on by `cycles`, and keeps
+/// level requests raised. Inline, as timers_count.
+inline void units_advance(vmu_cpu& cpu, unsigned cycles) {
     if ((sfr_at(cpu, vmu_sfr("BTCR")) & 0x40) != 0) {
         const std::uint64_t since = cpu.base_timer_ps;
         cpu.base_timer_ps += static_cast<std::uint64_t>(cycles) * cpu.cycle_ps;

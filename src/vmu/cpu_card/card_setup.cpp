@@ -31,10 +31,7 @@ void widen_user_area(card_image& card, const card_layout& layout) {
 
 // A name no entry of the card has: the game is placed under it, then gets
 // its own name back, which a data file of the card may share.
-std::string unused_name(const card_image& card) {
-    card_layout layout;
-    std::string reason;
-    card_read_layout(card, layout, reason);
+std::string unused_name(const card_image& card, const card_layout& layout) {
     const std::vector<card_file> files = card_files(card, layout);
     for (unsigned n = 0;; ++n) {  // a card has at most a few hundred entries
         std::string name = "ASIDE" + std::to_string(n);
@@ -47,15 +44,16 @@ std::string unused_name(const card_image& card) {
 // Puts a game that was set aside back as an ordinary file elsewhere, then
 // gives it back its own entry: type, protection, name and stamp as found.
 bool put_back(card_image& card, const set_aside& game, std::string& reason) {
+    card_layout layout;
+    if (!card_read_layout_to_write(card, layout, reason))
+        return false;
     card_new_file file;
-    file.name = unused_name(card);
+    file.name = unused_name(card, layout);
     file.content = game.content;
     file.stamp = save_stamp{2000, 1, 1, 0, 0, 0};
     std::size_t slot = 0;
     if (!card_add(card, file, slot, reason))
         return false;
-    card_layout layout;
-    card_read_layout(card, layout, reason);
     card_file entry = game.entry;
     entry.slot = slot;
     entry.first_block = card_read_entry(card, layout, slot).first_block;
@@ -67,7 +65,7 @@ bool put_back(card_image& card, const set_aside& game, std::string& reason) {
 
 bool cpu_card_install(card_image& card, std::span<const std::uint8_t> sender, std::string& reason) {
     card_layout layout;
-    if (!card_read_layout(card, layout, reason))
+    if (!card_read_layout_to_write(card, layout, reason))
         return false;
     std::vector<set_aside> games;
     for (const card_file& file : card_files(card, layout)) {

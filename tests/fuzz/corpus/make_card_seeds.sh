@@ -4,7 +4,8 @@
 # blank card in each order; a card of many files with holes where some were
 # removed, and a game; and the layouts of other tools' cards that the tests
 # hold to: the directory named by its lowest block, blocks 200 to 240 marked
-# taken, an unlocked user area.
+# taken, an unlocked user area; and the card of many files with a lie for
+# its root.
 #
 #   tests/fuzz/corpus/make_card_seeds.sh [BUILD_DIR]    (default: build)
 set -euo pipefail
@@ -49,7 +50,11 @@ for block in $(seq 200 240); do
         status=none
 done
 
+# A lie for the root past the card (card_fuzz.cpp): the directory one block
+# down.
+{ cat many.bin; printf '\x01\xfc\x00'; } >lie.bin
+
 mkdir -p "$here/card"
-for seed in blank.bin blank.dcm many.bin lowest.bin unlocked.bin marked.bin; do
+for seed in blank.bin blank.dcm many.bin lowest.bin unlocked.bin marked.bin lie.bin; do
     cp "$seed" "$here/card/${seed%.*}-${seed##*.}"
 done
