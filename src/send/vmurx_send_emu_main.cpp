@@ -47,7 +47,7 @@ int main(int argc, char* argv[]) {
     }
     const std::string usage = send_usage("vmurx-send-emu", "[card options] --");
     copy_receive& card = options().card;
-    if (card.image_path.empty()) {
+    if (options().image_path.empty()) {
         // vmurx-send's own help needs no card; anything else does.
         send_command_line cl;
         const int tool_argc = static_cast<int>(tool_argv.size()) - 1;

@@ -38,12 +38,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "card/card_disk.h"
 #include "card/card_image.h"
 #include "vmu/card_time.h"
 #include "vmu/soft_card.h"
@@ -99,11 +98,12 @@ enum class receive_phase {
 /// Reset it by assigning a fresh record.
 struct copy_receive {
     receive_config config;
-    card_image image;        // the card's flash
-    std::string image_path;  // where the image is stored when it changes; empty: memory only
-    // The image file held under its lock from the start, so that no other
-    // program changes it meanwhile; null: stored without holding it.
-    std::shared_ptr<const card_held> held;
+    card_image image;  // the card's flash
+    /// Stores the image when the last frame changes it, as the card writes
+    /// its flash: false with the reason when it cannot, and the card refuses
+    /// the frame. The program that runs the card writes the file; null: the
+    /// image stays in memory.
+    std::function<bool(const card_image& image, std::string& reason)> store;
     copy_pc_time pc;  // counting mode only
 
     // The card's time and what it does next.
