@@ -3,13 +3,14 @@
 // The scripted card counts status reads and never sees the PC's delay unit,
 // so the unit is the bare loop (unless VMURX_DELAY_US, which vmurx_main reads,
 // says otherwise). The card's own Copy times the PC's levels by the delay
-// floor: counting, it charges each unit the floor in its own time, and the
-// tool need not wait at all; in real time the unit lasts the floor as on a
-// real port. The processor card in real time, too, needs the PC's levels as
-// long as on real hardware.
+// floor: counting, the backend tells it each unit, which it charges the
+// floor in its own time, and the tool does not wait; in real time the unit
+// lasts the floor as on a real port. The processor card in real time, too,
+// needs the PC's levels as long as on real hardware.
 #include "emu/emu_card.h"
 
 #include "emu/emu_cpu.h"
+#include "files/atomic_write.h"
 #include "files/text.h"
 #include "lpt/byte_exchange.h"
 #include "platform/emu/emu_platform.h"
@@ -25,14 +26,8 @@ vmu_cpu_card& cpu_card() {
 // wait for the PC (six base-timer ticks, at most 3 s).
 constexpr std::int64_t COPY_RUN_ON_PS = 4'000'000'000'000;
 
-// Counting, the card's own Copy keeps the PC's time itself.
-void no_wait() {}
-
 void put_copy_card(emu_options& options) {
-    options.copy.pc.floor_us = delay_floor_us;
     set_delay_floor_us(DEFAULT_DELAY_FLOOR_US);
-    if (!options.realtime)
-        set_delay_function(no_wait);
     emu_use_copy_card(options.copy);
 }
 
@@ -51,7 +46,6 @@ bool emu_put_card(emu_options& options, std::string& error) {
         case emu_card::cpu:
             if (!emu_prepare_cpu_card(options.cpu, cpu_card(), options.cpu.note, error))
                 return false;
-            cpu_card().delay_floor_us = delay_floor_us;
             emu_use_cpu_card(cpu_card());
             set_delay_floor_us(options.realtime ? DEFAULT_DELAY_FLOOR_US : 0);
             return true;
@@ -78,4 +72,20 @@ void emu_show_card(emu_options& options, const char* program, std::FILE* out) {
     // Notes name files as the card holds them: any bytes.
     for (const std::string& note : card.notes)
         std::fprintf(out, "%s: the card: %s\n", program, printable(note).c_str());
+}
+
+bool emu_write_report(const emu_options& options, const char* program) {
+    const vmu_realtime* card = emu_realtime_ran();
+    if (options.report_path.empty() || card == nullptr)
+        return true;
+    const std::string text = vmu_realtime_report(*card);
+    file_error error;
+    if (write_files_atomically({{options.report_path, {text.begin(), text.end()}, {}}},
+                               options.replace_report, error)) {
+        return true;
+    }
+    std::fprintf(stderr, "%s: --report %s: %s%s\n", program, printable(error.object).c_str(),
+                 error.reason.c_str(),
+                 error.cause == file_failure::exists ? " (use --force to replace it)" : "");
+    return false;
 }

@@ -22,3 +22,9 @@ bool emu_put_card(emu_options& options, std::string& error);
 /// processor card's screen and pins. Nothing for the scripted card. On
 /// `out`, after standard output is flushed.
 void emu_show_card(emu_options& options, const char* program, std::FILE* out);
+
+/// After the run: the real-time scripted card's report, where --report names
+/// a file and the card ran, written as every output is (files/): an existing
+/// file only with --force, never through a symbolic link. False, with the
+/// reason on standard error begun with `program`, when it could not be.
+bool emu_write_report(const emu_options& options, const char* program);

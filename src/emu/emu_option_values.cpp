@@ -56,7 +56,7 @@ bool emu_set_switch(emu_reading& r, const emu_arg& a, std::string& error) {
             r.options.realtime = true;
             break;
         case EMU_FORCE:
-            r.options.realtime_config.replace_report = true;
+            r.options.replace_report = true;
             break;
         case EMU_NO_RAISE:
             r.options.realtime_config.raise_tool = false;
@@ -78,7 +78,7 @@ bool emu_set_path(emu_reading& r, const emu_arg& a, std::string&) {
         r.request.source = a.value;
         r.request.source_is_card = a.id == EMU_CARD;
     } else if (a.id == EMU_REPORT) {
-        r.options.realtime_config.report_path = a.value;
+        r.options.report_path = a.value;
     } else {  // EMU_SENDER
         r.options.cpu.sender_path = a.value;
     }

@@ -50,6 +50,8 @@ struct emu_options {
     emu_card card = emu_card::copy;
     bool realtime = false;  // --realtime: keep real time on a thread of its own
     vmu_realtime_config realtime_config;
+    std::string report_path;  // --report: where the real-time card's report goes; empty: nowhere
+    bool replace_report = false;  // --force: an existing report (a regular file only) is replaced
     /// The card's own Copy, configured and given its frames by the options.
     copy_card copy;
     emu_cpu_options cpu;

@@ -130,7 +130,7 @@ std::string take_options(const cli_parsed& parsed, receive_options& options, std
     return "";
 }
 
-// The card image: read, and a card.
+// The card image: read, and a card, stored when the last frame changes it.
 bool load_image(const std::string& path, copy_receive& card, std::string& error) {
     // Held from here to the last frame's write, as every program that
     // changes a card holds it: another program's change meanwhile is never
@@ -142,14 +142,19 @@ bool load_image(const std::string& path, copy_receive& card, std::string& error)
         return false;
     }
     card.image = held->card;
-    card.held = std::move(held);
+    card.store = [held](const card_image& image, std::string& reason) {
+        file_error failure;
+        if (card_store_held(*held, image, failure))
+            return true;
+        reason = failure.reason;
+        return false;
+    };
     card_layout layout;
     std::string reason;
     if (!card_read_layout(card.image, layout, reason)) {
         error = "--card " + path + ": not a card: " + reason;
         return false;
     }
-    card.image_path = path;
     return true;
 }
 
@@ -183,6 +188,7 @@ bool receive_parse_options(const std::vector<std::string>& args, receive_options
     error = take_options(parsed, options, image);
     if (error.empty() && image.empty())
         error = NO_CARD;
+    options.image_path = image;
     return error.empty() && load_image(image, options.card, error);
 }
 
@@ -213,6 +219,7 @@ int receive_split_command_line(int argc, char* argv[], receive_options& options,
     if (std::string error = take_options(parsed, options, image); !error.empty())
         return cli_usage_error(program(), error);
     std::string error;
+    options.image_path = image;
     if (!image.empty() && !load_image(image, options.card, error)) {
         std::fprintf(stderr, "%s: %s\n", program().name, printable(error).c_str());
         return CLI_USAGE;

@@ -12,7 +12,8 @@
 #include "vmu/vmu_realtime.h"
 
 struct receive_options {
-    copy_receive card;  // its image loaded, its configuration set
+    copy_receive card;       // its image loaded, its configuration set
+    std::string image_path;  // --card: the image, held from its reading to the last frame's store
     bool realtime = false;
     vmu_realtime_config realtime_config;  // raise_tool: whether the tool raises itself
     std::vector<std::string> operands;    // the words for vmurx-send before "--"
@@ -33,7 +34,7 @@ bool receive_parse_options(const std::vector<std::string>& args, receive_options
 /// option, what follows "--", a null pointer). Returns -1 to go on, or the
 /// status to exit with: 0 after the help or the version, 2 after a wrong
 /// card option (with the usage) or an image that cannot be used (without).
-/// Without --card it goes on with no image (card.image_path empty), so that
+/// Without --card it goes on with no image (image_path empty), so that
 /// vmurx-send may print its own help; the caller then ends with
 /// receive_no_card().
 int receive_split_command_line(int argc, char* argv[], receive_options& options,

@@ -23,14 +23,14 @@ emu_options& options() {
     return chosen;
 }
 
-// The tool ends the process itself, so the card is shown on the way out. The
-// real-time card's report is an output like the received file, so a run
-// whose report could not be written ends with status 1 even where the
-// transfer succeeded; the reason went to standard error when the port was
-// released.
+// The tool ends the process itself, so the card's report is written and the
+// card shown on the way out. The report is an output like the received file,
+// so a run whose report could not be written ends with status 1 even where
+// the transfer succeeded.
 void end_emu_run(int status) {
+    const bool reported = emu_write_report(options(), "vmurx-emu");
     emu_show_card(options(), "vmurx-emu", stderr);
-    std::exit(status == 0 && emu_report_failed() ? 1 : status);
+    std::exit(status == 0 && !reported ? 1 : status);
 }
 
 }  // namespace

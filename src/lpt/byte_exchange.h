@@ -7,11 +7,9 @@
 #include <cstdint>
 
 #include "cable/cable.h"
+#include "platform/platform.h"
 
 struct lpt_port;
-
-/// Iterations of the empty loop that makes one delay unit.
-inline constexpr unsigned DELAY_LOOPS = 10'766;
 
 /// Timeouts count in units of POLLS_PER_UNIT status reads; below 1 means
 /// DEFAULT_TIMEOUT. Only the fuzz build sets a smaller unit (VMURX_POLLS_PER_UNIT),
@@ -63,15 +61,9 @@ void lpt_delay();
 using delay_function = void (*)();
 void set_delay_function(delay_function delay);
 
-/// The tool's delay unit: lpt_delay_loop, then, when less than the delay
-/// floor has passed since the unit began, a spin on the monotonic clock
-/// until it has. No sleep and no system call where the C library reads the
-/// clock in user space.
+/// The tool's delay unit: the platform's (port_delay_unit) with the delay
+/// floor in use.
 void lpt_delay_unit();
-
-/// The bare loop: DELAY_LOOPS iterations of an empty loop, whose length
-/// follows the speed of the processor.
-void lpt_delay_loop();
 
 /// The first call after lpt_open waits for the ready signal and gives
 /// READY_BYTE; every later call receives one byte (0 to 255). Either gives

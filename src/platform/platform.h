@@ -32,3 +32,14 @@ void unmask_interrupts();
 
 /// Waits at least `milliseconds`.
 void sleep_ms(unsigned milliseconds);
+
+/// Iterations of the empty loop that makes one delay unit on a real machine.
+inline constexpr unsigned DELAY_LOOPS = 10'766;
+
+/// One delay unit of the link, the time the PC holds a level it sends on D0
+/// and the lead before a sent byte, called for every unit in order. On a real
+/// machine: DELAY_LOOPS iterations of an empty loop, then a spin on the
+/// monotonic clock until at least `floor_us` has passed since the unit began
+/// (0: the bare loop). A software card that counts time is told the unit
+/// instead, and nothing need wait.
+void port_delay_unit(unsigned floor_us);

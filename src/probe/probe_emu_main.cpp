@@ -45,5 +45,6 @@ int main(int argc, char* argv[]) {
     const int probe_status =
         probe_main("vmurx-probe-emu", "[VMU options] --", static_cast<int>(probe_argv.size()) - 1,
                    probe_argv.data(), {describe_software_card});
-    return probe_status == 0 && emu_report_failed() ? 1 : probe_status;
+    const bool reported = emu_write_report(options, "vmurx-probe-emu");
+    return probe_status == 0 && !reported ? 1 : probe_status;
 }

@@ -43,7 +43,7 @@ double measure_delay_unit_us() {
     for (int batch = 0; batch < BATCHES; ++batch) {
         const std::int64_t start = monotonic_ns();
         for (int i = 0; i < DELAYS; ++i)
-            lpt_delay_loop();
+            port_delay_unit(0);
         shortest = std::min(shortest, monotonic_ns() - start);
     }
     return static_cast<double>(shortest) / DELAYS / 1'000.0;

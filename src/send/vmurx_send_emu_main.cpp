@@ -22,10 +22,6 @@ receive_options& options() {
     return chosen;
 }
 
-// Counting, the card keeps the PC's time itself: a delay unit costs the
-// floor in the card's time, and the tool need not wait at all.
-void no_wait() {}
-
 // What the card does once the tool is done: long enough to show where a
 // user would find it.
 constexpr std::int64_t RUN_ON_PS = 1'000 * PS_PER_MS;
@@ -51,7 +47,7 @@ int main(int argc, char* argv[]) {
     }
     const std::string usage = send_usage("vmurx-send-emu", "[card options] --");
     copy_receive& card = options().card;
-    if (card.image_path.empty()) {
+    if (options().image_path.empty()) {
         // vmurx-send's own help needs no card; anything else does.
         send_command_line cl;
         const int tool_argc = static_cast<int>(tool_argv.size()) - 1;
@@ -61,12 +57,10 @@ int main(int argc, char* argv[]) {
         }
         return receive_no_card();
     }
-    card.pc.floor_us = delay_floor_us;
-    if (options().realtime) {
+    // Counting, the backend tells the card each delay unit, which costs the
+    // floor in the card's time, and the tool does not wait.
+    if (options().realtime)
         emu_use_realtime(options().realtime_config);
-    } else {
-        set_delay_function(no_wait);
-    }
     emu_use_receive_card(card);
     const int status = send_main(static_cast<int>(tool_argv.size()) - 1, tool_argv.data(), usage);
     if (card.started) {

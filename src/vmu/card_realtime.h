@@ -1,57 +1,30 @@
-// A card model that keeps its time in picoseconds, run in real time: the
-// model on a thread of its own, its time paced by the monotonic clock
-// instead of counted from the tool's accesses. It shows what counting
-// cannot: whether the tool, polling as fast as it can on this machine,
-// follows the card's levels as they really last and answers within the
-// card's half bit, and whether its work between frames fits the card's gaps.
-// The card's own file manager runs so, sending (copy_card) and receiving
-// (copy_receive).
+// A software card run in real time: the card on a thread of its own, its
+// time paced by the monotonic clock instead of counted from the tool's
+// accesses. It shows what counting cannot: whether the tool, polling as fast
+// as it can on this machine, follows the card's levels as they really last
+// and answers within the card's half bit, and whether its work between
+// frames fits the card's gaps. Every card of soft_card.h runs so: the card's
+// own file manager sending (copy_card) and receiving (copy_receive), and the
+// processor card (cpu_card).
 //
 // The tool and the card share, as atomics only, the status register (the
 // card stores it when a line changes, the tool loads it on every read) and a
-// ring of the PC's data writes (one store per write).
+// ring of the PC's data writes (one store per write), so that the card takes
+// every level the PC held, in order, even after its thread was paused.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <thread>
 
+#include "vmu/soft_card.h"
 #include "vmu/write_ring.h"
-
-/// What the thread needs of a card: the card's record and the functions
-/// over it. The card keeps its present time and the time of its next event.
-struct timed_card {
-    void* card = nullptr;
-    void (*set_data)(void* card, std::uint8_t value) = nullptr;
-    std::uint8_t (*status_lines)(const void* card) = nullptr;
-    bool (*finished)(const void* card) = nullptr;  // no event will come
-    std::int64_t (*now_ps)(const void* card) = nullptr;
-    std::int64_t (*next_event_ps)(const void* card) = nullptr;
-    void (*run_to)(void* card, std::int64_t until_ps) = nullptr;
-};
-
-/// The timed_card of a record `Card` that keeps its time in fields now_ps
-/// and next_event_ps, with its functions.
-template <typename Card, void (*SetData)(Card&, std::uint8_t),
-          std::uint8_t (*StatusLines)(const Card&), bool (*Finished)(const Card&),
-          void (*RunTo)(Card&, std::int64_t)>
-timed_card timed_card_of(Card& card) {
-    timed_card timed;
-    timed.card = &card;
-    timed.set_data = [](void* c, std::uint8_t value) { SetData(*static_cast<Card*>(c), value); };
-    timed.status_lines = [](const void* c) { return StatusLines(*static_cast<const Card*>(c)); };
-    timed.finished = [](const void* c) { return Finished(*static_cast<const Card*>(c)); };
-    timed.now_ps = [](const void* c) { return static_cast<const Card*>(c)->now_ps; };
-    timed.next_event_ps = [](const void* c) { return static_cast<const Card*>(c)->next_event_ps; };
-    timed.run_to = [](void* c, std::int64_t until_ps) { RunTo(*static_cast<Card*>(c), until_ps); };
-    return timed;
-}
 
 struct card_realtime {
     /// Called first on the card's thread, to raise its scheduling; nothing
     /// when null.
     void (*prepare_thread)() = nullptr;
-    timed_card card;
+    soft_card* card = nullptr;
 
     alignas(64) std::atomic<std::uint8_t> status{0xFF};
     write_ring writes;
@@ -79,7 +52,7 @@ inline void card_realtime_write(card_realtime& rt, std::uint8_t value) {
 
 /// Starts the card's thread on `card` (started, and with room reserved for
 /// what it records), which it owns until card_realtime_stop.
-void card_realtime_start(card_realtime& rt, const timed_card& card);
+void card_realtime_start(card_realtime& rt, soft_card& card);
 
 /// Stops and joins the card's thread. Does nothing when it is not running.
 void card_realtime_stop(card_realtime& rt);

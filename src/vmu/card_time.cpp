@@ -17,10 +17,6 @@ std::string card_hex_byte(std::uint8_t value) {
     return text;
 }
 
-std::int64_t pc_delay_unit_ps(const copy_pc_time& pc) {
-    return pc.floor_us != nullptr ? std::int64_t{pc.floor_us()} * PS_PER_US : pc.delay_ps;
-}
-
 std::int64_t pc_access_time(copy_pc_time& pc, std::int64_t now_ps, std::int64_t cost_ps) {
     return pc_pause_apply(pc.pause, now_ps + cost_ps);
 }

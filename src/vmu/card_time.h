@@ -22,20 +22,11 @@ std::int64_t card_next_tick(std::int64_t phase_ps, std::int64_t ps);
 std::string card_hex_byte(std::uint8_t value);
 
 /// What the PC's accesses cost in the card's time, when the card counts time
-/// by them instead of by a clock.
+/// by them instead of by a clock; a delay unit of the PC costs its floor.
 struct copy_pc_time {
     std::int64_t access_ps = 2'000'000;  // one status read or data write
-    std::int64_t delay_ps = 50'000'000;  // one delay unit of the PC (its floor)
-    /// The PC's delay floor in µs, asked at every write the PC sends a bit
-    /// with (the floor may change after the card was set up); null:
-    /// delay_ps.
-    unsigned (*floor_us)() = nullptr;
-    pc_pause pause;        // the PC's own pauses, if any
-    bool sending = false;  // the last access was a bit the PC sent
+    pc_pause pause;                      // the PC's own pauses, if any
 };
-
-/// One delay unit of the PC in the card's time.
-std::int64_t pc_delay_unit_ps(const copy_pc_time& pc);
 
 /// The card's time of a PC access that costs `cost_ps` from `now_ps`, later
 /// by a pause of the PC that falls due before it.

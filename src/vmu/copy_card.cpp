@@ -288,11 +288,6 @@ void copy_card_reserve(copy_card& card) {
     card.notes.reserve(4);
 }
 
-timed_card copy_card_timed(copy_card& card) {
-    return timed_card_of<copy_card, copy_card_set_data, copy_card_status_lines, copy_card_finished,
-                         copy_card_run_to>(card);
-}
-
 void copy_card_start(copy_card& card) {
     card.started = true;
     card.now_ps = 0;
@@ -343,7 +338,6 @@ void pc_access(copy_card& card, std::int64_t cost_ps) {
 }  // namespace
 
 std::uint8_t copy_card_status_read(copy_card& card) {
-    card.pc.sending = false;
     pc_access(card, card.pc.access_ps);
     if (card.answered_ps >= 0) {
         card.longest_turn_ps = std::max(card.longest_turn_ps, card.now_ps - card.answered_ps);
@@ -353,22 +347,12 @@ std::uint8_t copy_card_status_read(copy_card& card) {
 }
 
 void copy_card_data_write(copy_card& card, std::uint8_t value) {
-    const bool clock_moved = ((card.data ^ value) & DATA_SEND_CLOCK) != 0;
-    if (!clock_moved) {
-        card.pc.sending = false;
-        pc_access(card, card.pc.access_ps);
-        copy_card_set_data(card, value);
-        return;
-    }
-    // A bit the PC sends: the units it waits before a byte's first bit, the
-    // write, then the unit it holds the level.
-    const std::int64_t delay_ps = pc_delay_unit_ps(card.pc);
-    if (!card.pc.sending)
-        pc_access(card, SEND_LEAD_DELAYS * delay_ps);
-    card.pc.sending = true;
     pc_access(card, card.pc.access_ps);
     copy_card_set_data(card, value);
-    pc_access(card, delay_ps);
+}
+
+void copy_card_delay(copy_card& card, unsigned floor_us) {
+    pc_access(card, std::int64_t{floor_us} * PS_PER_US);
 }
 
 void copy_card_sleep(copy_card& card, unsigned milliseconds) {

@@ -38,8 +38,8 @@
 #include <string>
 #include <vector>
 
-#include "vmu/card_realtime.h"
 #include "vmu/card_time.h"
+#include "vmu/soft_card.h"
 #include "vmu/vmu_sim.h"
 
 /// What the card's screen shows: the file manager's messages around Copy.
@@ -171,13 +171,8 @@ std::int64_t copy_card_cycle_ps(const copy_card& card);
 /// the card.
 void copy_card_reserve(copy_card& card);
 
-/// The card, for the real-time thread of card_realtime.h.
-timed_card copy_card_timed(copy_card& card);
-
-// Counting mode: the card's time is what the PC's accesses cost (`pc`), so
-// the same tool run gives the same card run. A bit the PC sends costs its
-// write and the delay unit it holds the level; the first bit of a byte also
-// the units the PC waits before it.
+// Counting mode: the card's time is what the PC's accesses cost (`pc`) and
+// the delay units it waits, so the same tool run gives the same card run.
 
 /// The PC reads the status register.
 std::uint8_t copy_card_status_read(copy_card& card);
@@ -185,5 +180,31 @@ std::uint8_t copy_card_status_read(copy_card& card);
 /// The PC writes the data register.
 void copy_card_data_write(copy_card& card, std::uint8_t value);
 
+/// The PC waits one delay unit whose floor is `floor_us`: the card's time
+/// moves on by the floor.
+void copy_card_delay(copy_card& card, unsigned floor_us);
+
 /// The PC sleeps.
 void copy_card_sleep(copy_card& card, unsigned milliseconds);
+
+/// The card behind the one interface of the software cards.
+struct copy_card_soft final : soft_card {
+    copy_card& card;
+    explicit copy_card_soft(copy_card& c) : card(c) {}
+
+    void start() override { copy_card_start(card); }
+    void reserve() override { copy_card_reserve(card); }
+    std::uint8_t status_read() override { return copy_card_status_read(card); }
+    void data_write(std::uint8_t value) override { copy_card_data_write(card, value); }
+    void delay(unsigned floor_us) override { copy_card_delay(card, floor_us); }
+    void sleep(unsigned milliseconds) override { copy_card_sleep(card, milliseconds); }
+    [[nodiscard]] card_ps now() const override { return card.now_ps; }
+    [[nodiscard]] card_ps next_event() const override { return card.next_event_ps; }
+    void run_to(card_ps until) override { copy_card_run_to(card, until); }
+    void set_data(std::uint8_t value) override { copy_card_set_data(card, value); }
+    [[nodiscard]] std::uint8_t status_lines() const override {
+        return copy_card_status_lines(card);
+    }
+    [[nodiscard]] bool finished() const override { return copy_card_finished(card); }
+    [[nodiscard]] card_ps read_cost() const override { return card.pc.access_ps; }
+};

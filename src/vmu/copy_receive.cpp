@@ -277,11 +277,6 @@ void copy_receive_reserve(copy_receive& card) {
     card.notes.reserve(8);
 }
 
-timed_card copy_receive_timed(copy_receive& card) {
-    return timed_card_of<copy_receive, copy_receive_set_data, copy_receive_status_lines,
-                         copy_receive_finished, copy_receive_run_to>(card);
-}
-
 namespace {
 
 void pc_access(copy_receive& card, std::int64_t cost_ps) {
@@ -296,20 +291,12 @@ std::uint8_t copy_receive_status_read(copy_receive& card) {
 }
 
 void copy_receive_data_write(copy_receive& card, std::uint8_t value) {
-    const bool clock_moved = ((card.data ^ value) & DATA_SEND_CLOCK) != 0;
-    if (!clock_moved) {
-        pc_access(card, card.pc.access_ps);
-        copy_receive_set_data(card, value);
-        return;
-    }
-    // A bit the PC sends: before the first of a byte the units it waits,
-    // then the write and the unit it holds the level.
-    const std::int64_t unit_ps = pc_delay_unit_ps(card.pc);
-    if ((value & DATA_SEND_CLOCK) == 0 && card.pc_falls++ % 8 == 0)
-        pc_access(card, SEND_LEAD_DELAYS * unit_ps);
     pc_access(card, card.pc.access_ps);
     copy_receive_set_data(card, value);
-    pc_access(card, unit_ps);
+}
+
+void copy_receive_delay(copy_receive& card, unsigned floor_us) {
+    pc_access(card, std::int64_t{floor_us} * PS_PER_US);
 }
 
 void copy_receive_sleep(copy_receive& card, unsigned milliseconds) {

@@ -38,15 +38,14 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "card/card_disk.h"
 #include "card/card_image.h"
-#include "vmu/card_realtime.h"
 #include "vmu/card_time.h"
+#include "vmu/soft_card.h"
 #include "vmu/vmu_sim.h"
 
 /// No event to come: the card waits for the PC.
@@ -99,11 +98,12 @@ enum class receive_phase {
 /// Reset it by assigning a fresh record.
 struct copy_receive {
     receive_config config;
-    card_image image;        // the card's flash
-    std::string image_path;  // where the image is stored when it changes; empty: memory only
-    // The image file held under its lock from the start, so that no other
-    // program changes it meanwhile; null: stored without holding it.
-    std::shared_ptr<const card_held> held;
+    card_image image;  // the card's flash
+    /// Stores the image when the last frame changes it, as the card writes
+    /// its flash: false with the reason when it cannot, and the card refuses
+    /// the frame. The program that runs the card writes the file; null: the
+    /// image stays in memory.
+    std::function<bool(const card_image& image, std::string& reason)> store;
     copy_pc_time pc;  // counting mode only
 
     // The card's time and what it does next.
@@ -145,7 +145,6 @@ struct copy_receive {
     std::int64_t bits_lost = 0;       // D0 rising while SIO1 was not armed
     std::int64_t answers_sent = 0;    // answer bytes begun
     std::vector<std::uint8_t> taken;  // every byte taken, in order
-    std::uint64_t pc_falls = 0;       // counting mode: falling edges of D0, eight a byte
     std::vector<std::string> notes;   // what happened, in words, for a report
 };
 
@@ -169,19 +168,18 @@ bool copy_receive_finished(const copy_receive& card);
 /// 255 blocks, so that no buffer grows while it runs in real time.
 void copy_receive_reserve(copy_receive& card);
 
-/// The card, for the real-time thread of card_realtime.h.
-timed_card copy_receive_timed(copy_receive& card);
-
-// Counting mode: the card's time is what the PC's accesses cost (`pc`), so
-// the same tool run gives the same card run. A write that moves D0 costs the
-// write and the delay unit the PC holds the level; the first falling edge of
-// each eight also the units the PC waits before a byte.
+// Counting mode: the card's time is what the PC's accesses cost (`pc`) and
+// the delay units it waits, so the same tool run gives the same card run.
 
 /// The PC reads the status register.
 std::uint8_t copy_receive_status_read(copy_receive& card);
 
 /// The PC writes the data register.
 void copy_receive_data_write(copy_receive& card, std::uint8_t value);
+
+/// The PC waits one delay unit whose floor is `floor_us`: the card's time
+/// moves on by the floor.
+void copy_receive_delay(copy_receive& card, unsigned floor_us);
 
 /// The PC sleeps.
 void copy_receive_sleep(copy_receive& card, unsigned milliseconds);
@@ -197,3 +195,25 @@ struct receive_verdict {
     std::int64_t work_cycles;
 };
 receive_verdict copy_receive_take_frame(copy_receive& card);
+
+/// The card behind the one interface of the software cards.
+struct copy_receive_soft final : soft_card {
+    copy_receive& card;
+    explicit copy_receive_soft(copy_receive& c) : card(c) {}
+
+    void start() override { copy_receive_start(card); }
+    void reserve() override { copy_receive_reserve(card); }
+    std::uint8_t status_read() override { return copy_receive_status_read(card); }
+    void data_write(std::uint8_t value) override { copy_receive_data_write(card, value); }
+    void delay(unsigned floor_us) override { copy_receive_delay(card, floor_us); }
+    void sleep(unsigned milliseconds) override { copy_receive_sleep(card, milliseconds); }
+    [[nodiscard]] card_ps now() const override { return card.now_ps; }
+    [[nodiscard]] card_ps next_event() const override { return card.next_event_ps; }
+    void run_to(card_ps until) override { copy_receive_run_to(card, until); }
+    void set_data(std::uint8_t value) override { copy_receive_set_data(card, value); }
+    [[nodiscard]] std::uint8_t status_lines() const override {
+        return copy_receive_status_lines(card);
+    }
+    [[nodiscard]] bool finished() const override { return copy_receive_finished(card); }
+    [[nodiscard]] card_ps read_cost() const override { return card.pc.access_ps; }
+};

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <span>
 
-#include "card/card_disk.h"
 #include "card/card_place.h"
 #include "vmu/copy_receive.h"
 
@@ -123,12 +122,9 @@ receive_verdict take_last(copy_receive& card) {
     entry.name = card.name;
     card_set_entry_tail(entry, card.directory);
     card_put_entry(written, layout, entry);
-    file_error error;
-    const bool stored =
-        card.image_path.empty() || (card.held ? card_store_held(*card.held, written, error)
-                                              : card_store(card.image_path, written, true, error));
-    if (!stored) {
-        return refuse(card, "cannot store the card image: " + error.reason,
+    std::string reason;
+    if (card.store && !card.store(written, reason)) {
+        return refuse(card, "cannot store the card image: " + reason,
                       LAST_WRITES * FLASH_WRITE_CYCLES);
     }
     card.image = std::move(written);

@@ -22,8 +22,6 @@
 
 #include "cable/cable.h"
 #include "clock/monotonic_clock.h"
-#include "clock/time_units.h"
-#include "files/atomic_write.h"
 
 namespace {
 
@@ -193,32 +191,6 @@ void run_card(vmu_realtime& rt) {
         rt.result.transfer_ns = t.finished_at - t.ready_at;
 }
 
-void write_report(vmu_realtime& rt) {
-    rt.report_error.reset();
-    if (rt.config.report_path.empty())
-        return;
-    const vmu_realtime_result& r = rt.result;
-    std::string text;
-    const auto line = [&text](const char* key, long long value) {
-        text += std::string(key) + " " + std::to_string(value) + "\n";
-    };
-    line("finished", r.finished ? 1 : 0);
-    line("transfer_ns", r.transfer_ns);
-    line("longest_gap_ns", r.longest_gap_ns);
-    line("longest_card_pause_ns", r.longest_pause_ns);
-    text += "status_reads " + std::to_string(r.status_reads) + "\n";
-    text += "pc_bytes " + std::to_string(rt.card->pc_bytes.size()) + "\n";
-    line("ring_overrun", r.ring_overrun ? 1 : 0);
-    text += "stray_accesses " + std::to_string(rt.tool_stray) + "\n";
-    for (const std::string& complaint : rt.card->complaints)
-        text += "complaint " + complaint + "\n";
-    file_error error;
-    if (!write_files_atomically({{rt.config.report_path, {text.begin(), text.end()}, {}}},
-                                rt.config.replace_report, error)) {
-        rt.report_error = error;
-    }
-}
-
 // The one running card, for the exit handler.
 vmu_realtime* running = nullptr;
 
@@ -275,5 +247,23 @@ void vmu_realtime_stop(vmu_realtime& rt) {
     rt.thread.join();
     running = nullptr;
     rt.result.status_reads = rt.tool_reads;
-    write_report(rt);
+}
+
+std::string vmu_realtime_report(const vmu_realtime& rt) {
+    const vmu_realtime_result& r = rt.result;
+    std::string text;
+    const auto line = [&text](const char* key, long long value) {
+        text += std::string(key) + " " + std::to_string(value) + "\n";
+    };
+    line("finished", r.finished ? 1 : 0);
+    line("transfer_ns", r.transfer_ns);
+    line("longest_gap_ns", r.longest_gap_ns);
+    line("longest_card_pause_ns", r.longest_pause_ns);
+    text += "status_reads " + std::to_string(r.status_reads) + "\n";
+    text += "pc_bytes " + std::to_string(rt.card->pc_bytes.size()) + "\n";
+    line("ring_overrun", r.ring_overrun ? 1 : 0);
+    text += "stray_accesses " + std::to_string(rt.tool_stray) + "\n";
+    for (const std::string& complaint : rt.card->complaints)
+        text += "complaint " + complaint + "\n";
+    return text;
 }

@@ -20,21 +20,17 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <thread>
 
-#include "files/file_error.h"
 #include "vmu/vmu_sim.h"
 #include "vmu/write_ring.h"
 
 /// How the real-time card is set up (vmurx-emu --realtime).
 struct vmu_realtime_config {
-    int hold_us = 10;         // each Ack level, in µs
-    int sample_us = 0;        // how often the card looks at D0/D1; 0: it sees every level
-    std::string report_path;  // where the card writes its measurements at the end; empty: nowhere
-    bool replace_report = false;  // an existing report (a regular file only) is replaced
-    bool raise_tool = true;       // masking raises the tool's priority where permitted
+    int hold_us = 10;        // each Ack level, in µs
+    int sample_us = 0;       // how often the card looks at D0/D1; 0: it sees every level
+    bool raise_tool = true;  // masking raises the tool's priority where permitted
     /// Called first on the card's thread, to raise its scheduling (the card
     /// knows nothing of the machine); nothing when null.
     void (*prepare_thread)() = nullptr;
@@ -67,7 +63,6 @@ struct vmu_realtime {
 
     std::thread thread;
     vmu_realtime_result result;
-    std::optional<file_error> report_error;  // why the report could not be written
 };
 
 /// The raw status register: one atomic load, plus the relaxed store that
@@ -87,8 +82,11 @@ inline void vmu_realtime_write(vmu_realtime& rt, std::uint8_t value) {
 /// vmu_realtime_stop. The process stops it at exit if nobody else has.
 void vmu_realtime_start(vmu_realtime& rt, vmu_sim& card);
 
-/// Stops and joins the card thread, fills `rt.result` and writes the report
-/// as every output is written (files/atomic_write.h): an existing file only with
-/// `replace_report`, never through a symbolic link. Why it could not be is
-/// left in `rt.report_error`. Does nothing when the thread is not running.
+/// Stops and joins the card thread and fills `rt.result`. Does nothing when
+/// the thread is not running.
 void vmu_realtime_stop(vmu_realtime& rt);
+
+/// What the card measured, a line per figure ("finished 1", "transfer_ns
+/// ..."), then a line per complaint of the card about the PC: the report a
+/// program may store after vmu_realtime_stop.
+std::string vmu_realtime_report(const vmu_realtime& rt);

@@ -8,10 +8,9 @@
 #include <thread>
 #include "cpu_card_support.h"
 
-#include "cable/cable.h"
+#include "vmu/card_realtime.h"
 #include "vmu/cpu_card/card_setup.h"
 #include "vmu/cpu_card/cpu_card.h"
-#include "vmu/cpu_card/cpu_realtime.h"
 
 using namespace cpu_card_test;
 
@@ -126,39 +125,34 @@ TEST(SenderCable, WaitsForThePortToOpenAndGivesUpOnAPcThatNeverAnswers) {
     EXPECT_NE(cpu_card_status_lines(card) & STATUS_SELECT, 0);
 }
 
-// The tool's delay floor, as the card asks for it.
-unsigned floor_given_us = 0;
-
-unsigned given_floor() {
-    return floor_given_us;
-}
-
-// Counting, a level the PC puts on D0 holds the card for one delay unit: the
-// tool's floor at that very write (vmurx_main sets it after the card is
-// made), or cycles_per_delay where the floor is 0. The first level of a byte
-// also holds it for the five units the tool waits before the byte.
+// Counting, a level the PC puts on D0 holds the card for the delay unit the
+// tool waits after it: the floor that unit is told with, or cycles_per_delay
+// where the floor is 0. The first level of a byte also holds it for the five
+// units the tool waits before the byte.
 TEST(SenderCable, EachLevelThePcSendsLastsTheFloorOfItsWrite) {
     vmu_cpu_card card;
     cpu_card_reset(card);
     card.cycles_per_delay = 50;
-    card.delay_floor_us = given_floor;
     cpu_card_set_data(card, PC_OPEN);
     constexpr std::uint8_t PC_D0_LOW = PC_OPEN & ~0x01;
     const struct {
         unsigned floor_us;
         std::uint8_t data;
         std::uint64_t cycles;  // without a floor: the cycles the write takes
+        int lead = 0;          // units before the write
     } writes[] = {
-        {0, PC_D0_LOW, 6 * 50},  // the lead and the first level
+        {0, PC_D0_LOW, 6 * 50, SEND_LEAD_DELAYS},  // the lead and the first level
         {1000, PC_OPEN, 0},
         {200, PC_D0_LOW, 0},
         {0, PC_OPEN, 50},
     };
     for (const auto& w : writes) {
         SCOPED_TRACE(testing::Message() << "floor " << w.floor_us << " us");
-        floor_given_us = w.floor_us;
         const std::uint64_t before = card.target_cycle;
+        for (int unit = 0; unit < w.lead; ++unit)
+            cpu_card_delay(card, w.floor_us);
         cpu_card_data_write(card, w.data);
+        cpu_card_delay(card, w.floor_us);
         const std::uint64_t cycles = card.target_cycle - before;
         if (w.floor_us == 0) {
             EXPECT_EQ(cycles, w.cycles);
@@ -231,20 +225,21 @@ TEST(SenderCard, TheSenderTakesTheGameSlotOfACopyAndKeepsEveryFile) {
 TEST(SenderCable, InRealTimeTheCardTakesThePcsWritesInOrderAndSignalsReady) {
     vmu_cpu_card card = running_card(card_with({{"SAVE", false, 1}}), true);
     cpu_card_run_to_ms(card, cpu_card_chosen_ms(0));
-    static cpu_realtime rt;  // the ring is large
-    cpu_realtime_start(rt, card);
-    EXPECT_NE(cpu_realtime_read(rt) & STATUS_SELECT, 0);
+    static card_realtime rt;  // the ring is large
+    cpu_card_soft soft(card);
+    card_realtime_start(rt, soft);
+    EXPECT_NE(card_realtime_read(rt) & STATUS_SELECT, 0);
     // D3 low, high, then the port open: the card ends on the last.
-    cpu_realtime_write(rt, 0x00);
-    cpu_realtime_write(rt, 0x08);
-    cpu_realtime_write(rt, PC_OPEN);
+    card_realtime_write(rt, 0x00);
+    card_realtime_write(rt, 0x08);
+    card_realtime_write(rt, PC_OPEN);
     // However loaded the machine, the card's 15 ms come within seconds.
     bool ready = false;
     for (int i = 0; i < 1000 && !ready; ++i) {
-        ready = (cpu_realtime_read(rt) & STATUS_SELECT) == 0;
+        ready = (card_realtime_read(rt) & STATUS_SELECT) == 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    cpu_realtime_stop(rt);
+    card_realtime_stop(rt);
     EXPECT_TRUE(ready);
     EXPECT_EQ(card.data_writes, 3U);
     EXPECT_EQ(card.data, PC_OPEN);

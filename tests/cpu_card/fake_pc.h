@@ -125,12 +125,18 @@ struct fake_pc {
         return static_cast<int>(value);
     }
 
+    // The lead's delay units, then the bit on D1 with D0 low and D0
+    // rising, a unit after each; its units have no floor (cycles_per_delay).
     void send_byte(std::uint8_t value) {
+        for (int unit = 0; unit < SEND_LEAD_DELAYS; ++unit)
+            cpu_card_delay(*card, 0);
         for (int bit = 7; bit >= 0; --bit) {
             const auto d1 =
                 static_cast<std::uint8_t>(((value >> bit) & 1) != 0 ? DATA_SEND_BIT : 0);
             write(static_cast<std::uint8_t>((data & ~(DATA_SEND_CLOCK | DATA_SEND_BIT)) | d1));
+            cpu_card_delay(*card, 0);
             write(static_cast<std::uint8_t>(data | DATA_SEND_CLOCK));
+            cpu_card_delay(*card, 0);
         }
     }
 };

@@ -113,7 +113,7 @@ TEST(CopyTransfer, EndsEachFailureWithTheToolsMessageAndTheCardsScreen) {
         // frame, which the tool takes for a wrong block. The file was
         // created with the name and stays empty.
         {"a loaded PC echoes late",
-         {"--pc-pause", "60@20000", "--seed", "7"},
+         {"--pc-pause", "60@400000", "--seed", "732601"},
          false,
          "Error: Wrong block, aborted\n",
          "vmurx-emu: the card shows \"Copy failed\"\n"

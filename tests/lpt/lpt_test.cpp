@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -288,6 +289,52 @@ TEST_F(Link, SentBytesWaitThroughTheDelayFunctionInUse) {
 
     lpt_delay();
     EXPECT_EQ(writes_at_delays().size(), expected.size());
+}
+
+// A software card that keeps the PC's time is told each of the link's delay
+// units through the seam, with the floor in use and in order among the
+// writes: the lead before the first bit, then one after each level on D0.
+// The scripted card comes back when the card is taken away.
+TEST_F(Link, ACountingCardIsToldEveryDelayUnitInOrder) {
+    struct recording_card final : soft_card {
+        std::string& log;
+        explicit recording_card(std::string& l) : log(l) {}
+        std::uint8_t status_read() override {
+            log += "r ";
+            return 0xFF;
+        }
+        void data_write(std::uint8_t value) override {
+            log += "w" + std::to_string(value & 0x03) + " ";
+        }
+        void delay(unsigned floor_us) override { log += "d" + std::to_string(floor_us) + " "; }
+        void sleep(unsigned) override { log += "s "; }
+        [[nodiscard]] card_ps now() const override { return 0; }
+        [[nodiscard]] card_ps next_event() const override { return 0; }
+        void run_to(card_ps) override {}
+        void set_data(std::uint8_t) override {}
+        [[nodiscard]] std::uint8_t status_lines() const override { return 0xFF; }
+        [[nodiscard]] bool finished() const override { return true; }
+        [[nodiscard]] card_ps read_cost() const override { return 0; }
+    };
+    std::string log;
+    emu_use_card(std::make_unique<recording_card>(log));
+    set_delay_floor_us(70);
+    out([&] { ASSERT_EQ(lpt_open("LPT1:", vmu_port), 1); });
+    log.clear();
+    lpt_write_byte(vmu_port, 0xA5);  // 1010 0101: D1 carries each bit, D0 its clock
+    set_delay_floor_us(0);
+    std::string expected = "d70 d70 d70 d70 d70 ";
+    for (int bit = 7; bit >= 0; --bit) {
+        const int d1 = ((0xA5 >> bit) & 1) * 2;
+        expected += "w" + std::to_string(d1) + " d70 w" + std::to_string(d1 | 1) + " d70 ";
+    }
+    EXPECT_EQ(log, expected);
+
+    emu_use_card(nullptr);
+    open({}, 0);
+    card.data_writes.clear();
+    lpt_write_byte(vmu_port, 0x00);
+    EXPECT_EQ(card.data_writes.size(), 16U);
 }
 
 TEST_F(Link, DelayLoopSpendsTime) {

@@ -41,7 +41,8 @@ struct kernel_shim {
     vmu_sim vmu;
     bool receiving = false;  // the receiving card is behind the device, not `vmu`
     receive_options receive;
-    bool in_card = false;  // the card itself is at work (it stores its image)
+    bool in_card = false;        // the card itself is at work (it stores its image)
+    std::uint64_t pc_falls = 0;  // falling edges of D0 the receiving card saw, eight a byte
     std::map<std::string, long long> counts;
 
     int start_nice = 0;

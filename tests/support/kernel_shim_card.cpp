@@ -43,8 +43,19 @@ void shim_data_write(std::uint8_t value) {
         return;
     }
     count("receive_data_writes");
+    // The tool's delay units are a spin the kernel never sees: the card is
+    // charged them here, 50 µs each, the lead before the first fall of each
+    // eight and a unit after every level the tool puts on D0.
+    constexpr unsigned UNIT_US = 50;
+    const bool clock_moved = ((s.receive.card.data ^ value) & DATA_SEND_CLOCK) != 0;
+    if (clock_moved && (value & DATA_SEND_CLOCK) == 0 && s.pc_falls++ % 8 == 0) {
+        for (int unit = 0; unit < SEND_LEAD_DELAYS; ++unit)
+            copy_receive_delay(s.receive.card, UNIT_US);
+    }
     s.in_card = true;  // the card may store its image meanwhile
     copy_receive_data_write(s.receive.card, value);
+    if (clock_moved)
+        copy_receive_delay(s.receive.card, UNIT_US);
     s.in_card = false;
 }
 

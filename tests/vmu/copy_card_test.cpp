@@ -41,7 +41,8 @@ struct bench {
             return raw;
         };
         pc.write = [this](std::uint8_t value) { copy_card_data_write(card, value); };
-        pc.put(0x09);  // the port opened
+        pc.delay = [this] { copy_card_delay(card, 50); };  // the default floor
+        pc.put(0x09);                                      // the port opened
     }
 
     // The card's time when Ack fell for bit `bit` (from the MSB) of the

@@ -97,7 +97,7 @@ TEST(ReceivingCard, LooksForTheFirstHeaderOnATickAndAtOnceAfterIt) {
 
 TEST(ReceivingCard, LosesTheBitsOfAPcThatDoesNotWaitForItToReArm) {
     receive_bench b(blank());
-    b.card.pc.delay_ps = 0;  // no lead before a byte, no time on a level
+    b.unit_us = 0;  // no lead before a byte, no time on a level
     b.connect();
     const sent_file file = file_frames("HASTY", false, content_of(1, 5));
     b.send(file.frames[0][0]);

@@ -30,8 +30,6 @@ copy_card& card() {
     return the_card;
 }
 
-void no_wait() {}
-
 void report_turn(int status) {
     const std::int64_t turn_us = card().longest_turn_ps / 1'000'000;
     std::fprintf(stderr, "turn %s\n", turn_us <= CABLE_COPY_TURN_BUDGET_US ? "fits" : "overruns");
@@ -49,9 +47,7 @@ void transfer_with_floor(unsigned floor_us, const std::string& directory) {
     file.name = "TURN";
     card().config.rc_khz = 1200;
     card().frames = copy_frames(file, copy_directory_bytes(file));
-    card().pc.floor_us = delay_floor_us;
-    set_delay_floor_us(floor_us);
-    set_delay_function(no_wait);  // the card charges each unit; nothing need wait
+    set_delay_floor_us(floor_us);  // the backend tells the card each unit; nothing waits
     emu_use_copy_card(card());
     set_program_end(report_turn);
     char program[] = "vmurx";

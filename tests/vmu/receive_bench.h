@@ -99,6 +99,7 @@ struct receive_bench {
     std::vector<std::int64_t> rises;
     std::vector<std::uint8_t> echoes;   // what Select showed during each byte sent
     std::vector<std::int64_t> sent_at;  // the card's time at the end of each byte sent
+    unsigned unit_us = 50;              // the PC's delay unit
 
     explicit receive_bench(const card_image& image) {
         card.image = image;
@@ -113,6 +114,7 @@ struct receive_bench {
             return raw;
         };
         pc.write = [this](std::uint8_t value) { copy_receive_data_write(card, value); };
+        pc.delay = [this] { copy_receive_delay(card, unit_us); };
         pc.patience = 3'000'000;
         pc.put(0x01);  // D0 idle high, D3 low
     }

@@ -13,7 +13,8 @@
 struct rule_pc {
     std::function<std::uint8_t()> read;
     std::function<void(std::uint8_t)> write;
-    std::uint8_t data = 0x09;  // D0 (idle clock) and D3 (port held) high
+    std::function<void()> delay;  // one delay unit; none where not set
+    std::uint8_t data = 0x09;     // D0 (idle clock) and D3 (port held) high
     std::uint8_t echo = 0x50;
     int reads_before_echo = 0;  // a slow PC: reads it makes before it echoes
     int patience = 1'000'000;   // reads before a wait gives up
@@ -25,6 +26,11 @@ struct rule_pc {
     void put(std::uint8_t value) {
         data = value;
         write(value);
+    }
+
+    void wait(int units = 1) {
+        for (int unit = 0; unit < units && delay; ++unit)
+            delay();
     }
 
     bool wait_ready() {
@@ -65,11 +71,15 @@ struct rule_pc {
         return value;
     }
 
+    // Five delay units before the first bit, and one after every level on D0.
     void send(std::uint8_t value) {
+        wait(5);
         for (int bit = 7; bit >= 0; --bit) {
             const auto d1 = static_cast<std::uint8_t>(((value >> bit) & 1) << 1);
-            put(static_cast<std::uint8_t>((data & ~0x03) | d1));         // D0 low, bit on D1
+            put(static_cast<std::uint8_t>((data & ~0x03) | d1));  // D0 low, bit on D1
+            wait();
             put(static_cast<std::uint8_t>((data & ~0x03) | d1 | 0x01));  // D0 rises
+            wait();
         }
     }
 
@@ -77,10 +87,13 @@ struct rule_pc {
     // receiving card shifts out on SO1 meanwhile, MSB first.
     std::uint8_t send_echoed(std::uint8_t value) {
         unsigned echoed = 0;
+        wait(5);
         for (int bit = 7; bit >= 0; --bit) {
             const auto d1 = static_cast<std::uint8_t>(((value >> bit) & 1) << 1);
             put(static_cast<std::uint8_t>((data & ~0x03) | d1));
+            wait();
             put(static_cast<std::uint8_t>((data & ~0x03) | d1 | 0x01));
+            wait();
             echoed = echoed << 1 | (select_high(read()) ? 1U : 0U);
         }
         return static_cast<std::uint8_t>(echoed);

@@ -1,14 +1,15 @@
-// The platform seam over the software VMU of src/vmu/: the seven functions
-// and nothing else. Each of the eight ways to run a card is one record of
-// operations, chosen when the port is acquired; each function of the seam
-// calls the chosen record's and does nothing else. Until the first
-// port_acquire the counting protocol card is the one in use.
+// The platform seam over the software cards of src/vmu/: the eight functions
+// and nothing else. Each way to run a card is one record of operations,
+// chosen when the port is acquired; each function of the seam calls the
+// chosen record's and does nothing else. Until the first port_acquire the
+// counting protocol card is the one in use.
 //
 // The counting protocol card (the default, for the tests): the card advances
 // one tick per status read, masking is a flag the card records with every
 // access, and the sleep only counts. Reads of the status register and writes
 // of the data register go to the card; any other access is recorded as
-// stray.
+// stray. The card does not see the PC's delay unit, which waits as on a real
+// machine.
 //
 // The real-time protocol card: the card runs on its own thread, and the
 // registers are the atomics of vmu_realtime; a status read is one atomic
@@ -17,25 +18,48 @@
 // sleep sleeps. The card thread owns the vmu_sim record from port_acquire to
 // port_release, so this side touches it only outside that stretch.
 //
-// The processor card: the card running its own program on the processor
-// model (vmu/cpu_card), counting the tool's accesses or, in real time, on
-// its own thread paced by the clock, held as the real-time protocol card is.
-// Accesses at another address are ignored; the tool never makes them.
-//
-// The Copy card: the card's own file manager sending a file (vmu/copy_card),
-// counting the card's time by what the tool's accesses cost or, in real
-// time, on its own thread, held as the other real-time cards are. In real
-// time a status read also spends what a port's read costs. The receiving
-// card (vmu/copy_receive), the same file manager taking a file, runs in the
-// same two ways.
+// Every other card is a soft_card (vmu/soft_card.h: the card's own Copy, the
+// card receiving, the processor card), run in one of two ways. Counting: the
+// card's time moves by what each of the PC's operations costs, every delay
+// unit told to the card, and nothing waits. In real time: the card on the
+// thread of vmu/card_realtime.h, paced by the clock, held as the real-time
+// protocol card is, a status read spending what a port's read costs first,
+// and the delay unit waiting as on a real machine. Accesses at another
+// address are ignored; the tool never makes them.
 #include <cerrno>
-#include <cstdio>
+#include <memory>
 #include <system_error>
 
 #include "clock/monotonic_clock.h"
-#include "platform/emu/emu_backend.h"
+#include "platform/emu/emu_platform.h"
+#include "platform/host/host_delay.h"
 #include "platform/host/host_sleep.h"
+#include "platform/host/port_hold.h"
 #include "platform/platform.h"
+
+namespace {
+
+/// What the seam's functions do with one way to run a card.
+struct emu_mode {
+    bool (*acquire)(std::uint16_t base);
+    void (*release)();
+    std::uint8_t (*read)(std::uint16_t address);
+    void (*write)(std::uint16_t address, std::uint8_t value);
+    void (*set_masked)(bool masked);
+    void (*sleep)(unsigned milliseconds);
+    void (*delay)(unsigned floor_us);
+};
+
+struct emu_backend {
+    // What the program asked for before the port was opened.
+    bool realtime = false;
+    std::unique_ptr<soft_card> card;  // the card run instead of the protocol card
+
+    std::uint16_t base = 0;
+    std::uint16_t status_address = 1;
+    port_hold hold;        // the real-time cards' hold, as on a real machine
+    bool running = false;  // a card's thread owns the card
+};
 
 emu_backend emu_state;
 
@@ -44,10 +68,10 @@ vmu_realtime& emu_realtime_card() {
     return rt;
 }
 
-void emu_spend_ns(std::int64_t ns) {
-    const std::int64_t until = monotonic_ns() + ns;
-    while (monotonic_ns() < until) {
-    }
+// The thread of every soft_card in real time.
+card_realtime& soft_card_thread() {
+    static card_realtime rt;
+    return rt;
 }
 
 void emu_take_base(std::uint16_t base) {
@@ -55,8 +79,12 @@ void emu_take_base(std::uint16_t base) {
     emu_state.status_address = static_cast<std::uint16_t>(base + 1);
 }
 
-bool emu_start_card_thread(bool raise_tool, void (*start)()) {
-    port_hold_begin(emu_state.hold, {.raise = raise_tool, .pin = false});
+// Starts a card's thread on a held port, by `start`: a page fault in a frame
+// is a pause, as on real hardware, so memory is locked first and, where the
+// configuration asks, the tool's raise prepared. On failure the hold is
+// undone and errno tells why.
+bool start_card_thread(void (*start)()) {
+    port_hold_begin(emu_state.hold, {.raise = emu_realtime_card().config.raise_tool, .pin = false});
     try {
         start();
     } catch (const std::system_error& failure) {
@@ -68,19 +96,13 @@ bool emu_start_card_thread(bool raise_tool, void (*start)()) {
     return true;
 }
 
-void emu_raise_while_masked(bool masked) {
+// Masking for the cards on a thread: the polling thread's raise.
+void raise_while_masked(bool masked) {
     if (masked) {
         priority_raise(emu_state.hold.priority);
     } else {
         priority_lower(emu_state.hold.priority);
     }
-}
-
-namespace {
-
-cpu_realtime& cpu_realtime_card() {
-    static cpu_realtime rt;
-    return rt;
 }
 
 // --- The counting protocol card -------------------------------------------
@@ -134,19 +156,12 @@ void counting_card_sleep(unsigned milliseconds) {
 bool realtime_card_acquire(std::uint16_t base) {
     if (!counting_card_acquire(base))
         return false;
-    return emu_start_card_thread(emu_realtime_card().config.raise_tool,
-                                 [] { vmu_realtime_start(emu_realtime_card(), emu_vmu()); });
+    return start_card_thread([] { vmu_realtime_start(emu_realtime_card(), emu_vmu()); });
 }
 
 void realtime_card_release() {
     if (emu_state.running) {
         vmu_realtime_stop(emu_realtime_card());
-        if (emu_report_failed()) {
-            const file_error& error = *emu_realtime_card().report_error;
-            std::fprintf(stderr, "%s: --report %s: %s%s\n", program_invocation_short_name,
-                         error.object.c_str(), error.reason.c_str(),
-                         error.cause == file_failure::exists ? " (use --force to replace it)" : "");
-        }
         port_hold_end(emu_state.hold);
         emu_state.running = false;
     }
@@ -168,94 +183,98 @@ void realtime_card_write(std::uint16_t address, std::uint8_t value) {
     }
 }
 
-// --- The counting processor card ------------------------------------------
+// --- Every other card, counting ---------------------------------------------
 
-bool counting_cpu_acquire(std::uint16_t base) {
+bool counting_soft_acquire(std::uint16_t base) {
     emu_take_base(base);
+    emu_state.card->start();
     return true;
 }
 
-void counting_cpu_release() {}
+void counting_soft_release() {}
 
-std::uint8_t counting_cpu_read(std::uint16_t address) {
+std::uint8_t counting_soft_read(std::uint16_t address) {
     if (address != emu_state.status_address)
         return 0xFF;
-    return cpu_card_status_read(*emu_state.cpu_card);
+    return emu_state.card->status_read();
 }
 
-void counting_cpu_write(std::uint16_t address, std::uint8_t value) {
+void counting_soft_write(std::uint16_t address, std::uint8_t value) {
     if (address == emu_state.base)
-        cpu_card_data_write(*emu_state.cpu_card, value);
+        emu_state.card->data_write(value);
 }
 
-void counting_cpu_set_masked(bool masked) {
-    emu_state.cpu_card->masked = masked;
+void counting_soft_set_masked(bool masked) {
+    emu_state.card->set_masked(masked);
 }
 
-void counting_cpu_sleep(unsigned milliseconds) {
-    cpu_card_sleep(*emu_state.cpu_card, milliseconds);
+void counting_soft_sleep(unsigned milliseconds) {
+    emu_state.card->sleep(milliseconds);
 }
 
-// --- The real-time processor card -----------------------------------------
+void counting_soft_delay(unsigned floor_us) {
+    emu_state.card->delay(floor_us);
+}
 
-bool realtime_cpu_acquire(std::uint16_t base) {
+// --- Every other card, in real time -----------------------------------------
+
+bool realtime_soft_acquire(std::uint16_t base) {
     emu_take_base(base);
-    return emu_start_card_thread(true, [] {
-        cpu_realtime_card().prepare_thread = priority_raise_for_good;
-        cpu_realtime_start(cpu_realtime_card(), *emu_state.cpu_card);
+    emu_state.card->start();
+    emu_state.card->reserve();
+    return start_card_thread([] {
+        soft_card_thread().prepare_thread = priority_raise_for_good;
+        card_realtime_start(soft_card_thread(), *emu_state.card);
     });
 }
 
-void realtime_cpu_release() {
+void realtime_soft_release() {
     if (!emu_state.running)
         return;
-    cpu_realtime_stop(cpu_realtime_card());
+    card_realtime_stop(soft_card_thread());
     port_hold_end(emu_state.hold);
     emu_state.running = false;
 }
 
-std::uint8_t realtime_cpu_read(std::uint16_t address) {
+std::uint8_t realtime_soft_read(std::uint16_t address) {
     if (address != emu_state.status_address)
         return 0xFF;
-    // A port read takes time: the card's cycles per read, in µs at the
-    // sender's clock, spent before the read.
-    emu_spend_ns(std::int64_t{emu_state.cpu_card->cycles_per_read} * 1000);
-    return cpu_realtime_read(cpu_realtime_card());
+    // A port read takes time, spent before the read.
+    const std::int64_t until = monotonic_ns() + emu_state.card->read_cost() / 1000;
+    while (monotonic_ns() < until) {
+    }
+    return card_realtime_read(soft_card_thread());
 }
 
-void realtime_cpu_write(std::uint16_t address, std::uint8_t value) {
+void realtime_soft_write(std::uint16_t address, std::uint8_t value) {
     if (address == emu_state.base)
-        cpu_realtime_write(cpu_realtime_card(), value);
+        card_realtime_write(soft_card_thread(), value);
 }
 
-// --- The eight records ------------------------------------------------------
+// --- The four records -------------------------------------------------------
 
 const emu_mode counting_card_mode = {
-    counting_card_acquire, counting_card_release,    counting_card_read,
-    counting_card_write,   counting_card_set_masked, counting_card_sleep,
+    counting_card_acquire,    counting_card_release, counting_card_read, counting_card_write,
+    counting_card_set_masked, counting_card_sleep,   host_delay_unit,
 };
 const emu_mode realtime_card_mode = {
-    realtime_card_acquire, realtime_card_release,  realtime_card_read,
-    realtime_card_write,   emu_raise_while_masked, host_sleep_ms,
+    realtime_card_acquire, realtime_card_release, realtime_card_read, realtime_card_write,
+    raise_while_masked,    host_sleep_ms,         host_delay_unit,
 };
-const emu_mode counting_cpu_mode = {
-    counting_cpu_acquire, counting_cpu_release,    counting_cpu_read,
-    counting_cpu_write,   counting_cpu_set_masked, counting_cpu_sleep,
+const emu_mode counting_soft_mode = {
+    counting_soft_acquire,    counting_soft_release, counting_soft_read,  counting_soft_write,
+    counting_soft_set_masked, counting_soft_sleep,   counting_soft_delay,
 };
-const emu_mode realtime_cpu_mode = {
-    realtime_cpu_acquire, realtime_cpu_release,   realtime_cpu_read,
-    realtime_cpu_write,   emu_raise_while_masked, host_sleep_ms,
+const emu_mode realtime_soft_mode = {
+    realtime_soft_acquire, realtime_soft_release, realtime_soft_read, realtime_soft_write,
+    raise_while_masked,    host_sleep_ms,         host_delay_unit,
 };
 // The record in use: the counting protocol card until port_acquire chooses.
 const emu_mode* chosen_mode = &counting_card_mode;
 
 const emu_mode& configured_mode() {
-    if (emu_state.receive != nullptr)
-        return emu_state.realtime ? realtime_receive_mode : counting_receive_mode;
-    if (emu_state.copy != nullptr)
-        return emu_state.realtime ? realtime_copy_mode : counting_copy_mode;
-    if (emu_state.cpu_card != nullptr)
-        return emu_state.realtime ? realtime_cpu_mode : counting_cpu_mode;
+    if (emu_state.card != nullptr)
+        return emu_state.realtime ? realtime_soft_mode : counting_soft_mode;
     return emu_state.realtime ? realtime_card_mode : counting_card_mode;
 }
 
@@ -272,20 +291,25 @@ void emu_use_realtime(const vmu_realtime_config& config) {
     emu_realtime_card().config.prepare_thread = priority_raise_for_good;
 }
 
+void emu_use_card(std::unique_ptr<soft_card> card) {
+    emu_state.card = std::move(card);
+}
+
 void emu_use_cpu_card(vmu_cpu_card& card) {
-    emu_state.cpu_card = &card;
+    emu_use_card(std::make_unique<cpu_card_soft>(card));
 }
 
 void emu_use_copy_card(copy_card& card) {
-    emu_state.copy = &card;
+    emu_use_card(std::make_unique<copy_card_soft>(card));
 }
 
 void emu_use_receive_card(copy_receive& card) {
-    emu_state.receive = &card;
+    emu_use_card(std::make_unique<copy_receive_soft>(card));
 }
 
-bool emu_report_failed() {
-    return emu_realtime_card().report_error.has_value();
+const vmu_realtime* emu_realtime_ran() {
+    const vmu_realtime& rt = emu_realtime_card();
+    return rt.card != nullptr && !rt.thread.joinable() ? &rt : nullptr;
 }
 
 bool port_acquire(std::uint16_t base) {
@@ -317,4 +341,8 @@ void unmask_interrupts() {
 
 void sleep_ms(unsigned milliseconds) {
     chosen_mode->sleep(milliseconds);
+}
+
+void port_delay_unit(unsigned floor_us) {
+    chosen_mode->delay(floor_us);
 }

@@ -1,16 +1,20 @@
 // The software VMU as a backend of the platform seam: the program's port is
 // the one simulated card returned here. It counts time in status reads, or,
 // once emu_use_realtime has been called, keeps real time on a thread of its
-// own (vmu/vmu_realtime.h). emu_use_cpu_card puts the processor model that
-// runs the card's own sender behind the port instead (vmu/cpu_card),
-// emu_use_copy_card the card's own Copy, emu_use_receive_card the card's
-// own file manager receiving.
+// own (vmu/vmu_realtime.h). emu_use_card puts any other software card behind
+// the port instead (vmu/soft_card.h), counting or in real time
+// (vmu/card_realtime.h): emu_use_cpu_card the processor model that runs the
+// card's own sender (vmu/cpu_card), emu_use_copy_card the card's own Copy,
+// emu_use_receive_card the card's own file manager receiving.
 #pragma once
 
+#include <memory>
+
+#include "vmu/card_realtime.h"
 #include "vmu/copy_card.h"
 #include "vmu/copy_receive.h"
 #include "vmu/cpu_card/cpu_card.h"
-#include "vmu/cpu_card/cpu_realtime.h"
+#include "vmu/soft_card.h"
 #include "vmu/vmu_realtime.h"
 #include "vmu/vmu_sim.h"
 
@@ -23,9 +27,17 @@ vmu_sim& emu_vmu();
 /// hardware, and the sleep really sleeps. Call before the port is opened.
 void emu_use_realtime(const vmu_realtime_config& config);
 
-/// Whether the real-time card's report could not be written; the reason
-/// went to standard error when the port was released.
-bool emu_report_failed();
+/// The real-time protocol card's record, with what it measured, once its
+/// thread has run and stopped (the port released); null before.
+const vmu_realtime* emu_realtime_ran();
+
+/// Puts `card` behind the port instead of emu_vmu(), owned by the backend
+/// from now on. Counting, the card's time moves by what each of the PC's
+/// operations costs, every delay unit told; after emu_use_realtime it runs on
+/// the thread of card_realtime.h, paced by the clock, from port_acquire to
+/// port_release, and each status read spends the card's read_cost first.
+/// Call before the port is opened; a null card puts emu_vmu() back.
+void emu_use_card(std::unique_ptr<soft_card> card);
 
 /// Puts `card` behind the port instead of emu_vmu(). Counting, its time
 /// advances with the tool's status reads, data writes and sleeps; after

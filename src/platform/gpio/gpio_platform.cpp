@@ -7,6 +7,7 @@
 
 #include "platform/gpio/gpio_lines.h"
 #include "platform/gpio/gpio_platform.h"
+#include "platform/host/host_delay.h"
 #include "platform/host/host_sleep.h"
 #include "platform/host/port_hold.h"
 #include "platform/platform.h"
@@ -108,4 +109,8 @@ void unmask_interrupts() {
 
 void sleep_ms(unsigned milliseconds) {
     host_sleep_ms(milliseconds);
+}
+
+void port_delay_unit(unsigned floor_us) {
+    host_delay_unit(floor_us);
 }

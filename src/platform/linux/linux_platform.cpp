@@ -5,6 +5,7 @@
 // cannot mask interrupts, and the sleep is a plain nanosleep.
 #include <cerrno>
 
+#include "platform/host/host_delay.h"
 #include "platform/host/host_sleep.h"
 #include "platform/host/port_hold.h"
 #include "platform/linux/direct_io.h"
@@ -164,6 +165,10 @@ void unmask_interrupts() {
 
 void sleep_ms(unsigned milliseconds) {
     host_sleep_ms(milliseconds);
+}
+
+void port_delay_unit(unsigned floor_us) {
+    host_delay_unit(floor_us);
 }
 
 linux_port_state linux_port_state_now() {

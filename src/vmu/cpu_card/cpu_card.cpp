@@ -133,7 +133,6 @@ std::uint8_t cpu_card_status_lines(const vmu_cpu_card& card) {
 
 std::uint8_t cpu_card_status_read(vmu_cpu_card& card) {
     ++card.status_reads;
-    card.pc_sending = false;
     if (!card.masked)
         ++card.unmasked_reads;
     pc_access(card);
@@ -146,26 +145,19 @@ void cpu_card_data_write(vmu_cpu_card& card, std::uint8_t value) {
     pc_access(card);
     if (card.opened_ps < 0)
         card.opened_ps = static_cast<std::int64_t>(card.cpu.time_ps);
-    const bool clock_moved = ((card.data ^ value) & DATA_SEND_CLOCK) != 0;
-    // A write that moves D0 sends a bit, and the tool holds it for a delay
-    // unit, having waited the lead before a byte's first bit; any other (the
-    // echo on D2) is followed by the next status read at once, and costs
-    // what a port access does. It reaches the card's pins at the end of that
-    // access, as a read sees them at the end of its own: a PC answers what
-    // it read one access later, never in the same instant.
-    if (!clock_moved) {
-        card.pc_sending = false;
+    // A write that moves D0 sends a bit: the tool holds it for the delay
+    // unit it tells next, and the write itself takes no time of its own. Any
+    // other (the echo on D2) is followed by the next status read at once,
+    // and costs what a port access does. It reaches the card's pins at the
+    // end of that access, as a read sees them at the end of its own: a PC
+    // answers what it read one access later, never in the same instant.
+    if (((card.data ^ value) & DATA_SEND_CLOCK) == 0)
         cpu_card_run(card, card.cycles_per_read);
-        cpu_card_set_data(card, value);
-        return;
-    }
-    const unsigned floor = card.delay_floor_us != nullptr ? card.delay_floor_us() : 0;
-    const std::uint64_t delay = floor != 0 ? cycles_for_us(card, floor) : card.cycles_per_delay;
-    if (!card.pc_sending)
-        cpu_card_run(card, SEND_LEAD_DELAYS * delay);
-    card.pc_sending = true;
     cpu_card_set_data(card, value);
-    cpu_card_run(card, delay);
+}
+
+void cpu_card_delay(vmu_cpu_card& card, unsigned floor_us) {
+    cpu_card_run(card, floor_us != 0 ? cycles_for_us(card, floor_us) : card.cycles_per_delay);
 }
 
 void cpu_card_sleep(vmu_cpu_card& card, unsigned milliseconds) {
@@ -181,4 +173,17 @@ std::string cpu_card_lcd(const vmu_cpu& cpu) {
         text += '\n';
     }
     return text;
+}
+
+void cpu_card_soft::run_to(card_ps until) {
+    while (now() < until && card.cpu.state == vmu_cpu_state::running)
+        cpu_card_step(card);
+    card.target_cycle = card.cpu.cycles;
+}
+
+void cpu_card_soft::set_data(std::uint8_t value) {
+    if (card.opened_ps < 0)
+        card.opened_ps = static_cast<std::int64_t>(card.cpu.time_ps);
+    cpu_card_set_data(card, value);
+    ++card.data_writes;
 }

@@ -10,14 +10,14 @@
 // reads high, as a PC port pulls its status inputs up.
 //
 // Counting mode keeps the card's time by what the tool does: every status
-// read advances the card by `cycles_per_read` cycles, and every data write
-// that moves D0 (a bit the PC sends) by the time the tool holds that level
-// (the delay floor, or `cycles_per_delay` cycles when the floor is 0), since
-// the tool reads no status while it sends and the card would otherwise never
-// see the PC's levels. The first bit of a byte is preceded by the five delay
-// units the tool waits before it, with the lines unchanged. The PC's other
-// writes (its echo on D2) cost what a read does, and a sleep advances the
-// card by the time slept. The same tool run gives the same card run, cycle
+// read advances the card by `cycles_per_read` cycles, and every delay unit
+// the tool waits (the lead before a byte it sends, and the unit it holds
+// each level on D0) by the unit's floor, or `cycles_per_delay` cycles when
+// the floor is 0: the tool reads no status while it sends, and the card
+// would otherwise never see the PC's levels. A write that moves D0 costs
+// nothing beyond the unit that follows it; the PC's other writes (its echo
+// on D2) cost what a read does, and a sleep advances the card by the time
+// slept. The same tool run gives the same card run, cycle
 // for cycle. A seeded pause (vmu/pc_pause) makes an access now and then come
 // late, the card running on meanwhile, as on a loaded PC.
 #pragma once
@@ -29,6 +29,7 @@
 #include "cable/cable.h"
 #include "cardcpu/cpu/cpu.h"
 #include "vmu/pc_pause.h"
+#include "vmu/soft_card.h"
 
 /// A button held down for the user from `at_ms` of the card's time, for
 /// `hold_ms`.
@@ -50,11 +51,7 @@ struct vmu_cpu_card {
 
     // Configuration.
     unsigned cycles_per_read = 2;
-    unsigned cycles_per_delay = 50;
-    /// Gives the tool's delay floor in µs, asked at every data write that
-    /// moves D0 (the floor may be set after the card is); null, or a floor
-    /// of 0: cycles_per_delay.
-    unsigned (*delay_floor_us)() = nullptr;
+    unsigned cycles_per_delay = 50;       // a delay unit whose floor is 0
     std::vector<cpu_card_press> presses;  // in order of at_ms
     bool docked = false;
     pc_pause pause;  // the PC's pauses; none unless set
@@ -68,7 +65,6 @@ struct vmu_cpu_card {
     std::uint64_t unmasked_reads = 0;  // status reads made while the tool was unmasked
     std::uint64_t target_cycle = 0;    // where the card's time has been taken to
     std::int64_t opened_ps = -1;       // the card's time at the PC's first data write
-    bool pc_sending = false;           // the last access was a bit the PC sent
     /// Where set, every change of the lines is appended, the card's after
     /// the instruction that made it and the PC's as it writes, so that a
     /// test can time the card's levels on the card's own clock.
@@ -106,9 +102,41 @@ std::uint8_t cpu_card_status_read(vmu_cpu_card& card);
 /// Counting mode: the PC writes the data register.
 void cpu_card_data_write(vmu_cpu_card& card, std::uint8_t value);
 
+/// Counting mode: the PC waits one delay unit whose floor is `floor_us`.
+void cpu_card_delay(vmu_cpu_card& card, unsigned floor_us);
+
 /// Counting mode: the PC sleeps.
 void cpu_card_sleep(vmu_cpu_card& card, unsigned milliseconds);
 
 /// The screen as 32 lines of 48 characters, '#' dark and '.' light, each
 /// line ending in a newline.
 std::string cpu_card_lcd(const vmu_cpu& cpu);
+
+/// The card behind the one interface of the software cards. In real time it
+/// may change its lines at any instruction, so its next event is its next
+/// step, and a level the PC held while the card's thread was paused lasts
+/// 10 µs of the card's time, longer than the sender's 5 µs poll. A status
+/// read of a real port costs the card's cycles per read, in µs at the
+/// sender's clock.
+struct cpu_card_soft final : soft_card {
+    vmu_cpu_card& card;
+    explicit cpu_card_soft(vmu_cpu_card& c) : card(c) {}
+
+    std::uint8_t status_read() override { return cpu_card_status_read(card); }
+    void data_write(std::uint8_t value) override { cpu_card_data_write(card, value); }
+    void delay(unsigned floor_us) override { cpu_card_delay(card, floor_us); }
+    void sleep(unsigned milliseconds) override { cpu_card_sleep(card, milliseconds); }
+    void set_masked(bool masked) override { card.masked = masked; }
+    [[nodiscard]] card_ps now() const override { return static_cast<card_ps>(card.cpu.time_ps); }
+    [[nodiscard]] card_ps next_event() const override { return now() + 1; }
+    void run_to(card_ps until) override;
+    void set_data(std::uint8_t value) override;
+    [[nodiscard]] std::uint8_t status_lines() const override { return cpu_card_status_lines(card); }
+    [[nodiscard]] bool finished() const override {
+        return card.cpu.state != vmu_cpu_state::running;
+    }
+    [[nodiscard]] card_ps look_every() const override { return 10'000'000; }
+    [[nodiscard]] card_ps read_cost() const override {
+        return card_ps{card.cycles_per_read} * 1'000'000;
+    }
+};

@@ -4,6 +4,7 @@
 #include "recording_port.h"
 
 #include "clock/monotonic_clock.h"
+#include "platform/host/host_delay.h"
 #include "platform/platform.h"
 
 std::vector<timed_write>& recorded_writes() {
@@ -30,3 +31,7 @@ void mask_interrupts() {}
 void unmask_interrupts() {}
 
 void sleep_ms(unsigned) {}
+
+void port_delay_unit(unsigned floor_us) {
+    host_delay_unit(floor_us);
+}

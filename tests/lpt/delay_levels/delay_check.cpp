@@ -6,6 +6,12 @@
 #include <cstdio>
 
 #include "lpt/byte_exchange.h"
+#include "platform/host/host_delay.h"
+
+// The seam's delay unit as on a real machine, built at the same level.
+void port_delay_unit(unsigned floor_us) {
+    host_delay_unit(floor_us);
+}
 
 int main() {
     set_delay_floor_us(0);
