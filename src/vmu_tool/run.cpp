@@ -14,6 +14,7 @@
 #include "card/card_image.h"
 #include "cardcpu/cpu/cpu.h"
 #include "cardcpu/cpu/rom_screen.h"
+#include "clock/time_units.h"
 #include "files/bounded_read.h"
 #include "files/text.h"
 #include "vmu_tool/card_game.h"
