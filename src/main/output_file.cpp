@@ -75,13 +75,23 @@ bool ends_and_may_wait(int signal) {
     }
 }
 
-// The first signal that came while the image was stored.
+// The first signal that came while the image was stored, and whether the
+// store still looks for one as it ends.
 std::atomic<int> waiting_signal{0};
+std::atomic<bool> storing{false};
 static_assert(std::atomic<int>::is_always_lock_free);
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void note_waiting_signal(int signal) {
     int none = 0;
     waiting_signal.compare_exchange_strong(none, signal);
+    // Recorded first, then the store looked at: a handler in another thread
+    // that records its signal only once the store has put the actions back
+    // and looked ends the process itself, with the action now restored.
+    if (!storing.load()) {
+        if (const int waiting = waiting_signal.exchange(0); waiting != 0)
+            raise(waiting);
+    }
 }
 
 // While one lives, every signal that would end the process there and then,
@@ -92,6 +102,7 @@ class signals_wait {
 public:
     signals_wait() {
         waiting_signal.store(0);
+        storing.store(true);
         struct sigaction action {};
         action.sa_handler = note_waiting_signal;
         action.sa_flags = SA_RESTART;
@@ -115,6 +126,7 @@ public:
             if (replaced_[i])
                 sigaction(signal, &previous_[i], nullptr);
         }
+        storing.store(false);
         // Now with its default action: it ends the process here.
         if (const int signal = waiting_signal.exchange(0); signal != 0)
             raise(signal);

@@ -166,4 +166,45 @@ TEST(StoreImage, ASignalDuringTheWriteLeavesNoPartOfTheImage) {
     }
 }
 
+// A signal whose handler began while the image was stored, in another thread,
+// may record itself only after the store has looked for one and put the
+// actions back: it must still end the process, not be lost. The handler the
+// store put on SIGTERM is taken while the write is cut short (a SIGXFSZ
+// handler of the program's) and called once the store is over, as that late
+// thread would.
+TEST(StoreImage, ASignalNotedAsTheStoreEndsStillEndsTheProcess) {
+    using handler = void (*)(int);
+    static handler taken = nullptr;
+    temp_dir dir;
+    const std::string name = dir.file("SAVE");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit no_core{0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
+        std::FILE* stream = nullptr;
+        if (create_output_file(name.c_str(), stream) != create_status::created)
+            _exit(20);
+        std::signal(SIGXFSZ, [](int) {
+            struct sigaction now {};
+            sigaction(SIGTERM, nullptr, &now);
+            taken = now.sa_handler;
+        });
+        const rlimit small{8192, RLIM_INFINITY};
+        setrlimit(RLIMIT_FSIZE, &small);
+        const std::vector<std::uint8_t> image(9216, 0x5A);
+        const auto stamp = "\x19\x99\x12\x31\x23\x59\x58\0\0\0\0\0"sv;
+        store_image(stream, image, {reinterpret_cast<const std::uint8_t*>(stamp.data()), 12});
+        if (taken == nullptr || taken == SIG_DFL || taken == SIG_IGN)
+            _exit(22);
+        taken(SIGTERM);
+        _exit(21);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    EXPECT_EQ(read_file(name).size(), 0u);
+}
+
 }  // namespace
