@@ -159,6 +159,14 @@ TEST(CopyCard, KeepsItsClockGapsAndReadySignalAtEveryRcFrequency) {
         // start frame's type, after its code.
         const double between = in_ms(b.fall(2) - b.rise(1, 7)) - 8 * cycle_ms;
         EXPECT_NEAR(between, 0.495 * 872 / khz, 0.005);
+        // Each frame waits for a base-timer tick after its header, so a
+        // block's eight frames take 3.98 to 4.00 s at any clock: from the
+        // first data frame's code (byte 21, after the start's 5 bytes, the
+        // name's 15 and its header), the first byte after a tick, to the
+        // directory frame's, after four data and four flash frames.
+        const double block = in_ms(b.fall(21 + 4 * (131 + 4)) - b.fall(21));
+        EXPECT_GE(block, 3'980);
+        EXPECT_LE(block, 4'000);
     }
 }
 
