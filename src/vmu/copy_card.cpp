@@ -9,15 +9,24 @@ namespace {
 
 // The card's steps in cycles of its RC clock (÷6).
 constexpr std::int64_t HALF_BIT_CYCLES = 8;  // a bit is 16 cycles, SCK0 low then high
-// The setup and the gaps. The cycle counts are the sources' estimates; not
-// confirmed on a card.
-constexpr std::int64_t SETUP_CYCLES = 4'500;   // SO1 low to the first clock edge: 20 to 45 ms
-constexpr std::int64_t BYTE_GAP_CYCLES = 60;   // end of one byte to the next
-constexpr std::int64_t FRAME_GAP_CYCLES = 85;  // end of the PC's answer to the next header
-// After the name frame the card reads its flash before it goes on: 5 ms or
-// more. Not confirmed: a count of cycles that gives at least 5 ms at the
-// fastest RC clock.
-constexpr std::int64_t NAME_GAP_CYCLES = 1'000;
+// From A going down to SO1 falling the card runs on its quartz: a time, not
+// cycles. Then it draws "Copying" on its RC clock before the first header.
+constexpr std::int64_t PRESS_TO_SELECT_PS = 25 * PS_PER_MS;
+constexpr std::int64_t SETUP_CYCLES = 6'104;  // 42 ms at 872 kHz
+constexpr std::int64_t BYTE_GAP_CYCLES = 72;  // end of one byte to the next: 495 µs at 872 kHz
+// From the end of the PC's answer to the next header, by the frame that
+// header begins; the card reads its flash for the data frames and builds
+// the flash frames. At 872 kHz: name 1.50 ms, first data 11.1, a later data
+// 9.48, flash 12.9, directory 1.47, last flash 1.06.
+constexpr std::int64_t NAME_GAP_CYCLES = 218;
+constexpr std::int64_t FIRST_DATA_GAP_CYCLES = 1'613;
+constexpr std::int64_t DATA_GAP_CYCLES = 1'378;
+constexpr std::int64_t FLASH_GAP_CYCLES = 1'875;
+constexpr std::int64_t DIRECTORY_GAP_CYCLES = 214;
+constexpr std::int64_t LAST_FLASH_GAP_CYCLES = 154;
+// Before the abort frame, which the card sends at once after its answer.
+// Not confirmed: the cycles it takes.
+constexpr std::int64_t FRAME_GAP_CYCLES = 154;
 // The card's own work between the end of its byte and SIO1 listening, and
 // between a base-timer tick and the next byte. Not confirmed: estimates from
 // the routines' lengths.
@@ -89,8 +98,8 @@ void clock_low(copy_card& card) {
 // the block code to the trailer in a short frame, during the code and the
 // first data byte in a data frame. The echo during a header never is.
 bool echo_checked(const copy_card& card, std::size_t index) {
-    if (index == 0)
-        return false;
+    if (index == 0 || card.aborting)
+        return false;  // nor is the abort frame's: the card ends Copy after it whatever came
     return card.frame_bytes[0] != CABLE_HEADER_FULL || index <= 2;
 }
 
@@ -113,23 +122,81 @@ void start_byte(copy_card& card) {
     clock_low(card);
 }
 
-// The next frame after `gap` cycles, or the end of Copy after the last.
-void next_frame(copy_card& card, std::int64_t gap) {
+// The cycles from the PC's answer to the header of frame `next`.
+std::int64_t gap_before(const copy_card& card, std::size_t next) {
+    switch (card.frames[next].code) {
+        case BLOCK_CODE_NAME:
+            return NAME_GAP_CYCLES;
+        case BLOCK_CODE_DATA:
+            return next == 2 ? FIRST_DATA_GAP_CYCLES : DATA_GAP_CYCLES;
+        case BLOCK_CODE_DIRECTORY:
+            return DIRECTORY_GAP_CYCLES;
+        case BLOCK_CODE_FLASH:
+            return card.frames[next - 1].code == BLOCK_CODE_DIRECTORY ? LAST_FLASH_GAP_CYCLES
+                                                                      : FLASH_GAP_CYCLES;
+        default:
+            return FRAME_GAP_CYCLES;
+    }
+}
+
+// The next frame after its gap, or the end of Copy after the last.
+void next_frame(copy_card& card) {
     if (card.aborting || card.frame + 1 >= card.frames.size()) {
         end_copy(card, card.aborting ? copy_screen::copy_failed : copy_screen::copied);
         return;
     }
     ++card.frame;
     begin_frame(card, card.frames[card.frame]);
-    next_byte_after(card, gap);
+    next_byte_after(card, gap_before(card, card.frame));
 }
 
+// The card builds the start, name and directory frames in one buffer and
+// the flash frames over their first four bytes; the frame whose bytes the
+// buffer holds when a fault comes. The directory frame is built before the
+// card waits for the answer to the frame before it.
+std::size_t buffered_frame(const copy_card& card, bool answered) {
+    std::size_t last = card.frame;
+    if (answered && last + 1 < card.frames.size() &&
+        card.frames[last + 1].code == BLOCK_CODE_DIRECTORY)
+        ++last;
+    for (std::size_t f = last + 1; f-- > 0;) {
+        const std::uint8_t code = card.frames[f].code;
+        if (code == BLOCK_CODE_START || code == BLOCK_CODE_NAME || code == BLOCK_CODE_DIRECTORY)
+            return f;
+    }
+    return 0;
+}
+
+// The abort frame is 10 0B 00 FF written over that buffer, sent with as
+// many bytes as the frame built there had: the rest of it follows.
 void send_abort(copy_card& card) {
     card.aborting = true;
-    vmu_frame abort = vmu_make_frame(COPY_CODE_ABORT, {0x00});
-    abort.trailer = CABLE_TRAILER;
-    begin_frame(card, abort);
+    begin_frame(card, card.frames[card.abort_from]);
+    if (card.frame_bytes.size() < 4)
+        card.frame_bytes.resize(4);
+    card.frame_bytes[0] = cable_header_for(1);
+    card.frame_bytes[1] = COPY_CODE_ABORT;
+    card.frame_bytes[2] = 0x00;
+    card.frame_bytes[3] = CABLE_TRAILER;
     next_byte_after(card, FRAME_GAP_CYCLES);
+}
+
+// A fault after the start: a wrong or missing reply, an echo mismatch, a
+// refused or missing answer to a frame after the name. While the second
+// card is still there the card waits once more for an answer, and sends the
+// abort frame only if that answer is 0x0C; else, or without one, it shows
+// "Copy failed". `answered`: the frame was sent whole and its answer was
+// due.
+void fault(copy_card& card, bool answered) {
+    const bool peer =
+        card.config.peer_present && (card.data & DATA_OPEN) != 0 && !card.config.console_power;
+    if (card.aborting || card.recovering || !peer) {
+        end_copy(card, copy_screen::copy_failed);
+        return;
+    }
+    card.recovering = true;
+    card.abort_from = buffered_frame(card, answered);
+    listen(card, false);
 }
 
 void byte_done(copy_card& card) {
@@ -152,7 +219,9 @@ void byte_done(copy_card& card) {
         ++card.index;
         next_byte_after(card, BYTE_GAP_CYCLES);
     } else if (card.aborting || (!card.frames[card.frame].await_answer && !card.echo_mismatch)) {
-        next_frame(card, FRAME_GAP_CYCLES);
+        next_frame(card);
+    } else if (card.echo_mismatch) {
+        fault(card, false);
     } else {
         listen(card, false);
     }
@@ -165,8 +234,9 @@ void took_byte(copy_card& card, std::uint8_t value) {
         card.answered_ps = card.now_ps;
     if (card.awaiting_reply) {
         if (value != HEADER_REPLY) {
-            fail(card, copy_screen::copy_failed,
-                 "the PC replied " + card_hex_byte(value) + " to a header, not 0xE0");
+            card.notes.push_back("the PC replied " + card_hex_byte(value) +
+                                 " to a header, not 0xE0");
+            fault(card, false);
             return;
         }
         // The card sleeps until the base timer wakes it.
@@ -174,21 +244,36 @@ void took_byte(copy_card& card, std::uint8_t value) {
         card.next_event_ps = next_tick(card, card.now_ps);
         return;
     }
-    if (card.echo_mismatch) {
-        send_abort(card);
+    if (value == 0x00) {
+        // Where it waits for an answer the card passes over a 0x00 and
+        // listens on, its time limit running.
+        card.sio1_bits = 0;
+        card.sio1_value = 0;
+        return;
+    }
+    if (card.recovering) {
+        if (value == BLOCK_ACK)
+            send_abort(card);
+        else
+            end_copy(card, copy_screen::copy_failed);
         return;
     }
     if (value == BLOCK_ACK) {
-        next_frame(card, card.frame == 1 ? NAME_GAP_CYCLES : FRAME_GAP_CYCLES);
+        next_frame(card);
         return;
     }
-    const copy_screen screen = value != BLOCK_NAK ? copy_screen::copy_failed
-                               : card.frame == 0  ? copy_screen::not_enough_memory
-                               : card.frame == 1  ? copy_screen::same_file_exists
-                                                  : copy_screen::copy_failed;
-    fail(card, screen,
-         "the PC answered frame " + std::to_string(card.frame + 1) + " with " +
-             card_hex_byte(value));
+    // Anything but 0x0C is a refusal: of the start frame "Not enough free
+    // memory", of the name frame "Same file exists", of a later frame a
+    // fault.
+    std::string note =
+        "the PC answered frame " + std::to_string(card.frame + 1) + " with " + card_hex_byte(value);
+    if (card.frame <= 1) {
+        fail(card, card.frame == 0 ? copy_screen::not_enough_memory : copy_screen::same_file_exists,
+             std::move(note));
+        return;
+    }
+    card.notes.push_back(std::move(note));
+    fault(card, true);
 }
 
 void press(copy_card& card) {
@@ -206,10 +291,8 @@ void press(copy_card& card) {
         fail(card, copy_screen::unable_to_copy, "the file is copy-protected");
         return;
     }
-    card.screen = copy_screen::copying;
-    card.select_high = !card.config.select_wired;
-    card.phase = copy_phase::setup;
-    card.next_event_ps = after_cycles(card, SETUP_CYCLES);
+    card.phase = copy_phase::pressed;
+    card.next_event_ps = card.now_ps + PRESS_TO_SELECT_PS;
 }
 
 // One event of the card, at next_event_ps.
@@ -217,6 +300,12 @@ void act(copy_card& card) {
     switch (card.phase) {
         case copy_phase::before_press:
             press(card);
+            return;
+        case copy_phase::pressed:
+            card.screen = copy_screen::copying;
+            card.select_high = !card.config.select_wired;
+            card.phase = copy_phase::setup;
+            card.next_event_ps = after_cycles(card, SETUP_CYCLES);
             return;
         case copy_phase::setup:
             if (card.frames.empty()) {
@@ -247,15 +336,29 @@ void act(copy_card& card) {
             for (int tick = 0; tick < LISTEN_TICKS; ++tick)
                 card.next_event_ps = next_tick(card, card.next_event_ps);
             return;
-        case copy_phase::listening:
-            if (card.echo_mismatch && !card.awaiting_reply) {
-                send_abort(card);  // the answer never came: abort all the same
+        case copy_phase::listening: {
+            if (card.recovering) {
+                end_copy(card, copy_screen::copy_failed);  // no answer: no abort frame
                 return;
             }
-            fail(card, copy_screen::copy_failed,
-                 std::string("no ") + (card.awaiting_reply ? "reply" : "answer") +
-                     " from the PC to frame " + std::to_string(card.frame + 1));
+            std::string note = std::string("no ") + (card.awaiting_reply ? "reply" : "answer") +
+                               " from the PC to frame " + std::to_string(card.frame + 1);
+            if (card.aborting) {
+                fail(card, copy_screen::copy_failed, std::move(note));
+                return;
+            }
+            // No answer counts as a refusal.
+            if (!card.awaiting_reply && card.frame <= 1) {
+                fail(card,
+                     card.frame == 0 ? copy_screen::not_enough_memory
+                                     : copy_screen::same_file_exists,
+                     std::move(note));
+                return;
+            }
+            card.notes.push_back(std::move(note));
+            fault(card, !card.awaiting_reply);
             return;
+        }
         case copy_phase::asleep:
             card.phase = copy_phase::gap;
             ++card.index;

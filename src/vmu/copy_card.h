@@ -15,17 +15,23 @@
 //   (the PC's D2, its echo) is sampled as SCK0 rises, 8 cycles later.
 // - The PC's bytes arrive on SIO1, clocked by the PC's D0 (bit on D1, MSB
 //   first, taken at each rising edge), but only while the card listens.
-// - SO1 (the PC's Select) goes low about 4,500 cycles before the first
-//   clock edge: the only ready signal.
-// - Gaps: about 60 cycles between bytes, about 85 from the end of the PC's
-//   answer to the next header, and more after the name frame, when the card
-//   reads flash first. After the PC's reply to a header the card sleeps
-//   until the next base-timer tick.
+// - SO1 (the PC's Select) goes low 25 ms after A goes down and 6,104 cycles
+//   (42 ms at 872 kHz) before the first clock edge: the only ready signal.
+// - Gaps: 72 cycles between bytes; from the end of the PC's answer to the
+//   next header 154 to 1,875 cycles, by the frame that follows (the card
+//   reads its flash before a data frame). After the PC's reply to a header
+//   the card sleeps until the next base-timer tick, so a frame costs about
+//   half a second.
 // - The echo: in short frames the byte taken on SI0 during each byte from
 //   the block code to the trailer must equal the byte before it; in data
-//   frames only during the code and the first data byte. On a mismatch the
-//   card waits for the answer, then sends the abort frame 10 0B 00 FF.
-// - Each awaited byte times out after six base-timer ticks (2.5 to 3 s).
+//   frames only during the code and the first data byte.
+// - Each awaited byte times out after six base-timer ticks (2.5 to 3 s); a
+//   0x00 where an answer is due is passed over. No answer counts as 0x0A:
+//   to the start frame "Not enough free memory", to the name frame "Same
+//   file exists". Any other fault (a reply not 0xE0 or none, an echo
+//   mismatch, a later frame refused or not answered) has the card wait once
+//   more for an answer: 0x0C brings the abort frame, anything else or
+//   nothing "Copy failed" without it.
 //
 // Not confirmed on a real card, and marked where they are used: the cycle
 // counts of the gaps and of re-arming SIO1, the exact RC frequency of a
@@ -57,7 +63,10 @@ enum class copy_screen {
 /// The screen's words, as the card shows them.
 const char* copy_screen_text(copy_screen screen);
 
-/// The abort frame the card sends after an echo mismatch: 10 0B 00 FF.
+/// The abort frame the card sends after a fault, when the PC answers it
+/// 0x0C: 10 0B 00 FF, and after it the bytes from the fifth on of the last
+/// start, name or directory frame (one after the start frame, eleven after
+/// the name or directory frame).
 inline constexpr std::uint8_t COPY_CODE_ABORT = 0x0B;
 
 /// The 12 bytes the directory frame carries: the directory entry's bytes
@@ -86,6 +95,7 @@ struct copy_card_config {
 /// What the card is doing between two of its own events.
 enum class copy_phase {
     before_press,  // the user has not pressed A yet
+    pressed,       // A is down, SO1 not low yet
     setup,         // SO1 low, the first clock edge to come
     bit_low,       // SCK0 low: the PC writes its echo bit
     bit_high,      // SCK0 high: the PC reads the bit; another bit follows
@@ -127,6 +137,8 @@ struct copy_card {
     // Progress.
     std::size_t frame = 0;                  // the frame being sent, an index into `frames`
     bool aborting = false;                  // the abort frame is being sent instead
+    bool recovering = false;                // after a fault: the one answer that decides the abort
+    std::size_t abort_from = 0;             // the frame whose bytes the abort frame goes out over
     std::vector<std::uint8_t> frame_bytes;  // header, code, payload, trailer
     std::size_t index = 0;                  // the byte of frame_bytes in progress
     int bit = 7;

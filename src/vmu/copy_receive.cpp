@@ -11,11 +11,13 @@ namespace {
 constexpr std::int64_t CYCLE_PS = 2 * PS_PER_US;
 constexpr std::int64_t LEVEL_PS = std::int64_t{CABLE_RECEIVE_LEVEL_US} * PS_PER_US;
 constexpr std::int64_t REARM_PS = std::int64_t{CABLE_RECEIVE_REARM_US} * PS_PER_US;
-// From a header taken during a transfer to the card's look at it, and from
-// the look to its answer's first level. Not confirmed: estimates from the
-// routines' lengths.
-constexpr std::int64_t LOOK_CYCLES = 20;
+// From the card's look at a header to its answer's first level. Not
+// confirmed: an estimate from the routine's length.
 constexpr std::int64_t REPLY_CYCLES = 30;
+// From P7.3 rising to SO1 falling as the card enters "Waiting for data",
+// and from there to SIO1 listening: a header sent sooner is lost.
+constexpr std::int64_t ENTER_PS = 550 * PS_PER_MS;
+constexpr std::int64_t FIRST_ARM_PS = 15 * PS_PER_MS;
 
 std::int64_t after_cycles(const copy_receive& card, std::int64_t cycles) {
     return card.now_ps + cycles * CYCLE_PS;
@@ -41,12 +43,11 @@ void rearm_after(copy_receive& card, std::int64_t ps) {
     card.next_event_ps = card.now_ps + ps;
 }
 
-// The card's look at a byte that may be a header: once per base-timer tick
-// before the first, soon after it later.
+// The card's look at a byte that may be a header: it sleeps between two
+// base-timer ticks, so each header waits for the next one.
 void look_later(copy_receive& card) {
     card.phase = receive_phase::looking;
-    card.next_event_ps = card.first_header ? card_next_tick(card.config.tick_phase_ps, card.now_ps)
-                                           : after_cycles(card, LOOK_CYCLES);
+    card.next_event_ps = card_next_tick(card.config.tick_phase_ps, card.now_ps);
 }
 
 void begin_answer(copy_receive& card, std::uint8_t answer) {
@@ -138,16 +139,27 @@ void took_byte(copy_receive& card, std::uint8_t value) {
     card.next_event_ps = after_cycles(card, REPLY_CYCLES + verdict.work_cycles);
 }
 
+bool peer_high(const copy_receive& card, std::uint8_t data);
+
 // One event of the card, at next_event_ps.
 void act(copy_receive& card) {
     switch (card.phase) {
+        case receive_phase::first_page:
+            leave(card);
+            if (peer_high(card, card.data) && !card.config.console_power) {
+                card.phase = receive_phase::entering;
+                card.next_event_ps = card.now_ps + ENTER_PS;
+            }
+            return;
         case receive_phase::entering:
             card.screen = receive_screen::waiting;
             card.first_header = true;
             card.frame = 0;
             card.frame_bytes.clear();
             card.outcome = receive_outcome::none;
-            rearm_after(card, REARM_PS);
+            card.sbuf1 = 0;
+            card.so1_high = false;  // the register's 0 on SO1
+            rearm_after(card, FIRST_ARM_PS);
             return;
         case receive_phase::rearming:
             card.sio1_armed = true;
@@ -185,12 +197,14 @@ bool peer_high(const copy_receive& card, std::uint8_t data) {
 }
 
 void peer_changed(copy_receive& card, bool high) {
+    if (card.phase == receive_phase::first_page)
+        return;
     if (high) {
         // The file list switches to receive mode; not confirmed: a card in
         // a console ignores the second card.
         if (card.phase == receive_phase::file_list && !card.config.console_power) {
             card.phase = receive_phase::entering;
-            card.next_event_ps = card_next_tick(card.config.tick_phase_ps, card.now_ps);
+            card.next_event_ps = card.now_ps + ENTER_PS;
         }
         return;
     }
@@ -224,6 +238,8 @@ void clock_edge(copy_receive& card, bool rising, bool bit) {
 
 const char* receive_screen_text(receive_screen screen) {
     switch (screen) {
+        case receive_screen::first_page:
+            return "the first page (Free, Game)";
         case receive_screen::file_list:
             return "the file list";
         case receive_screen::waiting:
@@ -238,6 +254,11 @@ void copy_receive_start(copy_receive& card) {
     card.started = true;
     card.now_ps = 0;
     leave(card);
+    if (card.config.first_page_ps > 0) {
+        card.phase = receive_phase::first_page;
+        card.screen = receive_screen::first_page;
+        card.next_event_ps = card.config.first_page_ps;
+    }
 }
 
 void copy_receive_run_to(copy_receive& card, std::int64_t until_ps) {

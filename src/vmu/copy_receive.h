@@ -12,9 +12,11 @@
 // from the card's published system software and reports of the
 // card-to-card link (the facts both ends share are in cable/cable.h):
 //
-// - P7.3 (the PC's D3) rising switches the file list to "Waiting for data";
-//   P7.3 falling, and only that, ends it. The card looks for the first
-//   header once per base-timer tick; later headers it looks for at once.
+// - P7.3 (the PC's D3) rising switches the file list to "Waiting for data"
+//   550 ms later, when SO1 falls; SIO1 listens 15 ms after that, so a
+//   header sent sooner is lost. P7.3 falling, and only that, ends it. The
+//   card sleeps between base-timer ticks and answers each header with
+//   0xE0 at the next one.
 // - The PC's bytes arrive on SIO1, clocked by the PC's D0, MSB first, the
 //   bit on D1 taken as D0 rises. SIO1 stops after each byte until the card
 //   re-arms it (about 60 cycles); a bit clocked meanwhile is lost. While it
@@ -25,13 +27,16 @@
 //   64 µs. It does not check the PC's echo on D2.
 // - It refuses a wrong block code or length, a file larger than its free
 //   space (a game needs its blocks free from block 0, a data file free user
-//   blocks), a data file whose name is on the card, a full directory, and a
-//   flash write that fails three times. It does not check trailers; any
-//   type but 0xCC is data.
+//   blocks), a data file whose name is on the card, and a flash write that
+//   fails three times. It does not check trailers; any type but 0xCC is
+//   data. It looks for a free directory entry only with the last frame,
+//   after it has written the data and the FAT, and only among the 16 of
+//   the directory's first block: without one there it answers 0x0A and the
+//   file's blocks stay taken with no entry.
 //
 // Not confirmed on a real card, and marked where they are used: the cycle
-// counts of the card's own work and of its flash writes, when it checks the
-// directory for a free entry, how it treats a file of no blocks, its
+// counts of the card's own work and of its flash writes, how it treats a
+// file of no blocks, its
 // screens but "Waiting for data", and what a card in a console does.
 #pragma once
 
@@ -53,9 +58,10 @@ inline constexpr std::int64_t RECEIVE_NO_EVENT = std::numeric_limits<std::int64_
 
 /// What the card's screen shows.
 enum class receive_screen {
-    file_list,  // the file manager's list, not receiving
-    waiting,    // "Waiting for data"
-    receiving,  // frames on the wire
+    first_page,  // the file manager's first page: free blocks and game blocks
+    file_list,   // the file manager's list, not receiving
+    waiting,     // "Waiting for data"
+    receiving,   // frames on the wire
 };
 
 /// The screen's words. Not confirmed: any but "Waiting for data".
@@ -77,21 +83,27 @@ struct receive_config {
     std::int64_t flip_byte = VMU_NEVER;            // take this byte (from 0) with bit 0 flipped
     std::int64_t failing_flash = VMU_NEVER;        // this flash frame's write (from 1) fails
     std::int64_t tick_phase_ps = 250 * PS_PER_MS;  // the first base-timer tick
+    // How long the file manager's first page shows, from the start, before
+    // it moves on to the file list by itself: it ignores D3 meanwhile, and
+    // the list takes a D3 already high. 0: the card starts on its file list.
+    // The card shows it about 6.7 s.
+    std::int64_t first_page_ps = 0;
 };
 
 /// What the card is doing between two of its own events.
 enum class receive_phase {
-    file_list,  // not receiving; P7.3 rising starts it
-    entering,   // P7.3 rose: the card switches at its next base-timer tick
-    rearming,   // SIO1 stopped after a byte; armed again at the next event
-    listening,  // SIO1 takes the PC's byte, with no time limit
-    looking,    // a header may have come: the card looks at it at the next event
-    working,    // the frame is in: the card checks it and writes its flash
-    bit_low,    // SCK0 low with an answer's bit on SO0
-    bit_high,   // SCK0 high; another bit follows
-    byte_end,   // SCK0 high with the answer's last bit
-    ended,      // the transfer is over; the card waits for P7.3 to fall
-    stalled,    // the card stopped answering (a fault of the test)
+    first_page,  // the file manager's first page, blind to P7.3
+    file_list,   // not receiving; P7.3 rising starts it
+    entering,    // P7.3 rose: the card switches at its next base-timer tick
+    rearming,    // SIO1 stopped after a byte; armed again at the next event
+    listening,   // SIO1 takes the PC's byte, with no time limit
+    looking,     // a header may have come: the card looks at it at the next event
+    working,     // the frame is in: the card checks it and writes its flash
+    bit_low,     // SCK0 low with an answer's bit on SO0
+    bit_high,    // SCK0 high; another bit follows
+    byte_end,    // SCK0 high with the answer's last bit
+    ended,       // the transfer is over; the card waits for P7.3 to fall
+    stalled,     // the card stopped answering (a fault of the test)
 };
 
 /// The whole card: configuration, its flash, progress and what it saw.

@@ -1,7 +1,7 @@
 // What the receiving card's system software does with each frame it takes:
-// the checks it makes, the blocks and the directory slot it chooses at the
-// start frame, and the file written with the last frame, placed as the card
-// places every file (card/card_place.h). The real card writes each piece to
+// the checks it makes, the blocks it chooses at the start frame, and the
+// file written with the last frame, placed as the card places every file
+// (card/card_place.h), its directory slot chosen only then. The real card writes each piece to
 // its chosen block as its flash frame comes; those blocks stay free in the
 // FAT until the last frame, so the model, which keeps the pieces until then
 // and writes the whole image at once, leaves the same file system at every
@@ -20,6 +20,9 @@ namespace {
 constexpr std::int64_t CHECK_CYCLES = 100;
 constexpr std::int64_t FLASH_WRITE_CYCLES = 2'500;
 constexpr int FLASH_TRIES = 3;
+// The entries of the directory's first block, the only ones the card looks
+// at for a new file.
+constexpr std::size_t SLOTS_LOOKED_AT = 16;
 // The FAT's block and the directory's block with the new entry, in pieces.
 constexpr std::int64_t LAST_WRITES = 2 * CABLE_PIECES_PER_BLOCK;
 
@@ -71,11 +74,6 @@ receive_verdict take_start(copy_receive& card, payload bytes) {
         return refuse(card, "no room for " + plural(card.blocks, "block") +
                                 (card.game ? " free from block 0" : ""));
     }
-    // Not confirmed: that the card looks for a free entry here already.
-    const std::optional<std::size_t> slot = card_free_slot(card.image, layout);
-    if (!slot)
-        return refuse(card, "the directory is full");
-    card.slot = *slot;
     card.content.assign(card.blocks * IMAGE_BLOCK_SIZE, 0x00);
     return accept();
 }
@@ -107,13 +105,19 @@ receive_verdict take_flash(copy_receive& card) {
 }
 
 // The last frame: the pieces into their blocks, the chain into the FAT, the
-// entry into the directory, all at once.
+// entry into the directory, all at once. The card looks for a free entry
+// only now, after it has written the data and the FAT, and only in the
+// directory's first block: without one there it answers 0x0A, the file's
+// blocks taken with no entry naming them.
 receive_verdict take_last(copy_receive& card) {
     card_layout layout;
     if (!layout_of(card, layout))
         return refuse(card, "no file system");
     card_image written = card.image;
     card_write_chain(written, layout, card.placed, card.content);
+    const std::optional<std::size_t> slot = card_free_slot(card.image, layout);
+    const bool entered = slot && *slot < SLOTS_LOOKED_AT;
+    card.slot = entered ? *slot : 0;
     card_file entry;
     entry.slot = card.slot;
     entry.type = card.game ? TYPE_GAME : TYPE_DATA;
@@ -121,13 +125,22 @@ receive_verdict take_last(copy_receive& card) {
     entry.first_block = card.placed.front();
     entry.name = card.name;
     card_set_entry_tail(entry, card.directory);
-    card_put_entry(written, layout, entry);
+    if (entered)
+        card_put_entry(written, layout, entry);
     std::string reason;
     if (card.store && !card.store(written, reason)) {
         return refuse(card, "cannot store the card image: " + reason,
                       LAST_WRITES * FLASH_WRITE_CYCLES);
     }
     card.image = std::move(written);
+    if (!entered) {
+        return refuse(card,
+                      "no free entry among the directory's first " +
+                          std::to_string(SLOTS_LOOKED_AT) + ": " + plural(card.blocks, "block") +
+                          " from block " + std::to_string(card.placed.front()) +
+                          " are taken with no entry",
+                      LAST_WRITES * FLASH_WRITE_CYCLES);
+    }
     card.outcome = receive_outcome::taken;
     card.notes.push_back("took " + card_file_name(entry) + " into slot " +
                          std::to_string(entry.slot) + ", " + plural(card.blocks, "block") +

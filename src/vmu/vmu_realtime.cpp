@@ -22,6 +22,7 @@
 
 #include "cable/cable.h"
 #include "clock/monotonic_clock.h"
+#include "clock/time_units.h"
 
 namespace {
 

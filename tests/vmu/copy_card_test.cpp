@@ -144,9 +144,10 @@ TEST(CopyCard, KeepsItsClockGapsAndReadySignalAtEveryRcFrequency) {
         ASSERT_TRUE(b.pc.wait_ready());
         receive_frames(b, 12, [](std::size_t) { return 0x0C; });
         ASSERT_EQ(b.card.screen, copy_screen::copied);
-        // SO1 falls 20 to 45 ms before the first clock edge.
-        EXPECT_GE(in_ms(b.fall(0) - b.ready_at), 20);
-        EXPECT_LE(in_ms(b.fall(0) - b.ready_at), 45);
+        // SO1 falls 25 ms after A goes down (the quartz's time), and 42 ms
+        // of the RC clock at 872 kHz before the first clock edge.
+        EXPECT_NEAR(in_ms(b.ready_at - b.card.config.press_ps), 25, 0.01);
+        EXPECT_NEAR(in_ms(b.fall(0) - b.ready_at), 42.0 * 872 / khz, 0.05 * 872 / khz);
         // Each SCK0 level lasts 8 cycles, 40 to 80 µs; a bit 16.
         const double low = in_ms(b.rise(0, 3) - b.fall(0, 3));
         const double bit = in_ms(b.fall(0, 4) - b.fall(0, 3));
@@ -155,11 +156,18 @@ TEST(CopyCard, KeepsItsClockGapsAndReadySignalAtEveryRcFrequency) {
         EXPECT_GE(low, 0.039);
         EXPECT_LE(low, 0.081);
         // From the end of a byte (8 cycles after its last rise) to the next
-        // byte's first fall, about 60 cycles: 0.3 to 0.6 ms. Byte 2 is the
+        // byte's first fall, 72 cycles: 495 µs at 872 kHz. Byte 2 is the
         // start frame's type, after its code.
         const double between = in_ms(b.fall(2) - b.rise(1, 7)) - 8 * cycle_ms;
-        EXPECT_GE(between, 0.3);
-        EXPECT_LE(between, 0.602);
+        EXPECT_NEAR(between, 0.495 * 872 / khz, 0.005);
+        // Each frame waits for a base-timer tick after its header, so a
+        // block's eight frames take 3.98 to 4.00 s at any clock: from the
+        // first data frame's code (byte 21, after the start's 5 bytes, the
+        // name's 15 and its header), the first byte after a tick, to the
+        // directory frame's, after four data and four flash frames.
+        const double block = in_ms(b.fall(21 + 4 * (131 + 4)) - b.fall(21));
+        EXPECT_GE(block, 3'980);
+        EXPECT_LE(block, 4'000);
     }
 }
 
@@ -185,11 +193,14 @@ TEST(CopyCard, SleepsUntilABaseTimerTickAfterTheReplyAndWaitsLongerAfterTheName)
         EXPECT_GE(in_ms(b.fall(first + 1) - tick), 0.4);
         EXPECT_LE(in_ms(b.fall(first + 1) - tick), 1.0);
         if (f > 0) {
-            // From the PC's answer to the next header: 0.4 to 0.9 ms, and
-            // 5 ms or more after the name frame, when the card reads flash.
+            // From the PC's answer to the next header, by that frame, at
+            // 872 kHz: name 1.50 ms, first data 11.1 (the card reads flash),
+            // a later data 9.48, flash 12.9, directory 1.47, last flash 1.06.
+            const double at_872[] = {0,    1.50, 11.1, 12.9, 9.48, 12.9,
+                                     9.48, 12.9, 9.48, 12.9, 1.47, 1.06};
+            const double expected = at_872[f] * 872 / 879;
             const std::int64_t answer = b.card.pc_bytes.at(2 * f - 1).at_ps;
-            EXPECT_GE(in_ms(b.fall(first) - answer), f == 2 ? 5.0 : 0.4);
-            EXPECT_LE(in_ms(b.fall(first) - answer), f == 2 ? 20.0 : 0.9);
+            EXPECT_NEAR(in_ms(b.fall(first) - answer), expected, 0.01 * expected + 0.02);
         }
         first += frame_lengths[f];
     }
@@ -212,6 +223,7 @@ TEST(CopyCard, TellsEachRefusalOnItsScreen) {
         ASSERT_TRUE(b.pc.wait_ready());
         receive_frames(b, c.refused + 1,
                        [&](std::size_t f) { return f == c.refused ? 0x0A : 0x0C; });
+        copy_card_run_to(b.card, b.card.now_ps + 4'000 * MS);  // past a later frame's wait
         // The card has stopped: no more clock, and its pins float.
         EXPECT_LT(b.pc.receive(), 0);
         EXPECT_EQ(b.card.screen, c.screen);
@@ -235,6 +247,11 @@ TEST(CopyCard, ChecksTheEchoWhereTheCardDoesAndAbortsAfterAMismatch) {
         {"a data frame's second data byte is not checked", 2, 3, false},
         {"a data frame's trailer is not checked", 2, 130, false},
     };
+    // After 10 0B 00 FF the abort frame carries the rest of the last start
+    // or name frame: the start's trailer, or the name's last ten bytes and
+    // trailer.
+    const std::vector<int> after_start = {0xFF};
+    const std::vector<int> after_name = {'P', 'Y', 'T', 'E', 'S', 'T', ' ', ' ', ' ', ' ', 0xFF};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
         bench b(one_block_file());
@@ -260,7 +277,11 @@ TEST(CopyCard, ChecksTheEchoWhereTheCardDoesAndAbortsAfterAMismatch) {
         for (int i = 0; i < 3; ++i)
             next.push_back(b.pc.receive());
         if (c.aborts) {
-            EXPECT_EQ(next, (std::vector<int>{0x10, 0x0B, 0x00, 0xFF}));
+            std::vector<int> abort = {0x10, 0x0B, 0x00, 0xFF};
+            append(abort, c.frame == 0 ? after_start : after_name);
+            for (std::size_t i = next.size(); i < abort.size(); ++i)
+                next.push_back(b.pc.receive());
+            EXPECT_EQ(next, abort);
             EXPECT_LT(b.pc.receive(), 0);
             EXPECT_EQ(b.card.screen, copy_screen::copy_failed);
             EXPECT_EQ(b.card.notes.size(), 1U);
@@ -276,17 +297,24 @@ TEST(CopyCard, APcThatEchoesLateIsCaughtAndOneInTimeIsNot) {
     const struct {
         const char* rule;
         unsigned rc_khz;
-        int reads_before_echo;  // each read 1 µs
+        int reads_before_echo;  // each read `access_us`
         bool mismatch;
+        unsigned access_us = 1;
     } cases[] = {
         {"30 µs late at the fastest clock (40 µs levels)", 1200, 30, false},
         {"45 µs late at the fastest clock", 1200, 45, true},
         {"70 µs late at the slowest clock (80 µs levels)", 600, 70, false},
         {"90 µs late at the slowest clock", 600, 90, true},
+        // A PC that polls Ack and then writes its echo: two accesses within
+        // the 55 µs level at 872 kHz, 40 µs at 1200 kHz.
+        {"27 µs accesses at 872 kHz", 872, 0, false, 27},
+        {"30 µs accesses at 872 kHz", 872, 0, true, 30},
+        {"20 µs accesses at 1200 kHz", 1200, 0, false, 20},
+        {"23 µs accesses at 1200 kHz", 1200, 0, true, 23},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
-        bench b(one_block_file(), c.rc_khz);
+        bench b(one_block_file(), c.rc_khz, c.access_us * US);
         b.pc.reads_before_echo = c.reads_before_echo;
         ASSERT_TRUE(b.pc.wait_ready());
         receive_frames(b, 1, [](std::size_t) { return 0x0C; });
@@ -329,17 +357,133 @@ TEST(CopyCard, PutsUpConnectVmWhenThePortIsNotHeldAndCopyAgainWhenItIs) {
     EXPECT_EQ(b.card.screen, copy_screen::copy_prompt);
 }
 
-TEST(CopyCard, GivesUpAfterSixBaseTimerTicksWithoutAReply) {
+TEST(CopyCard, GivesUpAfterSixBaseTimerTicksWithoutAReplyAndSixMoreWithoutAnAnswer) {
     bench b(one_block_file());
     ASSERT_TRUE(b.pc.wait_ready());
     ASSERT_EQ(b.pc.receive(), 0x11);
     const std::int64_t header_end = b.card.now_ps;
-    b.pc.patience = 4'000'000;  // 4 s of reads
+    b.pc.patience = 7'000'000;  // 7 s of reads
     EXPECT_FALSE(b.pc.wait_ack(false));
     ASSERT_TRUE(copy_card_finished(b.card));
     EXPECT_EQ(b.card.screen, copy_screen::copy_failed);
-    EXPECT_GE(in_ms(b.card.ended_ps - header_end), 2'500);
-    EXPECT_LE(in_ms(b.card.ended_ps - header_end), 3'000);
+    // Six ticks for the reply, then six for the answer that would have
+    // brought the abort frame: about 5.9 s.
+    EXPECT_GE(in_ms(b.card.ended_ps - header_end), 5'000);
+    EXPECT_LE(in_ms(b.card.ended_ps - header_end), 6'000);
     ASSERT_EQ(b.card.notes.size(), 1U);
     EXPECT_EQ(b.card.notes[0], "no reply from the PC to frame 1");
+}
+
+TEST(CopyCard, AfterAFaultWaitsForOneAnswerAndAbortsOverItsBufferOnlyOnA0C) {
+    const std::vector<int> name_tail = {'P', 'Y', 'T', 'E', 'S', 'T', ' ', ' ', ' ', ' ', 0xFF};
+    // The directory frame's payload from its third byte, and its trailer.
+    const std::vector<int> directory_tail = {0x12, 0x31, 0x23, 0x59, 0x58, 0x04, 1, 0, 0, 0, 0xFF};
+    const struct {
+        const char* rule;
+        std::size_t frame;       // where the fault comes, from 0
+        int reply;               // the PC's reply to that frame's header
+        std::size_t flip;        // the byte of it the PC echoes wrong (0: none)
+        std::vector<int> after;  // what the PC sends after that frame (or that reply)
+        copy_screen screen;
+        std::vector<int> abort;  // the abort frame, if one comes
+        bool waits;              // the card ends six ticks after the PC's last byte
+    } cases[] = {
+        {"no answer to the start frame", 0, 0xE0, 0, {}, copy_screen::not_enough_memory, {}, true},
+        {"no answer to the name frame", 1, 0xE0, 0, {}, copy_screen::same_file_exists, {}, true},
+        {"a data frame refused", 2, 0xE0, 0, {0x0A}, copy_screen::copy_failed, {}, true},
+        {"a data frame refused, then 0x0C after a 0x00 passed over",
+         2,
+         0xE0,
+         0,
+         {0x0A, 0x00, 0x0C},
+         copy_screen::copy_failed,
+         name_tail,
+         false},
+        {"a data frame refused, then 0x0A",
+         2,
+         0xE0,
+         0,
+         {0x0A, 0x0A},
+         copy_screen::copy_failed,
+         {},
+         false},
+        {"the last piece's flash frame refused: the directory is in the buffer",
+         9,
+         0xE0,
+         0,
+         {0x0A, 0x0C},
+         copy_screen::copy_failed,
+         directory_tail,
+         false},
+        {"the directory frame refused",
+         10,
+         0xE0,
+         0,
+         {0x0A, 0x0C},
+         copy_screen::copy_failed,
+         directory_tail,
+         false},
+        {"a wrong reply to the name's header",
+         1,
+         0xE1,
+         0,
+         {0x0C},
+         copy_screen::copy_failed,
+         name_tail,
+         false},
+        {"a wrong echo in the last frame's trailer, the PC done",
+         11,
+         0xE0,
+         3,
+         {},
+         copy_screen::copy_failed,
+         {},
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        bench b(one_block_file());
+        ASSERT_TRUE(b.pc.wait_ready());
+        for (std::size_t f = 0; f <= c.frame; ++f) {
+            const int header = b.pc.receive();
+            ASSERT_GE(header, 0);
+            if (f == c.frame && c.reply != 0xE0) {
+                b.pc.send(static_cast<std::uint8_t>(c.reply));
+                break;
+            }
+            b.pc.send(0xE0);
+            const std::size_t length =
+                header == 0x50 ? 128 : static_cast<std::size_t>(header - 0x0F);
+            for (std::size_t i = 1; i < length + 3; ++i) {
+                if (f == c.frame && i == c.flip)
+                    b.pc.echo ^= 0x01;
+                ASSERT_GE(b.pc.receive(), 0);
+            }
+            if (f < c.frame)
+                b.pc.send(0x0C);
+        }
+        for (const int byte : c.after)
+            b.pc.send(static_cast<std::uint8_t>(byte));
+        const std::int64_t pc_done = b.card.now_ps;
+        std::vector<int> abort;
+        if (const int header = b.pc.receive(); header >= 0) {
+            abort.push_back(header);
+            b.pc.send(0xE0);
+            for (int byte = b.pc.receive(); byte >= 0; byte = b.pc.receive())
+                abort.push_back(byte);
+        }
+        copy_card_run_to(b.card, b.card.now_ps + 4'000 * MS);
+        ASSERT_TRUE(copy_card_finished(b.card));
+        EXPECT_EQ(b.card.screen, c.screen);
+        std::vector<int> expected;
+        if (!c.abort.empty()) {
+            expected = {0x10, 0x0B, 0x00, 0xFF};
+            append(expected, c.abort);
+        }
+        EXPECT_EQ(abort, expected);
+        if (c.waits) {
+            EXPECT_GE(in_ms(b.card.ended_ps - pc_done), 2'500);
+            EXPECT_LE(in_ms(b.card.ended_ps - pc_done), 3'000);
+        }
+    }
 }

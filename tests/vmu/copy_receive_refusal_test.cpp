@@ -1,7 +1,26 @@
 // The receiving card's refusals, the end of receive mode when D3 falls, and
 // its faults, held to what is known of the card's file manager (see
 // copy_receive_test.cpp); expected values from those facts.
+#include "card/card_check.h"
 #include "receive_bench.h"
+
+namespace {
+
+// A blank card with entries (of no blocks) in its first `slots` slots.
+card_image with_entries(std::size_t slots) {
+    card_image card = blank();
+    const card_layout layout = layout_of(card);
+    for (std::size_t slot = 0; slot < slots; ++slot) {
+        card_file entry;
+        entry.slot = slot;
+        entry.type = TYPE_DATA;
+        entry.name = {'X'};
+        card_put_entry(card, layout, entry);
+    }
+    return card;
+}
+
+}  // namespace
 
 TEST(ReceivingCard, RefusesWhatTheCardRefusesAndLeavesItsFilesAsTheyWere) {
     // A root naming the directory one block down, over the system chain: a
@@ -9,15 +28,6 @@ TEST(ReceivingCard, RefusesWhatTheCardRefusesAndLeavesItsFilesAsTheyWere) {
     // take blocks of theirs.
     card_image lying_root = with_file(blank(), "OLD", 3, false);
     lying_root.bytes[255 * 512 + 0x4A] = 252;
-    card_image full_directory = blank();
-    const card_layout layout = layout_of(full_directory);
-    for (std::size_t slot = 0; slot < card_slot_count(layout); ++slot) {
-        card_file entry;
-        entry.slot = slot;
-        entry.type = TYPE_DATA;
-        entry.name = {'X'};
-        card_put_entry(full_directory, layout, entry);
-    }
     const struct {
         const char* rule;
         card_image image;
@@ -60,14 +70,6 @@ TEST(ReceivingCard, RefusesWhatTheCardRefusesAndLeavesItsFilesAsTheyWere) {
          1,
          {},
          "refused frame 2: a data file of this name is in slot 0"},
-        {"a full directory",
-         full_directory,
-         false,
-         1,
-         "NEW",
-         0,
-         {},
-         "refused frame 1: the directory is full"},
         {"a root that the system chain contradicts",
          lying_root,
          false,
@@ -167,5 +169,44 @@ TEST(ReceivingCard, ShowsItsFaults) {
         b.connect();
         EXPECT_EQ(b.transfer(file), (std::vector<int>{0xE0, 0x0C, 0xE0, -1}));
         EXPECT_EQ(b.card.phase, receive_phase::stalled);
+    }
+}
+
+TEST(ReceivingCard, LooksForAnEntryOnlyInTheDirectorysFirstBlockAndOnlyAfterTheFat) {
+    const struct {
+        const char* rule;
+        std::size_t used_slots;
+        bool taken;
+    } cases[] = {
+        {"15 entries: the 16th slot takes it", 15, true},
+        {"16 entries, the rest of the directory free", 16, false},
+        {"a full directory", 200, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        const card_image image = with_entries(c.used_slots);
+        receive_bench b(image);
+        b.connect();
+        const sent_file file = file_frames("NEW", false, content_of(2, 9));
+        // Every frame is accepted but, without an entry, the last.
+        std::vector<int> expected = all_accepted(file.frames.size());
+        if (!c.taken)
+            expected.back() = BLOCK_NAK;
+        EXPECT_EQ(b.transfer(file), expected);
+        EXPECT_EQ(b.card.outcome, c.taken ? receive_outcome::taken : receive_outcome::refused);
+        const card_layout layout = layout_of(b.card.image);
+        // The data and the FAT are written either way: blocks 199 and 198.
+        const card_chain chain = card_follow_chain(b.card.image, layout, 199, 2);
+        EXPECT_EQ(chain.fault, "");
+        EXPECT_EQ(card_chain_bytes(b.card.image, chain), content_of(2, 9));
+        const card_report report = card_check(b.card.image);
+        if (c.taken) {
+            EXPECT_EQ(card_file_name(card_read_entry(b.card.image, layout, 15)), "NEW");
+            EXPECT_TRUE(report.lost_blocks.empty());
+        } else {
+            for (std::size_t slot = c.used_slots; slot < card_slot_count(layout); ++slot)
+                EXPECT_EQ(card_read_entry(b.card.image, layout, slot).type, CARD_TYPE_NONE);
+            EXPECT_EQ(report.lost_blocks, (std::vector<std::uint16_t>{198, 199}));
+        }
     }
 }

@@ -78,7 +78,7 @@ TEST(ReceivingCard, AnswersAtItsOwnLevelsAndEchoesTheByteBeforeOnSelect) {
         EXPECT_EQ(b.echoes[i], sent[i - 1]) << "byte " << i;
 }
 
-TEST(ReceivingCard, LooksForTheFirstHeaderOnATickAndAtOnceAfterIt) {
+TEST(ReceivingCard, LooksForEveryHeaderOnATick) {
     receive_bench b(blank());
     b.card.config.tick_phase_ps = 100 * MS;
     b.connect();
@@ -90,9 +90,11 @@ TEST(ReceivingCard, LooksForTheFirstHeaderOnATickAndAtOnceAfterIt) {
     ASSERT_LT(b.sent_at.at(0), 1100 * MS);
     EXPECT_GE(b.falls.at(0), 1100 * MS);
     EXPECT_LE(b.falls.at(0) - 1100 * MS, MS / 5);
-    // The name's header (byte 5) is answered within 0.2 ms, no tick awaited.
-    EXPECT_GT(b.falls.at(16), b.sent_at.at(5));
-    EXPECT_LE(b.falls.at(16) - b.sent_at.at(5), MS / 5);
+    // The name's header (byte 5) waits for the next tick too: it went out
+    // within a few ms of the start frame's answer, before 1.6 s.
+    ASSERT_LT(b.sent_at.at(5), 1600 * MS);
+    EXPECT_GE(b.falls.at(16), 1600 * MS);
+    EXPECT_LE(b.falls.at(16) - 1600 * MS, MS / 5);
 }
 
 TEST(ReceivingCard, LosesTheBitsOfAPcThatDoesNotWaitForItToReArm) {
@@ -110,4 +112,54 @@ TEST(ReceivingCard, LosesTheBitsOfAPcThatDoesNotWaitForItToReArm) {
     EXPECT_GT(b.card.bits_lost, 0);
     b.pc.patience = 10'000;
     EXPECT_EQ(b.pc.receive(), -1);
+}
+
+TEST(ReceivingCard, LowersSelect550MsAfterD3RisesAndTakesNoHeaderFor15MsMore) {
+    const struct {
+        const char* rule;
+        unsigned after_ms;  // from Select falling to the header
+        bool replied;
+    } cases[] = {
+        {"a header 10 ms after Select falls is lost", 10, false},
+        {"a header 20 ms after it is taken", 20, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        receive_bench b(blank());
+        b.pc.put(0x09);
+        const std::int64_t raised = b.card.now_ps;
+        ASSERT_TRUE(b.pc.wait_ready());
+        EXPECT_NEAR(static_cast<double>(b.card.now_ps - raised) / MS, 550, 0.01);
+        copy_receive_sleep(b.card, c.after_ms);
+        const std::int64_t lost_before = b.card.bits_lost;
+        b.send(file_frames("LATE", false, content_of(1, 5)).frames[0][0]);
+        EXPECT_EQ(b.card.bits_lost - lost_before, c.replied ? 0 : 8);
+        b.pc.patience = 1'000'000;  // 1 s of reads: past the card's next look
+        EXPECT_EQ(b.pc.receive() == HEADER_REPLY, c.replied);
+    }
+}
+
+TEST(ReceivingCard, ItsFirstPageIgnoresD3AndTheFileListAfterItTakesIt) {
+    const struct {
+        const char* rule;
+        std::int64_t d3_ms;      // when D3 rises
+        std::int64_t select_ms;  // when Select falls
+    } cases[] = {
+        {"D3 high from the start: the list takes it at 6.7 s", 100, 6'700 + 550},
+        {"D3 risen on the list", 7'000, 7'000 + 550},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        receive_bench b(blank());
+        b.card.config.first_page_ps = 6'700 * MS;
+        copy_receive_start(b.card);
+        EXPECT_EQ(b.card.screen, receive_screen::first_page);
+        copy_receive_sleep(b.card, static_cast<unsigned>(c.d3_ms));
+        b.pc.put(0x09);
+        b.pc.patience = 8'000'000;  // 8 s of reads
+        ASSERT_TRUE(b.pc.wait_ready());
+        EXPECT_NEAR(static_cast<double>(b.card.now_ps) / MS, static_cast<double>(c.select_ms),
+                    0.01);
+        EXPECT_EQ(b.card.screen, receive_screen::waiting);
+    }
 }
