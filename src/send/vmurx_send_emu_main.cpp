@@ -4,10 +4,12 @@
 // image changes only when the card accepts the last frame.
 //
 //   vmurx-send-emu --card IMAGE [card options] FILE [-- vmurx-send options]
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "clock/monotonic_clock.h"
 #include "emu/receive_options.h"
 #include "files/text.h"
 #include "lpt/byte_exchange.h"
@@ -25,6 +27,12 @@ receive_options& options() {
 // Counting, the card keeps the PC's time itself: a delay unit costs the
 // floor in the card's time, and the tool need not wait at all.
 void no_wait() {}
+
+// Counting, the card's own time: the progress and the closing line give
+// the card's pace, not how fast this machine ran the model.
+std::int64_t card_clock_ns() {
+    return options().card.now_ps / 1'000;
+}
 
 // What the card does once the tool is done: long enough to show where a
 // user would find it.
@@ -68,7 +76,9 @@ int main(int argc, char* argv[]) {
         set_delay_function(no_wait);
     }
     emu_use_receive_card(card);
-    const int status = send_main(static_cast<int>(tool_argv.size()) - 1, tool_argv.data(), usage);
+    // In real time the card keeps this machine's clock.
+    const int status = send_main(static_cast<int>(tool_argv.size()) - 1, tool_argv.data(), usage,
+                                 options().realtime ? monotonic_ns : card_clock_ns);
     if (card.started) {
         if (!options().realtime)
             copy_receive_run_to(card, card.now_ps + RUN_ON_PS);

@@ -185,6 +185,13 @@ TEST(SendProgram, SendsAnEntryOfACardImageOntoANexusImageWithItsProgress) {
     EXPECT_TRUE(err[1].ends_with(" s left")) << err[1];
     EXPECT_TRUE(err[2].starts_with("vmurx-send: block 2 of 2, ")) << err[2];
     EXPECT_TRUE(err[3].starts_with("vmurx-send: the card took SECOND (2 blocks) in ")) << err[3];
+    // The rate and the time are the counting card's own, not how fast this
+    // machine ran it (a few milliseconds): a block takes the card over half
+    // a second.
+    const std::string rate = err[2].substr(err[2].find(", ") + 2);
+    EXPECT_LT(std::stod(rate), 2.0) << err[2];
+    const std::string took = err[3].substr(err[3].rfind(" in ") + 4);
+    EXPECT_GT(std::stod(took), 1.0) << err[3];
     EXPECT_EQ(err[4], "vmurx-send-emu: the card shows the file list");
     EXPECT_EQ(err[5], "vmurx-send-emu: the card: took SECOND into slot 0, 2 blocks from block 199");
 
