@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "clock/monotonic_clock.h"
@@ -49,11 +50,23 @@ void show_card(const copy_receive& card) {
         std::fprintf(stderr, "vmurx-send-emu: the card: %s\n", printable(note).c_str());
 }
 
+// vmurx-send's options that may come before "--" as well: all but --card,
+// which is the software card's here, and --entry, which goes with it.
+std::vector<cli_option> tool_rows() {
+    std::vector<cli_option> rows;
+    for (const cli_option& row : send_option_rows()) {
+        if (std::string_view(row.name) != "card" && std::string_view(row.name) != "entry")
+            rows.push_back(row);
+    }
+    return rows;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     std::vector<char*> tool_argv;
-    if (const int status = receive_split_command_line(argc, argv, options(), tool_argv);
+    static const std::vector<cli_option> rows = tool_rows();
+    if (const int status = receive_split_command_line(argc, argv, options(), tool_argv, rows);
         status >= 0) {
         return status;
     }
