@@ -127,12 +127,15 @@ inline constexpr std::size_t STAMP_BCD_SIZE = 7;
 using directory_tail = std::array<std::uint8_t, DIRECTORY_BLOCK_SIZE>;
 
 // The pace of the card's own Copy, which clocks its bytes on Ack and does not
-// wait for the PC: the PC must write its echo bit while Ack is low, which at
-// the fastest RC clock lasts 40 µs; and between the end of its answer to one
-// frame and the next header the card leaves about 85 of its cycles, at least
-// 0.4 ms. Not confirmed on a real card: the RC clock of a given card.
-inline constexpr unsigned CABLE_COPY_ECHO_BUDGET_US = 40;
-inline constexpr unsigned CABLE_COPY_TURN_BUDGET_US = 400;
+// wait for the PC. These budgets come from running the card's own firmware
+// on an interpreter of its processor, at the fastest RC clock, 1.2 MHz; not
+// yet confirmed on a card. The PC's echo to a fall of Ack must be on D2
+// within about half a level: port accesses of up to 20 µs keep up at
+// 1.2 MHz (27 µs at 872 kHz). And from the end of the PC's answer to one
+// frame to the card's next header the card leaves at least 0.56 ms at
+// 1.2 MHz (1.06 ms at 872 kHz; most frames far more).
+inline constexpr unsigned CABLE_COPY_ECHO_BUDGET_US = 20;
+inline constexpr unsigned CABLE_COPY_TURN_BUDGET_US = 560;
 
 // File types in byte 0 of the start frame's payload, as a directory entry's
 // type byte holds them too; byte 1 is the size in blocks.

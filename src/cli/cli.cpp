@@ -59,7 +59,7 @@ std::string unknown_long(const std::vector<cli_option>& rows, const std::string&
     std::string possible;
     int matches = 0;
     for (const cli_option& row : rows) {
-        if (std::string_view(row.name).starts_with(typed)) {
+        if (row.name != nullptr && std::string_view(row.name).starts_with(typed)) {
             possible += std::string(" '--") + row.name + "'";
             ++matches;
         }
@@ -107,7 +107,8 @@ bool cli_parse(const cli_syntax& syntax, int argc, char* const argv[], cli_parse
     std::string shorts = ":";  // a missing value is told from an unknown option
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const int has_value = rows[i].value != nullptr ? required_argument : no_argument;
-        longs.push_back({rows[i].name, has_value, nullptr, LONG_BASE + static_cast<int>(i)});
+        if (rows[i].name != nullptr)
+            longs.push_back({rows[i].name, has_value, nullptr, LONG_BASE + static_cast<int>(i)});
         if (rows[i].letter != '\0')
             shorts += std::string(1, rows[i].letter) + (rows[i].value != nullptr ? ":" : "");
     }
@@ -189,6 +190,30 @@ int cli_command(const cli_program& program, std::span<const char* const> command
     return cli_usage_error(program, "unknown command '" + word + "'", err);
 }
 
+std::vector<std::string> cli_take_tool_words(cli_parsed& parsed, int first_id,
+                                             std::span<const cli_option> tool_rows) {
+    std::vector<std::string> words;
+    std::vector<cli_given> own;
+    for (cli_given& given : parsed.options) {
+        const auto index = static_cast<std::size_t>(given.id - first_id);
+        if (given.id < first_id || index >= tool_rows.size()) {
+            own.push_back(std::move(given));
+            continue;
+        }
+        const cli_option& row = tool_rows[index];
+        if (row.name == nullptr) {
+            words.push_back(std::string("-") + row.letter);
+            if (row.value != nullptr)
+                words.push_back(given.value);
+        } else {
+            words.push_back("--" + std::string(row.name) +
+                            (row.value != nullptr ? "=" + given.value : ""));
+        }
+    }
+    parsed.options = std::move(own);
+    return words;
+}
+
 int cli_split(int argc, char* argv[], std::vector<char*>& tool_argv) {
     int separator = 1;
     while (separator < argc && std::strcmp(argv[separator], "--") != 0)
@@ -210,6 +235,9 @@ constexpr std::size_t HELP_WIDTH = 80;
 constexpr std::size_t HEAD_MAX = 30;
 
 std::string head_of(const cli_option& row) {
+    if (row.name == nullptr)
+        return std::string("  -") + row.letter +
+               (row.value != nullptr ? std::string(" ") + row.value : "");
     std::string head = row.letter != '\0' ? std::string("  -") + row.letter + ", --" : "      --";
     head += row.name;
     if (row.value != nullptr)

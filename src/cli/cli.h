@@ -25,7 +25,7 @@ inline constexpr int CLI_USAGE = 2;
 /// One option of a program: a row of its table.
 struct cli_option {
     int id;                // what the parse reports for it: the program's own name for the option
-    const char* name;      // the long name, without "--"
+    const char* name;      // the long name, without "--"; null: the letter alone
     char letter;           // the short form ('o' for -o), or '\0'
     const char* value;     // the value's name in the help ("DIR"); null for a switch
     const char* help;      // '\n' begins a new line; longer lines are wrapped
@@ -86,6 +86,14 @@ int cli_read(const cli_program& program, const cli_syntax& syntax, int argc, cha
 int cli_command(const cli_program& program, std::span<const char* const> commands, int argc,
                 char* const argv[], std::size_t& which, std::FILE* out = stdout,
                 std::FILE* err = stderr);
+
+/// For a program that takes a tool's options among its own: the options in
+/// `parsed` whose ids are `first_id` plus the index of a row of
+/// `tool_rows`, taken out of it and given back as the tool's words in their
+/// order: "--name=value" ("--name" for a switch), or for a row with no long
+/// name "-x" and its value as a word of its own.
+std::vector<std::string> cli_take_tool_words(cli_parsed& parsed, int first_id,
+                                             std::span<const cli_option> tool_rows);
 
 /// For `program [own options] [-- tool options]`: the number of words
 /// before the first "--" (the program's name counted), and the tool's

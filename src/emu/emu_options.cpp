@@ -351,23 +351,6 @@ struct emu_syntax {
     cli_syntax syntax() const { return {.options = rows, .operands = false, .hint = hint.c_str()}; }
 };
 
-// The tool's options among `parsed`, taken out of it as the tool's words
-// (--name=value, or --name for a switch) into `words`.
-void take_tool_options(cli_parsed& parsed, std::span<const cli_option> tool_options,
-                       std::vector<std::string>& words) {
-    std::vector<cli_given> own;
-    for (cli_given& given : parsed.options) {
-        if (given.id < TOOL_ID) {
-            own.push_back(std::move(given));
-            continue;
-        }
-        const cli_option& row = tool_options[static_cast<std::size_t>(given.id - TOOL_ID)];
-        words.push_back("--" + std::string(row.name) +
-                        (row.value != nullptr ? "=" + given.value : ""));
-    }
-    parsed.options = std::move(own);
-}
-
 // The words made for the tool's command line, kept for as long as it runs.
 std::vector<std::string> kept_tool_words;
 
@@ -403,16 +386,19 @@ int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& op
     if (!tool_options.empty()) {
         std::string listed;
         for (const cli_option& row : tool_options) {
-            listed += std::string(listed.empty() ? "" : ", ") +
-                      (row.letter != '\0' ? std::string("-") + row.letter + "/" : "") + "--" +
-                      row.name;
+            const std::string letter =
+                row.letter != '\0' ? std::string("-") + row.letter : std::string();
+            listed +=
+                std::string(listed.empty() ? "" : ", ") + letter +
+                (row.name == nullptr ? ""
+                                     : (letter.empty() ? "" : "/") + std::string("--") + row.name);
         }
         tool_text += ";\n" + listed + " may also come before '--'";
     }
     tool_text += ".\n";
-    const cli_program program{name.c_str(), "Usage: " + name + " [VMU options] [-- " + tool +
-                                                " options]\n" + summary + "\n\n" +
-                                                emu_options_help(tool) + tool_text,
+    const cli_program program{name.c_str(),
+                              "Usage: " + name + " [VMU options] [-- " + tool + " options]\n" +
+                                  summary + "\n\n" + emu_options_help(tool) + tool_text,
                               printable};
     const int own = cli_split(argc, argv, tool_argv);
     cli_parsed parsed;
@@ -422,8 +408,7 @@ int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& op
         return status;
     // The tool's options given here come first on its command line, then
     // what follows "--" (with the null pointer that ends it).
-    kept_tool_words.clear();
-    take_tool_options(parsed, tool_options, kept_tool_words);
+    kept_tool_words = cli_take_tool_words(parsed, TOOL_ID, tool_options);
     std::vector<char*> words;
     words.reserve(kept_tool_words.size());
     for (std::string& word : kept_tool_words)

@@ -2,6 +2,7 @@
 // values taken in order, then the card image read.
 #include "emu/receive_options.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -192,13 +193,58 @@ bool receive_parse_options(const std::vector<std::string>& args, receive_options
     return error.empty() && load_image(image, options.card, error);
 }
 
-const cli_program& program() {
-    static const cli_program emu{
-        "vmurx-send-emu",
-        "Usage: vmurx-send-emu --card IMAGE [card options] FILE [-- vmurx-send options]\n" +
-            std::string(SUMMARY) + "\n\n" + receive_options_help() +
-            "\nFILE and the vmurx-send options: see 'vmurx-send-emu -- -h'.\n",
-        printable};
+// vmurx-send's rows that may come before "--" take ids from here on, past
+// every card option's.
+constexpr int TOOL_ID = 1000;
+
+// "-d/--device, -q/--quiet, --name": the tool's options taken here too.
+std::string listed(std::span<const cli_option> rows) {
+    std::string text;
+    for (const cli_option& row : rows) {
+        text += std::string(text.empty() ? "" : ", ") +
+                (row.letter != '\0' ? std::string("-") + row.letter + "/" : "") + "--" + row.name;
+    }
+    return text;
+}
+
+// `text` broken at spaces into lines of at most 80 characters.
+std::string wrapped(const std::string& text) {
+    constexpr std::size_t WIDTH = 80;
+    std::string out;
+    std::size_t line = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find(' ', at), text.size());
+        const std::size_t length = end - at;
+        if (line != 0 && line + 1 + length > WIDTH) {
+            out += '\n';
+            line = 0;
+        } else if (line != 0) {
+            out += ' ';
+            ++line;
+        }
+        out.append(text, at, length);
+        line += length;
+        at = end + 1;
+    }
+    return out;
+}
+
+cli_program make_program(std::span<const cli_option> tool_options) {
+    std::string tool_text = "\nFILE and the vmurx-send options: see 'vmurx-send-emu -- -h'";
+    if (!tool_options.empty()) {
+        tool_text += ";\n" + wrapped(listed(tool_options) +
+                                     " may also come before '--'; vmurx-send's --card and --entry "
+                                     "follow it, since --card here names the software card");
+    }
+    return {"vmurx-send-emu",
+            "Usage: vmurx-send-emu --card IMAGE [card options] FILE [-- vmurx-send options]\n" +
+                std::string(SUMMARY) + "\n\n" + receive_options_help() + tool_text + ".\n",
+            printable};
+}
+
+// The program as the last command line read shows it.
+cli_program& program() {
+    static cli_program emu = make_program({});
     return emu;
 }
 
@@ -207,27 +253,40 @@ int receive_no_card() {
 }
 
 int receive_split_command_line(int argc, char* argv[], receive_options& options,
-                               std::vector<char*>& tool_argv) {
+                               std::vector<char*>& tool_argv,
+                               std::span<const cli_option> tool_options) {
+    program() = make_program(tool_options);
+    const cli_program& shown = program();
+    std::vector<cli_option> rows(std::begin(OPTIONS), std::end(OPTIONS));
+    for (std::size_t i = 0; i < tool_options.size(); ++i) {
+        rows.push_back(tool_options[i]);
+        rows.back().id = TOOL_ID + static_cast<int>(i);
+    }
     const int own = cli_split(argc, argv, tool_argv);
     cli_parsed parsed;
-    const int status =
-        cli_read(program(), {.options = OPTIONS, .hint = "the vmurx-send options follow '--'"}, own,
-                 argv, parsed);
+    const int status = cli_read(
+        shown, {.options = rows, .hint = "the vmurx-send options follow '--'"}, own, argv, parsed);
     if (status >= 0)
         return status;
+    // The words for vmurx-send kept for as long as it runs.
+    static std::vector<std::string> tool_words;
+    tool_words = cli_take_tool_words(parsed, TOOL_ID, tool_options);
     std::string image;
     if (std::string error = take_options(parsed, options, image); !error.empty())
-        return cli_usage_error(program(), error);
+        return cli_usage_error(shown, error);
     std::string error;
     options.image_path = image;
     if (!image.empty() && !load_image(image, options.card, error)) {
-        std::fprintf(stderr, "%s: %s\n", program().name, printable(error).c_str());
+        std::fprintf(stderr, "%s: %s\n", shown.name, printable(error).c_str());
         return CLI_USAGE;
     }
-    // vmurx-send takes the words that were not card options, before its own.
+    // vmurx-send takes its options given here and the words that were no
+    // option, before what follows "--".
     tool_argv.pop_back();
     std::vector<char*> words;
-    words.reserve(options.operands.size());
+    words.reserve(tool_words.size() + options.operands.size());
+    for (std::string& word : tool_words)
+        words.push_back(word.data());
     for (std::string& operand : options.operands)
         words.push_back(operand.data());
     tool_argv.insert(tool_argv.begin() + 1, words.begin(), words.end());

@@ -5,9 +5,11 @@
 // once every option is.
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
 #include "vmu/copy_receive.h"
 #include "vmu/vmu_realtime.h"
 
@@ -30,15 +32,18 @@ bool receive_parse_options(const std::vector<std::string>& args, receive_options
 
 /// The command line `vmurx-send-emu [card options] [FILE] [-- vmurx-send
 /// options]`: sets up `options` and gives vmurx-send's command line in
-/// `tool_argv` (the program name, the words before "--" that are no card
-/// option, what follows "--", a null pointer). Returns -1 to go on, or the
+/// `tool_argv` (the program name, the options of `tool_options` given
+/// before "--" as vmurx-send's words, the words before "--" that are no
+/// option, what follows "--", a null pointer). `tool_options` are rows of
+/// vmurx-send's whose names and letters none of the card options has. Returns -1 to go on, or the
 /// status to exit with: 0 after the help or the version, 2 after a wrong
 /// card option (with the usage) or an image that cannot be used (without).
 /// Without --card it goes on with no image (image_path empty), so that
 /// vmurx-send may print its own help; the caller then ends with
 /// receive_no_card().
 int receive_split_command_line(int argc, char* argv[], receive_options& options,
-                               std::vector<char*>& tool_argv);
+                               std::vector<char*>& tool_argv,
+                               std::span<const cli_option> tool_options = {});
 
 /// The command line lacked --card: the message and the usage on standard
 /// error; returns the status 2.

@@ -33,6 +33,14 @@ void end_emu_run(int status) {
     std::exit(status == 0 && !reported ? 1 : status);
 }
 
+// vmurx's own -n and -v: no VMU option takes those letters, so they may
+// come before "--" as well (vmurx has no long options; -h stays this
+// program's help, and -d names no port a software card needs).
+const cli_option VMURX_OPTIONS[] = {
+    {0, nullptr, 'n', "NAME", "store the file under NAME", nullptr},
+    {0, nullptr, 'v', nullptr, "verbose", nullptr},
+};
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -41,7 +49,7 @@ int main(int argc, char* argv[]) {
         argc, argv, emu_vmu(), options(), "vmurx",
         "Runs vmurx against a software card that sends one file over a simulated cable:\n"
         "the card's own Copy, unless --scripted or --cpu chooses another.",
-        tool_argv);
+        tool_argv, VMURX_OPTIONS);
     if (status >= 0)
         return status;
     std::string error;

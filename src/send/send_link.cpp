@@ -105,6 +105,10 @@ std::uint8_t send_byte_echoed(lpt_port& port, std::uint8_t byte) {
     return static_cast<std::uint8_t>(echo);
 }
 
+bool send_select_low(lpt_port& port) {
+    return ((port_read(port.base + 1) ^ STATUS_XOR) & STATUS_SELECT) == 0;
+}
+
 bool send_await_card(lpt_port& port, std::int64_t polls) {
     constexpr std::int64_t NS_PER_READ = 1000;
     constexpr std::int64_t READS_PER_LOOK = 1024;  // between two looks at the clock

@@ -34,6 +34,10 @@ void send_close(lpt_port& port);
 /// byte it took before. Returns them.
 std::uint8_t send_byte_echoed(lpt_port& port, std::uint8_t byte);
 
+/// Whether Select reads low: the card listening for the first header, or a
+/// 0 bit of its echo.
+bool send_select_low(lpt_port& port);
+
 /// Waits up to `polls` status reads for Ack to fall, the first level of a
 /// byte the card sends, and no longer than a microsecond a read, which is
 /// about what a read takes on a real port: the waits are meant in time (the

@@ -44,7 +44,7 @@ bool take_delay_floor() {
 
 }  // namespace
 
-int send_main(int argc, char* argv[], const std::string& usage) {
+int send_main(int argc, char* argv[], const std::string& usage, send_clock clock) {
     send_command_line cl;
     if (const int status = send_read_command_line(argc, argv, usage, cl); status >= 0)
         return status;
@@ -61,7 +61,8 @@ int send_main(int argc, char* argv[], const std::string& usage) {
     lpt_port& port = the_port();
     if (!send_open(cl.device, port))
         return failed("cannot open the port " + cl.device + ": " + std::strerror(errno));
-    const int status = send_transfer(port, item, {.echo_check = cl.echo_check, .quiet = cl.quiet});
+    const int status =
+        send_transfer(port, item, {.echo_check = cl.echo_check, .quiet = cl.quiet, .clock = clock});
     send_close(port);
     return status;
 }

@@ -5,9 +5,12 @@
 
 #include <string>
 
+#include "send/send_transfer.h"
+
 /// Reads the command line (`usage` is its help), the delay floor from
 /// VMURX_DELAY_US and the file, refusing what the card would refuse before
 /// the port is touched; opens the port and puts the file on the card.
-/// Returns the exit status: 0 when the card accepted the last frame, 1 for
-/// any failure, 2 for a wrong command line.
-int send_main(int argc, char* argv[], const std::string& usage);
+/// `clock` times the progress and the closing line: the card's own time
+/// for a counting software card. Returns the exit status: 0 when the card
+/// accepted the last frame, 1 for any failure, 2 for a wrong command line.
+int send_main(int argc, char* argv[], const std::string& usage, send_clock clock = monotonic_ns);

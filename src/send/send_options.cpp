@@ -82,6 +82,10 @@ std::string take_option(const cli_given& given, send_command_line& cl) {
 
 }  // namespace
 
+std::span<const cli_option> send_option_rows() {
+    return OPTIONS;
+}
+
 std::string send_usage(const std::string& program, const std::string& before) {
     const std::string words = before.empty() ? "" : before + " ";
     return "Usage: " + program + " " + words + "[OPTION]... FILE\n" + "       " + program + " " +

@@ -6,8 +6,10 @@
 
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 
+#include "cli/cli.h"
 #include "save/stamp.h"
 
 /// The tool's name in its messages and its --version, whatever the program.
@@ -26,6 +28,10 @@ struct send_command_line {
     std::string entry;  // --entry ENTRY: which
     std::string file;   // FILE, unless --card
 };
+
+/// The tool's option rows, for a program that takes some of them among its
+/// own (vmurx-send-emu).
+std::span<const cli_option> send_option_rows();
 
 /// The tool's help: usage, options, exit statuses. `program` is the program
 /// the user ran, `before` what goes in front of the tool's words on its

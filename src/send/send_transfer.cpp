@@ -6,7 +6,6 @@
 #include <cinttypes>
 #include <cmath>
 
-#include "clock/monotonic_clock.h"
 #include "lpt/byte_exchange.h"
 #include "platform/platform.h"
 #include "send/send_link.h"
@@ -19,6 +18,12 @@ namespace {
 // spare, for the file list to switch to "Waiting for data".
 constexpr unsigned LEAVE_MS = CABLE_RECEIVE_LOOK_MS + 100;
 constexpr unsigned ENTER_MS = 2 * CABLE_RECEIVE_LOOK_MS;
+// The card lowers Select once it listens for the first header (the
+// firmware, run on an interpreter, did so 550 ms after D3 rose) and loses a
+// header that comes within about 15 ms of that fall. So the first header
+// waits until Select has read low for this long, with a margin; and a
+// card whose Select stays high (a cable without it) gets it after ENTER_MS.
+constexpr unsigned SELECT_SETTLE_MS = 25;
 // The first header again after two units of status reads without a reply
 // (two seconds or more on a real port, four looks of the card), five times.
 // Not sooner: a card that took the header answers it at its next look, up
@@ -134,7 +139,28 @@ std::string refusal(const run& r, std::size_t frame) {
         case cable_frame::last_flash:
             break;
     }
-    return "the card could not write its FAT and directory";
+    // The card writes the file's blocks and its FAT before it looks for a
+    // free directory entry, and looks only in the directory's first block:
+    // a refusal here may leave the blocks taken by no file.
+    return "the card refused the last frame, which writes the file's directory entry: it found "
+           "no free entry among the first 16 of its directory (the only ones it looks at), or "
+           "its flash failed. It wrote the file and its FAT before that, so " +
+           blocks_words(r.blocks) +
+           " may now be taken by no file and not free. Delete a file on the card so that fewer "
+           "than 16 are left, then send again; the blocks taken stay so until the card is "
+           "formatted";
+}
+
+// D3 has risen: waits until the first header is due, a millisecond's
+// sleep at a time, counting sleeps rather than reading a clock, so that a
+// counting card sees the same waits.
+void await_listening(run& r) {
+    unsigned low_ms = 0;
+    for (unsigned waited = 0; !send_first_header_due(waited, low_ms) && send_interrupted == 0;
+         ++waited) {
+        sleep_ms(1);
+        low_ms = send_select_low(r.port) ? low_ms + 1 : 0;
+    }
 }
 
 // Header, reply, the frame's bytes and the answer. 0 when accepted, else 1
@@ -172,7 +198,7 @@ int one_frame(run& r, std::size_t frame) {
     if (answer == BLOCK_ACK)
         return 0;
     if (answer == BLOCK_NAK)
-        return fail(r, refusal(r, frame));
+        return fail(r, refusal(r, frame), !last);
     const std::string uncertain = last ? UNCERTAIN : "";
     if (answer == -1 && send_interrupted != 0)
         return fail(r, "interrupted" + uncertain, !last);
@@ -184,7 +210,7 @@ int one_frame(run& r, std::size_t frame) {
 void progress(run& r, std::size_t done) {
     if (r.settings.quiet)
         return;
-    const double seconds = static_cast<double>(monotonic_ns() - r.started_ns) / 1e9;
+    const double seconds = static_cast<double>(r.settings.clock() - r.started_ns) / 1e9;
     const std::string line = send_progress_line(done, r.blocks, seconds);
     std::fflush(stdout);
     if (isatty(fileno(r.settings.err)) != 0) {
@@ -201,7 +227,7 @@ int all_frames(run& r) {
     const std::size_t frames = cable_frame_count(r.blocks);
     for (std::size_t frame = 0; frame < frames; ++frame) {
         if (frame == 2)
-            r.started_ns = monotonic_ns();
+            r.started_ns = r.settings.clock();
         mask_interrupts();
         const int status = one_frame(r, frame);
         unmask_interrupts();
@@ -216,6 +242,14 @@ int all_frames(run& r) {
 }
 
 }  // namespace
+
+bool send_first_header_due(unsigned waited_ms, unsigned low_ms) {
+    // Past ENTER_MS, waiting on while Select fell less than SELECT_SETTLE_MS
+    // ago; for ENTER_MS more at most, for a Select that flickers.
+    if (waited_ms >= 2 * ENTER_MS)
+        return true;
+    return waited_ms >= ENTER_MS && (low_ms == 0 || low_ms >= SELECT_SETTLE_MS);
+}
 
 std::string send_frame_words(std::size_t index, std::size_t blocks) {
     switch (cable_frame_at(index, blocks)) {
@@ -262,12 +296,12 @@ int send_transfer(lpt_port& port, const send_item& item, const send_settings& se
     send_set_peer(port, false);
     sleep_ms(LEAVE_MS);
     send_set_peer(port, true);
-    sleep_ms(ENTER_MS);
-    const std::int64_t begun = monotonic_ns();
+    await_listening(r);
+    const std::int64_t begun = settings.clock();
     const int status = all_frames(r);
     send_set_peer(port, false);
     if (status == 0 && !settings.quiet) {
-        const double seconds = static_cast<double>(monotonic_ns() - begun) / 1e9;
+        const double seconds = static_cast<double>(settings.clock() - begun) / 1e9;
         char took[32];
         std::snprintf(took, sizeof took, "%.1f s", seconds);
         say(r, "the card took " + send_name_text(item) + " (" + blocks_words(r.blocks) + ") in " +

@@ -7,16 +7,29 @@
 // as they were.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
+#include "clock/monotonic_clock.h"
 #include "lpt/lpt.h"
 #include "send/send_file.h"
+
+/// The time of the card's pace, in nanoseconds from any start: the
+/// machine's clock, or a counting software card's own time.
+using send_clock = std::int64_t (*)();
 
 struct send_settings {
     bool echo_check = true;
     bool quiet = false;  // no progress and no closing line
     std::FILE* err = stderr;
+    send_clock clock = monotonic_ns;  // times the progress and the closing line
 };
+
+/// Whether the first header may go `waited_ms` after D3 rose, Select having
+/// read low for the last `low_ms` (0: high): once the card has had its time
+/// to switch to "Waiting for data", and never within the first moments
+/// after Select fell, when the card loses a header.
+bool send_first_header_due(unsigned waited_ms, unsigned low_ms);
 
 /// Runs the transfer on an opened port (send_open) and leaves it with D3
 /// low. Returns 0 when the card accepted the last frame, else 1 after the

@@ -4,10 +4,13 @@
 // image changes only when the card accepts the last frame.
 //
 //   vmurx-send-emu --card IMAGE [card options] FILE [-- vmurx-send options]
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "clock/monotonic_clock.h"
 #include "emu/receive_options.h"
 #include "files/text.h"
 #include "lpt/byte_exchange.h"
@@ -20,6 +23,12 @@ namespace {
 receive_options& options() {
     static receive_options chosen;
     return chosen;
+}
+
+// Counting, the card's own time: the progress and the closing line give
+// the card's pace, not how fast this machine ran the model.
+std::int64_t card_clock_ns() {
+    return options().card.now_ps / 1'000;
 }
 
 // What the card does once the tool is done: long enough to show where a
@@ -37,11 +46,23 @@ void show_card(const copy_receive& card) {
         std::fprintf(stderr, "vmurx-send-emu: the card: %s\n", printable(note).c_str());
 }
 
+// vmurx-send's options that may come before "--" as well: all but --card,
+// which is the software card's here, and --entry, which goes with it.
+std::vector<cli_option> tool_rows() {
+    std::vector<cli_option> rows;
+    for (const cli_option& row : send_option_rows()) {
+        if (std::string_view(row.name) != "card" && std::string_view(row.name) != "entry")
+            rows.push_back(row);
+    }
+    return rows;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     std::vector<char*> tool_argv;
-    if (const int status = receive_split_command_line(argc, argv, options(), tool_argv);
+    static const std::vector<cli_option> rows = tool_rows();
+    if (const int status = receive_split_command_line(argc, argv, options(), tool_argv, rows);
         status >= 0) {
         return status;
     }
@@ -62,7 +83,9 @@ int main(int argc, char* argv[]) {
     if (options().realtime)
         emu_use_realtime(options().realtime_config);
     emu_use_receive_card(card);
-    const int status = send_main(static_cast<int>(tool_argv.size()) - 1, tool_argv.data(), usage);
+    // In real time the card keeps this machine's clock.
+    const int status = send_main(static_cast<int>(tool_argv.size()) - 1, tool_argv.data(), usage,
+                                 options().realtime ? monotonic_ns : card_clock_ns);
     if (card.started) {
         if (!options().realtime)
             copy_receive_run_to(card, card.now_ps + RUN_ON_PS);

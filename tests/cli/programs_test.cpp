@@ -42,8 +42,8 @@ const program_row PROGRAMS[] = {
     {"vmurx-send-gpio", VMURX_SEND_GPIO_PATH, {"--lines"}, "option '--lines' requires an argument"},
     {"vmurx-send-emu",
      VMURX_SEND_EMU_PATH,
-     {"-q"},
-     "invalid option -- 'q' (the vmurx-send options follow '--')"},
+     {"-x"},
+     "invalid option -- 'x' (the vmurx-send options follow '--')"},
 };
 
 TEST(Companions, AWrongCommandLineIsStatusTwoWithTheUsageOnStandardError) {

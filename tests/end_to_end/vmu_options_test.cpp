@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "card/card_disk.h"
+#include "card/card_edit.h"
 #include "emu/emu_options.h"
 #include "run_program.h"
 
@@ -25,7 +27,7 @@ TEST(VmuOptions, AreRefusedWithStatusTwoBeforeTheToolRuns) {
         std::string args, message;
         bool usage;
     } cases[] = {
-        {"-v", "invalid option -- 'v' (the vmurx options follow '--')", true},
+        {"-x", "invalid option -- 'x' (the vmurx options follow '--')", true},
         {"--verbose", "unrecognized option '--verbose' (the vmurx options follow '--')", true},
         {"out.bin", "unexpected argument 'out.bin' (the vmurx options follow '--')", true},
         {"--file", "option '--file' requires an argument", true},
@@ -217,6 +219,75 @@ TEST(VmuOptions, ThePcsPausesAreRefusedInRealTimeByEveryProgramOnASoftwareCard) 
                                         "Usage: " +
                                         p.name + " "))
             << run.err;
+    }
+}
+
+// Every program on a software card takes its companion's options that
+// clash with none of the card's before "--" as it takes them after it: the
+// same output, and the same file or card image left behind.
+TEST(VmuOptions, EveryEmuProgramTakesItsCompanionsOptionsBeforeTheSeparatorToo) {
+    const struct {
+        const char* name;
+        std::string path;
+        std::vector<std::string> own;   // the program's own options, first
+        std::vector<std::string> tool;  // the companion's words
+        std::string left;               // the file compared after both runs
+        std::string shows;              // in standard output or error, both times
+        bool same_output;               // false: a measurement, not the same twice
+    } cases[] = {
+        {"vmurx-emu: -v and -n",
+         VMURX_EMU_PATH,
+         {},
+         {"-v", "-n", "got.bin"},
+         "got.bin",
+         "Name: got.bin\n",
+         true},
+        {"vmurx-probe-emu: -t",
+         VMURX_PROBE_EMU_PATH,
+         {},
+         {"-t", "1"},
+         "",
+         "Polling the status register for 1 s...\n",
+         false},
+        {"vmurx-send-emu: -q, --name, --type, --stamp, --force-type",
+         VMURX_SEND_EMU_PATH,
+         {"--card", "card.bin"},
+         {"-q", "--name", "RAW", "--type", "data", "--stamp", "20020304050607", "--force-type",
+          "raw.bin"},
+         "card.bin",
+         "vmurx-send-emu: the card: took RAW into slot 0, 1 block from block 199\n",
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        run_result runs[2];
+        std::string left[2];
+        for (int after = 0; after < 2; ++after) {
+            temp_dir cwd;
+            file_error error;
+            ASSERT_TRUE(card_store(
+                cwd.file("card.bin"),
+                card_new({0xFF, 0xFF, 0xFF, 0xFF}, 0, {2002, 3, 4, 5, 6, 7}, card_order::raw), true,
+                error))
+                << error.reason;
+            write_file(cwd.file("raw.bin"), std::string(512, 'r'));
+            std::vector<std::string> argv{c.path};
+            argv.insert(argv.end(), c.own.begin(), c.own.end());
+            if (after == 1)
+                argv.emplace_back("--");
+            argv.insert(argv.end(), c.tool.begin(), c.tool.end());
+            runs[after] = run_program(argv, {.cwd = cwd.path(), .env = {"TZ=UTC"}, .unset = {}});
+            EXPECT_EQ(runs[after].status, 0) << runs[after].err;
+            EXPECT_NE((runs[after].out + runs[after].err).find(c.shows), std::string::npos)
+                << runs[after].out << runs[after].err;
+            if (!c.left.empty())
+                left[after] = read_file(cwd.file(c.left));
+        }
+        if (c.same_output) {
+            EXPECT_EQ(runs[0].out, runs[1].out);
+            EXPECT_EQ(runs[0].err, runs[1].err);
+        }
+        EXPECT_EQ(left[0], left[1]);
     }
 }
 

@@ -322,21 +322,21 @@ TEST(probe_verdict, judges_the_machine_against_the_pace_of_the_cards_own_copy) {
         double delay_unit_us = 0.5;  // the bare loop
     } cases[] = {
         {"a quiet machine", 10'000, 20'000, "This machine can follow the card's own Copy\n"},
-        {"a pause just inside the echo's 40 µs", 38'000, 20'000,
+        {"a pause just inside the echo's 20 µs", 18'000, 20'000,
          "This machine can follow the card's own Copy\n"},
-        {"a pause past it", 41'000, 20'000,
+        {"a pause past it", 21'000, 20'000,
          "This machine cannot follow the card's own Copy, because the polling loop was paused "
-         "for 41 µs, longer than the card's 40 µs for the echo.\n"},
-        {"slow work between frames: 50 µs floor, 330 µs, a 30 µs pause", 30'000, 330'000,
+         "for 21 µs, longer than the card's 20 µs for the echo.\n"},
+        {"slow work between frames: 50 µs floor, 510 µs, a 10 µs pause", 10'000, 510'000,
          "This machine cannot follow the card's own Copy, because the work between frames with a "
-         "pause, 411 µs, overruns the card's 400 µs.\n"},
-        {"no floor: the unit is the bare loop's 100 µs, not nothing", 10'000, 290'000,
+         "pause, 571 µs, overruns the card's 560 µs.\n"},
+        {"no floor: the unit is the bare loop's 100 µs, not nothing", 10'000, 450'000,
          "This machine cannot follow the card's own Copy, because the work between frames with a "
-         "pause, 401 µs, overruns the card's 400 µs.\n",
+         "pause, 561 µs, overruns the card's 560 µs.\n",
          0, 100.0},
-        {"a floor shorter than the loop: the loop counts", 10'000, 290'000,
+        {"a floor shorter than the loop: the loop counts", 10'000, 450'000,
          "This machine cannot follow the card's own Copy, because the work between frames with a "
-         "pause, 401 µs, overruns the card's 400 µs.\n",
+         "pause, 561 µs, overruns the card's 560 µs.\n",
          50, 100.0},
     };
     const unsigned floor_us = delay_floor_us();

@@ -8,8 +8,15 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
+#include "lpt/byte_exchange.h"
+#include "platform/emu/emu_platform.h"
+#include "send/send_link.h"
+#include "send/send_options.h"
+#include "send/send_transfer.h"
 #include "send_support.h"
+#include "vmu/copy_receive.h"
 
 namespace {
 
@@ -279,5 +286,68 @@ TEST(SendFaults, AWrongCommandLineMovesNothing) {
         EXPECT_EQ(r.err.find("vmurx-send-emu: the card"), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find_first_of("\x1b\a"), std::string::npos) << r.err;
         EXPECT_EQ(read_file(dir.file("card.bin")), before);
+    }
+}
+
+// The card answers the last frame with 0x0A after it has written the file's
+// blocks and its FAT: the tool must not say the card is as it was. Run in
+// this process on a card whose image cannot be stored, which the software
+// card refuses at that frame, as the card's firmware does with 16 files in
+// its directory's first block.
+TEST(SendFaults, ARefusedLastFrameSaysTheBlocksMayBeTakenAndWhatToDo) {
+    temp_dir dir;
+    write_file(dir.file("SENT.DCI"),
+               as_string(make_dci(content_of(2, 3), 0x33, "SENT", MONDAY_2002)));
+    send_command_line cl;
+    cl.file = dir.file("SENT.DCI");
+    send_item item;
+    std::string error;
+    ASSERT_TRUE(send_load_item(cl, item, error)) << error;
+
+    static copy_receive card;
+    card.image = blank_card();
+    card.store = [](const card_image&, std::string& reason) {
+        reason = "No such file or directory";  // the card cannot store its image
+        return false;
+    };
+    emu_use_receive_card(card);
+    static lpt_port port;
+    ASSERT_TRUE(send_open("LPT1", port));
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* err = open_memstream(&text, &size);
+    const int status = send_transfer(port, item, {.quiet = true, .err = err});
+    send_close(port);
+    std::fclose(err);
+    const std::string said(text, size);
+    std::free(text);
+
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(said,
+              "vmurx-send: the card refused the last frame, which writes the file's directory "
+              "entry: it found no free entry among the first 16 of its directory (the only ones "
+              "it looks at), or its flash failed. It wrote the file and its FAT before that, so 2 "
+              "blocks may now be taken by no file and not free. Delete a file on the card so "
+              "that fewer than 16 are left, then send again; the blocks taken stay so until the "
+              "card is formatted\n");
+    EXPECT_EQ(card.outcome, receive_outcome::refused);
+}
+
+// The first header goes once the card has had its time to switch to
+// "Waiting for data", and never within 20 ms of Select falling, when the
+// card loses it; a Select that never falls (no such wire) or keeps
+// flickering holds it back no longer than a bound.
+TEST(SendFaults, TheFirstHeaderWaitsForSelectToHaveFallenTwentyMillisecondsAgo) {
+    const struct {
+        unsigned waited_ms, low_ms;
+        bool due;
+    } cases[] = {
+        {0, 0, false},     {999, 0, false},   {999, 600, false}, {1000, 0, true},
+        {1000, 1, false},  {1000, 20, false}, {1010, 25, true},  {1500, 400, true},
+        {1999, 19, false}, {2000, 19, true},  {2000, 1, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.waited_ms) + " ms, Select low " + std::to_string(c.low_ms));
+        EXPECT_EQ(send_first_header_due(c.waited_ms, c.low_ms), c.due);
     }
 }
