@@ -1,8 +1,8 @@
 // The person at the card. Each step reads the screen, waits until it has
 // settled (the ROM draws a screen over several of its ticks), presses one
-// button for 100 ms and lets 400 ms pass before the next look, as a person
-// does; whatever screen it expects and does not find ends the run with the
-// screen named.
+// button for 100 ms or on until the screen answers, and lets 400 ms pass
+// before the next look, as a person does; a screen it expects and does not
+// find within 12 s ends the run with the screen it saw named.
 #include "cardcpu/cpu/rom_person.h"
 
 #include <algorithm>
