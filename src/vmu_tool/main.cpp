@@ -39,6 +39,13 @@ const cli_option OPTIONS[] = {
      "ROM's own font (# where a cell shows no character)",
      "run"},
     {VMU_TOOL_REGS, "regs", '\0', nullptr, "print ACC PSW B C TRL TRH SP PC afterwards", "run"},
+    {VMU_TOOL_PERSON, "person", '\0', "copy:ENTRY|receive",
+     "with --bios, play the person at the card instead of --press: through the clock setting "
+     "to the file manager, then Copy of the card's ENTRY (by its name or #SLOT) up to \"Copy "
+     "?\", or the file list to receive on",
+     "run"},
+    {VMU_TOOL_SCREEN, "screen", '\0', nullptr,
+     "with --person, print each screen it passes as text, with the card's time", "run"},
 };
 
 std::string usage() {
@@ -46,6 +53,8 @@ std::string usage() {
            "       vmurx-vmu run [--ms N | --cycles N] [--press BUTTON@MS]... [--card IMAGE]\n"
            "                     [--lcd] [--regs] FILE\n"
            "       vmurx-vmu run --bios ROM [--card IMAGE] [--text] [OPTION]...\n"
+           "       vmurx-vmu run --bios ROM [--card IMAGE] --person copy:ENTRY|receive\n"
+           "                     [--screen]\n"
            "Assemble a program for the VMU's processor, or run one on a model of it.\n"
            "\n"
            "Commands:\n"
@@ -63,7 +72,8 @@ std::string usage() {
            "Exit status:\n"
            "  0  assembled; or the run's time ran out, or the program called game_end\n"
            "  1  the source has errors or a file cannot be read or written; or the run\n"
-           "     stopped in a fault (printed with its PC)\n"
+           "     stopped in a fault (printed with its PC), or --person did not reach its\n"
+           "     goal (printed with the reason)\n"
            "  2  a bad command or option, or a ROM the model cannot boot\n";
 }
 

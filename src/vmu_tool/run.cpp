@@ -11,8 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#include "card/card_disk.h"
 #include "card/card_image.h"
 #include "cardcpu/cpu/cpu.h"
+#include "cardcpu/cpu/rom_person.h"
 #include "cardcpu/cpu/rom_screen.h"
 #include "clock/time_units.h"
 #include "files/bounded_read.h"
@@ -24,6 +26,8 @@ namespace {
 
 constexpr std::size_t GAME_MAX_BYTES = std::size_t{CARD_STANDARD_USER_BLOCKS} * IMAGE_BLOCK_SIZE;
 constexpr std::uint64_t PRESS_MS = 100;
+constexpr std::uint64_t PS_PER_S = 1'000'000'000'000;
+constexpr std::uint64_t PERSON_LIMIT_S = 600;            // the card's time the person may take
 constexpr std::uint64_t MAX_MS = 100'000'000;            // about a day
 constexpr std::uint64_t MAX_CYCLES = 1'000'000'000'000;  // hours at any clock
 
@@ -42,6 +46,8 @@ struct run_options {
     bool lcd = false;
     bool text = false;
     bool regs = false;
+    std::string person;  // copy:ENTRY or receive; empty: the presses only
+    bool screen = false;
 };
 
 bool parse_press(const std::string& text, press& out) {
@@ -90,6 +96,15 @@ bool take_option(const cli_given& given, run_options& o, std::string& error) {
         case VMU_TOOL_TEXT:
             o.text = true;
             break;
+        case VMU_TOOL_PERSON:
+            if (given.value != "receive" &&
+                (given.value.rfind("copy:", 0) != 0 || given.value.size() == 5))
+                error = "bad --person '" + given.value + "' (copy:ENTRY or receive)";
+            o.person = given.value;
+            break;
+        case VMU_TOOL_SCREEN:
+            o.screen = true;
+            break;
         default:  // VMU_TOOL_REGS
             o.regs = true;
             break;
@@ -111,6 +126,16 @@ int parse_run(const cli_parsed& cl, run_options& o, std::string& file) {
     if (o.bios.empty() && cl.operands.empty()) {
         const char* bios = std::getenv("VMURX_BIOS");
         o.bios = bios != nullptr ? bios : "";
+    }
+    if (!o.person.empty() &&
+        (o.bios.empty() || !o.presses.empty() || o.ms_given || o.cycles != 0)) {
+        return vmu_tool_usage_error(
+            o.bios.empty() ? "--person plays the person at the system ROM: give --bios ROM"
+                           : "--person presses the buttons itself and runs to its goal: give no "
+                             "--press, --ms or --cycles");
+    }
+    if (o.screen && o.person.empty()) {
+        return vmu_tool_usage_error("--screen prints the screens --person passes: give --person");
     }
     if (o.text && o.bios.empty()) {
         return vmu_tool_usage_error(
@@ -234,6 +259,68 @@ void run(vmu_cpu& cpu, const run_options& o) {
     }
 }
 
+// The name of the card's file that ENTRY names (by name or #SLOT), through
+// the card library, as every program finds an entry; false after the message.
+bool entry_name(const run_options& o, const std::string& entry, std::string& name) {
+    if (o.card.empty()) {
+        vmu_tool_fail(entry, "a newly formatted card holds no file: give --card IMAGE");
+        return false;
+    }
+    bounded_file read;
+    file_error error;
+    card_image card;
+    card_layout layout;
+    std::size_t slot = 0;
+    std::string reason;
+    if (!read_file_bounded(o.card, VMU_FLASH_SIZE, read, error)) {
+        vmu_tool_fail(o.card, error.reason);
+        return false;
+    }
+    if (!card_from_file(read.bytes, card, reason) || !card_read_layout(card, layout, reason) ||
+        !card_find_entry(card, layout, entry, slot, reason)) {
+        vmu_tool_fail(o.card, reason);
+        return false;
+    }
+    name = card_file_name(card_read_entry(card, layout, slot));
+    return true;
+}
+
+void print_screen(const vmu_cpu& cpu, const vmu_screen_text& s) {
+    std::printf("%.2f s\n", static_cast<double>(cpu.time_ps) / static_cast<double>(PS_PER_S));
+    for (const std::string& line : s.lines) {
+        std::printf("|%s|\n", printable(line).c_str());
+    }
+}
+
+// The person at the card to its goal: 0, or 1 after the reason it stopped.
+int run_person(vmu_cpu& cpu, const run_options& o) {
+    vmu_person_plan plan;
+    if (o.person != "receive") {
+        plan.what = vmu_person_plan::goal::copy;
+        if (!entry_name(o, o.person.substr(5), plan.name)) {
+            return 1;
+        }
+    } else {
+        plan.what = vmu_person_plan::goal::receive;
+    }
+    const vmu_person_result r = vmu_person_run(
+        cpu, plan,
+        [&](const vmu_screen_text& s) {
+            if (o.screen) {
+                print_screen(cpu, s);
+            }
+        },
+        PERSON_LIMIT_S * PS_PER_S);
+    if (!r.reached) {
+        std::fprintf(stderr, "%s: the person at the card stopped after %.2f s: %s\n",
+                     VMU_TOOL_PROGRAM,
+                     static_cast<double>(r.card_ps) / static_cast<double>(PS_PER_S),
+                     printable(r.reason).c_str());
+        return 1;
+    }
+    return 0;
+}
+
 void print_regs(const vmu_cpu& cpu) {
     std::printf("ACC=%02X PSW=%02X B=%02X C=%02X TRL=%02X TRH=%02X SP=%02X PC=%04X\n",
                 vmu_cpu_read(cpu, vmu_sfr("ACC")), vmu_cpu_read(cpu, vmu_sfr("PSW")),
@@ -271,7 +358,12 @@ int vmu_tool_run(const cli_parsed& command_line) {
             return 1;
         }
     }
-    run(cpu, o);
+    int person_status = 0;
+    if (o.person.empty()) {
+        run(cpu, o);
+    } else {
+        person_status = run_person(cpu, o);
+    }
     for (const std::string& note : vmu_cpu_notes(cpu)) {
         std::fprintf(stderr, "%s: note: %s\n", VMU_TOOL_PROGRAM, note.c_str());
     }
@@ -296,5 +388,5 @@ int vmu_tool_run(const cli_parsed& command_line) {
                      cpu.fault.c_str(), cpu.fault_pc);
         return 1;
     }
-    return 0;
+    return person_status;
 }

@@ -20,6 +20,8 @@ enum vmu_tool_option {
     VMU_TOOL_LCD,
     VMU_TOOL_TEXT,
     VMU_TOOL_REGS,
+    VMU_TOOL_PERSON,
+    VMU_TOOL_SCREEN,
 };
 
 /// Prints "vmurx-vmu: MESSAGE" (when not empty) and the usage on stderr;

@@ -239,6 +239,16 @@ TEST(VmuRomMode, RunBiosBootsAGoodRomAndRefusesOthersWithStatus2) {
         {"run --bios " + TEST_ROM + " --card " + dir.file("notacard.bin"), {}, 1, "notacard.bin: "},
         {"run", {}, 2, "run: no FILE (or --bios ROM to boot the system ROM)"},
         {"run --text game.vms", {}, 2, "--text reads the screen with the system ROM's font"},
+        // The person at the card: only on a ROM, pressing the buttons alone,
+        // and a file to copy needs a card that holds it.
+        {"run --person receive game.vms", {}, 2, "--person plays the person at the system ROM"},
+        {"run --bios " + TEST_ROM + " --person receive --ms 5", {}, 2, "give no --press, --ms"},
+        {"run --bios " + TEST_ROM + " --person copy:", {}, 2, "bad --person 'copy:'"},
+        {"run --bios " + TEST_ROM + " --person copy:NOTES",
+         {},
+         1,
+         "NOTES: a newly formatted card holds no file: give --card IMAGE"},
+        {"run --bios " + TEST_ROM + " --screen", {}, 2, "--screen prints the screens --person"},
     };
     for (const run_case& c : cases) {
         SCOPED_TRACE(c.args);

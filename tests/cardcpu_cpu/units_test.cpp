@@ -310,20 +310,24 @@ TEST(VmuUnits, HighPriorityNestsIntoLowAndNotTheOtherWayRound) {
     }
 }
 
-// P3's continuous mode (P3INT bit 2): the flag rises again while a key is
-// held, however often the program clears it; without the mode only a press
-// raises it. A key also ends HOLD.
+// P3's continuous mode (P3INT bit 2): in HALT the flag rises again while a
+// key is held, however often the program clears it; awake, and without the
+// mode, only a press raises it. A key also ends HOLD.
 TEST(VmuUnits, KeysInContinuousModeAndHold) {
     for (const bool continuous : {true, false}) {
-        machine m(nops());
-        m.write(vmu_sfr("IE"), 0x00);
-        m.write(vmu_sfr("P3INT"), continuous ? 0x04 : 0x00);
-        vmu_cpu_set_buttons(m.cpu, VMU_BUTTON_A);
-        m.step();
-        EXPECT_NE(m.read(vmu_sfr("P3INT")) & 0x02, 0);
-        m.write(vmu_sfr("P3INT"), continuous ? 0x04 : 0x00);  // cleared, A still held
-        m.step();
-        EXPECT_EQ((m.read(vmu_sfr("P3INT")) & 0x02) != 0, continuous) << continuous;
+        for (const bool halted : {true, false}) {
+            machine m(nops());
+            m.write(vmu_sfr("IE"), 0x00);
+            m.write(vmu_sfr("P3INT"), continuous ? 0x04 : 0x00);
+            vmu_cpu_set_buttons(m.cpu, VMU_BUTTON_A);
+            m.step();
+            EXPECT_NE(m.read(vmu_sfr("P3INT")) & 0x02, 0);
+            m.write(vmu_sfr("PCON"), halted ? 0x01 : 0x00);
+            m.write(vmu_sfr("P3INT"), continuous ? 0x04 : 0x00);  // cleared, A still held
+            m.step();
+            EXPECT_EQ((m.read(vmu_sfr("P3INT")) & 0x02) != 0, continuous && halted)
+                << continuous << halted;
+        }
     }
     machine m(nops());
     m.write(vmu_sfr("IE"), 0x00);

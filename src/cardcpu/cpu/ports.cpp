@@ -85,8 +85,17 @@ void raise_level_requests(vmu_cpu& cpu) {
     std::uint8_t& p3int = sfr_at(cpu, vmu_sfr("P3INT"));
     const std::uint8_t keys = static_cast<std::uint8_t>(
         cpu.p3_pins | sfr_at(cpu, vmu_sfr("P3DDR")));  // output pins are no keys
-    if ((p3int & 0x04) != 0 && keys != 0xFF) {
-        p3int |= 0x02;  // continuous mode: raised again while a key is held
+    // Continuous mode: a key held raises the request again while the card
+    // sleeps in HALT, so that a held key keeps waking it; awake, only a new
+    // press raises it. The system ROM leaves the interrupt enabled while it
+    // works after a wake: were the request raised again as each handler
+    // returns, the instruction after RETI would take it up, the ROM would
+    // run one instruction per handler while a key is held, and it would
+    // look at the keys only once they were let go.
+    const std::uint8_t sleeping =
+        sfr_at(cpu, vmu_sfr("PCON")) & (vmu_sfr_bit_mask("HALT") | vmu_sfr_bit_mask("HOLD"));
+    if ((p3int & 0x04) != 0 && sleeping != 0 && keys != 0xFF) {
+        p3int |= 0x02;
     }
     for (unsigned n = 0; n < 4; ++n) {
         std::uint8_t& control = control_of(cpu, n);

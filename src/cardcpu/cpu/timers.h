@@ -35,7 +35,7 @@ void sio_count(vmu_cpu& cpu, unsigned cycles);
 void sio_pins_changed(vmu_cpu& cpu, std::uint8_t before);
 
 /// Raises the flags of the requests that last while a level lasts: a key
-/// held in P3's continuous mode, a level-triggered external interrupt
+/// held in P3's continuous mode while the card is in HALT, a level-triggered external interrupt
 /// (ports.cpp).
 void raise_level_requests(vmu_cpu& cpu);
 
