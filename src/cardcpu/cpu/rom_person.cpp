@@ -4,6 +4,7 @@
 // before the next look, as a person does; a screen it expects and does not
 // find within 12 s ends the run with the screen it saw named.
 #include "cardcpu/cpu/rom_person.h"
+#include "clock/time_units.h"
 
 #include <algorithm>
 #include <initializer_list>
@@ -11,7 +12,6 @@
 
 namespace {
 
-constexpr std::uint64_t PS_PER_MS = 1'000'000'000;
 constexpr std::uint64_t PRESS_MS = 100;
 constexpr std::uint64_t PAUSE_MS = 400;
 constexpr std::uint64_t HOLD_MAX_MS = 1000;
