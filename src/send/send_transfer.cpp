@@ -123,9 +123,11 @@ std::string refusal(const run& r, std::size_t frame) {
     const std::string name = send_name_text(r.item);
     switch (cable_frame_at(frame, r.blocks)) {
         case cable_frame::start:
+            // A full directory is not refused here: the card looks for a
+            // free entry only with the last frame.
             return "the card has no room for " + blocks_words(r.blocks) +
                    (r.item.game ? " (a game needs them free from block 0)"
-                                : " (a data file needs them free), or its directory is full");
+                                : " (a data file needs them free)");
         case cable_frame::name:
             return r.item.game ? "the card refused the name " + name
                                : "a data file named " + name + " is on the card already";

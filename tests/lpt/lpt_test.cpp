@@ -294,7 +294,7 @@ TEST_F(Link, SentBytesWaitThroughTheDelayFunctionInUse) {
 // A software card that keeps the PC's time is told each of the link's delay
 // units through the seam, with the floor in use and in order among the
 // writes: the lead before the first bit, then one after each level on D0.
-// The scripted card comes back when the card is taken away.
+// The scripted card comes back when the card is taken away, at once.
 TEST_F(Link, ACountingCardIsToldEveryDelayUnitInOrder) {
     struct recording_card final : soft_card {
         std::string& log;
@@ -330,7 +330,12 @@ TEST_F(Link, ACountingCardIsToldEveryDelayUnitInOrder) {
     }
     EXPECT_EQ(log, expected);
 
+    // Taken away while the port is still held: the PC's next access reaches
+    // the scripted card, not the card that is gone.
     emu_use_card(nullptr);
+    card.data_writes.clear();
+    port_write(card.base, CABLE_DATA_IDLE);
+    EXPECT_EQ(card.data_writes.size(), 1U);
     open({}, 0);
     card.data_writes.clear();
     lpt_write_byte(vmu_port, 0x00);

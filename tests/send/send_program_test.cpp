@@ -82,8 +82,7 @@ TEST(SendProgram, RefusesWhatTheCardRefusesAndLeavesTheImageAsItWas) {
         std::string note;
     } cases[] = {
         {"no room for a data file", card_holding(blank_card(), {{"FULL", 187}}), false, 14, "NEW",
-         "the card has no room for 14 blocks (a data file needs them free), or its directory is "
-         "full",
+         "the card has no room for 14 blocks (a data file needs them free)",
          "refused frame 1: no room for 14 blocks"},
         {"a second game", card_holding(blank_card(), {{"GAME", 2}}, true), true, 2, "NEW",
          "the card has no room for 2 blocks (a game needs them free from block 0)",

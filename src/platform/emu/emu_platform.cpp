@@ -292,6 +292,12 @@ void emu_use_realtime(const vmu_realtime_config& config) {
 }
 
 void emu_use_card(std::unique_ptr<soft_card> card) {
+    // The card replaced may still be behind a held port: a thread that runs
+    // it is stopped first, and until the next port_acquire the PC's accesses
+    // reach the scripted card, never a card that is gone.
+    if (emu_state.running)
+        port_release();
+    chosen_mode = &counting_card_mode;
     emu_state.card = std::move(card);
 }
 

@@ -36,7 +36,9 @@ const vmu_realtime* emu_realtime_ran();
 /// operations costs, every delay unit told; after emu_use_realtime it runs on
 /// the thread of card_realtime.h, paced by the clock, from port_acquire to
 /// port_release, and each status read spends the card's read_cost first.
-/// Call before the port is opened; a null card puts emu_vmu() back.
+/// Call before the port is opened; a null card puts emu_vmu() back. Called
+/// on a held port, the card it replaces is stopped and let go of, and the
+/// PC's accesses reach emu_vmu() until the port is acquired again.
 void emu_use_card(std::unique_ptr<soft_card> card);
 
 /// Puts `card` behind the port instead of emu_vmu(). Counting, its time
