@@ -10,6 +10,7 @@
 #include "emu/emu_card.h"
 
 #include "emu/emu_cpu.h"
+#include "emu/emu_rom.h"
 #include "files/atomic_write.h"
 #include "files/text.h"
 #include "lpt/byte_exchange.h"
@@ -49,12 +50,27 @@ bool emu_put_card(emu_options& options, std::string& error) {
             emu_use_cpu_card(cpu_card());
             set_delay_floor_us(options.realtime ? DEFAULT_DELAY_FLOOR_US : 0);
             return true;
+        case emu_card::rom:
+            if (!emu_prepare_rom_card(options.cpu, cpu_card(), error,
+                                      options.cpu.screen ? stderr : nullptr)) {
+                return false;
+            }
+            emu_use_cpu_card(cpu_card());
+            // The ROM's Copy times the PC's levels by its own clock: the
+            // delay unit lasts its floor, counting as in real time.
+            set_delay_floor_us(DEFAULT_DELAY_FLOOR_US);
+            return true;
     }
     return true;
 }
 
 void emu_show_card(emu_options& options, const char* program, std::FILE* out) {
     std::fflush(stdout);
+    if (options.card == emu_card::rom) {
+        if (cpu_card().opened_ps >= 0)
+            emu_show_rom_card(cpu_card(), program, out);
+        return;
+    }
     if (options.card == emu_card::cpu) {
         if (options.cpu.screen)
             emu_print_cpu_card(cpu_card(), out);

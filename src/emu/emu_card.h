@@ -1,7 +1,8 @@
 // The card the software card's options chose, put behind the emu backend's
 // port for a program run against it (vmurx-emu, vmurx-probe-emu): the card's
-// own Copy (the default), the scripted protocol card (--scripted) or the
-// processor card running the sender (--cpu); the delay unit a transfer
+// own Copy (the default), the scripted protocol card (--scripted), the
+// processor card running the sender (--cpu) or the card's system ROM on it
+// (--bios, vmurx-emu only); the delay unit a transfer
 // against it uses; and what the card shows when the run is over.
 #pragma once
 

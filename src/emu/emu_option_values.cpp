@@ -43,7 +43,9 @@ bool emu_set_switch(emu_reading& r, const emu_arg& a, std::string& error) {
         case EMU_CPU: {
             const emu_card card = a.id == EMU_CPU ? emu_card::cpu : emu_card::scripted;
             if (r.options.card != emu_card::copy && r.options.card != card) {
-                error = "--cpu and --scripted choose two cards";
+                error = r.options.card == emu_card::rom
+                            ? "--bios and " + a.option + " choose two cards"
+                            : "--cpu and --scripted choose two cards";
                 return false;
             }
             r.options.card = card;
@@ -72,13 +74,22 @@ bool emu_set_switch(emu_reading& r, const emu_arg& a, std::string& error) {
     return true;
 }
 
-bool emu_set_path(emu_reading& r, const emu_arg& a, std::string&) {
+bool emu_set_path(emu_reading& r, const emu_arg& a, std::string& error) {
     if (a.id == EMU_FILE || a.id == EMU_CARD) {
         // The last of --file and --card says what is sent.
         r.request.source = a.value;
         r.request.source_is_card = a.id == EMU_CARD;
     } else if (a.id == EMU_REPORT) {
         r.options.report_path = a.value;
+    } else if (a.id == EMU_BIOS) {
+        if (r.options.card != emu_card::copy && r.options.card != emu_card::rom) {
+            error =
+                "--bios runs the card's own Copy on its system ROM: not with --cpu or "
+                "--scripted";
+            return false;
+        }
+        r.options.card = emu_card::rom;
+        r.options.cpu.bios_path = a.value;
     } else {  // EMU_SENDER
         r.options.cpu.sender_path = a.value;
     }

@@ -47,6 +47,8 @@ enum emu_option_id {
     EMU_SENDER,
     EMU_SCREEN,
     EMU_SPEED,
+    // The card's system ROM on the processor model.
+    EMU_BIOS,
 };
 
 /// Everything the options set while they are read.

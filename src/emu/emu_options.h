@@ -28,6 +28,7 @@ struct emu_cpu_options {
     bool screen = false;         // --screen: show the card's screen and pins at the end
     pc_pause pause;              // --pc-pause LEN@EVERY and --seed: the PC's pauses
     bool safe = false;           // --speed safe: the sender's SAFE, chosen on its list
+    std::string bios_path;       // --bios: the card's system ROM; empty: $VMURX_BIOS
     // What the card's setup tells at the end (the sender on the user's card
     // giving way): not an option, the one result the setup leaves here.
     std::string note;
@@ -38,6 +39,7 @@ enum class emu_card {
     copy,      // the card's own file manager sending with Copy: the default
     scripted,  // --scripted: the protocol card, every level a count of status reads
     cpu,       // --cpu: the card-side sender on the processor model
+    rom,       // --bios: the card's own Copy, its system ROM run on the processor model
 };
 
 /// What the options set besides the scripted card, which the caller passes

@@ -148,8 +148,16 @@ bool emu_setup_card(const emu_request& request, vmu_sim& vmu, emu_options& optio
     else if (!request.source.empty() && !load_file(request.source, sent, error))
         return false;
 
-    if (options.card == emu_card::cpu) {
-        // The sender itself finds the entry on the card and sends it.
+    if (options.card == emu_card::cpu || options.card == emu_card::rom) {
+        // The sender, or the person at the ROM, finds the entry on the card.
+        if (options.card == emu_card::rom && (sent.card.empty() || request.entry.empty())) {
+            error = "--bios sends a file of a card image: give --card IMAGE and --entry ENTRY";
+            return false;
+        }
+        if (options.card == emu_card::rom && !request.faults.empty()) {
+            error = "--fault is for the modelled cards, not for --bios";
+            return false;
+        }
         options.cpu.card_path = sent.card;
         options.cpu.entry = request.entry;
     } else if (!sent.card.empty()) {

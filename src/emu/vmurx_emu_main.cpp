@@ -1,7 +1,8 @@
 // vmurx-emu: the unchanged tool against a software card, to try a whole
 // transfer without a parallel port or a card: the card's own Copy by
-// default, the scripted protocol card with --scripted, or with --cpu the
-// processor model running the card-side sender.
+// default, the scripted protocol card with --scripted, with --cpu the
+// processor model running the card-side sender, or with --bios the card's
+// own system ROM on that model.
 //
 //   vmurx-emu [VMU options] [-- vmurx options]
 #include <cstdio>
@@ -48,7 +49,7 @@ int main(int argc, char* argv[]) {
     const int status = emu_split_command_line(
         argc, argv, emu_vmu(), options(), "vmurx",
         "Runs vmurx against a software card that sends one file over a simulated cable:\n"
-        "the card's own Copy, unless --scripted or --cpu chooses another.",
+        "the card's own Copy, unless --scripted, --cpu or --bios chooses another.",
         tool_argv, VMURX_OPTIONS);
     if (status >= 0)
         return status;

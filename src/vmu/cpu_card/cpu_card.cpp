@@ -20,9 +20,14 @@ std::uint8_t input_pins(std::uint8_t data) {
     return pins;
 }
 
-// Port 7: D3 on "a peer present", the console's 5 V only when docked.
+// P71 reads high while the battery is good, as in a card that works: the
+// system ROM shows its battery warning otherwise and goes no further.
+constexpr std::uint8_t P7_BATTERY_GOOD = 0x02;
+
+// Port 7: D3 on "a peer present", the console's 5 V only when docked, the
+// battery good.
 std::uint8_t p7_pins(std::uint8_t data, bool docked) {
-    std::uint8_t pins = 0;
+    std::uint8_t pins = P7_BATTERY_GOOD;
     if ((data & DATA_OPEN) != 0)
         pins |= CABLE_CARD_P7_D3;
     if (docked)

@@ -1,0 +1,27 @@
+// vmurx-emu --bios: the card's own Copy as its system ROM runs it on the
+// processor model. The ROM is the user's image, read at run time; the
+// card's flash holds a copy of the user's card image (the file is only
+// read); a person at the card boots it, sets its clock, chooses the file
+// in the file manager, takes Copy and answers Yes, and the ROM's Copy then
+// waits for the PC.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "emu/emu_options.h"
+#include "vmu/cpu_card/cpu_card.h"
+
+/// Reads the ROM (`options.bios_path`, or $VMURX_BIOS when that is empty)
+/// and the card image, and plays the person at the card on `card` to Copy's
+/// start. False with a one-line reason when there is no ROM, it cannot be
+/// read or is none the model can boot, the card image cannot be read or
+/// holds no such entry, or the person does not get there (the screen it
+/// stopped at named). Each screen the person passes goes to `screens` when
+/// that is not null.
+bool emu_prepare_rom_card(const emu_cpu_options& options, vmu_cpu_card& card, std::string& error,
+                          std::FILE* screens);
+
+/// Lets the card run on for the time its Copy takes to show how it ended,
+/// then prints what its screen shows, begun with `program`, on `out`.
+void emu_show_rom_card(vmu_cpu_card& card, const char* program, std::FILE* out);
