@@ -112,5 +112,12 @@ int card_list_command(const card_command_line& cl) {
         print_json(path, card, layout, files);
     else
         print_table(card, layout, files);
+    // A root that the card contradicts (a directory over a file's blocks, a
+    // FAT that is no system block) gives entries read from somewhere else:
+    // they are listed, since they may help a recovery, and not as a card.
+    std::string unsound;
+    if (!card_layout_sound(card, layout, unsound))
+        return card_fail(path,
+                         unsound + "; the list is read through it (vmurx-card check tells more)");
     return 0;
 }

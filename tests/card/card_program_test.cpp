@@ -67,6 +67,22 @@ TEST(List, ShowsTheFilesAndTheFreeBlocks) {
          }) {
         EXPECT_NE(r.out.find(field), std::string::npos) << field << "\n" << r.out;
     }
+    // A root whose directory lies over the files' data: what list reads
+    // there is shown and not passed off as the card.
+    bytes lying = read_bytes(dir, "c.bin");
+    lying[255 * 512 + 0x4A] = 199;
+    write_bytes(dir, "c.bin", lying);
+    r = run(dir, "list c.bin");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(
+        r.err.find(
+            "vmurx-card: c.bin: the directory the root names (fields 0x4A and 0x4C: 13 blocks from "
+            "block 199) disagrees with the system chain"),
+        std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("; the list is read through it (vmurx-card check tells more)\n"),
+              std::string::npos)
+        << r.err;
 }
 
 TEST(Check, PrintsALinePerFindingAndTheWorstStatus) {
