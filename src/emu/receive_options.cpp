@@ -145,10 +145,19 @@ bool load_image(const std::string& path, copy_receive& card, std::string& error)
     card.image = held->card;
     card.store = [held](const card_image& image, std::string& reason) {
         file_error failure;
-        if (card_store_held(*held, image, failure))
-            return true;
-        reason = failure.reason;
-        return false;
+        if (!card_store_held(*held, image, failure)) {
+            reason = failure.reason;
+            return false;
+        }
+        // The image just written is a new file under the card's name: held
+        // again for the next file of the sitting, as long as it holds what
+        // was written. Otherwise the old hold stays, and the next store is
+        // refused as another program's change.
+        card_held again;
+        if (card_hold(held->file.path, false, again, failure) &&
+            again.file.bytes == card_to_file(image))
+            *held = std::move(again);
+        return true;
     };
     card_layout layout;
     std::string reason;
