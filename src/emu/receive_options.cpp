@@ -241,9 +241,10 @@ std::string wrapped(const std::string& text) {
 cli_program make_program(std::span<const cli_option> tool_options) {
     std::string tool_text = "\nFILE and the vmurx-send options: see 'vmurx-send-emu -- -h'";
     if (!tool_options.empty()) {
-        tool_text += ";\n" + wrapped(listed(tool_options) +
-                                     " may also come before '--'; vmurx-send's --card and --entry "
-                                     "follow it, since --card here names the software card");
+        tool_text +=
+            ";\n" + wrapped(listed(tool_options) +
+                            " may also come before '--'; vmurx-send's --card, --entry and --all "
+                            "follow it, since --card here names the software card");
     }
     return {"vmurx-send-emu",
             "Usage: vmurx-send-emu --card IMAGE [card options] FILE [-- vmurx-send options]\n" +
