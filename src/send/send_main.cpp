@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -53,9 +54,11 @@ bool take_delay_floor() {
 constexpr unsigned CARD_RETURN_MS = 9'000;
 constexpr unsigned RETURN_STEP_MS = 100;
 
-std::string names_of(const std::vector<send_item>& items, std::size_t from) {
+// The names of items[from] to items[to - 1].
+std::string names_of(const std::vector<send_item>& items, std::size_t from,
+                     std::size_t to = SIZE_MAX) {
     std::string names;
-    for (std::size_t i = from; i < items.size(); ++i)
+    for (std::size_t i = from; i < std::min(to, items.size()); ++i)
         names += (names.empty() ? "" : ", ") + send_name_text(items[i]);
     return names;
 }
@@ -97,18 +100,15 @@ int send_all(lpt_port& port, const std::vector<send_item>& items, const send_set
             }
             if (!await_card_return()) {
                 note("interrupted: on the card " + std::string(i == 1 ? "is " : "are ") +
-                     names_of({items.begin(), items.begin() + static_cast<std::ptrdiff_t>(i)}, 0) +
-                     "; not sent: " + names_of(items, i));
+                     names_of(items, 0, i) + "; not sent: " + names_of(items, i));
                 return 1;
             }
         }
         if (send_transfer(port, items[i], settings) != 0) {
             if (count > 1) {
-                note(std::string(i == 0 ? "nothing sent before it" : "sent before it: ") +
-                     (i == 0 ? ""
-                             : names_of(
-                                   {items.begin(), items.begin() + static_cast<std::ptrdiff_t>(i)},
-                                   0)) +
+                note("the sitting ends at " + send_name_text(items[i]) + "; " +
+                     (i == 0 ? std::string("nothing was sent before it")
+                             : "sent before it: " + names_of(items, 0, i)) +
                      (i + 1 < count ? "; not sent: " + names_of(items, i + 1) : ""));
             }
             return 1;

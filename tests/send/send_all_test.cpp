@@ -227,3 +227,24 @@ TEST(SendAll, NamesEveryFileTheCardWouldRefuseBeforeAnythingMoves) {
     EXPECT_EQ(send_name_text(items[0]), "G0");
     EXPECT_EQ(send_name_text(items[2]), "D0");
 }
+
+TEST(SendAll, AFileThatFailsEndsTheSittingWithTheFilesBeforeItOnTheCard) {
+    // Each one-block file takes 24 answers: the card stops answering in the
+    // second's first block. The first stays on the card, the image sound.
+    temp_dir dir;
+    store(card_holding(blank_card(), {{"A", 1}, {"B", 1}, {"C", 1}}), dir.file("source.bin"));
+    store(blank_card(), dir.file("card.bin"));
+    const run_result run = send_emu(dir, {"--card", "card.bin", "--fault", "stall=30"},
+                                    {"-q", "--card", "source.bin", "--all"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(
+        run.err.starts_with("vmurx-send: the card stopped answering during block 1; the "
+                            "card keeps its files as they were\n"
+                            "vmurx-send: the sitting ends at B; sent before it: A; not sent: C\n"))
+        << run.err;
+    EXPECT_EQ(card_tool(dir, {"check", "card.bin"}).out, "card.bin: OK\n");
+    const card_image target = loaded(dir.file("card.bin"));
+    const std::vector<card_file> files = card_files(target, layout_of(target));
+    ASSERT_EQ(files.size(), 1U);
+    EXPECT_EQ(card_file_name(files[0]), "A");
+}
