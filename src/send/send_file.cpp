@@ -25,7 +25,8 @@ struct source_file {
     const char* teller = "the descriptor";  // what tells the type, for a warning
     std::optional<std::array<std::uint8_t, 8>> stamp;  // BCD and the weekday, as an entry has them
     std::uint16_t header_block = 0;
-    bool header_given = false;  // an entry's own offset, kept unless the type changes
+    bool header_given = false;    // an entry's own offset, kept unless the type changes
+    bool copy_protected = false;  // a card entry marked so
 };
 
 std::array<std::uint8_t, NAME_BLOCK_SIZE> name_bytes(const std::string& name) {
@@ -79,6 +80,7 @@ bool from_card(const std::string& image, const std::string& entry, source_file& 
     source.stamp = file.stamp;
     source.header_block = file.header_block;
     source.header_given = true;
+    source.copy_protected = file.protection != 0x00;
     return true;
 }
 
@@ -138,6 +140,12 @@ bool send_load_item(const send_command_line& cl, send_item& item, std::string& e
     }
     if (source.save.kind != type.kind)
         source.header_given = false;
+    // The frames carry no copy mark: the card writes every file it takes
+    // unprotected (its system ROM on the processor model did so too).
+    if (source.copy_protected) {
+        item.warnings.push_back(item.label +
+                                ": copy-protected on the image; the card takes it unprotected");
+    }
     if (!source.stamp)
         return refuse("its time stamp is unknown or not a date (give --stamp)");
     if (source.save.content.empty())

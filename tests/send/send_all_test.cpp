@@ -42,6 +42,14 @@ card_image nexus_card_holding(const std::vector<std::pair<std::string, std::size
     return card_holding(nexus, files);
 }
 
+card_image with_protected_file(card_image card) {
+    card_new_file file{"LOCKED", false, true, STAMP_2002, content_of(3, 8)};
+    std::size_t slot = 0;
+    std::string reason;
+    EXPECT_TRUE(card_add(card, file, slot, reason)) << reason;
+    return card;
+}
+
 std::vector<std::pair<std::string, std::size_t>> one_block_files(int count) {
     std::vector<std::pair<std::string, std::size_t>> files;
     for (int i = 0; i < count; ++i)
@@ -68,6 +76,9 @@ TEST(SendAll, EveryFileOfACardArrivesWholeWhereTheCardPutsIt) {
          card_holding(card_holding(blank_card(), {{"D1", 40}, {"D2", 32}}), {{"BIG", 128}}, true),
          "source.bin"},
         {"a dump in the Nexus order", nexus_card_holding({{"N1", 2}, {"N2", 5}}), "source.dcm"},
+        // The frames carry no copy mark: the card writes the file unprotected.
+        {"a copy-protected file", with_protected_file(card_holding(blank_card(), {{"A", 1}})),
+         "source.bin"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -83,6 +94,13 @@ TEST(SendAll, EveryFileOfACardArrivesWholeWhereTheCardPutsIt) {
                   std::string::npos)
             << run.err;
         EXPECT_EQ(card_tool(dir, {"check", "card.bin"}).out, "card.bin: OK\n");
+        for (const card_file& file : sent) {
+            const std::string warning = "vmurx-send: warning: " + std::string(c.source_name) +
+                                        ":#" + std::to_string(file.slot) +
+                                        ": copy-protected on the image; the card takes it "
+                                        "unprotected\n";
+            EXPECT_EQ(run.err.find(warning) != std::string::npos, file.protection != 0x00);
+        }
 
         // Where the card's rule puts each, in the order sent: the library's
         // placement on a blank card, file after file.
