@@ -25,6 +25,10 @@ std::vector<std::uint16_t> card_choose_blocks(const card_image& card, const card
 /// The free blocks of the user area.
 std::size_t card_free_user_blocks(const card_image& card, const card_layout& layout);
 
+/// The entries of the directory's first block: the only ones the card
+/// looks at for a free entry when it receives a file.
+inline constexpr std::size_t CARD_SLOTS_LOOKED_AT = 16;
+
 /// The first directory slot without a file, if any.
 std::optional<std::size_t> card_free_slot(const card_image& card, const card_layout& layout);
 

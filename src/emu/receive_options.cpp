@@ -145,10 +145,19 @@ bool load_image(const std::string& path, copy_receive& card, std::string& error)
     card.image = held->card;
     card.store = [held](const card_image& image, std::string& reason) {
         file_error failure;
-        if (card_store_held(*held, image, failure))
-            return true;
-        reason = failure.reason;
-        return false;
+        if (!card_store_held(*held, image, failure)) {
+            reason = failure.reason;
+            return false;
+        }
+        // The image just written is a new file under the card's name: held
+        // again for the next file of the sitting, as long as it holds what
+        // was written. Otherwise the old hold stays, and the next store is
+        // refused as another program's change.
+        card_held again;
+        if (card_hold(held->file.path, false, again, failure) &&
+            again.file.bytes == card_to_file(image))
+            *held = std::move(again);
+        return true;
     };
     card_layout layout;
     std::string reason;
@@ -232,9 +241,10 @@ std::string wrapped(const std::string& text) {
 cli_program make_program(std::span<const cli_option> tool_options) {
     std::string tool_text = "\nFILE and the vmurx-send options: see 'vmurx-send-emu -- -h'";
     if (!tool_options.empty()) {
-        tool_text += ";\n" + wrapped(listed(tool_options) +
-                                     " may also come before '--'; vmurx-send's --card and --entry "
-                                     "follow it, since --card here names the software card");
+        tool_text +=
+            ";\n" + wrapped(listed(tool_options) +
+                            " may also come before '--'; vmurx-send's --card, --entry and --all "
+                            "follow it, since --card here names the software card");
     }
     return {"vmurx-send-emu",
             "Usage: vmurx-send-emu --card IMAGE [card options] FILE [-- vmurx-send options]\n" +

@@ -6,6 +6,7 @@
 
 #include "card/card_check.h"
 #include "card/card_disk.h"
+#include "card/card_edit.h"
 #include "card/card_place.h"
 #include "files/text.h"
 #include "save/save_convert.h"
@@ -24,7 +25,8 @@ struct source_file {
     const char* teller = "the descriptor";  // what tells the type, for a warning
     std::optional<std::array<std::uint8_t, 8>> stamp;  // BCD and the weekday, as an entry has them
     std::uint16_t header_block = 0;
-    bool header_given = false;  // an entry's own offset, kept unless the type changes
+    bool header_given = false;    // an entry's own offset, kept unless the type changes
+    bool copy_protected = false;  // a card entry marked so
 };
 
 std::array<std::uint8_t, NAME_BLOCK_SIZE> name_bytes(const std::string& name) {
@@ -78,6 +80,7 @@ bool from_card(const std::string& image, const std::string& entry, source_file& 
     source.stamp = file.stamp;
     source.header_block = file.header_block;
     source.header_given = true;
+    source.copy_protected = file.protection != 0x00;
     return true;
 }
 
@@ -137,6 +140,12 @@ bool send_load_item(const send_command_line& cl, send_item& item, std::string& e
     }
     if (source.save.kind != type.kind)
         source.header_given = false;
+    // The frames carry no copy mark: the card writes every file it takes
+    // unprotected (its system ROM on the processor model did so too).
+    if (source.copy_protected) {
+        item.warnings.push_back(item.label +
+                                ": copy-protected on the image; the card takes it unprotected");
+    }
     if (!source.stamp)
         return refuse("its time stamp is unknown or not a date (give --stamp)");
     if (source.save.content.empty())
@@ -173,6 +182,129 @@ bool send_load_item(const send_command_line& cl, send_item& item, std::string& e
     entry.header_block = source.header_given ? source.header_block : (item.game ? 1 : 0);
     item.directory = card_entry_tail(entry);
     return true;
+}
+
+bool send_load_items(const send_command_line& cl, std::vector<send_item>& items,
+                     std::vector<std::string>& warnings, std::string& error) {
+    std::vector<std::string> entries = cl.entries;
+    if (cl.all) {
+        // Every file by its slot, whatever names the card holds twice.
+        card_image card;
+        card_layout layout;
+        file_error failure;
+        if (!card_load(cl.card, card, failure)) {
+            error = failure.object + ": " + failure.reason;
+            return false;
+        }
+        if (std::string reason; !card_read_layout(card, layout, reason)) {
+            error = cl.card + ": not a card: " + reason;
+            return false;
+        }
+        for (const card_file& file : card_files(card, layout))
+            entries.push_back("#" + std::to_string(file.slot));
+        if (entries.empty()) {
+            error = cl.card + ": the card holds no file";
+            return false;
+        }
+    }
+    send_command_line one = cl;
+    const std::vector<std::string>& names = cl.card.empty() ? cl.files : entries;
+    for (const std::string& name : names) {
+        (cl.card.empty() ? one.file : one.entry) = name;
+        send_item item;
+        if (!send_load_item(one, item, error))
+            return false;
+        warnings.insert(warnings.end(), item.warnings.begin(), item.warnings.end());
+        items.push_back(std::move(item));
+    }
+    return true;
+}
+
+namespace {
+
+std::string blocks_text(std::size_t blocks) {
+    return std::to_string(blocks) + (blocks == 1 ? " block" : " blocks");
+}
+
+// Why the card would refuse `item` on `card` as it stands, or "" when it
+// takes it; `sent` names the files placed on the copy by this run.
+std::string card_refusal(const card_image& card, const card_layout& layout, const send_item& item,
+                         const std::vector<std::array<std::uint8_t, NAME_BLOCK_SIZE>>& sent) {
+    const std::vector<card_file> files = card_files(card, layout);
+    const auto sent_here = [&](const card_file& file) {
+        return std::find(sent.begin(), sent.end(), file.name) != sent.end();
+    };
+    if (item.game) {
+        for (const card_file& file : files) {
+            if (file.type == TYPE_GAME) {
+                return "a second game: a card holds one, and " +
+                       printable(card_name_text(card_file_name(file))) +
+                       (sent_here(file) ? " goes before it" : " is on it already");
+            }
+        }
+    } else {
+        // The card compares the name with every file's, whatever its type.
+        for (const card_file& file : files) {
+            if (file.name == item.name) {
+                return std::string("a file of this name ") +
+                       (sent_here(file) ? "goes before it" : "is on the card already");
+            }
+        }
+    }
+    const std::size_t blocks = send_blocks(item);
+    if (card_choose_blocks(card, layout, item.game, blocks).empty()) {
+        return blocks_text(blocks) + (item.game ? " free from block 0" : "") +
+               " are needed, and the card would have " +
+               std::to_string(card_free_user_blocks(card, layout)) + " free by then" +
+               (item.game ? ", not all of them from block 0" : "");
+    }
+    const std::optional<std::size_t> slot = card_free_slot(card, layout);
+    if (!slot || *slot >= CARD_SLOTS_LOOKED_AT) {
+        return "the card would have no free entry left among the first " +
+               std::to_string(CARD_SLOTS_LOOKED_AT) +
+               " of its directory, the only ones it looks at when it receives a file";
+    }
+    return "";
+}
+
+}  // namespace
+
+std::vector<std::string> send_plan(std::vector<send_item>& items, const card_image* target) {
+    std::stable_partition(items.begin(), items.end(),
+                          [](const send_item& item) { return item.game; });
+    card_image card = target != nullptr
+                          ? *target
+                          : card_new({0xFF, 0xFF, 0xFF, 0xFF}, 0, save_stamp{2000, 1, 1, 0, 0, 0},
+                                     card_order::raw);
+    card_layout layout;
+    std::string reason;
+    std::vector<std::string> refusals;
+    // A card with no file system refuses the first file's start frame,
+    // with nothing moved: the transfer says so.
+    if (!card_read_layout(card, layout, reason) || !card_layout_sound(card, layout, reason))
+        return refusals;
+    std::vector<std::array<std::uint8_t, NAME_BLOCK_SIZE>> sent;
+    for (const send_item& item : items) {
+        if (std::string why = card_refusal(card, layout, item, sent); !why.empty()) {
+            refusals.push_back(item.label + " (" + send_name_text(item) + ", a " +
+                               (item.game ? "game" : "data file") + " of " +
+                               blocks_text(send_blocks(item)) + "): " + why);
+            continue;
+        }
+        // Placed as the card places it, for the files after it.
+        const std::vector<std::uint16_t> blocks =
+            card_choose_blocks(card, layout, item.game, send_blocks(item));
+        card_write_chain(card, layout, blocks, item.content);
+        card_file entry;
+        entry.slot = *card_free_slot(card, layout);
+        entry.type = item.game ? TYPE_GAME : TYPE_DATA;
+        entry.first_block = blocks.front();
+        entry.name = item.name;
+        card_set_entry_tail(entry, item.directory);
+        card_put_entry(card, layout, entry);
+        sent.push_back(item.name);
+    }
+    return refusals;
 }
 
 std::vector<std::uint8_t> send_frame(const send_item& item, std::size_t index) {

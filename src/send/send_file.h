@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cable/cable.h"
+#include "card/card_image.h"
 #include "send/send_options.h"
 
 struct send_item {
@@ -35,6 +36,23 @@ std::string send_name_text(const send_item& item);
 /// Reads what `cl` names and checks it as the card would. False with a
 /// one-line message in `error`, its first word the file or image.
 bool send_load_item(const send_command_line& cl, send_item& item, std::string& error);
+
+/// Reads every file `cl` names (its FILEs, its --entry's, or with --all
+/// every file of --card in slot order), each as send_load_item does. False
+/// with the first file's message in `error` that cannot be read or that the
+/// card would refuse on its own.
+bool send_load_items(const send_command_line& cl, std::vector<send_item>& items,
+                     std::vector<std::string>& warnings, std::string& error);
+
+/// Puts `items` in the order the card takes them, the game first (it must
+/// sit at block 0) and the rest as given, and tries each in turn on a copy
+/// of `target` as the card would place it: the card the files go to when
+/// the program knows it (a software card), else null for a blank card, whose
+/// limits a real card has at best. Returns a line for each file the card
+/// would refuse: a second game, no room left for it, a data file's name
+/// already on the card or sent before it, no free entry left among the 16
+/// of the directory's first block, the only ones the card looks at.
+std::vector<std::string> send_plan(std::vector<send_item>& items, const card_image* target);
 
 /// Frame `index` of the transfer, from 0: header, block code, payload,
 /// trailer.

@@ -10,7 +10,7 @@
 
 namespace {
 
-enum option_id { DEVICE, QUIET, NO_ECHO_CHECK, NAME, TYPE, FORCE_TYPE, STAMP, CARD, ENTRY };
+enum option_id { DEVICE, QUIET, NO_ECHO_CHECK, NAME, TYPE, FORCE_TYPE, STAMP, CARD, ENTRY, ALL };
 
 const cli_option OPTIONS[] = {
     {DEVICE, "device", 'd', "DEVICE",
@@ -26,11 +26,14 @@ const cli_option OPTIONS[] = {
      nullptr},
     {STAMP, "stamp", '\0', "YYYYMMDDhhmmss", "the file's time stamp, local standard time", nullptr},
     {CARD, "card", '\0', "IMAGE",
-     "send an entry of this card image (raw or .dcm) instead of a FILE, with its name, type and "
-     "stamp",
+     "send entries of this card image (raw or .dcm) instead of FILEs, with their names, types "
+     "and stamps",
      nullptr},
     {ENTRY, "entry", '\0', "ENTRY",
-     "the entry of --card: its name, or #N for slot N, as vmurx-card list shows them", nullptr},
+     "an entry of --card: its name, or #N for slot N, as vmurx-card list shows them; may be "
+     "given more than once",
+     nullptr},
+    {ALL, "all", '\0', nullptr, "every file of --card, in one sitting", nullptr},
 };
 
 // A wrong value of an option, as the usage error words it.
@@ -71,10 +74,13 @@ std::string take_option(const cli_given& given, send_command_line& cl) {
         case CARD:
             cl.card = value;
             break;
-        default:  // ENTRY
+        case ENTRY:
             if (value.empty())
                 return "bad entry '' (a name or #N)";
-            cl.entry = value;
+            cl.entries.push_back(value);
+            break;
+        default:  // ALL
+            cl.all = true;
             break;
     }
     return "";
@@ -88,11 +94,18 @@ std::span<const cli_option> send_option_rows() {
 
 std::string send_usage(const std::string& program, const std::string& before) {
     const std::string words = before.empty() ? "" : before + " ";
-    return "Usage: " + program + " " + words + "[OPTION]... FILE\n" + "       " + program + " " +
-           words + "[OPTION]... --card IMAGE --entry ENTRY\n" +
-           "Put a save onto a memory card through the card's own \"Waiting for data\".\n"
+    return "Usage: " + program + " " + words + "[OPTION]... FILE...\n" + "       " + program + " " +
+           words + "[OPTION]... --card IMAGE --entry ENTRY...\n" + "       " + program + " " +
+           words + "[OPTION]... --card IMAGE --all\n" +
+           "Put saves onto a memory card through the card's own \"Waiting for data\".\n"
            "Show the card's file list, connect the cable, then run this: the card takes\n"
-           "the file as it takes one from a second card, or refuses it.\n"
+           "each file as it takes one from a second card, or refuses it.\n"
+           "\n"
+           "Several files go in one sitting, a game first: after each the card shows its\n"
+           "first page (Free, Game) and goes back to its file list by itself, and the\n"
+           "next file follows; nothing to press. A file the card would refuse (no room,\n"
+           "a second game, a data file's name twice, more files than the 16 entries the\n"
+           "card looks at) is named before anything is sent.\n"
            "\n"
            "FILE is a .vms (with its .vmi beside it), a .dci, or the bytes alone with\n"
            "--name, --type and --stamp, which also override what a file tells. A --type\n"
@@ -111,9 +124,10 @@ std::string send_usage(const std::string& program, const std::string& before) {
            "                  before each byte)\n"
            "\n"
            "Exit status:\n"
-           "  0  the card accepted the last frame: the file is on the card\n"
-           "  1  the file or the card refused, or the transfer failed: the card keeps its\n"
-           "     files as they were, unless the message says otherwise\n"
+           "  0  the card accepted the last frame of every file: the files are on the card\n"
+           "  1  a file or the card refused, or a transfer failed: the card holds the files\n"
+           "     sent before it and keeps the rest as they were, unless the message says\n"
+           "     otherwise\n"
            "  2  a wrong command line\n";
 }
 
@@ -130,17 +144,24 @@ int send_read_command_line(int argc, char* argv[], const std::string& usage, sen
     }
     if (cl.force_type && !cl.game)
         return cli_usage_error(program, "--force-type needs --type", err);
-    if (!cl.card.empty() || !cl.entry.empty()) {
-        if (cl.card.empty() || cl.entry.empty())
-            return cli_usage_error(program, "--card and --entry go together", err);
-        if (!parsed.operands.empty())
+    cl.files = parsed.operands;
+    if (!cl.card.empty() || !cl.entries.empty() || cl.all) {
+        if (cl.card.empty())
+            return cli_usage_error(program, cl.all ? "--all needs --card" : "--entry needs --card",
+                                   err);
+        if (cl.entries.empty() && !cl.all)
+            return cli_usage_error(program, "--card needs --entry ENTRY or --all", err);
+        if (!cl.entries.empty() && cl.all)
+            return cli_usage_error(program, "give --entry or --all, not both", err);
+        if (!cl.files.empty())
             return cli_usage_error(program, "give FILE or --card, not both", err);
-        return -1;
+    } else if (cl.files.empty()) {
+        return cli_usage_error(program, "no FILE to send", err);
     }
-    if (parsed.operands.size() != 1) {
-        return cli_usage_error(
-            program, parsed.operands.empty() ? "no FILE to send" : "one FILE at a time", err);
-    }
-    cl.file = parsed.operands.front();
+    // What the options tell of a file is for one file.
+    if ((cl.name || cl.game || cl.stamp) && (cl.all || cl.files.size() + cl.entries.size() > 1))
+        return cli_usage_error(program, "--name, --type and --stamp tell of one file only", err);
+    cl.file = cl.files.empty() ? "" : cl.files.front();
+    cl.entry = cl.entries.empty() ? "" : cl.entries.front();
     return -1;
 }

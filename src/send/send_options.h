@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "cli/cli.h"
 #include "save/stamp.h"
@@ -24,9 +25,12 @@ struct send_command_line {
     std::optional<bool> game;  // --type
     bool force_type = false;   // the --type given, whatever the header says or lacks
     std::optional<save_stamp> stamp;
-    std::string card;   // --card IMAGE: send an entry of a card image
-    std::string entry;  // --entry ENTRY: which
-    std::string file;   // FILE, unless --card
+    std::string card;                  // --card IMAGE: send entries of a card image
+    std::string entry;                 // --entry ENTRY: the one being read (send_load_item)
+    std::string file;                  // FILE, unless --card: the one being read
+    std::vector<std::string> entries;  // every --entry, in order
+    std::vector<std::string> files;    // every FILE, in order
+    bool all = false;                  // --all: every file of --card
 };
 
 /// The tool's option rows, for a program that takes some of them among its

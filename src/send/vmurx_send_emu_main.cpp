@@ -47,11 +47,12 @@ void show_card(const copy_receive& card) {
 }
 
 // vmurx-send's options that may come before "--" as well: all but --card,
-// which is the software card's here, and --entry, which goes with it.
+// which is the software card's here, and --entry and --all, which go with it.
 std::vector<cli_option> tool_rows() {
     std::vector<cli_option> rows;
     for (const cli_option& row : send_option_rows()) {
-        if (std::string_view(row.name) != "card" && std::string_view(row.name) != "entry")
+        const std::string_view name = row.name;
+        if (name != "card" && name != "entry" && name != "all")
             rows.push_back(row);
     }
     return rows;
@@ -85,7 +86,7 @@ int main(int argc, char* argv[]) {
     emu_use_receive_card(card);
     // In real time the card keeps this machine's clock.
     const int status = send_main(static_cast<int>(tool_argv.size()) - 1, tool_argv.data(), usage,
-                                 options().realtime ? monotonic_ns : card_clock_ns);
+                                 options().realtime ? monotonic_ns : card_clock_ns, &card.image);
     if (card.started) {
         if (!options().realtime)
             copy_receive_run_to(card, card.now_ps + RUN_ON_PS);

@@ -18,6 +18,8 @@ constexpr std::int64_t REPLY_CYCLES = 30;
 // and from there to SIO1 listening: a header sent sooner is lost.
 constexpr std::int64_t ENTER_PS = 550 * PS_PER_MS;
 constexpr std::int64_t FIRST_ARM_PS = 15 * PS_PER_MS;
+// From the answer to the last frame of a file taken to the file list again.
+constexpr std::int64_t RETURN_PS = 8'300 * PS_PER_MS;
 
 std::int64_t after_cycles(const copy_receive& card, std::int64_t cycles) {
     return card.now_ps + cycles * CYCLE_PS;
@@ -87,6 +89,17 @@ void clock_low(copy_receive& card) {
 void answer_done(copy_receive& card) {
     if (card.answer != HEADER_REPLY) {
         card.frame_bytes.clear();
+        if (card.outcome == receive_outcome::taken) {
+            // The system ROM, run on the processor model, shows "Waiting for
+            // data" a moment more, then its first page with the new count
+            // of free blocks, blind to P7.3, and its file list about 8.3 s
+            // after the answer; the list takes a P7.3 already high.
+            leave(card);
+            card.phase = receive_phase::first_page;
+            card.screen = receive_screen::first_page;
+            card.next_event_ps = card.now_ps + RETURN_PS;
+            return;
+        }
         if (card.outcome != receive_outcome::none) {
             // Back in the file list, receive mode left. Not confirmed: what
             // the card shows in between.
@@ -209,6 +222,10 @@ void peer_changed(copy_receive& card, bool high) {
         return;
     }
     if (card.phase == receive_phase::file_list)
+        return;
+    // The file is written: the card ends its answer and shows its first
+    // page whatever P7.3 does.
+    if (card.outcome == receive_outcome::taken)
         return;
     if (card.outcome == receive_outcome::none && card.phase != receive_phase::entering) {
         card.outcome = receive_outcome::abandoned;

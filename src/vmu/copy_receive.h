@@ -14,7 +14,11 @@
 //
 // - P7.3 (the PC's D3) rising switches the file list to "Waiting for data"
 //   550 ms later, when SO1 falls; SIO1 listens 15 ms after that, so a
-//   header sent sooner is lost. P7.3 falling, and only that, ends it. The
+//   header sent sooner is lost. P7.3 falling, and only that, ends it.
+//   Once it has taken a file the card shows its first page for about 8 s,
+//   blind to P7.3, and goes back to its file list by itself, which takes
+//   the next file with nothing pressed (seen on the card's system ROM run
+//   on the processor model). The
 //   card sleeps between base-timer ticks and answers each header with
 //   0xE0 at the next one.
 // - The PC's bytes arrive on SIO1, clocked by the PC's D0, MSB first, the

@@ -20,9 +20,6 @@ namespace {
 constexpr std::int64_t CHECK_CYCLES = 100;
 constexpr std::int64_t FLASH_WRITE_CYCLES = 2'500;
 constexpr int FLASH_TRIES = 3;
-// The entries of the directory's first block, the only ones the card looks
-// at for a new file.
-constexpr std::size_t SLOTS_LOOKED_AT = 16;
 // The FAT's block and the directory's block with the new entry, in pieces.
 constexpr std::int64_t LAST_WRITES = 2 * CABLE_PIECES_PER_BLOCK;
 
@@ -116,7 +113,7 @@ receive_verdict take_last(copy_receive& card) {
     card_image written = card.image;
     card_write_chain(written, layout, card.placed, card.content);
     const std::optional<std::size_t> slot = card_free_slot(card.image, layout);
-    const bool entered = slot && *slot < SLOTS_LOOKED_AT;
+    const bool entered = slot && *slot < CARD_SLOTS_LOOKED_AT;
     card.slot = entered ? *slot : 0;
     card_file entry;
     entry.slot = card.slot;
@@ -136,9 +133,9 @@ receive_verdict take_last(copy_receive& card) {
     if (!entered) {
         return refuse(card,
                       "no free entry among the directory's first " +
-                          std::to_string(SLOTS_LOOKED_AT) + ": " + plural(card.blocks, "block") +
-                          " from block " + std::to_string(card.placed.front()) +
-                          " are taken with no entry",
+                          std::to_string(CARD_SLOTS_LOOKED_AT) + ": " +
+                          plural(card.blocks, "block") + " from block " +
+                          std::to_string(card.placed.front()) + " are taken with no entry",
                       LAST_WRITES * FLASH_WRITE_CYCLES);
     }
     card.outcome = receive_outcome::taken;

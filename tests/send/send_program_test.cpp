@@ -204,7 +204,8 @@ TEST(SendProgram, SendsAnEntryOfACardImageOntoANexusImageWithItsProgress) {
     EXPECT_LT(std::stod(rate), 2.0) << err[2];
     const std::string took = err[3].substr(err[3].rfind(" in ") + 4);
     EXPECT_GT(std::stod(took), 1.0) << err[3];
-    EXPECT_EQ(err[4], "vmurx-send-emu: the card shows the file list");
+    // A second after the last answer, on its way back to the file list.
+    EXPECT_EQ(err[4], "vmurx-send-emu: the card shows \"the first page (Free, Game)\"");
     EXPECT_EQ(err[5], "vmurx-send-emu: the card: took SECOND into slot 0, 2 blocks from block 199");
 
     // Still in the Nexus order (each four bytes reversed: the root's byte

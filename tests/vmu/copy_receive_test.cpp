@@ -163,3 +163,36 @@ TEST(ReceivingCard, ItsFirstPageIgnoresD3AndTheFileListAfterItTakesIt) {
         EXPECT_EQ(b.card.screen, receive_screen::waiting);
     }
 }
+
+TEST(ReceivingCard, AfterAFileShowsItsFirstPageThenTakesTheNextWithNothingPressed) {
+    // Whether D3 stays high or falls and rises again while the first page
+    // shows, the list that follows takes the next file 8.3 s after the last
+    // answer, and both files are on the card.
+    for (const bool d3_stays_high : {true, false}) {
+        SCOPED_TRACE(d3_stays_high ? "D3 high throughout" : "D3 low, then high on the first page");
+        receive_bench b(blank());
+        b.connect();
+        const sent_file first = file_frames("FIRST", false, content_of(2, 1));
+        ASSERT_EQ(b.transfer(first), all_accepted(first.frames.size()));
+        const std::int64_t answered = b.card.now_ps;
+        if (!d3_stays_high) {
+            b.pc.put(0x01);  // as the answer ends
+            copy_receive_sleep(b.card, 1'000);
+            EXPECT_EQ(b.card.screen, receive_screen::first_page);
+            b.pc.put(0x09);
+        }
+        copy_receive_sleep(b.card, 7'000);
+        EXPECT_EQ(b.card.screen, receive_screen::first_page);  // blind to D3 meanwhile
+        b.pc.patience = 4'000'000;
+        ASSERT_TRUE(b.pc.wait_ready());
+        EXPECT_NEAR(static_cast<double>(b.card.now_ps - answered) / MS, 8'300 + 550, 1);
+        copy_receive_sleep(b.card, 100);  // SIO1 listens 15 ms after Select falls
+        const sent_file second = file_frames("SECOND", false, content_of(1, 2));
+        EXPECT_EQ(b.transfer(second), all_accepted(second.frames.size()));
+        EXPECT_EQ(b.card.outcome, receive_outcome::taken);
+        card_layout layout;
+        std::string reason;
+        ASSERT_TRUE(card_read_layout(b.card.image, layout, reason)) << reason;
+        EXPECT_EQ(card_files(b.card.image, layout).size(), 2U);
+    }
+}
