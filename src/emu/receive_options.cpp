@@ -267,8 +267,7 @@ cli_program make_program(std::span<const cli_option> tool_options) {
     }
     return {"vmurx-send-emu",
             "Usage: vmurx-send-emu --card IMAGE [card options] FILE [-- vmurx-send options]\n"
-            "       vmurx-send-emu --bios ROM --card IMAGE [--screen] FILE [-- vmurx-send "
-            "options]\n" +
+            "       vmurx-send-emu --bios ROM --card IMAGE [--screen] FILE [-- options]\n" +
                 std::string(SUMMARY) + "\n\n" + receive_options_help() + tool_text + ".\n",
             printable};
 }
