@@ -32,11 +32,18 @@ constexpr double ARROW_HOLD_MS = 500;
 constexpr double PAUSE_MS = 400;
 constexpr double PRESS_MS = 100;
 
+// How long the card may take after the tool to be done with a file it
+// received, looked at every 50 ms: its file list back for 600 ms, past the
+// ROM's redraws, within 20 s.
+constexpr std::uint64_t FINISH_LIMIT_PS = 20 * PS_PER_S;
+constexpr std::uint64_t FINISH_LOOK_PS = 50 * PS_PER_MS;
+constexpr std::uint64_t FINISH_SETTLED_PS = 600 * PS_PER_MS;
+
 constexpr char NO_ROM[] =
     "--bios: no system ROM given and VMURX_BIOS is not set: give --bios ROM, the card's "
     "64 KiB system ROM image (doc/firmware.md says how to build one)";
 
-bool read_rom(const std::string& path, std::vector<std::uint8_t>& rom, std::string& error) {
+bool read_rom_file(const std::string& path, std::vector<std::uint8_t>& rom, std::string& error) {
     bounded_file read;
     file_error failure;
     if (!read_file_bounded(path, VMU_ROM_SIZE, read, failure) &&
@@ -90,42 +97,19 @@ void print_screen(const vmu_cpu& cpu, const vmu_screen_text& s, std::FILE* out) 
         std::fprintf(out, "card: |%s|\n", printable(line).c_str());
 }
 
-}  // namespace
-
-bool emu_prepare_rom_card(const emu_cpu_options& options, vmu_cpu_card& card, std::string& error,
-                          std::FILE* screens) {
-    std::string path = options.bios_path;
-    if (path.empty()) {
-        const char* given = std::getenv("VMURX_BIOS");
-        path = given != nullptr ? given : "";
-    }
-    if (path.empty()) {
-        error = NO_ROM;
-        return false;
-    }
-    std::vector<std::uint8_t> rom;
-    card_image image;
-    file_error failure;
-    vmu_person_plan plan;
-    if (!read_rom(path, rom, error))
-        return false;
-    if (!card_load(options.card_path, image, failure)) {
-        error = failure.object + ": " + failure.reason;
-        return false;
-    }
-    if (!entry_name(image, options.entry, plan.name, error))
-        return false;
+// The ROM booted on `card` with `image` as its flash, no PC on the cable
+// yet (its clock line idle high, no peer), and the person at the card
+// played to `plan`'s goal.
+bool boot_to(const std::vector<std::uint8_t>& rom, const card_image& image,
+             const vmu_person_plan& plan, vmu_cpu_card& card, std::string& error,
+             std::FILE* screens) {
     vmu_cpu_load_rom(card.cpu, rom);
     vmu_cpu_load_card(card.cpu, image.bytes);
     card.cycles_per_read = 1;
     card.docked = false;
     card.presses.clear();
-    // No PC on the cable yet: its clock line idle high, no peer, until
-    // the person answers Yes with the cable standing for the second card.
     card.data = DATA_SEND_CLOCK;
     cpu_card_reset(card);
-    plan.what = vmu_person_plan::goal::copy;
-    plan.start = false;
     const vmu_person_result r = vmu_person_run(
         card.cpu, plan,
         [&](const vmu_screen_text& s) {
@@ -138,6 +122,52 @@ bool emu_prepare_rom_card(const emu_cpu_options& options, vmu_cpu_card& card, st
                 " s of the card's time: " + r.reason;
         return false;
     }
+    return true;
+}
+
+// The file list, as the card shows it once it is back there after a
+// transfer: its counter "nnn/ttt" on the first line, or no files.
+bool on_file_list(const vmu_screen_text& s) {
+    const std::string& top = s.lines[0];
+    const std::size_t slash = top.find('/');
+    const bool counter = slash != std::string::npos && slash >= 3 && slash + 3 < top.size();
+    return counter || (s.lines[0] + s.lines[1] + s.lines[2] + s.lines[3]).find("No saved") !=
+                          std::string::npos;
+}
+
+}  // namespace
+
+bool emu_read_rom(const std::string& path, std::vector<std::uint8_t>& rom, std::string& error) {
+    std::string chosen = path;
+    if (chosen.empty()) {
+        const char* given = std::getenv("VMURX_BIOS");
+        chosen = given != nullptr ? given : "";
+    }
+    if (chosen.empty()) {
+        error = NO_ROM;
+        return false;
+    }
+    return read_rom_file(chosen, rom, error);
+}
+
+bool emu_prepare_rom_card(const emu_cpu_options& options, vmu_cpu_card& card, std::string& error,
+                          std::FILE* screens) {
+    std::vector<std::uint8_t> rom;
+    card_image image;
+    file_error failure;
+    vmu_person_plan plan;
+    if (!emu_read_rom(options.bios_path, rom, error))
+        return false;
+    if (!card_load(options.card_path, image, failure)) {
+        error = failure.object + ": " + failure.reason;
+        return false;
+    }
+    if (!entry_name(image, options.entry, plan.name, error))
+        return false;
+    plan.what = vmu_person_plan::goal::copy;
+    plan.start = false;
+    if (!boot_to(rom, image, plan, card, error, screens))
+        return false;
     // The PC holds the port from now on, as the tool leaves it idle: the
     // cable stands for the second card. Yes is answered once the tool is
     // there, as a user starts the tool first: the ROM's Copy sends its first
@@ -166,4 +196,40 @@ void emu_show_rom_card(vmu_cpu_card& card, const char* program, std::FILE* out) 
     if (card.cpu.state == vmu_cpu_state::fault)
         std::fprintf(out, "%s: the card stopped at %04X: %s\n", program, card.cpu.fault_pc,
                      card.cpu.fault.c_str());
+}
+
+bool emu_prepare_rom_receive(const std::vector<std::uint8_t>& rom, const card_image& image,
+                             vmu_cpu_card& card, std::string& error, std::FILE* screens) {
+    vmu_person_plan plan;
+    plan.what = vmu_person_plan::goal::receive;
+    if (!boot_to(rom, image, plan, card, error, screens))
+        return false;
+    // The tool raises D3 when it opens the port; until then no peer.
+    card.target_cycle = card.cpu.cycles;
+    card.ever_driven = 0;
+    return true;
+}
+
+bool emu_finish_rom_receive(vmu_cpu_card& card, std::string& shown) {
+    // The ROM writes the flash before it answers the last frame, and once
+    // the PC's D3 has fallen it leaves receive mode for its file list: the
+    // card is done when that list has been on its screen for a while and
+    // its flash chip takes no page.
+    const std::uint64_t until = card.cpu.time_ps + FINISH_LIMIT_PS;
+    std::uint64_t listed_since = 0;
+    bool listed = false;
+    while (card.cpu.time_ps < until && card.cpu.state == vmu_cpu_state::running) {
+        cpu_card_run_to_ms(card, static_cast<double>(card.cpu.time_ps + FINISH_LOOK_PS) /
+                                     static_cast<double>(PS_PER_MS));
+        const bool now_listed = on_file_list(vmu_rom_screen_text(card.cpu)) &&
+                                card.cpu.flash_chip.to_load == 0 &&
+                                card.cpu.flash_chip.busy_until_ps <= card.cpu.time_ps;
+        if (now_listed && !listed)
+            listed_since = card.cpu.time_ps;
+        listed = now_listed;
+        if (listed && card.cpu.time_ps - listed_since >= FINISH_SETTLED_PS)
+            break;
+    }
+    shown = screen_words(vmu_rom_screen_text(card.cpu));
+    return listed && card.cpu.time_ps - listed_since >= FINISH_SETTLED_PS;
 }

@@ -14,7 +14,7 @@
 
 namespace {
 
-enum option_id { CARD, READ_US, PC_PAUSE, SEED, FAULT, DOCKED, REALTIME, NO_RAISE };
+enum option_id { CARD, READ_US, PC_PAUSE, SEED, FAULT, DOCKED, REALTIME, NO_RAISE, BIOS, SCREEN };
 
 const cli_option OPTIONS[] = {
     {CARD, "card", '\0', "IMAGE",
@@ -46,6 +46,14 @@ const cli_option OPTIONS[] = {
      nullptr},
     {NO_RAISE, "no-raise", '\0', nullptr,
      "with --realtime: the tool keeps its priority through frames", nullptr},
+    {BIOS, "bios", '\0', "ROM",
+     "in place of the modelled card, the card's 64 KiB system ROM from the file ROM (an empty "
+     "ROM: $VMURX_BIOS) run on the processor model with --card's image in its flash: a person "
+     "at the card sets its clock and stays on the file manager's file list, where the ROM's "
+     "own receive mode takes the file; the image is written once the ROM is done",
+     nullptr},
+    {SCREEN, "screen", '\0', nullptr,
+     "with --bios: print each screen the person at the card passes, with the card's time", nullptr},
 };
 
 std::string bad_value(const cli_given& given, const std::string& detail) {
@@ -106,6 +114,13 @@ std::string take_option(const cli_given& given, receive_options& options, std::s
         case REALTIME:
             options.realtime = true;
             return "";
+        case BIOS:
+            options.bios = true;
+            options.bios_path = given.value;
+            return "";
+        case SCREEN:
+            options.screen = true;
+            return "";
         default:  // NO_RAISE
             options.realtime_config.raise_tool = false;
             return "";
@@ -116,12 +131,25 @@ std::string take_option(const cli_given& given, receive_options& options, std::s
 std::string take_options(const cli_parsed& parsed, receive_options& options, std::string& image) {
     bool no_raise = false;
     bool pc_pause = false;
+    std::string modelled;  // the last option given that only the modelled card has
     for (const cli_given& given : parsed.options) {
         if (std::string error = take_option(given, options, image); !error.empty())
             return error;
         no_raise = no_raise || given.id == NO_RAISE;
         pc_pause = pc_pause || given.id == PC_PAUSE;
+        if (given.id == READ_US || given.id == PC_PAUSE || given.id == SEED || given.id == FAULT ||
+            given.id == DOCKED) {
+            modelled = "--" + std::string(OPTIONS[given.id].name);
+        }
     }
+    // The ROM's receive mode is as the firmware makes it: none of the
+    // model's settings reach it, and it runs counting only.
+    if (options.bios && !modelled.empty())
+        return modelled + " is for the modelled card, not for --bios";
+    if (options.bios && options.realtime)
+        return "--bios runs the ROM counting; not with --realtime";
+    if (options.screen && !options.bios)
+        return "--screen needs --bios";
     if (no_raise && !options.realtime)
         return "--no-raise needs --realtime";
     // In real time the PC's own time passes, with whatever pauses it has.
@@ -173,7 +201,8 @@ const char* const NO_CARD = "no card: give --card IMAGE (vmurx-card new makes a 
 const char* const SUMMARY =
     "Runs vmurx-send against a software card whose file list switches to\n"
     "\"Waiting for data\" as a real card's does: it takes the file into the card\n"
-    "image, placed as the card places it, or refuses it as the card would.";
+    "image, placed as the card places it, or refuses it as the card would. With\n"
+    "--bios the card's own system ROM receives it on the processor model.";
 
 }  // namespace
 
@@ -247,7 +276,8 @@ cli_program make_program(std::span<const cli_option> tool_options) {
                             "follow it, since --card here names the software card");
     }
     return {"vmurx-send-emu",
-            "Usage: vmurx-send-emu --card IMAGE [card options] FILE [-- vmurx-send options]\n" +
+            "Usage: vmurx-send-emu --card IMAGE [card options] FILE [-- vmurx-send options]\n"
+            "       vmurx-send-emu --bios ROM --card IMAGE [--screen] FILE [-- options]\n" +
                 std::string(SUMMARY) + "\n\n" + receive_options_help() + tool_text + ".\n",
             printable};
 }

@@ -17,6 +17,9 @@ struct receive_options {
     copy_receive card;       // its image loaded, its configuration set
     std::string image_path;  // --card: the image, held from its reading to the last frame's store
     bool realtime = false;
+    bool bios = false;      // --bios: the card's system ROM receives, not the modelled card
+    std::string bios_path;  // --bios's ROM; empty: $VMURX_BIOS
+    bool screen = false;    // --screen: each screen the person at the ROM's card passes
     vmu_realtime_config realtime_config;  // raise_tool: whether the tool raises itself
     std::vector<std::string> operands;    // the words for vmurx-send before "--"
 };

@@ -14,6 +14,10 @@ constexpr std::int64_t REARM_PS = std::int64_t{CABLE_RECEIVE_REARM_US} * PS_PER_
 // From the card's look at a header to its answer's first level. Not
 // confirmed: an estimate from the routine's length.
 constexpr std::int64_t REPLY_CYCLES = 30;
+// The first header of a transfer keeps the card longer: the system ROM,
+// run on the processor model, began its 0xE0 to it 107 ms after the tick
+// at which it looked, and to every later header at that tick.
+constexpr std::int64_t FIRST_REPLY_PS = 107'400 * PS_PER_US;
 // From P7.3 rising to SO1 falling as the card enters "Waiting for data",
 // and from there to SIO1 listening: a header sent sooner is lost.
 constexpr std::int64_t ENTER_PS = 550 * PS_PER_MS;
@@ -122,11 +126,12 @@ void look(copy_receive& card) {
         rearm_after(card, REARM_PS);
         return;
     }
+    const bool first = card.first_header;
     card.first_header = false;
     card.screen = receive_screen::receiving;
     card.phase = receive_phase::working;
     card.answer = HEADER_REPLY;
-    card.next_event_ps = after_cycles(card, REPLY_CYCLES);
+    card.next_event_ps = after_cycles(card, REPLY_CYCLES) + (first ? FIRST_REPLY_PS : 0);
 }
 
 void took_byte(copy_receive& card, std::uint8_t value) {
