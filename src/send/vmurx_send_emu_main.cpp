@@ -93,9 +93,10 @@ bool tool_refuses(std::vector<char*>& tool_argv, const std::string& usage) {
         0) {
         return true;
     }
-    send_item item;
+    std::vector<send_item> items;
+    std::vector<std::string> warnings;
     std::string error;
-    return !send_load_item(cl, item, error);
+    return !send_load_items(cl, items, warnings, error);
 }
 
 // --bios: the ROM boots with the image as its flash, the person at the

@@ -3,6 +3,7 @@
 // is done. The transfers need the ROM and run only where VMURX_BIOS names
 // one; what the program refuses before a ROM runs is tested everywhere.
 #include <cstdlib>
+#include <filesystem>
 
 #include "send_support.h"
 
@@ -114,5 +115,29 @@ TEST(RomReceive, TheRomTakesTheFileIntoTheImageOrRefusesItAndLeavesTheImage) {
         EXPECT_EQ(card_tool(dir, {"check", "card.bin"}).out, "card.bin: OK\n");
         ASSERT_EQ(card_tool(dir, {"extract", "card.bin", "SENT"}).status, 0);
         EXPECT_EQ(read_file(dir.file("SENT")), as_string(content));
+    }
+}
+
+// A sitting through the ROM: every file of a source image, the card going
+// back to its file list by itself between two, each byte for byte.
+TEST(RomReceive, ASittingPutsEveryFileOfAnImageOnTheRomCard) {
+    if (bios() == nullptr)
+        GTEST_SKIP() << "VMURX_BIOS names no system ROM";
+    temp_dir dir;
+    store(blank_card(), dir.file("card.bin"));
+    store(card_holding(blank_card(), {{"ONE", 1}, {"TWO", 2}}), dir.file("source.bin"));
+    const run_result run = send_emu(dir, {"--bios", bios(), "--card", "card.bin"},
+                                    {"--card", "source.bin", "--all"}, 120);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("vmurx-send: all 2 files are on the card\n"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(card_tool(dir, {"check", "card.bin"}).out, "card.bin: OK\n");
+    std::filesystem::create_directory(dir.file("sent"));
+    std::filesystem::create_directory(dir.file("source"));
+    for (const std::string name : {"ONE", "TWO"}) {
+        ASSERT_EQ(card_tool(dir, {"extract", "-o", "sent", "card.bin", name}).status, 0);
+        ASSERT_EQ(card_tool(dir, {"extract", "-o", "source", "source.bin", name}).status, 0);
+        EXPECT_EQ(read_file(dir.file("sent/" + name)), read_file(dir.file("source/" + name)))
+            << name;
     }
 }
