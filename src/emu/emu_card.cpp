@@ -91,7 +91,7 @@ void emu_show_card(emu_options& options, const char* program, std::FILE* out) {
 }
 
 bool emu_write_report(const emu_options& options, const char* program) {
-    const vmu_realtime* card = emu_realtime_ran();
+    const vmu_sim_soft* card = emu_realtime_ran();
     if (options.report_path.empty() || card == nullptr)
         return true;
     const std::string text = vmu_realtime_report(*card);

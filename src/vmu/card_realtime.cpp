@@ -1,11 +1,13 @@
 // The card's thread: it takes the PC's writes from the ring as they come,
 // runs the card's events one at a time as the clock reaches them, and
-// publishes the status lines after each.
+// publishes the status lines after each, then tells the card the tool's
+// reads.
 #include "vmu/card_realtime.h"
 
 #include <time.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "clock/monotonic_clock.h"
 #include "clock/time_units.h"
@@ -24,6 +26,10 @@ void publish(card_realtime& rt, std::uint8_t& published) {
     if (lines != published) {
         rt.status.store(lines, std::memory_order_release);
         published = lines;
+    }
+    if (rt.card->watches_reads()) {
+        const std::uint64_t last = rt.last_read.load(std::memory_order_relaxed);
+        rt.card->pc_reads(last >> 8, static_cast<std::uint8_t>(last & 0xFF));
     }
 }
 
@@ -88,16 +94,35 @@ void card_loop(card_realtime& rt) {
     take_writes(rt, next_write, false);
 }
 
+// The one running card, for the exit handler.
+card_realtime* running = nullptr;
+
+// The tool ends through exit(). Normally port_release has stopped the card
+// by then; if not, this handler does, before any static object the thread
+// uses is destroyed: it is registered after those objects were constructed,
+// so it runs before their destructors.
+void stop_at_exit() {
+    if (running != nullptr)
+        card_realtime_stop(*running);
+}
+
 }  // namespace
 
 void card_realtime_start(card_realtime& rt, soft_card& card) {
+    if (rt.thread.joinable())
+        return;
+    static const bool handler_registered = std::atexit(stop_at_exit) == 0;
+    (void)handler_registered;
     rt.card = &card;
     rt.stop.store(false);
     rt.ring_overrun = false;
     rt.longest_lag_ns = 0;
+    rt.tool_reads = 0;
+    rt.last_read.store(0, std::memory_order_relaxed);
     write_ring_reset(rt.writes);
     rt.status.store(card.status_lines(), std::memory_order_release);
     rt.thread = std::thread(card_loop, std::ref(rt));  // may throw std::system_error
+    running = &rt;
 }
 
 void card_realtime_stop(card_realtime& rt) {
@@ -105,4 +130,5 @@ void card_realtime_stop(card_realtime& rt) {
         return;
     rt.stop.store(true);
     rt.thread.join();
+    running = nullptr;
 }

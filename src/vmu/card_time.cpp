@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-std::int64_t card_next_tick(std::int64_t phase_ps, std::int64_t ps) {
-    const std::int64_t phase = phase_ps % CARD_TICK_PS;
+card_ps card_next_tick(card_ps phase_ps, card_ps ps) {
+    const card_ps phase = phase_ps % CARD_TICK_PS;
     if (ps < phase)
         return phase;
     return phase + ((ps - phase) / CARD_TICK_PS + 1) * CARD_TICK_PS;
@@ -17,6 +17,6 @@ std::string card_hex_byte(std::uint8_t value) {
     return text;
 }
 
-std::int64_t pc_access_time(copy_pc_time& pc, std::int64_t now_ps, std::int64_t cost_ps) {
+card_ps pc_access_time(copy_pc_time& pc, card_ps now_ps, card_ps cost_ps) {
     return pc_pause_apply(pc.pause, now_ps + cost_ps);
 }

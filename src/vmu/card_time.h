@@ -12,11 +12,11 @@
 #include "vmu/pc_pause.h"
 
 /// The base timer's period: 2 Hz from the quartz.
-inline constexpr std::int64_t CARD_TICK_PS = 500 * PS_PER_MS;
+inline constexpr card_ps CARD_TICK_PS = 500 * PS_PER_MS;
 
 /// The first base-timer tick strictly after `ps`, the ticks falling at
 /// `phase_ps` and every CARD_TICK_PS before and after it.
-std::int64_t card_next_tick(std::int64_t phase_ps, std::int64_t ps);
+card_ps card_next_tick(card_ps phase_ps, card_ps ps);
 
 /// A byte as the cards' notes write it: "0x0C".
 std::string card_hex_byte(std::uint8_t value);
@@ -24,10 +24,10 @@ std::string card_hex_byte(std::uint8_t value);
 /// What the PC's accesses cost in the card's time, when the card counts time
 /// by them instead of by a clock; a delay unit of the PC costs its floor.
 struct copy_pc_time {
-    std::int64_t access_ps = 2'000'000;  // one status read or data write
-    pc_pause pause;                      // the PC's own pauses, if any
+    card_ps access_ps = 2'000'000;  // one status read or data write
+    pc_pause pause;                 // the PC's own pauses, if any
 };
 
 /// The card's time of a PC access that costs `cost_ps` from `now_ps`, later
 /// by a pause of the PC that falls due before it.
-std::int64_t pc_access_time(copy_pc_time& pc, std::int64_t now_ps, std::int64_t cost_ps);
+card_ps pc_access_time(copy_pc_time& pc, card_ps now_ps, card_ps cost_ps);

@@ -11,7 +11,7 @@ namespace {
 constexpr std::int64_t HALF_BIT_CYCLES = 8;  // a bit is 16 cycles, SCK0 low then high
 // From A going down to SO1 falling the card runs on its quartz: a time, not
 // cycles. Then it draws "Copying" on its RC clock before the first header.
-constexpr std::int64_t PRESS_TO_SELECT_PS = 25 * PS_PER_MS;
+constexpr card_ps PRESS_TO_SELECT_PS = 25 * PS_PER_MS;
 constexpr std::int64_t SETUP_CYCLES = 6'104;  // 42 ms at 872 kHz
 constexpr std::int64_t BYTE_GAP_CYCLES = 72;  // end of one byte to the next: 495 µs at 872 kHz
 // From the end of the PC's answer to the next header, by the frame that
@@ -35,12 +35,12 @@ constexpr std::int64_t WAKE_CYCLES = 75;
 
 constexpr int LISTEN_TICKS = 6;  // an awaited byte times out after 2.5 to 3 s
 
-std::int64_t after_cycles(const copy_card& card, std::int64_t cycles) {
+card_ps after_cycles(const copy_card& card, std::int64_t cycles) {
     return card.now_ps + cycles * copy_card_cycle_ps(card);
 }
 
 // The first base-timer tick strictly after `ps`.
-std::int64_t next_tick(const copy_card& card, std::int64_t ps) {
+card_ps next_tick(const copy_card& card, card_ps ps) {
     return card_next_tick(card.config.tick_phase_ps, ps);
 }
 
@@ -376,7 +376,7 @@ bool waits_for_time(const copy_card& card) {
 
 }  // namespace
 
-std::int64_t copy_card_cycle_ps(const copy_card& card) {
+card_ps copy_card_cycle_ps(const copy_card& card) {
     // The RC oscillator divided by six.
     const std::int64_t khz = card.config.rc_khz != 0 ? card.config.rc_khz : 1;
     return 6 * PS_PER_MS / khz;
@@ -398,7 +398,7 @@ void copy_card_start(copy_card& card) {
     card.next_event_ps = card.config.press_ps;
 }
 
-void copy_card_run_to(copy_card& card, std::int64_t until_ps) {
+void copy_card_run_to(copy_card& card, card_ps until_ps) {
     while (waits_for_time(card) && card.next_event_ps <= until_ps) {
         card.now_ps = card.next_event_ps;
         act(card);
@@ -434,7 +434,7 @@ bool copy_card_finished(const copy_card& card) {
 namespace {
 
 // The PC's access at the card's present time plus what it costs.
-void pc_access(copy_card& card, std::int64_t cost_ps) {
+void pc_access(copy_card& card, card_ps cost_ps) {
     copy_card_run_to(card, pc_access_time(card.pc, card.now_ps, cost_ps));
 }
 
@@ -455,9 +455,9 @@ void copy_card_data_write(copy_card& card, std::uint8_t value) {
 }
 
 void copy_card_delay(copy_card& card, unsigned floor_us) {
-    pc_access(card, std::int64_t{floor_us} * PS_PER_US);
+    pc_access(card, card_ps{floor_us} * PS_PER_US);
 }
 
 void copy_card_sleep(copy_card& card, unsigned milliseconds) {
-    pc_access(card, std::int64_t{milliseconds} * PS_PER_MS);
+    pc_access(card, card_ps{milliseconds} * PS_PER_MS);
 }

@@ -82,10 +82,10 @@ directory_tail copy_directory_bytes(const vmu_file& file);
 std::vector<vmu_frame> copy_frames(const vmu_file& file, const directory_tail& directory);
 
 struct copy_card_config {
-    unsigned rc_khz = 879;                         // the RC oscillator, 600 to 1200 kHz
-    std::int64_t press_ps = 50'000'000'000;        // when the user presses A on "Copy ?"
-    std::int64_t tick_phase_ps = 250'000'000'000;  // the first base-timer tick
-    bool console_power = false;                    // the console's 5 V on P7.0: the card is docked
+    unsigned rc_khz = 879;                    // the RC oscillator, 600 to 1200 kHz
+    card_ps press_ps = 50'000'000'000;        // when the user presses A on "Copy ?"
+    card_ps tick_phase_ps = 250'000'000'000;  // the first base-timer tick
+    bool console_power = false;               // the console's 5 V on P7.0: the card is docked
     bool peer_present = true;             // P7.3 follows the PC's D3 (false: that wire is missing)
     bool select_wired = true;             // SO1 reaches the PC's Select (false: no ready signal)
     bool copy_protected = false;          // the file's copy byte is 0xFF
@@ -111,7 +111,7 @@ enum class copy_phase {
 /// One byte the card took on SIO1, and the card's time when it was complete.
 struct copy_pc_byte {
     std::uint8_t value;
-    std::int64_t at_ps;
+    card_ps at_ps;
 };
 
 /// The whole card: configuration, the frames, its progress and what it saw.
@@ -123,8 +123,8 @@ struct copy_card {
 
     // The card's time and what it does next.
     bool started = false;  // copy_card_start has run
-    std::int64_t now_ps = 0;
-    std::int64_t next_event_ps = 0;  // set by copy_card_start
+    card_ps now_ps = 0;
+    card_ps next_event_ps = 0;  // set by copy_card_start
     copy_phase phase = copy_phase::before_press;
     copy_screen screen = copy_screen::copy_prompt;
 
@@ -152,11 +152,11 @@ struct copy_card {
     // Recording.
     std::vector<std::uint8_t> echoes;  // the byte taken on SI0 during each byte sent
     std::vector<copy_pc_byte> pc_bytes;
-    std::int64_t ended_ps = -1;  // when Copy ended (or stalled)
+    card_ps ended_ps = -1;  // when Copy ended (or stalled)
     // Counting mode: the longest time from the PC's answer to a frame to its
     // next status read, by which it must be listening for the next header.
-    std::int64_t answered_ps = -1;
-    std::int64_t longest_turn_ps = 0;
+    card_ps answered_ps = -1;
+    card_ps longest_turn_ps = 0;
     std::vector<std::string> notes;  // what went wrong, in words, for a report
 };
 
@@ -164,7 +164,7 @@ struct copy_card {
 void copy_card_start(copy_card& card);
 
 /// Runs the card's own events up to the card's time `until_ps`.
-void copy_card_run_to(copy_card& card, std::int64_t until_ps);
+void copy_card_run_to(copy_card& card, card_ps until_ps);
 
 /// The PC writes the data register at the card's present time.
 void copy_card_set_data(copy_card& card, std::uint8_t value);
@@ -176,7 +176,7 @@ std::uint8_t copy_card_status_lines(const copy_card& card);
 bool copy_card_finished(const copy_card& card);
 
 /// The card's RC cycle in picoseconds.
-std::int64_t copy_card_cycle_ps(const copy_card& card);
+card_ps copy_card_cycle_ps(const copy_card& card);
 
 /// Makes room for everything the card records, so that no buffer grows
 /// while it runs in real time: a page fault or a move there is a pause of

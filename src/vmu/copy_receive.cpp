@@ -8,24 +8,24 @@ namespace {
 
 // The card's clock while it receives: the ceramic oscillator, 6 MHz divided
 // by 12.
-constexpr std::int64_t CYCLE_PS = 2 * PS_PER_US;
-constexpr std::int64_t LEVEL_PS = std::int64_t{CABLE_RECEIVE_LEVEL_US} * PS_PER_US;
-constexpr std::int64_t REARM_PS = std::int64_t{CABLE_RECEIVE_REARM_US} * PS_PER_US;
+constexpr card_ps CYCLE_PS = 2 * PS_PER_US;
+constexpr card_ps LEVEL_PS = card_ps{CABLE_RECEIVE_LEVEL_US} * PS_PER_US;
+constexpr card_ps REARM_PS = card_ps{CABLE_RECEIVE_REARM_US} * PS_PER_US;
 // From the card's look at a header to its answer's first level. Not
 // confirmed: an estimate from the routine's length.
 constexpr std::int64_t REPLY_CYCLES = 30;
 // The first header of a transfer keeps the card longer: the system ROM,
 // run on the processor model, began its 0xE0 to it 107 ms after the tick
 // at which it looked, and to every later header at that tick.
-constexpr std::int64_t FIRST_REPLY_PS = 107'400 * PS_PER_US;
+constexpr card_ps FIRST_REPLY_PS = 107'400 * PS_PER_US;
 // From P7.3 rising to SO1 falling as the card enters "Waiting for data",
 // and from there to SIO1 listening: a header sent sooner is lost.
-constexpr std::int64_t ENTER_PS = 550 * PS_PER_MS;
-constexpr std::int64_t FIRST_ARM_PS = 15 * PS_PER_MS;
+constexpr card_ps ENTER_PS = 550 * PS_PER_MS;
+constexpr card_ps FIRST_ARM_PS = 15 * PS_PER_MS;
 // From the answer to the last frame of a file taken to the file list again.
-constexpr std::int64_t RETURN_PS = 8'300 * PS_PER_MS;
+constexpr card_ps RETURN_PS = 8'300 * PS_PER_MS;
 
-std::int64_t after_cycles(const copy_receive& card, std::int64_t cycles) {
+card_ps after_cycles(const copy_receive& card, std::int64_t cycles) {
     return card.now_ps + cycles * CYCLE_PS;
 }
 
@@ -44,7 +44,7 @@ void leave(copy_receive& card) {
     card.busy_high = true;
 }
 
-void rearm_after(copy_receive& card, std::int64_t ps) {
+void rearm_after(copy_receive& card, card_ps ps) {
     card.phase = receive_phase::rearming;
     card.next_event_ps = card.now_ps + ps;
 }
@@ -283,7 +283,7 @@ void copy_receive_start(copy_receive& card) {
     }
 }
 
-void copy_receive_run_to(copy_receive& card, std::int64_t until_ps) {
+void copy_receive_run_to(copy_receive& card, card_ps until_ps) {
     while (card.next_event_ps <= until_ps) {
         card.now_ps = card.next_event_ps;
         act(card);
@@ -322,7 +322,7 @@ void copy_receive_reserve(copy_receive& card) {
 
 namespace {
 
-void pc_access(copy_receive& card, std::int64_t cost_ps) {
+void pc_access(copy_receive& card, card_ps cost_ps) {
     copy_receive_run_to(card, pc_access_time(card.pc, card.now_ps, cost_ps));
 }
 
@@ -339,9 +339,9 @@ void copy_receive_data_write(copy_receive& card, std::uint8_t value) {
 }
 
 void copy_receive_delay(copy_receive& card, unsigned floor_us) {
-    pc_access(card, std::int64_t{floor_us} * PS_PER_US);
+    pc_access(card, card_ps{floor_us} * PS_PER_US);
 }
 
 void copy_receive_sleep(copy_receive& card, unsigned milliseconds) {
-    pc_access(card, std::int64_t{milliseconds} * PS_PER_MS);
+    pc_access(card, card_ps{milliseconds} * PS_PER_MS);
 }

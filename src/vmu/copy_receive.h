@@ -58,7 +58,7 @@
 #include "vmu/vmu_sim.h"
 
 /// No event to come: the card waits for the PC.
-inline constexpr std::int64_t RECEIVE_NO_EVENT = std::numeric_limits<std::int64_t>::max();
+inline constexpr card_ps RECEIVE_NO_EVENT = std::numeric_limits<card_ps>::max();
 
 /// What the card's screen shows.
 enum class receive_screen {
@@ -83,15 +83,15 @@ struct receive_config {
     bool console_power = false;  // the console's 5 V on P7.0: the card sits in a controller
     bool peer_present = true;    // P7.3 follows the PC's D3 (false: that wire is missing)
     bool select_wired = true;    // SO1 reaches the PC's Select (false: it floats high)
-    std::int64_t stall_answer = VMU_NEVER;         // stop before this answer byte (from 0)
-    std::int64_t flip_byte = VMU_NEVER;            // take this byte (from 0) with bit 0 flipped
-    std::int64_t failing_flash = VMU_NEVER;        // this flash frame's write (from 1) fails
-    std::int64_t tick_phase_ps = 250 * PS_PER_MS;  // the first base-timer tick
+    std::int64_t stall_answer = VMU_NEVER;    // stop before this answer byte (from 0)
+    std::int64_t flip_byte = VMU_NEVER;       // take this byte (from 0) with bit 0 flipped
+    std::int64_t failing_flash = VMU_NEVER;   // this flash frame's write (from 1) fails
+    card_ps tick_phase_ps = 250 * PS_PER_MS;  // the first base-timer tick
     // How long the file manager's first page shows, from the start, before
     // it moves on to the file list by itself: it ignores D3 meanwhile, and
     // the list takes a D3 already high. 0: the card starts on its file list.
     // The card shows it about 6.7 s.
-    std::int64_t first_page_ps = 0;
+    card_ps first_page_ps = 0;
 };
 
 /// What the card is doing between two of its own events.
@@ -124,8 +124,8 @@ struct copy_receive {
 
     // The card's time and what it does next.
     bool started = false;  // copy_receive_start has run
-    std::int64_t now_ps = 0;
-    std::int64_t next_event_ps = RECEIVE_NO_EVENT;
+    card_ps now_ps = 0;
+    card_ps next_event_ps = RECEIVE_NO_EVENT;
     receive_phase phase = receive_phase::file_list;
     receive_screen screen = receive_screen::file_list;
     receive_outcome outcome = receive_outcome::none;
@@ -168,7 +168,7 @@ struct copy_receive {
 void copy_receive_start(copy_receive& card);
 
 /// Runs the card's own events up to the card's time `until_ps`.
-void copy_receive_run_to(copy_receive& card, std::int64_t until_ps);
+void copy_receive_run_to(copy_receive& card, card_ps until_ps);
 
 /// The PC writes the data register at the card's present time.
 void copy_receive_set_data(copy_receive& card, std::uint8_t value);

@@ -12,16 +12,16 @@ std::uint32_t next_random(std::uint32_t& state) {
     return state;
 }
 
-std::int64_t next_distance(pc_pause& pause) {
+card_ps next_distance(pc_pause& pause) {
     const auto span = static_cast<std::uint64_t>(2 * pause.every_ps);
-    return static_cast<std::int64_t>(
+    return static_cast<card_ps>(
         (static_cast<std::uint64_t>(next_random(pause.rng)) << 32 | next_random(pause.rng)) %
         (span + 1));
 }
 
 }  // namespace
 
-std::int64_t pc_pause_apply(pc_pause& pause, std::int64_t now_ps) {
+card_ps pc_pause_apply(pc_pause& pause, card_ps now_ps) {
     if (pause.length_ps <= 0 || pause.every_ps <= 0)
         return now_ps;
     if (pause.next_ps < 0) {

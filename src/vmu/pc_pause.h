@@ -6,17 +6,19 @@
 
 #include <cstdint>
 
+#include "clock/time_units.h"
+
 struct pc_pause {
-    std::int64_t length_ps = 0;  // 0: no pauses
-    std::int64_t every_ps = 0;   // the mean time between two pauses
+    card_ps length_ps = 0;  // 0: no pauses
+    card_ps every_ps = 0;   // the mean time between two pauses
     std::uint32_t seed = 1;
 
     // Progress and what happened.
-    std::int64_t next_ps = -1;  // the moment of the next pause; -1 before the first access
+    card_ps next_ps = -1;  // the moment of the next pause; -1 before the first access
     std::uint32_t rng = 0;
     std::uint64_t count = 0;
 };
 
 /// The time of an access the PC makes at `now_ps`: later by the pause's
 /// length when a pause fell due before it.
-std::int64_t pc_pause_apply(pc_pause& pause, std::int64_t now_ps);
+card_ps pc_pause_apply(pc_pause& pause, card_ps now_ps);

@@ -1,257 +1,193 @@
-// The real-time card's thread: it takes the PC's writes from the ring (all of
-// them, or only what the register holds at each sampling instant), feeds them
-// to the simulated card's decoder, moves the card on to its next level when
-// the current one has lasted its time, publishes the status lines, and
-// watches the tool's read count.
-//
-// The card cannot know when the tool starts to poll, and the tool has pauses
-// of its own between frames (progress output, the wait after the ready
-// signal, the delay unit that ends a sent byte). So the first level after the
-// ready signal and after every byte from the PC lasts until the tool has read
-// the register during it, as in the counting card, whose time passes only
-// with reads. Every other level lasts its time exactly, and a tool that does
-// not poll through it loses the bit, as with a real card.
-#include "vmu/vmu_realtime.h"
-
-#include <time.h>
-
+// The scripted card in real time, on the one runner: its levels timed in µs
+// of the card's time, the levels that wait for the tool to poll, the card
+// that samples its pins, and what it measures (the longest gap between the
+// tool's reads while it clocks, the transfer's length); and its report.
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <functional>
+#include <cstddef>
+#include <string>
 
 #include "cable/cable.h"
-#include "clock/monotonic_clock.h"
 #include "clock/time_units.h"
+#include "vmu/vmu_sim_soft.h"
 
 namespace {
-
-constexpr timespec IDLE_NAP{0, 1'000'000};  // 1 ms between looks once the card has nothing to do
-
-// The card thread's own timing state.
-struct card_timing {
-    bool open = false;   // the PC has raised D3
-    bool ready = false;  // Select is low
-    std::int64_t ready_at = 0;
-    std::int64_t finished_at = -1;
-
-    std::uint8_t published = 0xFF;
-    std::int64_t level_end = 0;
-    bool hold_for_read = false;  // the current or next level waits for the tool to poll
-    std::uint64_t reads_at_level = 0;
-
-    std::uint64_t next_write = 0;  // number of the next ring entry to take
-    std::int64_t next_sample = 0;
-    int fed = -1;  // the last data value given to the card
-
-    std::uint64_t gap_reads = 0;
-    std::int64_t gap_first = 0;
-    std::int64_t gap_last = 0;
-};
-
-void publish(vmu_realtime& rt, card_timing& t) {
-    const std::uint8_t lines = vmu_sim_status_lines(*rt.card, t.ready);
-    if (lines != t.published) {
-        rt.status.store(lines, std::memory_order_release);
-        t.published = lines;
-    }
-}
-
-void feed(vmu_realtime& rt, card_timing& t, std::uint8_t value) {
-    t.fed = value;
-    if ((value & DATA_OPEN) != 0)
-        t.open = true;
-    vmu_sim_data_write(*rt.card, value);
-}
-
-// Takes the PC's new writes. A card that samples sees only what the register
-// holds at each of its instants; a level that falls between two is lost.
-void take_writes(vmu_realtime& rt, card_timing& t, std::int64_t now) {
-    const std::int64_t period = std::int64_t{rt.config.sample_us} * NS_PER_US;
-    if (period > 0) {
-        if (now < t.next_sample)
-            return;
-        t.next_sample += period;
-        if (t.next_sample <= now)
-            t.next_sample = now + period;  // the thread was paused: skip what was missed
-    }
-    int latest = -1;
-    std::uint8_t value = 0;
-    while (true) {
-        const write_ring_take take = write_ring_next(rt.writes, t.next_write, value);
-        if (take == write_ring_take::overrun) {
-            // The tool has written a whole ring since: the card is lost.
-            rt.result.ring_overrun = true;
-            rt.card->stalled = true;
-        }
-        if (take != write_ring_take::taken)
-            break;
-        if (period == 0) {
-            feed(rt, t, value);
-        } else {
-            latest = value;
-        }
-    }
-    if (latest >= 0 && latest != t.fed)
-        feed(rt, t, static_cast<std::uint8_t>(latest));
-}
-
-// Ends the current level when its time is up (and, after a pause, the tool
-// has polled it), and starts the next.
-void advance(vmu_realtime& rt, card_timing& t, std::int64_t now) {
-    vmu_sim& card = *rt.card;
-    if (card.level_left > 0 && now >= t.level_end) {
-        // Two reads: the first may have loaded the status before the level
-        // was published.
-        if (!t.hold_for_read || rt.reads.load(std::memory_order_relaxed) >= t.reads_at_level + 2) {
-            card.level_left = 0;
-            t.hold_for_read = false;
-        }
-    }
-    if (card.level_left != 0)
-        return;
-    vmu_sim_next_level(card);
-    publish(rt, t);
-    if (card.level_left > 0) {
-        t.level_end = now + std::int64_t{card.level_left} * NS_PER_US;
-        t.reads_at_level = rt.reads.load(std::memory_order_relaxed);
-    }
-}
 
 // Whether the tool must be polling now: the card is clocking a byte, and not
 // in the last level before the PC answers (the PC has then stopped reading to
 // send) nor in a level that waits for the tool to begin.
-bool clocking(const vmu_sim& card, const card_timing& t) {
-    if (!t.ready || t.hold_for_read || card.stalled || !card.sending)
+bool clocking(const vmu_sim_soft& c) {
+    const vmu_sim& card = c.vmu;
+    if (!c.ready || c.hold_for_read || card.stalled || !card.sending)
         return false;
     const bool last_level = card.bit == 0 && card.half == 2;
     const bool answer_next = card.step >= card.script.size() || card.script[card.step] < 0;
     return !(last_level && answer_next);
 }
 
-// The longest stretch without a status read while clocking. The count was
-// seen unchanged from gap_first to gap_last, so the read before happened
-// before gap_first and the read after it after gap_last: the gap is at least
-// their distance, even when this thread itself was paused in between.
-void measure_gap(vmu_realtime& rt, card_timing& t) {
-    const std::int64_t before = monotonic_ns();
-    const std::uint64_t reads = rt.reads.load(std::memory_order_relaxed);
-    const bool must_poll = clocking(*rt.card, t);
-    if (must_poll && reads == t.gap_reads) {
-        t.gap_last = before;
+// Whether the level the tool must read has been read twice: once by a read
+// known to have seen it, and by the next, made while it still stood.
+bool read_through(const vmu_sim_soft& c) {
+    return !c.hold_for_read || (c.level_seen && c.reads > c.seen_by);
+}
+
+void note_finished(vmu_sim_soft& c) {
+    if (c.ready && c.finished_at < 0 && vmu_sim_finished(c.vmu))
+        c.finished_at = c.now_ps;
+}
+
+// The PC's data register reaches the card's decoder.
+void feed(vmu_sim_soft& c, std::uint8_t value) {
+    c.fed = value;
+    if ((value & DATA_OPEN) != 0)
+        c.open = true;
+    const std::size_t heard = c.vmu.pc_bytes.size();
+    vmu_sim_data_write(c.vmu, value);
+    if (c.vmu.pc_bytes.size() != heard)
+        c.hold_for_read = true;
+    if (!c.ready && c.open && c.vmu.ready_after != VMU_NEVER) {
+        c.ready = true;
+        c.ready_at = c.now_ps;
+        c.hold_for_read = true;
+    }
+    c.due = c.ready;
+    note_finished(c);
+}
+
+// Ends the current level when its time is up (and, where it must be, the
+// tool has polled it), and starts the next.
+void advance(vmu_sim_soft& c) {
+    vmu_sim& card = c.vmu;
+    if (card.level_left > 0 && c.now_ps >= c.level_end && read_through(c)) {
+        card.level_left = 0;
+        c.hold_for_read = false;
+    }
+    if (card.level_left != 0)
         return;
+    vmu_sim_next_level(card);
+    if (card.level_left > 0) {
+        c.level_end = c.now_ps + card_ps{card.level_left} * PS_PER_US;
+        c.level_seen = false;
     }
-    if (must_poll)
-        rt.result.longest_gap_ns = std::max(rt.result.longest_gap_ns, t.gap_last - t.gap_first);
-    t.gap_reads = reads;
-    t.gap_first = t.gap_last = monotonic_ns();
-}
-
-void run_card(vmu_realtime& rt) {
-    // The card stands for hardware, which no other program pauses: whoever
-    // runs it raises its thread as far as the machine permits.
-    if (rt.config.prepare_thread != nullptr)
-        rt.config.prepare_thread();
-
-    vmu_sim& card = *rt.card;
-    card_timing t;
-    t.next_sample = monotonic_ns();
-    std::int64_t last_look = monotonic_ns();
-    while (!rt.stop.load(std::memory_order_acquire)) {
-        const std::int64_t now = monotonic_ns();
-        // A card thread that was paused cannot keep its own time: the report
-        // says so, and a bench can discard the run.
-        if (t.ready && t.finished_at < 0 && !card.stalled)
-            rt.result.longest_pause_ns = std::max(rt.result.longest_pause_ns, now - last_look);
-        last_look = now;
-        const std::size_t heard = card.pc_bytes.size();
-        take_writes(rt, t, now);
-        if (card.pc_bytes.size() != heard)
-            t.hold_for_read = true;
-        if (!t.ready && t.open && card.ready_after != VMU_NEVER) {
-            t.ready = true;
-            t.ready_at = now;
-            t.hold_for_read = true;
-            publish(rt, t);
-        }
-        if (t.ready)
-            advance(rt, t, now);
-        measure_gap(rt, t);
-        if (t.ready && t.finished_at < 0 && vmu_sim_finished(card))
-            t.finished_at = monotonic_ns();
-
-        const bool nothing_to_do =
-            card.stalled || t.finished_at >= 0 || (t.open && card.ready_after == VMU_NEVER);
-        if (nothing_to_do) {
-            nanosleep(&IDLE_NAP, nullptr);
-            last_look = monotonic_ns();
-        }
-    }
-    rt.result.finished = t.finished_at >= 0;
-    if (t.finished_at >= 0)
-        rt.result.transfer_ns = t.finished_at - t.ready_at;
-}
-
-// The one running card, for the exit handler.
-vmu_realtime* running = nullptr;
-
-// The tool ends through exit(). Normally port_release has stopped the card
-// by then; if not, this handler does, before any static object the thread
-// uses is destroyed: it is registered after those objects were constructed,
-// so it runs before their destructors.
-void stop_at_exit() {
-    if (running != nullptr)
-        vmu_realtime_stop(*running);
 }
 
 }  // namespace
 
-void vmu_realtime_start(vmu_realtime& rt, vmu_sim& card) {
-    if (rt.thread.joinable())
-        return;
-    static const bool handler_registered = std::atexit(stop_at_exit) == 0;
-    (void)handler_registered;
+void vmu_sim_soft::start() {
+    now_ps = 0;
+    open = ready = due = false;
+    ready_at = 0;
+    finished_at = -1;
+    level_end = 0;
+    hold_for_read = level_seen = false;
+    seen_by = reads = 0;
+    pin = fed = -1;
+    sample_at = NO_EVENT;
+    gap_reads = 0;
+    gap_first = gap_last = 0;
+    result = {};
+}
 
-    card.hold = rt.config.hold_us;
-    card.stop_on_wrong_byte = true;
-    vmu_sim_prepare(card);
-
-    // Nothing may fault in a page during the transfer: a first write to a
-    // ring page the card thread has already read costs a copy-on-write fault
-    // and a TLB shootdown that stops the tool's core for tens of
-    // microseconds, and a growing record moves its buffers. So every ring
-    // page is written now, and the record gets room for a whole transfer:
-    // an echo write and an echo bit per bit the card sends, 16 writes per
-    // byte from the PC.
-    write_ring_reset(rt.writes);
+void vmu_sim_soft::reserve() {
+    vmu.hold = config.hold_us;
+    vmu.stop_on_wrong_byte = true;
+    vmu_sim_prepare(vmu);
+    // A growing record moves its buffers while the tool polls: room for a
+    // whole transfer, an echo write and an echo bit per bit the card sends,
+    // 16 writes per byte from the PC.
     std::size_t card_bytes = 0;
     std::size_t pc_bytes = 0;
-    for (std::int16_t step : card.script)
+    for (std::int16_t step : vmu.script)
         ++(step >= 0 ? card_bytes : pc_bytes);
-    card.echo_bits.reserve(card.echo_bits.size() + 8 * card_bytes);
-    card.data_writes.reserve(card.data_writes.size() + 8 * card_bytes + 16 * pc_bytes + 16);
-    card.pc_bytes.reserve(card.pc_bytes.size() + pc_bytes + 1);
-    card.complaints.reserve(card.complaints.size() + 4);
-
-    rt.card = &card;
-    rt.result = vmu_realtime_result{};
-    rt.stop.store(false, std::memory_order_relaxed);
-    rt.status.store(vmu_sim_status_lines(card, false), std::memory_order_relaxed);
-    rt.thread = std::thread(run_card, std::ref(rt));  // may throw std::system_error
-    running = &rt;
+    vmu.echo_bits.reserve(vmu.echo_bits.size() + 8 * card_bytes);
+    vmu.data_writes.reserve(vmu.data_writes.size() + 8 * card_bytes + 16 * pc_bytes + 16);
+    vmu.pc_bytes.reserve(vmu.pc_bytes.size() + pc_bytes + 1);
+    vmu.complaints.reserve(vmu.complaints.size() + 4);
 }
 
-void vmu_realtime_stop(vmu_realtime& rt) {
-    if (!rt.thread.joinable())
+void vmu_sim_soft::release() {
+    vmu.released = true;
+    result.finished = finished_at >= 0;
+    if (result.finished)
+        result.transfer_ns = (finished_at - ready_at) / PS_PER_NS;
+}
+
+card_ps vmu_sim_soft::next_event() const {
+    card_ps event = sample_at;
+    if (!ready)
+        return event;
+    if (due)
+        return std::min(event, now_ps);
+    if (vmu.level_left > 0 && read_through(*this))
+        return std::min(event, std::max(level_end, now_ps));
+    return event;  // waiting for the PC, or for the tool to poll
+}
+
+void vmu_sim_soft::run_to(card_ps until) {
+    while (true) {
+        const card_ps event = next_event();
+        if (event > until)
+            break;
+        now_ps = std::max(now_ps, event);
+        if (sample_at <= now_ps) {
+            sample_at = NO_EVENT;
+            const int value = pin;
+            pin = -1;
+            if (value >= 0 && value != fed)
+                feed(*this, static_cast<std::uint8_t>(value));
+        }
+        if (ready) {
+            due = false;
+            advance(*this);
+            note_finished(*this);
+        }
+    }
+    now_ps = std::max(now_ps, until);
+}
+
+void vmu_sim_soft::set_data(std::uint8_t value) {
+    const card_ps period = card_ps{config.sample_us} * PS_PER_US;
+    if (period == 0) {
+        feed(*this, value);
         return;
-    rt.stop.store(true, std::memory_order_release);
-    rt.thread.join();
-    running = nullptr;
-    rt.result.status_reads = rt.tool_reads;
+    }
+    // Seen at the card's next sampling instant, if nothing replaces it first.
+    pin = value;
+    if (sample_at == NO_EVENT)
+        sample_at = (now_ps + period - 1) / period * period;
 }
 
-std::string vmu_realtime_report(const vmu_realtime& rt) {
-    const vmu_realtime_result& r = rt.result;
+bool vmu_sim_soft::finished() const {
+    if (vmu.stalled || (open && vmu.ready_after == VMU_NEVER))
+        return true;
+    return ready && pin < 0 && vmu_sim_finished(vmu);
+}
+
+// The longest stretch without a status read while clocking. The count was
+// seen unchanged from gap_first to gap_last, so the read before happened
+// before gap_first and the read after it after gap_last: the gap is at least
+// their distance.
+void vmu_sim_soft::pc_reads(std::uint64_t count, std::uint8_t last_read) {
+    reads = count;
+    // The lines of a level that waits differ from those before it (Ack or
+    // Select changes), so a read that returned them was made during it.
+    if (hold_for_read && !level_seen && vmu.level_left > 0 && last_read == status_lines()) {
+        level_seen = true;
+        seen_by = count;
+    }
+    const bool must_poll = clocking(*this);
+    if (must_poll && count == gap_reads) {
+        gap_last = now_ps;
+        return;
+    }
+    if (must_poll) {
+        result.longest_gap_ns = std::max(result.longest_gap_ns, (gap_last - gap_first) / PS_PER_NS);
+    }
+    gap_reads = count;
+    gap_first = gap_last = now_ps;
+}
+
+std::string vmu_realtime_report(const vmu_sim_soft& card) {
+    const vmu_realtime_result& r = card.result;
     std::string text;
     const auto line = [&text](const char* key, long long value) {
         text += std::string(key) + " " + std::to_string(value) + "\n";
@@ -261,10 +197,10 @@ std::string vmu_realtime_report(const vmu_realtime& rt) {
     line("longest_gap_ns", r.longest_gap_ns);
     line("longest_card_pause_ns", r.longest_pause_ns);
     text += "status_reads " + std::to_string(r.status_reads) + "\n";
-    text += "pc_bytes " + std::to_string(rt.card->pc_bytes.size()) + "\n";
+    text += "pc_bytes " + std::to_string(card.vmu.pc_bytes.size()) + "\n";
     line("ring_overrun", r.ring_overrun ? 1 : 0);
-    text += "stray_accesses " + std::to_string(rt.tool_stray) + "\n";
-    for (const std::string& complaint : rt.card->complaints)
+    text += "stray_accesses " + std::to_string(r.stray_accesses) + "\n";
+    for (const std::string& complaint : card.vmu.complaints)
         text += "complaint " + complaint + "\n";
     return text;
 }

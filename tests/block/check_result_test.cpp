@@ -16,6 +16,7 @@
 #include "block/block.h"
 #include "block/program.h"
 #include "platform/emu/emu_platform.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ void leave_failed_frame(bool verbose_flag, bool with_image) {
     vmu_port.comm_log[0] = HEADER_REPLY;
     vmu_port.comm_log[1] = LOG_RECEIVED + 0x50;
     emu_vmu() = vmu_sim{};
-    emu_vmu().base = 0x378;
+    port_acquire(0x378);
     emu_vmu().masked = true;
     verbose = verbose_flag;
     file_buffer = with_image ? static_cast<std::uint8_t*>(std::malloc(512)) : nullptr;

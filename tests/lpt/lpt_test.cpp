@@ -334,7 +334,7 @@ TEST_F(Link, ACountingCardIsToldEveryDelayUnitInOrder) {
     // the scripted card, not the card that is gone.
     emu_use_card(nullptr);
     card.data_writes.clear();
-    port_write(card.base, CABLE_DATA_IDLE);
+    port_write(vmu_port.base, CABLE_DATA_IDLE);
     EXPECT_EQ(card.data_writes.size(), 1U);
     open({}, 0);
     card.data_writes.clear();

@@ -86,8 +86,8 @@ std::uint64_t cycles_for_us(const vmu_cpu_card& card, std::uint64_t us) {
 // A PC's access at the card's present time comes later when one of its
 // pauses fell due: the card runs on to it first.
 void pc_access(vmu_cpu_card& card) {
-    const auto now = static_cast<std::int64_t>(card.cpu.time_ps);
-    const std::int64_t at = pc_pause_apply(card.pause, now);
+    const auto now = static_cast<card_ps>(card.cpu.time_ps);
+    const card_ps at = pc_pause_apply(card.pause, now);
     if (at > now) {
         const std::uint64_t cycle_ps = card.cpu.cycle_ps != 0 ? card.cpu.cycle_ps : 1;
         cpu_card_run(card, (static_cast<std::uint64_t>(at - now) + cycle_ps - 1) / cycle_ps);
@@ -149,7 +149,7 @@ void cpu_card_data_write(vmu_cpu_card& card, std::uint8_t value) {
     ++card.data_writes;
     pc_access(card);
     if (card.opened_ps < 0)
-        card.opened_ps = static_cast<std::int64_t>(card.cpu.time_ps);
+        card.opened_ps = static_cast<card_ps>(card.cpu.time_ps);
     // A write that moves D0 sends a bit: the tool holds it for the delay
     // unit it tells next, and the write itself takes no time of its own. Any
     // other (the echo on D2) is followed by the next status read at once,
@@ -188,7 +188,7 @@ void cpu_card_soft::run_to(card_ps until) {
 
 void cpu_card_soft::set_data(std::uint8_t value) {
     if (card.opened_ps < 0)
-        card.opened_ps = static_cast<std::int64_t>(card.cpu.time_ps);
+        card.opened_ps = static_cast<card_ps>(card.cpu.time_ps);
     cpu_card_set_data(card, value);
     ++card.data_writes;
 }

@@ -64,7 +64,7 @@ struct vmu_cpu_card {
     bool masked = false;
     std::uint64_t unmasked_reads = 0;  // status reads made while the tool was unmasked
     std::uint64_t target_cycle = 0;    // where the card's time has been taken to
-    std::int64_t opened_ps = -1;       // the card's time at the PC's first data write
+    card_ps opened_ps = -1;            // the card's time at the PC's first data write
     /// Where set, every change of the lines is appended, the card's after
     /// the instruction that made it and the PC's as it writes, so that a
     /// test can time the card's levels on the card's own clock.
