@@ -1,10 +1,13 @@
 // vmurx-backup-emu: vmurx-backup against the card's own Copy as modelled,
-// to try a whole backup without a port or a card: a person at the card
-// chooses every file of a card image in turn, takes Copy and answers the
-// prompts, so that the run needs no input. A copy-protected file is passed
-// over as the card itself refuses it ("Unable to copy").
+// or with --bios as the card's system ROM runs it on the processor model, to
+// try a whole backup without a port or a card: a person at the card chooses
+// every file of a card image in turn, takes Copy and answers the prompts, so
+// that the run needs no input. A copy-protected file is passed over as the
+// card itself refuses it ("Unable to copy").
 //
-//   vmurx-backup-emu --card SOURCE [card options] -- [vmurx-backup options]
+//   vmurx-backup-emu --card SOURCE [--bios ROM] [card options] -- [vmurx-backup options]
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -30,13 +33,18 @@ emu_options& options() {
     return chosen;
 }
 
-// The card's own time over the whole run: the cards of the files done, and
-// the one in progress.
+// The card's own time over the whole run, from each port opening to the
+// file's end: the cards of the files done, and the one in progress.
 std::int64_t done_ps = 0;
+bool card_in_progress = false;
 
 std::int64_t card_clock_ns() {
-    return (done_ps + options().copy.now_ps) / 1'000;
+    return (done_ps + (card_in_progress ? emu_card_time_ps(options()) : 0)) / 1'000;
 }
+
+constexpr const char* PROTECTED =
+    ": the card shows \"Unable to copy\": the file is copy-protected, and the card will not "
+    "send it; skipped";
 
 // The person at the card: each file of the source in slot order, Copy taken
 // on it, Yes and A pressed when the PC is ready.
@@ -53,21 +61,35 @@ public:
             request_.entry = "#" + std::to_string(file.slot);
             options() = chosen_;
             std::string error;
+            if (chosen_.card == emu_card::rom) {
+                if (file.protection == CARD_PROTECTED) {
+                    skipped.push_back(name + PROTECTED);
+                    continue;
+                }
+                // The person boots the card with the source in its flash,
+                // chooses this file and takes Copy up to "Copy ?".
+                options().cpu.card_path = request_.source;
+                options().cpu.entry = request_.entry;
+                if (!emu_put_card(options(), error)) {
+                    skipped.push_back(name + ": " + printable(error) + "; skipped");
+                    continue;
+                }
+                card_in_progress = true;
+                return true;
+            }
             if (!emu_setup_card(request_, emu_vmu(), options(), error)) {
                 skipped.push_back(name + ": " + printable(error) + "; skipped");
                 continue;
             }
             if (options().copy.config.copy_protected) {
-                skipped.push_back(name +
-                                  ": the card shows \"Unable to copy\": the file is "
-                                  "copy-protected, and the card will not send it; skipped");
+                skipped.push_back(name + PROTECTED);
                 continue;
             }
             if (!emu_put_card(options(), error)) {
                 skipped.push_back(name + ": " + printable(error) + "; skipped");
                 continue;
             }
-            in_progress_ = true;
+            card_in_progress = true;
             return true;
         }
         return false;
@@ -77,12 +99,11 @@ public:
 
     // After the last file: where the card ended.
     void show_card() {
-        if (!in_progress_)
+        if (!card_in_progress)
             return;
-        in_progress_ = false;
-        done_ps += options().copy.now_ps;
+        done_ps += emu_card_time_ps(options());
+        card_in_progress = false;
         emu_show_card(options(), PROGRAM, stderr);
-        options().copy.now_ps = 0;
     }
 
 private:
@@ -90,16 +111,11 @@ private:
     std::size_t next_ = 0;
     emu_request request_;
     emu_options chosen_;
-    bool in_progress_ = false;
 };
 
 // What the card options may not ask of this program.
 std::string refused(const emu_options& chosen, const emu_request& request) {
-    if (chosen.card == emu_card::rom) {
-        return "--bios: a backup through the card's system ROM is not built yet; without it the "
-               "card's own Copy as modelled sends every file";
-    }
-    if (chosen.card != emu_card::copy)
+    if (chosen.card != emu_card::copy && chosen.card != emu_card::rom)
         return "the backup runs through the card's own Copy: not with --scripted or --cpu";
     if (request.source.empty() || !request.source_is_card)
         return "give --card SOURCE, the card image whose files are backed up";
@@ -117,8 +133,9 @@ int main(int argc, char* argv[]) {
     emu_request request;
     const int split = emu_split_command_line(
         argc, argv, emu_vmu(), options(), "vmurx-backup",
-        "Runs vmurx-backup against the card's own Copy as modelled: a person at the card\n"
-        "copies every file of --card's image in turn and answers the prompts.",
+        "Runs vmurx-backup against the card's own Copy, as modelled or with --bios on its\n"
+        "system ROM: a person at the card copies every file of --card's image in turn\n"
+        "and answers the prompts.",
         tool_argv, {}, &request);
     if (split >= 0)
         return split;
@@ -131,6 +148,16 @@ int main(int argc, char* argv[]) {
     }
     if (const std::string reason = refused(options(), request); !reason.empty()) {
         emu_fail(PROGRAM, reason);
+        return CLI_USAGE;
+    }
+    // The person reads the source again for every file: the target may not
+    // be it, whatever its name.
+    struct stat source_st {};
+    struct stat target_st {};
+    if (!cl.card.empty() && stat(request.source.c_str(), &source_st) == 0 &&
+        stat(cl.card.c_str(), &target_st) == 0 && source_st.st_dev == target_st.st_dev &&
+        source_st.st_ino == target_st.st_ino) {
+        emu_fail(PROGRAM, cl.card + " is the source card: back it up into another image");
         return CLI_USAGE;
     }
     card_image source;

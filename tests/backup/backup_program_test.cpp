@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 
 #include "card/card_check.h"
@@ -297,4 +298,30 @@ TEST(BackupProgram, AFullCardTakesTheCardsFourSecondsABlock) {
     EXPECT_GE(card_s, 200 * 4);
     EXPECT_LE(card_s, 200 * 4 + 4 * 5);  // a few seconds a file for its own frames
     std::printf("a full card backed up: %d s of the card's time in %.1f s\n", card_s, wall);
+}
+
+// Through the card's own system ROM (VMURX_BIOS names one), the person
+// choosing each file in the ROM's file manager: the image that arrives is
+// block for block the one the model of Copy gives, but for the root's stamp
+// of when it was made.
+TEST(BackupProgram, TheSystemRomsCopyGivesTheImageTheModelGives) {
+    if (std::getenv("VMURX_BIOS") == nullptr)
+        GTEST_SKIP() << "VMURX_BIOS names no system ROM";
+    temp_dir dir;
+    store(card_of({{"GAME", 3, true}, {"SAVE_A", 2}, {"LOCKED", 1, false, true}, {"SAVE_B", 1}}),
+          dir.file("source.bin"));
+    const run_result rom =
+        backup_emu(dir, {"--bios=", "--card", "source.bin"}, {"--card", "rom.bin"});
+    EXPECT_EQ(rom.status, 1) << rom.err;  // LOCKED is passed over
+    EXPECT_NE(rom.out.find("3 files stored (6 blocks in "), std::string::npos) << rom.out;
+    EXPECT_NE(rom.err.find("LOCKED: the card shows \"Unable to copy\""), std::string::npos);
+    const run_result model = backup_emu(dir, {"--card", "source.bin"}, {"--card", "model.bin"});
+    EXPECT_EQ(model.status, 1) << model.err;
+    const card_image a = load(dir.file("rom.bin"));
+    const card_image b = load(dir.file("model.bin"));
+    for (std::size_t block = 0; block < CARD_ROOT_BLOCK; ++block) {
+        const auto x = card_block(a, block);
+        const auto y = card_block(b, block);
+        ASSERT_TRUE(std::equal(x.begin(), x.end(), y.begin())) << "block " << block;
+    }
 }
