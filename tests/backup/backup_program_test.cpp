@@ -325,3 +325,47 @@ TEST(BackupProgram, TheSystemRomsCopyGivesTheImageTheModelGives) {
         ASSERT_TRUE(std::equal(x.begin(), x.end(), y.begin())) << "block " << block;
     }
 }
+
+// The link's own fragments (the port's open and close lines, the ready
+// handshake, the communications log) go to --log alone, a file per run
+// that never replaces one; without it nowhere.
+TEST(BackupProgram, TheLinksLogGoesToLogAloneAndNeverOverAFile) {
+    temp_dir dir;
+    store(card_of({{"SAVE_A", 1}, {"SAVE_B", 2}}), dir.file("source.bin"));
+    const struct {
+        const char* what;
+        bool log_there;
+        int status;
+    } cases[] = {{"a new log", false, 0}, {"a log that is there", true, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::remove(dir.file("new.bin").c_str());
+        std::remove(dir.file("log.txt").c_str());
+        if (c.log_there)
+            write_file(dir.file("log.txt"), "mine");
+        const run_result run =
+            backup_emu(dir, {"--card", "source.bin"}, {"--card", "new.bin", "--log", "log.txt"});
+        EXPECT_EQ(run.status, c.status) << run.err;
+        for (const std::string& stream : {run.out, run.err}) {
+            EXPECT_EQ(stream.find("Communications log"), std::string::npos) << stream;
+            EXPECT_EQ(stream.find("firstread-"), std::string::npos) << stream;
+        }
+        const std::string log = read_file(dir.file("log.txt"));
+        if (c.log_there) {
+            EXPECT_EQ(log, "mine");
+            EXPECT_EQ(file_state(dir.file("new.bin")), "absent");
+            continue;
+        }
+        // A file's log per file, each from the port's opening to its close.
+        const std::string one_file =
+            "open \"LPT1\" @ $378\nfirstread-hsk,close\n\nCommunications "
+            "log: R:11 S:e0 R:02 R:33 R:0";
+        const std::size_t first = log.find(one_file);
+        ASSERT_EQ(first, 0U) << log.substr(0, 200);
+        EXPECT_NE(log.find(one_file, first + 1), std::string::npos);
+        EXPECT_NE(log.find("R:ff S:0c S:2ff"), std::string::npos);
+    }
+    const run_result quiet = backup_emu(dir, {"--card", "source.bin"}, {"-o", "."});
+    EXPECT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_EQ(quiet.out.find("Communications log"), std::string::npos) << quiet.out;
+}
