@@ -11,6 +11,7 @@
 #include "block/program.h"
 #include "files/text.h"
 #include "lpt/comm_log.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -329,6 +330,18 @@ int backup_main(int argc, char* argv[], const std::string& usage, backup_person*
     backup_command_line cl;
     if (const int status = backup_read_command_line(argc, argv, usage, cl); status >= 0)
         return status;
+    // D3 low before the first prompt, whatever an earlier program left on
+    // the port (a card on its file list that saw it high would switch to
+    // receiving); and a port this user may not open is told before anyone
+    // takes Copy.
+    std::uint16_t base = 0;
+    if (!lpt_parse_port(cl.device.c_str(), base) || !port_acquire(base)) {
+        std::fprintf(stderr, "%s: cannot open the port %s: %s\n", BACKUP_TOOL,
+                     printable(cl.device).c_str(), std::strerror(errno));
+        return 1;
+    }
+    port_write(base, DATA_SEND_CLOCK);
+    port_release();
     std::unique_ptr<backup_person> terminal;
     if (person == nullptr) {
         terminal = backup_terminal_person();
