@@ -71,7 +71,9 @@ std::int64_t emu_card_time_ps(const emu_options& options) {
         case emu_card::cpu:
         case emu_card::rom: {
             const vmu_cpu_card& card = cpu_card();
-            return card.opened_ps < 0 ? 0 : card.cpu.time_ps - card.opened_ps;
+            return card.opened_ps < 0
+                       ? 0
+                       : static_cast<std::int64_t>(card.cpu.time_ps) - card.opened_ps;
         }
         case emu_card::scripted:
             break;
