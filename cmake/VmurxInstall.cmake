@@ -12,7 +12,7 @@ include(GNUInstallDirs)
 
 set(VMURX_PROGRAMS vmurx vmurx-emu vmurx-probe vmurx-probe-emu vmurx-save vmurx-gpio
                    vmurx-probe-gpio vmurx-card vmurx-vmu vmurx-send vmurx-send-gpio
-                   vmurx-send-emu)
+                   vmurx-send-emu vmurx-backup vmurx-backup-gpio vmurx-backup-emu)
 
 # The date on the man pages and in the package's changelog: the time of
 # configuring, or SOURCE_DATE_EPOCH for a reproducible build.
@@ -109,7 +109,10 @@ set(vmurx_program_lines
     "vmurx-vmu assembles programs for the card's processor and runs them on a model."
     "vmurx-send puts a save onto a card through the card's own file manager."
     "vmurx-send-gpio puts a save onto a card over a GPIO header."
-    "vmurx-send-emu runs vmurx-send against a software card and a card image.")
+    "vmurx-send-emu runs vmurx-send against a software card and a card image."
+    "vmurx-backup backs up a card file after file into a card image or a folder."
+    "vmurx-backup-gpio backs up a card over a GPIO header."
+    "vmurx-backup-emu runs vmurx-backup against the card's own Copy as modelled.")
 foreach(line IN LISTS vmurx_program_lines)
   string(REGEX MATCH "^[^ ]+" program "${line}")
   if(program IN_LIST VMURX_INSTALLED_PROGRAMS)

@@ -12,54 +12,13 @@
 #include "card/card_check.h"
 #include "card/card_disk.h"
 #include "card/card_names.h"
+#include "card/card_outputs.h"
 #include "card/vmurx_card.h"
 #include "files/input_files.h"
 #include "files/text.h"
-#include "save/save_convert.h"
 #include "save/save_files.h"
 
 namespace {
-
-// The files of one entry, ready to write: as on the card, or converted as
-// vmurx-save convert converts the card's file with its entry. False with the
-// reason when the entry cannot be converted.
-bool outputs_of(card_name_form form, const std::string& path, const card_file& entry,
-                const std::vector<std::uint8_t>& content, std::vector<output_file>& outputs,
-                std::string& reason) {
-    const std::optional<save_stamp> stamp = card_file_stamp(entry);
-    if (form == card_name_form::raw) {
-        outputs.push_back({path, content, stamp});
-        return true;
-    }
-    if (!stamp) {
-        reason =
-            "its time stamp is not a date, which a DCI or VMI must carry (extract it --as raw)";
-        return false;
-    }
-    save_input in;
-    in.format = "dci";
-    in.content = content;
-    in.name = card_file_name(entry);
-    in.stamp = stamp;
-    if (entry.type == TYPE_GAME)
-        in.kind = save_kind::game;
-    else if (entry.type == TYPE_DATA)
-        in.kind = save_kind::data;
-    in.protect = entry.protection == CARD_PROTECTED;
-    const save_analysis analysis = analyse_save(in.content, in.kind, *in.name);
-    convert_error error;
-    const std::string out_path = path + (form == card_name_form::dci ? ".DCI" : ".VMS");
-    if (!save_card_outputs(path, in, analysis, out_path, {}, outputs, error)) {
-        reason = error.reason;
-        // The entry gives the name and the stamp; only the type can be
-        // missing, of an entry of an unknown type whose content is no save.
-        // The words are vmurx-save convert's, as they have always been.
-        if (error.missing == convert_missing::type)
-            reason += " (give --type)";
-        return false;
-    }
-    return true;
-}
 
 // The folder to write into, checked once before anything is written.
 bool folder_exists(const std::string& dir) {
@@ -93,19 +52,6 @@ std::vector<std::size_t> chosen_slots(const card_command_line& cl, const card_im
             status = card_fail(cl.operands.front() + ": " + cl.operands[i], reason);
     }
     return slots;
-}
-
-// Whether the folder holds a file that `stem` would write.
-bool taken_in(const std::string& dir, const std::string& stem, card_name_form form) {
-    struct stat st {};
-    const auto exists = [&](const std::string& name) {
-        return lstat((dir + "/" + name).c_str(), &st) == 0;
-    };
-    if (form == card_name_form::raw)
-        return exists(stem);
-    if (form == card_name_form::dci)
-        return exists(stem + ".DCI");
-    return exists(stem + ".VMS") || exists(stem + ".VMI");
 }
 
 // Why an entry is written under a name its card name does not give as it is.
@@ -149,8 +95,9 @@ std::vector<named_entry> name_entries(const card_command_line& cl, const card_im
         card_names.push_back(card_file_name(entry));
         whole.push_back({entry, std::move(chain), {}, {}, false});
     }
-    const std::vector<card_disk_name> names = card_disk_names(
-        card_names, form, [&](const std::string& stem) { return taken_in(dir, stem, form); });
+    const std::vector<card_disk_name> names =
+        card_disk_names(card_names, form,
+                        [&](const std::string& stem) { return card_stem_taken(dir, stem, form); });
     std::set<std::string> met;
     for (std::size_t i = 0; i < whole.size(); ++i) {
         named_entry& e = whole[i];
@@ -192,8 +139,8 @@ int card_extract_command(const card_command_line& cl) {
         }
         std::vector<output_file> outputs;
         std::string reason;
-        if (!outputs_of(form, dir + "/" + e.name.stem, e.entry, card_chain_bytes(card, e.chain),
-                        outputs, reason)) {
+        if (!card_entry_outputs(form, dir + "/" + e.name.stem, e.entry,
+                                card_chain_bytes(card, e.chain), outputs, reason)) {
             status = card_fail(label, reason + "; not extracted");
             continue;
         }

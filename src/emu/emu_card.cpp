@@ -64,6 +64,23 @@ bool emu_put_card(emu_options& options, std::string& error) {
     return true;
 }
 
+std::int64_t emu_card_time_ps(const emu_options& options) {
+    switch (options.card) {
+        case emu_card::copy:
+            return options.copy.started ? options.copy.now_ps : 0;
+        case emu_card::cpu:
+        case emu_card::rom: {
+            const vmu_cpu_card& card = cpu_card();
+            return card.opened_ps < 0
+                       ? 0
+                       : static_cast<std::int64_t>(card.cpu.time_ps) - card.opened_ps;
+        }
+        case emu_card::scripted:
+            break;
+    }
+    return 0;
+}
+
 void emu_show_card(emu_options& options, const char* program, std::FILE* out) {
     std::fflush(stdout);
     if (options.card == emu_card::rom) {

@@ -6,6 +6,7 @@
 // against it uses; and what the card shows when the run is over.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -23,6 +24,11 @@ bool emu_put_card(emu_options& options, std::string& error);
 /// processor card's screen and pins. Nothing for the scripted card. On
 /// `out`, after standard output is flushed.
 void emu_show_card(emu_options& options, const char* program, std::FILE* out);
+
+/// The card's own time since the port was opened, in picoseconds, counting:
+/// the card's own Copy's, or the processor card's with --cpu or --bios; 0
+/// before the port was opened, and for the scripted card.
+std::int64_t emu_card_time_ps(const emu_options& options);
 
 /// After the run: the real-time scripted card's report, where --report names
 /// a file and the card ran, written as every output is (files/): an existing

@@ -269,7 +269,7 @@ static_assert(each_row_at_its_id(), "a row of OPTIONS is not at the index of its
 std::vector<cli_option> rows_for(const std::string& tool) {
     std::vector<cli_option> rows;
     for (const emu_option& row : OPTIONS) {
-        if (!row.tool_only || tool == "vmurx")
+        if (!row.tool_only || tool != "vmurx-probe")
             rows.push_back(row.cli);
     }
     return rows;
@@ -409,7 +409,7 @@ bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_o
 
 int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& options,
                            const char* tool, const char* summary, std::vector<char*>& tool_argv,
-                           std::span<const cli_option> tool_options) {
+                           std::span<const cli_option> tool_options, emu_request* deferred) {
     options.tool = tool;
     const std::string name = options.tool + "-emu";
     std::string tool_text = "\n" + std::string(tool) + " options: see '" + name + " -- -h'";
@@ -449,6 +449,10 @@ int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& op
     std::string error;
     if (!take_options(parsed, reading, error))
         return cli_usage_error(program, error);
+    if (deferred != nullptr) {
+        *deferred = request;
+        return -1;
+    }
     // A file that cannot be read is no wrong command line: no usage after it.
     if (!emu_setup_card(request, vmu, options, error)) {
         emu_fail(program.name, error);

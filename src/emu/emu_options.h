@@ -16,6 +16,8 @@
 #include "vmu/vmu_realtime.h"
 #include "vmu/vmu_sim.h"
 
+struct emu_request;  // emu/emu_setup.h
+
 /// The card that runs the card-side sender on the processor model (--cpu),
 /// as the options set it up; emu/emu_cpu.h builds it.
 struct emu_cpu_options {
@@ -45,9 +47,9 @@ enum class emu_card {
 /// What the options set besides the scripted card, which the caller passes
 /// in: which card it is, and the other cards' settings.
 struct emu_options {
-    /// The tool the card serves, set before parsing: "vmurx", or "vmurx-probe",
-    /// which never sends the card a byte and has no frames to raise its
-    /// priority in, so the options about those are not its own.
+    /// The tool the card serves, set before parsing: "vmurx", "vmurx-backup",
+    /// or "vmurx-probe", which never sends the card a byte and has no frames
+    /// to raise its priority in, so the options about those are not its own.
     std::string tool = "vmurx";
     emu_card card = emu_card::copy;
     bool realtime = false;  // --realtime: keep real time on a thread of its own
@@ -78,10 +80,14 @@ bool emu_parse_options(const std::vector<std::string>& args, vmu_sim& vmu, emu_o
 /// VMU options has) are taken before "--" too, and handed on ahead of what
 /// follows it. Returns -1 to go on, or the status to exit with: 0 after the
 /// help or the version, 2 after a wrong VMU option (with the usage) or a
-/// file the options name that cannot be sent (without it).
+/// file the options name that cannot be sent (without it). With `deferred`
+/// the files are not read: what the options ask of the card's file goes
+/// there, for a program that sets up the card file after file
+/// (vmurx-backup-emu, through emu_setup_card).
 int emu_split_command_line(int argc, char* argv[], vmu_sim& vmu, emu_options& options,
                            const char* tool, const char* summary, std::vector<char*>& tool_argv,
-                           std::span<const cli_option> tool_options = {});
+                           std::span<const cli_option> tool_options = {},
+                           emu_request* deferred = nullptr);
 
 /// Prints "PROGRAM: MESSAGE" on standard error, the message made safe for a
 /// terminal as every program's are: it may name files and cards of any

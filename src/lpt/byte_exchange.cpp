@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "lpt/comm_log.h"
 #include "lpt/lpt.h"
 #include "platform/platform.h"
 
@@ -34,17 +35,17 @@ void write_data(const lpt_port& port) {
 // Waits for Select low. The read that uses the last unit of the budget still
 // counts. No byte crosses the cable, so nothing is logged.
 int ready_handshake(lpt_port& port, std::int32_t poll_budget) {
-    std::fputs("firstread-", stdout);
+    std::fputs("firstread-", link_output());
     port.first_read = 0;
     const std::uint16_t status_register = port.base + 1;
     while (poll_budget > 0) {
         --poll_budget;
         if (((port_read(status_register) ^ STATUS_XOR) & STATUS_SELECT) == 0) {
-            std::fputs("hsk,", stdout);
+            std::fputs("hsk,", link_output());
             return READY_BYTE;
         }
     }
-    std::fputs("err,", stdout);
+    std::fputs("err,", link_output());
     return READ_TIMEOUT;
 }
 
@@ -83,7 +84,7 @@ int clocked_receive(lpt_port& port, std::int32_t poll_budget) {
     }
     echo_byte = static_cast<std::uint8_t>(value);
     if (poll_budget <= 0) {
-        std::printf("only got %d bits\n", bits_done);
+        std::fprintf(link_output(), "only got %d bits\n", bits_done);
         return READ_TIMEOUT;
     }
     comm_log_append(port, static_cast<std::int32_t>(value) + LOG_RECEIVED);

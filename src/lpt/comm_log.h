@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 struct lpt_port;
 
@@ -36,3 +37,11 @@ void comm_log_append(lpt_port& port, std::int32_t entry);
 /// Prints the log on standard output: "\nCommunications log: ", one
 /// "%c:%02x " item per entry, a note on missing entries if any, then "\n".
 void comm_log_print(const lpt_port& port);
+
+/// Where the link prints its fixed fragments: the ready handshake's, a byte
+/// cut short, the unknown port, the port's open and close lines and this
+/// log. Standard output unless a program sets another stream once at
+/// start-up (vmurx-backup: its --log file, or a stream that keeps nothing);
+/// a null stream puts standard output back.
+void set_link_output(std::FILE* stream);
+std::FILE* link_output();

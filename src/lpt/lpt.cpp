@@ -74,8 +74,9 @@ bool lpt_parse_port(const char* name, std::uint16_t& base) {
 bool lpt_select_port(const char* name, std::uint16_t& base) {
     if (lpt_parse_port(name, base))
         return true;
-    std::printf("Unknown parallel port: %s\nTry a hex base address if necessary (ie. 0x378)\n",
-                name);
+    std::fprintf(link_output(),
+                 "Unknown parallel port: %s\nTry a hex base address if necessary (ie. 0x378)\n",
+                 name);
     errno = ENODEV;  // so that the caller's perror does not say "Success"
     return false;
 }
@@ -87,7 +88,7 @@ int lpt_open(const char* name, lpt_port& port) {
     if (!port_acquire(base))
         return 0;  // errno says why
 
-    std::printf("open \"%s\" @ $%03x\n", name, static_cast<unsigned>(base));
+    std::fprintf(link_output(), "open \"%s\" @ $%03x\n", name, static_cast<unsigned>(base));
     port.base = base;
     port.first_read = 1;
     port.log_count = 0;
@@ -98,7 +99,7 @@ int lpt_open(const char* name, lpt_port& port) {
 }
 
 int lpt_close(lpt_port& port) {
-    std::fputs("close\n", stdout);
+    std::fputs("close\n", link_output());
     // D0 to D2 keep their last state; only D3 falls.
     port.data_shadow &= static_cast<std::uint16_t>(~DATA_OPEN);
     port_write(port.base, static_cast<std::uint8_t>(port.data_shadow));

@@ -44,6 +44,15 @@ const program_row PROGRAMS[] = {
      VMURX_SEND_EMU_PATH,
      {"-x"},
      "invalid option -- 'x' (the vmurx-send options follow '--')"},
+    {"vmurx-backup", VMURX_BACKUP_PATH, {"--count=0", "-o", "."}, "bad count '0' (1 to 200)"},
+    {"vmurx-backup-gpio",
+     VMURX_BACKUP_GPIO_PATH,
+     {"--chip"},
+     "option '--chip' requires an argument"},
+    {"vmurx-backup-emu",
+     VMURX_BACKUP_EMU_PATH,
+     {"-x"},
+     "invalid option -- 'x' (the vmurx-backup options follow '--')"},
 };
 
 TEST(Companions, AWrongCommandLineIsStatusTwoWithTheUsageOnStandardError) {

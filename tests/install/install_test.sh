@@ -137,6 +137,9 @@ declare -A help_command=(
     [vmurx-send]="--help"
     [vmurx-send-gpio]="--help"
     [vmurx-send-emu]="--help"
+    [vmurx-backup]="--help"
+    [vmurx-backup-gpio]="--help"
+    [vmurx-backup-emu]="--help"
 )
 
 # The options of a help text: every -x or --long-name that begins a line, and
@@ -177,8 +180,9 @@ for p in "${programs[@]}"; do
         complete_words "$p" "$p new -")$'\n'$(complete_words "$p" "$p repair -")
     [[ $p == vmurx-vmu ]] &&
         offered+=$'\n'$(complete_words "$p" "$p asm -")$'\n'$(complete_words "$p" "$p run -")
-    # The programs that hand vmurx-send its words after "--".
-    if [[ $p == vmurx-send-gpio || $p == vmurx-send-emu ]]; then
+    # The programs that hand vmurx-send or vmurx-backup its words after "--".
+    if [[ $p == vmurx-send-gpio || $p == vmurx-send-emu || $p == vmurx-backup-gpio ||
+        $p == vmurx-backup-emu ]]; then
         tool_help=$("$prefix/bin/$p" -- --help 2>&1)
         tool_offered=$(complete_words "$p" "$p -- -")
         for option in $(help_options <<<"$tool_help"); do
