@@ -34,7 +34,7 @@ static_assert(COMM_LOG_SIZE == 272'874);
 /// stored but counted in the port's `log_dropped`.
 void comm_log_append(lpt_port& port, std::int32_t entry);
 
-/// Prints the log on standard output: "\nCommunications log: ", one
+/// Prints the log on the link's output: "\nCommunications log: ", one
 /// "%c:%02x " item per entry, a note on missing entries if any, then "\n".
 void comm_log_print(const lpt_port& port);
 

@@ -120,6 +120,12 @@ for p in "${programs[@]}"; do
     warnings=$(groff -man -ww -z "$page" 2>&1) || fail "$p.1: groff failed"
     [[ -z $warnings ]] || fail "$p.1: groff warns:
 $warnings"
+    # Every page leads to every other program.
+    see_also=$(sed -n '/^\.SH SEE ALSO/,/^\.SH /p' "$page" | sed 's/\\-/-/g')
+    for other in "${programs[@]}"; do
+        [[ $other == "$p" ]] || grep -qx "\.BR $other (1),\?" <<<"$see_also" ||
+            fail "$p.1: SEE ALSO does not name $other"
+    done
 done
 
 # --- Each program's help, its man page and its completion agree. ---
