@@ -116,7 +116,9 @@ int send_to_rom(std::vector<char*>& tool_argv, const std::string& usage) {
         return say(error, CLI_USAGE);
     }
     emu_use_cpu_card(card);
-    int status = send_main(tool_argc, tool_argv.data(), usage, rom_clock_ns);
+    // A sitting is tried against the image the ROM holds, as on the model's
+    // card, before anything moves.
+    int status = send_main(tool_argc, tool_argv.data(), usage, rom_clock_ns, &o.card.image);
     if (card.opened_ps < 0)
         return status;
     std::string shown;

@@ -140,4 +140,15 @@ TEST(RomReceive, ASittingPutsEveryFileOfAnImageOnTheRomCard) {
         EXPECT_EQ(read_file(dir.file("sent/" + name)), read_file(dir.file("source/" + name)))
             << name;
     }
+
+    // A sitting the image would refuse a file of is refused whole before the
+    // first file moves, as on the model's card.
+    const std::string before = read_file(dir.file("card.bin"));
+    const run_result again = send_emu(dir, {"--bios", bios(), "--card", "card.bin"},
+                                      {"--card", "source.bin", "--all"}, 120);
+    EXPECT_EQ(again.status, 1);
+    EXPECT_NE(again.err.find("vmurx-send: the card would refuse these files:\n"), std::string::npos)
+        << again.err;
+    EXPECT_EQ(again.err.find("the card took"), std::string::npos) << again.err;
+    EXPECT_EQ(read_file(dir.file("card.bin")), before);
 }
