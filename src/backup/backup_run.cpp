@@ -1,6 +1,7 @@
 // The run, file after file, and what it says.
 #include "backup/backup_run.h"
 
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -98,6 +99,11 @@ public:
 
     bool next(std::vector<std::string>&) override {
         std::fflush(stdout);
+        // An Enter pressed while the last file arrived, or pressed twice, is
+        // no answer to this prompt: taken, it would raise D3 on the card's
+        // file list, which then switches to receiving.
+        if (isatty(STDIN_FILENO) != 0)
+            tcflush(STDIN_FILENO, TCIFLUSH);
         std::fputs(
             "Choose the next file on the card and take Copy. When the card asks \"Copy ?\",\n"
             "press Enter here (Ctrl-D or Ctrl-C ends the backup).\n",
@@ -140,7 +146,9 @@ public:
     int go() {
         std::unique_ptr<backup_target> target = backup_make_target(cl_);
         const std::int64_t began = clock_();
-        while (!cl_.count || stored_.size() < *cl_.count) {
+        // A signal during a file's last frame or its store lets that file
+        // end whole, and the run ends here, not at the next prompt.
+        while ((!cl_.count || stored_.size() < *cl_.count) && backup_interrupted == 0) {
             std::vector<std::string> skipped;
             const bool going = person_.next(skipped);
             for (const std::string& line : skipped) {
@@ -151,7 +159,7 @@ public:
                 break;
             std::string error;
             if (!target->begin(error)) {
-                say(error + "; the backup ends here");
+                say(printable(error) + "; the backup ends here");
                 ++failed_;
                 break;
             }

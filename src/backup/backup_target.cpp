@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <optional>
@@ -53,6 +54,11 @@ public:
         held_.reset();
         struct stat st {};
         if (lstat(path_.c_str(), &st) != 0) {
+            if (errno != ENOENT) {
+                // Told now, not after a whole file has come for it.
+                error = path_ + ": " + std::strerror(errno);
+                return false;
+            }
             // A blank card as the console formats it, written with the first
             // file that arrives.
             card_ =

@@ -40,6 +40,8 @@ public:
         : source_(std::move(source)), at_file_(file), at_frame_(frame) {}
 
     bool next(std::vector<std::string>&) override {
+        // At a terminal this would wait for a key with the run meant to end.
+        EXPECT_EQ(backup_interrupted, 0) << "the next file is asked for after Ctrl-C";
         if (file_ == 2)
             return false;
         options_ = {};

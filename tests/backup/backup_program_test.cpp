@@ -275,6 +275,20 @@ TEST(BackupProgram, ARefusalOrAFaultAtAnyFrameLeavesTheTargetAsItWas) {
     }
 }
 
+// A target that cannot be looked at is told before the first file comes for
+// it, not taken for one to be made.
+TEST(BackupProgram, ATargetThatCannotBeLookedAtEndsTheBackupBeforeAnyFile) {
+    temp_dir dir;
+    store(card_of({{"SAVE", 1}}), dir.file("source.bin"));
+    const run_result run =
+        backup_emu(dir, {"--card", "source.bin"}, {"--card", "source.bin/target.bin"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("source.bin/target.bin: Not a directory; the backup ends here\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out, "0 files stored; 1 not\n");
+}
+
 // The figure of a whole card in counting mode: 200 blocks at the card's
 // pace, whatever this machine's.
 TEST(BackupProgram, AFullCardTakesTheCardsFourSecondsABlock) {
